@@ -1,0 +1,4 @@
+#include "discovery/netbeui.h"
+
+// Not built yet.
+void GetNetBeuiInfo() {}

@@ -1,0 +1,35 @@
+// Running the platform's tools, and cutting the lines that matter out of their
+// reports: a tool writes a work file, FilterLines copies its marker lines to a
+// second work file, and a stage parses that one.
+#pragma once
+
+#include <cstddef>
+
+#include "run/run_state.h"
+
+// Large enough for the longest command line the program builds: a ping with a
+// five-digit time-out and a 15-character address, redirected into a work file
+// whose path is quoted.
+constexpr size_t COMMAND_SIZE = 64 + WORK_PATH_SIZE + 2;
+
+// A command line under construction; appending never cuts (the buffer holds
+// the longest command the program builds).
+struct CommandLine {
+    char Text[COMMAND_SIZE];
+    size_t Length;
+};
+
+void CommandStart(CommandLine* command, const char* text);
+void CommandAppend(CommandLine* command, const char* text);
+// Appends a path, in double quotes when it holds a blank.
+void CommandAppendPath(CommandLine* command, const char* path);
+
+// Runs one command line through the command interpreter and waits for it.
+void RunCommand(const char* text);
+
+// Runs "del " and the path.
+void DeleteWorkFile(const char* path);
+
+// Copies every line of input_path that contains marker into output_path
+// (created or emptied), opening each file with up to 100 attempts 300 ms apart.
+void FilterLines(const char* input_path, const char* marker, const char* output_path);

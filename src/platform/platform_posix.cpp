@@ -1,0 +1,85 @@
+// The stand-in side of the platform seam for non-Windows hosts: the simulated
+// Windows version comes from QARVIK_WINVER, the temp directory from TMPDIR, and
+// command lines run through $COMSPEC or the wincmd beside the program.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+#include "platform/winver.h"
+
+extern char** environ;
+
+bool OsGetVersion(PlatformVersion* version) {
+    return ParseSimulatedVersion(std::getenv("QARVIK_WINVER"), version);
+}
+
+void OsGetTempDirectory(char* directory, size_t size) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    if (tmpdir == nullptr || tmpdir[0] == '\0') tmpdir = "/tmp";
+    size_t length = std::strlen(tmpdir);
+    bool needs_separator = tmpdir[length - 1] != '/';
+    // A directory that does not fit falls back to /tmp rather than a cut path.
+    if (length + (needs_separator ? 1 : 0) >= size) {
+        tmpdir = "/tmp";
+        length = 4;
+        needs_separator = true;
+    }
+    std::snprintf(directory, size, "%s%s", tmpdir, needs_separator ? "/" : "");
+}
+
+void OsWait(int milliseconds) {
+    timespec delay{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
+}
+
+namespace {
+
+// Starts interpreter /c command_line. False when the interpreter cannot be started.
+bool SpawnInterpreter(const char* interpreter, const char* command_line, int* status) {
+    char* argv[] = {const_cast<char*>(interpreter), const_cast<char*>("/c"),
+                    const_cast<char*>(command_line), nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, interpreter, nullptr, nullptr, argv, environ) != 0) return false;
+    while (waitpid(child, status, 0) < 0) {
+        if (errno != EINTR) return true;
+    }
+    return true;
+}
+
+// The wincmd that was built beside this program.
+bool WincmdBesideProgram(char* path, size_t size) {
+    ssize_t length = readlink("/proc/self/exe", path, size - 1);
+    if (length <= 0) return false;
+    path[length] = '\0';
+    char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) return false;
+    static const char kName[] = "wincmd";
+    if (static_cast<size_t>(slash + 1 - path) + sizeof kName > size) return false;
+    std::memcpy(slash + 1, kName, sizeof kName);
+    return true;
+}
+
+}  // namespace
+
+int OsRunCommand(const char* command_line) {
+    int status = 0;
+    const char* comspec = std::getenv("COMSPEC");
+    if (comspec != nullptr && comspec[0] != '\0' &&
+        SpawnInterpreter(comspec, command_line, &status)) {
+        return status;
+    }
+    char wincmd[4096];
+    if (WincmdBesideProgram(wincmd, sizeof wincmd) &&
+        SpawnInterpreter(wincmd, command_line, &status)) {
+        return status;
+    }
+    return -1;
+}

@@ -1,0 +1,48 @@
+#include "platform/text_file.h"
+
+#include <cstring>
+
+namespace {
+constexpr int kEndOfText = 0x1A;  // Ctrl-Z: text mode reads no further
+}
+
+FILE* OpenTextForRead(const char* path) { return std::fopen(path, "rb"); }
+
+FILE* OpenTextForWrite(const char* path) { return std::fopen(path, "wb"); }
+
+bool ReadTextLine(char* buffer, int size, FILE* file) {
+    int length = 0;
+    while (length < size - 1) {
+        int c = std::getc(file);
+        if (c == EOF) break;
+        if (c == kEndOfText) {
+            std::ungetc(c, file);  // stays at the end on every later read
+            break;
+        }
+        if (c == '\r') {
+            int next = std::getc(file);
+            if (next == '\n') {
+                c = '\n';
+            } else if (next != EOF) {
+                std::ungetc(next, file);
+            }
+        }
+        buffer[length++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    buffer[length] = '\0';
+    return length > 0;
+}
+
+bool WriteText(FILE* file, const char* text) {
+    while (*text != '\0') {
+        const char* line_end = std::strchr(text, '\n');
+        size_t length = line_end != nullptr ? static_cast<size_t>(line_end - text)
+                                            : std::strlen(text);
+        if (std::fwrite(text, 1, length, file) != length) return false;
+        if (line_end == nullptr) break;
+        if (std::fwrite("\r\n", 1, 2, file) != 2) return false;
+        text = line_end + 1;
+    }
+    return std::ferror(file) == 0;
+}

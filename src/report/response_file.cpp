@@ -1,0 +1,4 @@
+#include "report/response_file.h"
+
+// Not built yet.
+void WriteResponseFile() {}

@@ -1,0 +1,4 @@
+// Response file: the host table as comma-separated lines.
+#pragma once
+
+void WriteResponseFile();

@@ -1,0 +1,118 @@
+#include "run/command_line.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "run/run_state.h"
+#include "text/messages.h"
+
+namespace {
+
+constexpr int32_t kMaxPingWait = 10000;
+
+void SetInitialSettings() {
+    RunSettings& settings = State.Settings;
+    std::memset(&settings, 0, sizeof settings);
+    CopyField(settings.ResFile, sizeof settings.ResFile, "rsp.txt");
+    settings.Class = CLASS_C;
+}
+
+[[noreturn]] void RejectArgument(const char* argument) {
+    ConsolePrint(MSG_INVALID_PARAMETER, argument);
+    PrintUsage();
+    PlatformExit(0);
+}
+
+bool ParseClass(char letter, ClassMode* mode) {
+    switch (std::toupper(static_cast<unsigned char>(letter))) {
+        case 'N': *mode = CLASS_NETBEUI; return true;
+        case 'C': *mode = CLASS_C; return true;
+        case 'B': *mode = CLASS_B; return true;
+        case 'A': *mode = CLASS_A; return true;
+        default: return false;
+    }
+}
+
+// A value that does not fit its field with its NUL is a wrong argument.
+bool CopyValue(char* field, size_t size, const char* value) {
+    if (std::strlen(value) >= size) return false;
+    CopyField(field, size, value);
+    return true;
+}
+
+// Reads the value as atoi does (white space, a sign, digits up to the first
+// other character, no digits give 0), but reports values outside 0..10000,
+// overflowing ones included, as wrong.
+bool ParsePingWait(const char* text, int32_t* ping_wait) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    int64_t value = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
+        value = value * 10 + (*text - '0');
+        if (value > kMaxPingWait) return false;
+    }
+    if (negative && value != 0) return false;
+    *ping_wait = static_cast<int32_t>(value);
+    return true;
+}
+
+bool ApplyArgument(const char* argument) {
+    if (std::strlen(argument) < 3) return false;
+    RunSettings& settings = State.Settings;
+    const char* value = argument + 2;
+    switch (std::toupper(static_cast<unsigned char>(argument[1]))) {
+        case 'C': return ParseClass(value[0], &settings.Class);
+        case 'M': return CopyValue(settings.MaskAdd, sizeof settings.MaskAdd, value);
+        case 'N': return CopyValue(settings.NetAdd, sizeof settings.NetAdd, value);
+        case 'O': return CopyValue(settings.ResFile, sizeof settings.ResFile, value);
+        case 'W': return ParsePingWait(value, &settings.PingWait);
+        default: return false;
+    }
+}
+
+void EchoSettings() {
+    const RunSettings& settings = State.Settings;
+    switch (settings.Class) {
+        case CLASS_NETBEUI: ConsolePrint("%s", MSG_CLASS_NETBEUI); break;
+        case CLASS_C: ConsolePrint("%s", MSG_CLASS_C); break;
+        case CLASS_B: ConsolePrint("%s", MSG_CLASS_B); break;
+        case CLASS_A: ConsolePrint("%s", MSG_CLASS_A); break;
+    }
+    ConsolePrint(MSG_NETWORK, settings.NetAdd);
+    ConsolePrint(MSG_MASK, settings.MaskAdd);
+    ConsolePrint(MSG_OUTPUT_FILE, settings.ResFile);
+}
+
+const char* DefaultMask(ClassMode mode) {
+    switch (mode) {
+        case CLASS_C: return "255.255.255.0";
+        case CLASS_B: return "255.255.0.0";
+        case CLASS_A: return "255.0.0.0";
+        default: return "";  // NetBEUI works without a mask
+    }
+}
+
+}  // namespace
+
+void PrintUsage() {
+    for (const char* line : MSG_USAGE) ConsolePrint("%s", line);
+}
+
+void ParseCommandLine(int argc, char** argv) {
+    SetInitialSettings();
+    if (argc > 1 && argv[1][0] == '/' && argv[1][1] == '?') {
+        PrintUsage();
+        PlatformExit(0);
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (!ApplyArgument(argv[i])) RejectArgument(argv[i]);
+    }
+    EchoSettings();
+    if (State.Settings.MaskAdd[0] == '\0') {
+        CopyField(State.Settings.MaskAdd, sizeof State.Settings.MaskAdd,
+                  DefaultMask(State.Settings.Class));
+    }
+}

@@ -1,0 +1,58 @@
+// The program's entry: banner, settings, adapter report, the stages of the mode
+// framed by their progress lines, the response file, the work files deleted.
+#include "discovery/computer_names.h"
+#include "discovery/netbeui.h"
+#include "discovery/other_hosts.h"
+#include "discovery/own_host.h"
+#include "exec/command_runner.h"
+#include "platform/platform.h"
+#include "report/response_file.h"
+#include "run/adapter_report.h"
+#include "run/command_line.h"
+#include "run/run_driver.h"
+#include "run/run_state.h"
+#include "text/messages.h"
+
+namespace {
+
+// A stage framed by its ProgressLine pair.
+void RunStage(const char* trace_name, void (*stage)()) {
+    ConsolePrint("%s%s\n", MSG_PROGRESS_START, trace_name);
+    stage();
+    ConsolePrint("%s%s\n", MSG_PROGRESS_END, trace_name);
+}
+
+void DeleteWorkFiles(int first, int last) {
+    for (int k = first; k <= last; ++k) DeleteWorkFile(State.Files.Path[k]);
+}
+
+}  // namespace
+
+void RunDriver(int argc, char** argv) {
+    ResetRunState();
+    ConsolePrint("%s", MSG_BANNER);
+    ParseCommandLine(argc, argv);
+    CaptureAdapterReport();
+
+    int first_mode_file = 0;
+    int last_mode_file = 0;
+    if (State.Settings.Class != CLASS_NETBEUI) {
+        RunStage(TRACE_GET_OWN_HOST, GetOwnHost);
+        RunStage(TRACE_GET_OTHER_HOSTS, GetOtherHosts);
+        RunStage(TRACE_GET_COMPUTER_NAME, GetComputerNames);
+        DeleteWorkFile(State.Files.Path[WF_SWEEP_PINGING_LINES]);
+        first_mode_file = WF_SWEEP_PINGS;
+        last_mode_file = WF_NAME_PINGING_LINES;
+    } else {
+        RunStage(TRACE_GET_NETBEUI_INFO, GetNetBeuiInfo);
+        first_mode_file = WF_BROWSE_LIST;
+        last_mode_file = WF_NBTSTAT_MAC_LINES;
+    }
+    RunStage(TRACE_WRITE_RESPONSE_FILE, WriteResponseFile);
+
+    DeleteWorkFiles(WF_ADAPTER_REPORT, WF_ADAPTER_IP_LINES);
+    DeleteWorkFiles(first_mode_file, last_mode_file);
+    PlatformExit(0);
+}
+
+int main(int argc, char** argv) { RunDriver(argc, argv); }

@@ -1,0 +1,88 @@
+// The run's process-wide state: settings from the command line, the work-file
+// paths, the report columns of the platform, and the host table. Every stage
+// reads and fills it directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t ADDRESS_SIZE = 16;    // dotted decimal, 15 characters and the NUL
+constexpr size_t RES_FILE_SIZE = 1024;
+constexpr size_t WORK_PATH_SIZE = 1024;
+constexpr size_t TEMP_DIR_SIZE = WORK_PATH_SIZE - sizeof "tmp00.txt";
+constexpr size_t NAME_SIZE = 128;
+constexpr size_t MAC_SIZE = 32;
+constexpr int WORK_FILE_COUNT = 12;
+constexpr int HOST_TABLE_ROWS = 60000;
+constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an own row
+
+enum ClassMode : int32_t {
+    CLASS_NETBEUI = 0,
+    CLASS_C = 1,  // the default
+    CLASS_B = 2,
+    CLASS_A = 3,
+};
+
+struct RunSettings {
+    char NetAdd[ADDRESS_SIZE];    // network address; the first own address when not given
+    ClassMode Class;
+    char MaskAdd[ADDRESS_SIZE];   // network mask; from the class when not given
+    char ResFile[RES_FILE_SIZE];  // response file path
+    int32_t PingWait;             // ping time-out in ms; 0 gives ping no -w
+};
+
+// Work file k is the temp directory followed by "tmpKK.txt".
+enum WorkFileIndex : int {
+    WF_ADAPTER_REPORT = 0,
+    WF_ADAPTER_MAC_LINES = 1,
+    WF_ADAPTER_IP_LINES = 2,
+    WF_SWEEP_PINGS = 3,
+    WF_SWEEP_ARP = 4,
+    WF_ARP_DYNAMIC_LINES = 5,
+    WF_NAME_PINGS = 6,
+    WF_NAME_PINGING_LINES = 7,
+    WF_BROWSE_LIST = 8,
+    WF_NBTSTAT_REPORT = 9,
+    WF_NBTSTAT_MAC_LINES = 10,
+    WF_SWEEP_PINGING_LINES = 11,
+};
+
+struct WorkFiles {
+    char Path[WORK_FILE_COUNT][WORK_PATH_SIZE];
+};
+
+// Zero-based byte offsets of the values in the filtered report lines.
+struct ReportColumns {
+    int32_t MacColumn;     // work file 1
+    int32_t IpColumn;      // work file 2
+    int32_t NbtMacColumn;  // work file 10
+};
+
+struct HostRecord {
+    char Name[NAME_SIZE];
+    char Ip[ADDRESS_SIZE];
+    char Mac[MAC_SIZE];
+};
+
+struct RunState {
+    RunSettings Settings;
+    WorkFiles Files;
+    ReportColumns Columns;
+    HostRecord HostTable[HOST_TABLE_ROWS];
+    int32_t OwnHostCount;  // rows 0 .. OwnHostCount-1 are the machine's own addresses
+    int32_t HostCount;     // rows written to the response file
+};
+
+extern RunState State;
+
+// Puts every record back to its state at process start (all zero, the Windows
+// NT 4.0 report columns). The run driver calls it first; tests between cases.
+void ResetRunState();
+
+// Builds the twelve work-file paths from the platform's temp directory.
+void PrepareWorkFiles();
+
+// Copies text into a fixed field: at most size - 1 bytes, always NUL-terminated.
+void CopyField(char* field, size_t size, const char* text);
+// The same for at most length bytes of text.
+void CopyFieldPart(char* field, size_t size, const char* text, size_t length);

@@ -1,0 +1,69 @@
+// Every fixed console text of Qarvik, and the Japanese texts of the Windows 95
+// family's adapter tool. Japanese texts are code page 932 (Shift-JIS) bytes.
+#pragma once
+
+// Banner and progress trace.
+extern const char MSG_BANNER[];
+extern const char MSG_PROGRESS_START[];
+extern const char MSG_PROGRESS_END[];
+extern const char TRACE_GET_OWN_HOST[];
+extern const char TRACE_GET_OTHER_HOSTS[];
+extern const char TRACE_GET_COMPUTER_NAME[];
+extern const char TRACE_GET_NETBEUI_INFO[];
+extern const char TRACE_WRITE_RESPONSE_FILE[];
+
+// Command line: usage text, wrong argument, settings echo.
+constexpr int USAGE_LINE_COUNT = 15;
+extern const char* const MSG_USAGE[USAGE_LINE_COUNT];
+extern const char MSG_INVALID_PARAMETER[];  // %s: the whole argument
+extern const char MSG_CLASS_NETBEUI[];
+extern const char MSG_CLASS_C[];
+extern const char MSG_CLASS_B[];
+extern const char MSG_CLASS_A[];
+extern const char MSG_NETWORK[];  // %s: NetAdd
+extern const char MSG_MASK[];     // %s: MaskAdd
+extern const char MSG_OUTPUT_FILE[];  // %s: ResFile
+
+// Platform probe and adapter report.
+extern const char MSG_VERSION_ERROR[];
+extern const char MSG_OS_WIN98[];
+extern const char MSG_OS_WIN95[];
+extern const char MSG_OS_NT4[];
+extern const char MSG_OS_WIN2000[];
+extern const char MSG_OS_XP[];
+extern const char CMD_WINIPCFG_98[];
+extern const char CMD_WINIPCFG_95[];
+extern const char CMD_IPCONFIG[];
+extern const char LABEL_MAC_98[];
+extern const char LABEL_IP_98[];
+extern const char LABEL_MAC_95[];
+extern const char LABEL_IP_95[];
+extern const char LABEL_MAC_NT[];
+extern const char LABEL_IP_NT[];
+
+// Line filter.
+extern const char MSG_FILE_OPEN_ERROR[];  // %s: the path
+
+// Own-host stage.
+extern const char MSG_OWN_IP_LINE[];   // %s: the line from IpColumn on
+extern const char MSG_OWN_MAC_LINE[];  // %s: the line from MacColumn on
+extern const char MSG_IP_ADDRESS_ERROR[];
+extern const char MSG_NO_VALID_ADDRESS[];
+extern const char MSG_MAC_ADDRESS_ERROR[];
+
+// Sweep and computer names.
+extern const char MSG_SEARCH_HOSTS[];         // %d: host count
+extern const char MSG_SEARCH_ACTIVE_HOSTS[];  // %d: row count
+extern const char MSG_PROGRESS_MARK[];
+extern const char MSG_PROGRESS_CLOSE[];
+extern const char MSG_OTHER_HOSTS_ERROR[];
+extern const char MSG_COMPUTER_NAME_ERROR[];
+
+// NetBEUI stage.
+extern const char MSG_BROWSE_LIST_ERROR[];
+extern const char MSG_COMPUTER_DONE[];
+extern const char MSG_LINE_END[];
+
+// Response file.
+extern const char MSG_OUTPUT_OPEN_ERROR[];   // %s: ResFile
+extern const char MSG_OUTPUT_WRITE_ERROR[];  // %s: ResFile

@@ -1,0 +1,216 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/platform.h"
+#include "run/run_state.h"
+
+extern char** environ;
+
+const char* const QARVIK_PATH = QARVIK_BIN;
+const char* const WINCMD_PATH = WINCMD_BIN;
+const char* const RECORD_CMD_PATH = RECORD_CMD_BIN;
+const char* const FIXTURES_PATH = FIXTURES_DIR;
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
+                          "/qarvik-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::string command = "rm -rf '" + path_ + "'";
+    if (std::system(command.c_str()) != 0) std::perror("TempDir cleanup");
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << bytes;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        std::string::size_type end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string Cp932(const std::string& utf8) {
+    iconv_t converter = iconv_open("CP932", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 iconv");
+    std::string input = utf8;
+    std::string output(input.size() * 2 + 16, '\0');
+    char* in = input.data();
+    size_t in_left = input.size();
+    char* out = output.data();
+    size_t out_left = output.size();
+    size_t result = iconv(converter, &in, &in_left, &out, &out_left);
+    iconv_close(converter);
+    if (result == static_cast<size_t>(-1)) throw std::runtime_error("not CP932: " + utf8);
+    output.resize(output.size() - out_left);
+    return output;
+}
+
+StageTest* StageTest::current_ = nullptr;
+
+void StageTest::SetUp() {
+    current_ = this;
+    ResetRunState();
+    setenv("TMPDIR", temp_.Path().c_str(), 1);
+    PrepareWorkFiles();
+    SetWaitHook(CountWait);
+    SetRunCommandHook(RecordCommand);
+    SetExitHook(ThrowExit);
+}
+
+void StageTest::TearDown() {
+    SetWaitHook(nullptr);
+    SetRunCommandHook(nullptr);
+    SetExitHook(nullptr);
+    current_ = nullptr;
+}
+
+std::string StageTest::WorkFile(int index) const { return State.Files.Path[index]; }
+
+void StageTest::WriteWorkFile(int index, const std::string& bytes) const {
+    WriteFileBytes(WorkFile(index), bytes);
+}
+
+std::string StageTest::ReadWorkFile(int index) const { return ReadFileBytes(WorkFile(index)); }
+
+std::string StageTest::CaptureConsole(const std::function<void()>& body) {
+    ::testing::internal::CaptureStdout();
+    try {
+        body();
+    } catch (...) {
+        ::testing::internal::GetCapturedStdout();
+        throw;
+    }
+    return ::testing::internal::GetCapturedStdout();
+}
+
+int StageTest::RecordCommand(const char* text) {
+    current_->commands_.push_back(text);
+    if (current_->on_command_) current_->on_command_(text);
+    return 0;
+}
+
+void StageTest::CountWait(int milliseconds) { current_->waits_.push_back(milliseconds); }
+
+void StageTest::ThrowExit(int status) { throw ExitCalled{status}; }
+
+namespace {
+
+// Spawns argv with extra environment entries, standard output and error into
+// files, in the working folder cwd; returns the exit status.
+int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+          const std::string& cwd, const std::string& out_path, const std::string& err_path) {
+    std::vector<std::string> env_strings;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string item = *entry;
+        std::string key = item.substr(0, item.find('='));
+        bool overridden = false;
+        for (const std::string& extra : extra_env) {
+            if (extra.compare(0, key.size() + 1, key + "=") == 0) overridden = true;
+        }
+        if (!overridden) env_strings.push_back(item);
+    }
+    for (const std::string& extra : extra_env) {
+        if (extra.find('=') != extra.size() - 1) env_strings.push_back(extra);  // "K=" unsets
+    }
+    std::vector<char*> envp;
+    for (std::string& item : env_strings) envp.push_back(item.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char*> argp;
+    for (std::string& arg : args) argp.push_back(arg.data());
+    argp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string old_cwd(4096, '\0');
+    if (getcwd(old_cwd.data(), old_cwd.size()) == nullptr) throw std::runtime_error("getcwd");
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) throw std::runtime_error("chdir " + cwd);
+    pid_t child = 0;
+    int spawn_error = posix_spawn(&child, argp[0], &actions, nullptr, argp.data(), envp.data());
+    if (chdir(old_cwd.c_str()) != 0) throw std::runtime_error("chdir back");
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawn_error != 0) throw std::runtime_error("cannot start " + argv[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+void RunQarvik(const TempDir& dir, QarvikRun* run) {
+    std::string work = dir.File("work");
+    std::string tmp = dir.File("tmp");
+    mkdir(work.c_str(), 0755);
+    mkdir(tmp.c_str(), 0755);
+    std::string log = dir.File("commands.log");
+    unlink(log.c_str());
+    std::vector<std::string> argv = {QARVIK_PATH};
+    argv.insert(argv.end(), run->Args.begin(), run->Args.end());
+    std::vector<std::string> env = {
+        "TMPDIR=" + tmp + "/",
+        std::string("COMSPEC=") + RECORD_CMD_PATH,
+        "RECORD_LOG=" + log,
+        std::string("RECORD_FORWARD=") + (run->ForwardToWincmd ? WINCMD_PATH : ""),
+        "QARVIK_WINVER=" + run->WinVer,
+        "QARVIK_NETWORK=" + run->Network,
+    };
+    run->ExitStatus = Spawn(argv, env, work, dir.File("stdout"), dir.File("stderr"));
+    run->Console = ReadFileBytes(dir.File("stdout"));
+    run->Errors = ReadFileBytes(dir.File("stderr"));
+    run->Commands = SplitLines(ReadFileBytes(log));
+}
+
+int RunWincmd(const std::string& command_line, const std::vector<std::string>& environment,
+              std::string* out, std::string* err) {
+    TempDir capture;
+    int status = Spawn({WINCMD_PATH, "/c", command_line}, environment, "",
+                       capture.File("out"), capture.File("err"));
+    if (out != nullptr) *out = ReadFileBytes(capture.File("out"));
+    if (err != nullptr) *err = ReadFileBytes(capture.File("err"));
+    return status;
+}

@@ -1,0 +1,92 @@
+// Shared helpers of the tests: temporary folders, file bytes, CP932 texts, a
+// fixture that runs stages in-process with the platform replaced, and a runner
+// that starts the built program with a recording interpreter.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+extern const char* const QARVIK_PATH;
+extern const char* const WINCMD_PATH;
+extern const char* const RECORD_CMD_PATH;
+extern const char* const FIXTURES_PATH;
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    // The path of name inside the folder.
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFileBytes(const std::string& path);  // empty when missing
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+std::vector<std::string> SplitLines(const std::string& text);  // at "\n", ends dropped
+
+// UTF-8 text as code page 932 bytes, converted by iconv.
+std::string Cp932(const std::string& utf8);
+
+// Runs stages in-process: fresh run state, work files in a temporary folder,
+// waits counted instead of slept, commands recorded (and handed to OnCommand
+// when a test sets it), process exits turned into ExitCalled.
+class StageTest : public ::testing::Test {
+protected:
+    struct ExitCalled {
+        int status;
+    };
+
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string WorkFile(int index) const;
+    void WriteWorkFile(int index, const std::string& bytes) const;
+    std::string ReadWorkFile(int index) const;
+
+    // Console output of the calls made inside body.
+    std::string CaptureConsole(const std::function<void()>& body);
+
+    TempDir temp_;
+    std::vector<std::string> commands_;
+    std::vector<int> waits_;
+    std::function<void(const std::string&)> on_command_;
+
+private:
+    static StageTest* current_;
+    static int RecordCommand(const char* text);
+    static void CountWait(int milliseconds);
+    [[noreturn]] static void ThrowExit(int status);
+};
+
+// One run of the built program.
+struct QarvikRun {
+    std::vector<std::string> Args;
+    std::string WinVer = "xp";     // QARVIK_WINVER
+    std::string Network;           // QARVIK_NETWORK; empty: the built-in demo network
+    bool ForwardToWincmd = true;   // false: commands are only recorded
+
+    // Results.
+    int ExitStatus = -1;
+    std::string Console;                // standard output bytes
+    std::string Errors;                 // standard error bytes
+    std::vector<std::string> Commands;  // command lines, in the order run
+};
+
+// Runs build/qarvik in dir: the working folder is dir/work, TMPDIR is dir/tmp/,
+// COMSPEC the recording interpreter. Both folders are made when missing.
+void RunQarvik(const TempDir& dir, QarvikRun* run);
+
+// Runs wincmd /c command_line with the given environment additions; returns its
+// exit status and fills its standard output and error.
+int RunWincmd(const std::string& command_line, const std::vector<std::string>& environment,
+              std::string* out, std::string* err);
