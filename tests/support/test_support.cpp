@@ -89,6 +89,9 @@ StageTest* StageTest::current_ = nullptr;
 void StageTest::SetUp() {
     current_ = this;
     ResetRunState();
+    const char* tmpdir = std::getenv("TMPDIR");
+    had_tmpdir_ = tmpdir != nullptr;
+    saved_tmpdir_ = had_tmpdir_ ? tmpdir : "";
     setenv("TMPDIR", temp_.Path().c_str(), 1);
     PrepareWorkFiles();
     SetWaitHook(CountWait);
@@ -100,6 +103,11 @@ void StageTest::TearDown() {
     SetWaitHook(nullptr);
     SetRunCommandHook(nullptr);
     SetExitHook(nullptr);
+    if (had_tmpdir_) {
+        setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
     current_ = nullptr;
 }
 

@@ -62,6 +62,8 @@ protected:
     std::function<void(const std::string&)> on_command_;
 
 private:
+    bool had_tmpdir_ = false;
+    std::string saved_tmpdir_;
     static StageTest* current_;
     static int RecordCommand(const char* text);
     static void CountWait(int milliseconds);
