@@ -1,5 +1,269 @@
 #include "discovery/other_hosts.h"
 
-// Not built yet.
-void GetOtherHosts() {}
-void ProbeAddress(const char*) {}
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "exec/command_runner.h"
+#include "platform/platform.h"
+#include "platform/text_file.h"
+#include "run/run_state.h"
+#include "text/messages.h"
+
+namespace {
+
+constexpr int kLineSize = 512;
+constexpr int kProgressStep = 10;       // one mark per ten hosts
+constexpr size_t kNameColumn = 8;       // just after "Pinging "
+constexpr size_t kMaxAddressLength = ADDRESS_SIZE - 1;
+constexpr char kPingingMarker[] = "Pinging";
+constexpr char kDynamicMarker[] = "dynamic";
+
+// ---------------------------------------------------------------------------
+// Address index: the first row that holds each Ip text, so that the harvest
+// finds known addresses without scanning the table for every line. Open
+// addressing over twice as many slots as the table has rows keeps the probes
+// short. Keyed by the exact Ip text, so it answers what a scan of the rows
+// comparing the texts would answer, empty and unusual own addresses included.
+
+constexpr uint32_t kIndexSlots = 1u << 17;
+constexpr int32_t kNoRow = -1;
+int32_t gIndexRow[kIndexSlots];
+
+uint32_t HashText(const char* text) {
+    uint32_t hash = 2166136261u;  // FNV-1a
+    for (; *text != '\0'; ++text) {
+        hash ^= static_cast<unsigned char>(*text);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+// The slot that holds address, or the empty slot where it belongs.
+uint32_t FindSlot(const char* address) {
+    uint32_t slot = HashText(address) & (kIndexSlots - 1);
+    while (gIndexRow[slot] != kNoRow &&
+           std::strcmp(State.HostTable[gIndexRow[slot]].Ip, address) != 0) {
+        slot = (slot + 1) & (kIndexSlots - 1);
+    }
+    return slot;
+}
+
+// The first row whose Ip is address, or kNoRow.
+int32_t FindRow(const char* address) { return gIndexRow[FindSlot(address)]; }
+
+// Records row under its Ip unless an earlier row holds the same text.
+void IndexRow(int32_t row) {
+    uint32_t slot = FindSlot(State.HostTable[row].Ip);
+    if (gIndexRow[slot] == kNoRow) gIndexRow[slot] = row;
+}
+
+void BuildIndex(int row_count) {
+    for (uint32_t slot = 0; slot < kIndexSlots; ++slot) gIndexRow[slot] = kNoRow;
+    for (int row = 0; row < row_count; ++row) IndexRow(row);
+}
+
+// ---------------------------------------------------------------------------
+// Reading the reports.
+
+bool IsWhiteSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Addresses go into later command lines, so only digits and dots are taken.
+bool IsDottedDecimal(const char* text, size_t length) {
+    if (length == 0 || length > kMaxAddressLength) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if ((text[i] < '0' || text[i] > '9') && text[i] != '.') return false;
+    }
+    return true;
+}
+
+// Length of the word at text: up to white space or the end of the text.
+size_t WordLength(const char* text) {
+    size_t length = 0;
+    while (text[length] != '\0' && !IsWhiteSpace(text[length])) ++length;
+    return length;
+}
+
+const char* SkipWhiteSpace(const char* text) {
+    while (*text != '\0' && IsWhiteSpace(*text)) ++text;
+    return text;
+}
+
+// A "Pinging" line of a resolved name: 'Pinging NAME [ADDRESS] with ...'.
+// False when the line names no address (nothing resolved) or is malformed.
+bool CutResolvedPing(const char* line, char* name, char* address) {
+    size_t line_length = std::strlen(line);
+    const char* name_start = line + (line_length < kNameColumn ? line_length : kNameColumn);
+    size_t name_length = 0;
+    while (name_start[name_length] != '\0' && name_start[name_length] != ' ' &&
+           name_start[name_length] != '\n') {
+        ++name_length;
+    }
+    CopyFieldPart(name, NAME_SIZE, name_start, name_length);
+
+    const char* open = std::strchr(name_start + name_length, '[');
+    if (open == nullptr) return false;
+    const char* close = std::strchr(open + 1, ']');
+    if (close == nullptr) return false;
+    size_t address_length = static_cast<size_t>(close - (open + 1));
+    if (!IsDottedDecimal(open + 1, address_length)) return false;
+    CopyFieldPart(address, ADDRESS_SIZE, open + 1, address_length);
+    return true;
+}
+
+// A "dynamic" ARP line: its first two words are the address and the MAC.
+// False when it has fewer than two words or the address is not dotted decimal.
+bool CutArpEntry(const char* line, char* address, char* mac) {
+    const char* address_start = SkipWhiteSpace(line);
+    size_t address_length = WordLength(address_start);
+    if (address_length == 0) return false;
+    const char* mac_start = SkipWhiteSpace(address_start + address_length);
+    size_t mac_length = WordLength(mac_start);
+    if (mac_length == 0) return false;
+    if (!IsDottedDecimal(address_start, address_length)) return false;
+    CopyFieldPart(address, ADDRESS_SIZE, address_start, address_length);
+    CopyFieldPart(mac, MAC_SIZE, mac_start, mac_length);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The sweep.
+
+// Reads "%d.%d.%d.%d" into a 32-bit value, the first number in the top byte and
+// only the low 8 bits of each number counting. False when it does not read as
+// four numbers.
+bool ReadDottedQuad(const char* text, uint32_t* value) {
+    int part[4];
+    if (std::sscanf(text, "%d.%d.%d.%d", &part[0], &part[1], &part[2], &part[3]) != 4) {
+        return false;
+    }
+    *value = 0;
+    for (int p : part) *value = (*value << 8) | (static_cast<uint32_t>(p) & 0xFFu);
+    return true;
+}
+
+void FormatAddress(uint32_t value, char* text) {
+    std::snprintf(text, ADDRESS_SIZE, "%d.%d.%d.%d", static_cast<int>(value >> 24),
+                  static_cast<int>((value >> 16) & 0xFFu), static_cast<int>((value >> 8) & 0xFFu),
+                  static_cast<int>(value & 0xFFu));
+}
+
+// Probes host numbers 1 to count - 1 of the subnet, with a progress mark every
+// ten hosts.
+void SweepSubnet(uint32_t network, uint32_t mask) {
+    uint32_t count = ~mask;
+    ConsolePrint(MSG_SEARCH_HOSTS, static_cast<int>(count - 2));
+    uint32_t base = network & mask;
+    uint64_t threshold = kProgressStep;  // wide, so a class A sweep cannot wrap it
+    for (uint32_t i = 1; i < count; ++i) {
+        char address[ADDRESS_SIZE];
+        FormatAddress(base | i, address);
+        ProbeAddress(address);
+        if (i > threshold) {
+            ConsolePrint("%s", MSG_PROGRESS_MARK);
+            threshold += kProgressStep;
+        }
+    }
+    ConsolePrint("%s", MSG_PROGRESS_CLOSE);
+}
+
+}  // namespace
+
+void ProbeAddress(const char* address) {
+    CommandLine command;
+    CommandStart(&command, "ping -a -n 1 ");
+    if (State.Settings.PingWait != 0) {
+        char wait[24];
+        std::snprintf(wait, sizeof wait, "-w %d ", static_cast<int>(State.Settings.PingWait));
+        CommandAppend(&command, wait);
+    }
+    CommandAppend(&command, address);
+    CommandAppend(&command, " >> ");
+    CommandAppendPath(&command, State.Files.Path[WF_SWEEP_PINGS]);
+    RunCommand(command.Text);
+
+    CommandStart(&command, "arp -a ");
+    CommandAppend(&command, address);
+    CommandAppend(&command, " >> ");
+    CommandAppendPath(&command, State.Files.Path[WF_SWEEP_ARP]);
+    RunCommand(command.Text);
+}
+
+int HarvestResolvedNames(int next_row) {
+    FilterLines(State.Files.Path[WF_SWEEP_PINGS], kPingingMarker,
+                State.Files.Path[WF_SWEEP_PINGING_LINES]);
+    FILE* file = OpenTextForRead(State.Files.Path[WF_SWEEP_PINGING_LINES]);
+    if (file == nullptr) {
+        ConsolePrint("%s", MSG_OTHER_HOSTS_ERROR);
+        return -1;
+    }
+    BuildIndex(next_row);
+    int n = next_row;
+    char line[kLineSize];
+    while (n < HOST_TABLE_ROWS && ReadTextLine(line, sizeof line, file)) {
+        char name[NAME_SIZE];
+        char address[ADDRESS_SIZE];
+        if (!CutResolvedPing(line, name, address)) continue;
+        if (FindRow(address) != kNoRow) continue;  // an own row or one found already
+        HostRecord& row = State.HostTable[n];
+        CopyField(row.Name, sizeof row.Name, name);
+        CopyField(row.Ip, sizeof row.Ip, address);
+        row.Mac[0] = '\0';
+        IndexRow(n);
+        ++n;
+    }
+    std::fclose(file);
+    return n;
+}
+
+bool HarvestArpCache(int next_row) {
+    FilterLines(State.Files.Path[WF_SWEEP_ARP], kDynamicMarker,
+                State.Files.Path[WF_ARP_DYNAMIC_LINES]);
+    FILE* file = OpenTextForRead(State.Files.Path[WF_ARP_DYNAMIC_LINES]);
+    if (file == nullptr) {
+        ConsolePrint("%s", MSG_OTHER_HOSTS_ERROR);
+        return false;
+    }
+    BuildIndex(next_row);
+    int n = next_row;
+    char line[kLineSize];
+    while (n < HOST_TABLE_ROWS && ReadTextLine(line, sizeof line, file)) {
+        State.HostTable[n].Name[0] = '\0';
+        char address[ADDRESS_SIZE];
+        char mac[MAC_SIZE];
+        if (!CutArpEntry(line, address, mac)) continue;
+        int32_t known = FindRow(address);
+        if (known != kNoRow) {  // the later ARP line wins
+            CopyField(State.HostTable[known].Mac, MAC_SIZE, mac);
+            continue;
+        }
+        HostRecord& row = State.HostTable[n];
+        CopyField(row.Ip, sizeof row.Ip, address);
+        CopyField(row.Mac, sizeof row.Mac, mac);
+        IndexRow(n);
+        ++n;
+    }
+    std::fclose(file);
+    State.HostCount = n;
+    return true;
+}
+
+void GetOtherHosts() {
+    uint32_t network = 0;
+    uint32_t mask = 0;
+    if (!ReadDottedQuad(State.Settings.NetAdd, &network) ||
+        !ReadDottedQuad(State.Settings.MaskAdd, &mask)) {
+        ConsolePrint("%s", MSG_OTHER_HOSTS_ERROR);  // no subnet to sweep
+        return;
+    }
+    // The probes append to these reports; what an earlier run left must not count.
+    std::remove(State.Files.Path[WF_SWEEP_PINGS]);
+    std::remove(State.Files.Path[WF_SWEEP_ARP]);
+    SweepSubnet(network, mask);
+
+    int n = HarvestResolvedNames(State.OwnHostCount);
+    if (n < 0) return;
+    HarvestArpCache(n);
+}
