@@ -65,6 +65,7 @@ TEST_F(AdapterReportTest, EachPlatformRunsItsToolAndSetsItsColumns) {
     for (const PlatformCase& c : PlatformCases()) {
         SCOPED_TRACE(c.winver);
         ResetRunState();
+        PrepareWorkFiles();
         commands_.clear();
         waits_.clear();
         for (int k = WF_ADAPTER_REPORT; k <= WF_ADAPTER_IP_LINES; ++k) std::remove(WorkFile(k).c_str());
