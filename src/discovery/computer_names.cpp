@@ -1,4 +1,87 @@
 #include "discovery/computer_names.h"
 
-// Not built yet.
-void GetComputerNames() {}
+#include <cstdio>
+#include <cstring>
+
+#include "exec/command_runner.h"
+#include "platform/platform.h"
+#include "platform/text_file.h"
+#include "run/run_state.h"
+#include "text/messages.h"
+
+namespace {
+
+constexpr int kLineSize = 512;
+constexpr int kMarkEvery = 10;  // rows per progress mark
+constexpr char kPingingMarker[] = "Pinging";
+constexpr size_t kNameColumn = sizeof "Pinging";  // just after "Pinging" and its blank
+
+// The rows the table holds, whatever HostCount says.
+int32_t RowCount() {
+    if (State.HostCount < 0) return 0;
+    return State.HostCount < HOST_TABLE_ROWS ? State.HostCount : HOST_TABLE_ROWS;
+}
+
+// "ping -a -n 1 [-w ms ]<address> > file 6" for the first row, ">>" after it,
+// so work file 6 collects this run's reports only.
+void PingRow(int32_t row) {
+    CommandLine command;
+    CommandStart(&command, "ping -a -n 1 ");
+    if (State.Settings.PingWait != 0) {
+        char wait[32];
+        std::snprintf(wait, sizeof wait, "-w %d ", static_cast<int>(State.Settings.PingWait));
+        CommandAppend(&command, wait);
+    }
+    CommandAppend(&command, State.HostTable[row].Ip);
+    CommandAppend(&command, row == 0 ? " > " : " >> ");
+    CommandAppendPath(&command, State.Files.Path[WF_NAME_PINGS]);
+    RunCommand(command.Text);
+}
+
+// Pings every row, with a "*" after every tenth row past the eleventh so the
+// user sees the run move on.
+void PingEveryRow(int32_t rows) {
+    int32_t threshold = kMarkEvery;
+    for (int32_t i = 0; i < rows; ++i) {
+        PingRow(i);
+        if (i > threshold) {
+            ConsolePrint("%s", MSG_PROGRESS_MARK);
+            threshold += kMarkEvery;
+        }
+    }
+}
+
+// The name of a "Pinging" line: from just after "Pinging " to the first blank
+// or the line end, as much as the field holds. A line too short for the name
+// gives an empty one.
+void TakeName(const char* line, HostRecord* row) {
+    size_t length = std::strlen(line);
+    const char* name = line + (kNameColumn <= length ? kNameColumn : length);
+    CopyFieldPart(row->Name, sizeof row->Name, name, std::strcspn(name, " \n"));
+}
+
+// The k-th "Pinging" line names row k; rows past the last line keep their names.
+void NameRowsFromPingingLines(int32_t rows) {
+    FILE* file = OpenTextForRead(State.Files.Path[WF_NAME_PINGING_LINES]);
+    if (file == nullptr) {
+        ConsolePrint("%s", MSG_COMPUTER_NAME_ERROR);
+        return;
+    }
+    char line[kLineSize];
+    for (int32_t i = 0; i < rows && ReadTextLine(line, sizeof line, file); ++i) {
+        TakeName(line, &State.HostTable[i]);
+    }
+    std::fclose(file);
+}
+
+}  // namespace
+
+void GetComputerNames() {
+    const int32_t rows = RowCount();
+    ConsolePrint(MSG_SEARCH_ACTIVE_HOSTS, static_cast<int>(State.HostCount));
+    PingEveryRow(rows);
+    ConsolePrint("%s", MSG_PROGRESS_CLOSE);
+    FilterLines(State.Files.Path[WF_NAME_PINGS], kPingingMarker,
+                State.Files.Path[WF_NAME_PINGING_LINES]);
+    NameRowsFromPingingLines(rows);
+}

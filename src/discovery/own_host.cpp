@@ -1,4 +1,112 @@
 #include "discovery/own_host.h"
 
-// Not built yet.
-void GetOwnHost() {}
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/text_file.h"
+#include "run/run_state.h"
+#include "text/messages.h"
+
+namespace {
+
+constexpr int kLineSize = 512;
+constexpr char kAddressCharacters[] = "0123456789.";
+constexpr char kMacCharacters[] = "0123456789ABCDEF-";
+// What a disconnected adapter shows; only a last line without line end can match.
+constexpr char kEmptyMac[] = "00-00-00-00-00-00";
+
+// The text of a line from a column on; a column beyond the line reads as the
+// end of the text, so nothing past the text is ever looked at.
+const char* TextFromColumn(const char* line, int32_t column) {
+    size_t length = std::strlen(line);
+    if (column < 0 || static_cast<size_t>(column) > length) return line + length;
+    return line + column;
+}
+
+// A value starting with "0" (0.0.0.0 of a disconnected adapter) gives no row;
+// anything else gives one, with the digits and dots that follow as its address.
+bool TakeOwnAddress(const char* value, HostRecord* row) {
+    if (value[0] == '0') return false;
+    CopyFieldPart(row->Ip, sizeof row->Ip, value, std::strspn(value, kAddressCharacters));
+    return true;
+}
+
+// Reads the IP lines of the adapter report into the first rows, marking which
+// lines gave a row so the MAC lines can be paired with them. False when the
+// file cannot be opened.
+bool ReadOwnAddresses(bool gave_row[MAX_OWN_ADDRESSES]) {
+    FILE* file = OpenTextForRead(State.Files.Path[WF_ADAPTER_IP_LINES]);
+    if (file == nullptr) {
+        ConsolePrint("%s", MSG_IP_ADDRESS_ERROR);
+        return false;
+    }
+    int32_t rows = 0;
+    char line[kLineSize];
+    for (int j = 0; ReadTextLine(line, sizeof line, file); ++j) {
+        const char* value = TextFromColumn(line, State.Columns.IpColumn);
+        ConsolePrint(MSG_OWN_IP_LINE, value);
+        if (j >= MAX_OWN_ADDRESSES) continue;
+        if (TakeOwnAddress(value, &State.HostTable[rows])) {
+            gave_row[j] = true;
+            ++rows;
+        }
+    }
+    std::fclose(file);
+    State.OwnHostCount = rows;
+    return true;
+}
+
+const char* FirstValidOwnAddress() {
+    for (int32_t i = 0; i < State.OwnHostCount; ++i) {
+        if (State.HostTable[i].Ip[0] != '\0') return State.HostTable[i].Ip;
+    }
+    return nullptr;
+}
+
+// Copies the upper-case hexadecimal digits and dashes that start value, in
+// lower case, as far as the field holds them.
+void TakeOwnMac(const char* value, HostRecord* row) {
+    CopyFieldPart(row->Mac, sizeof row->Mac, value, std::strspn(value, kMacCharacters));
+    for (char* c = row->Mac; *c != '\0'; ++c) {
+        if (*c >= 'A' && *c <= 'F') *c = static_cast<char>(*c - 'A' + 'a');
+    }
+}
+
+// Reads the MAC lines of the adapter report; the j-th line belongs to the j-th
+// IP line and fills the next row only when that IP line gave one.
+void ReadOwnMacs(const bool gave_row[MAX_OWN_ADDRESSES]) {
+    FILE* file = OpenTextForRead(State.Files.Path[WF_ADAPTER_MAC_LINES]);
+    if (file == nullptr) {
+        ConsolePrint("%s", MSG_MAC_ADDRESS_ERROR);
+        return;
+    }
+    int32_t row = 0;
+    char line[kLineSize];
+    for (int j = 0; ReadTextLine(line, sizeof line, file); ++j) {
+        const char* value = TextFromColumn(line, State.Columns.MacColumn);
+        ConsolePrint(MSG_OWN_MAC_LINE, value);
+        if (j >= MAX_OWN_ADDRESSES || !gave_row[j]) continue;
+        if (std::strcmp(value, kEmptyMac) == 0) continue;
+        if (value[0] != '\0') TakeOwnMac(value, &State.HostTable[row]);
+        ++row;
+    }
+    std::fclose(file);
+}
+
+}  // namespace
+
+void GetOwnHost() {
+    bool gave_row[MAX_OWN_ADDRESSES] = {};
+    if (!ReadOwnAddresses(gave_row)) return;
+
+    const char* address = FirstValidOwnAddress();
+    if (address == nullptr) {
+        ConsolePrint("%s", MSG_NO_VALID_ADDRESS);
+        PlatformExit(0);
+    }
+    if (State.Settings.NetAdd[0] == '\0') {
+        CopyField(State.Settings.NetAdd, sizeof State.Settings.NetAdd, address);
+    }
+    ReadOwnMacs(gave_row);
+}
