@@ -1,4 +1,138 @@
 #include "discovery/netbeui.h"
 
-// Not built yet.
-void GetNetBeuiInfo() {}
+#include <cstdio>
+#include <cstring>
+
+#include "exec/command_runner.h"
+#include "platform/platform.h"
+#include "platform/text_file.h"
+#include "run/run_state.h"
+#include "text/messages.h"
+
+namespace {
+
+constexpr int kLineSize = 512;
+constexpr int kHeadingReads = 3;  // net view's heading, blank line and rule
+constexpr size_t kMacLength = 17;  // six two-digit groups joined by "-"
+const char kNetViewCommand[] = "net view > ";
+const char kNbtstatCommand[] = "nbtstat -a ";
+const char kRedirect[] = " > ";
+const char kMacMarker[] = "MAC Address";
+// Characters the command interpreter would act on inside a command line.
+const char kInterpreterSpecials[] = "&|<>^\"%";
+
+bool IsComputerLine(const char* piece) { return piece[0] == '\\' && piece[1] == '\\'; }
+
+// The name runs from just after the two backslashes to the first blank or the
+// line end, cut to the field.
+void TakeComputerName(const char* piece, HostRecord* row) {
+    const char* name = piece + 2;
+    CopyFieldPart(row->Name, sizeof row->Name, name, std::strcspn(name, " \n"));
+}
+
+// Fills rows from 0 with the computers of work file 8 and sets HostCount.
+// False when the file cannot be opened.
+bool ReadBrowseList() {
+    FILE* list = OpenTextForRead(State.Files.Path[WF_BROWSE_LIST]);
+    if (list == nullptr) return false;
+    char piece[kLineSize];
+    int reads = 0;
+    int count = 0;
+    while (count < HOST_TABLE_ROWS && ReadTextLine(piece, sizeof piece, list)) {
+        if (reads++ < kHeadingReads) continue;
+        HostRecord* row = &State.HostTable[count];
+        std::memset(row, 0, sizeof *row);
+        if (!IsComputerLine(piece)) continue;
+        TakeComputerName(piece, row);
+        ++count;  // an empty name still makes a row
+    }
+    std::fclose(list);
+    State.HostCount = count;
+    return true;
+}
+
+// A name from the browse list goes into a command line only when the
+// interpreter would take it as plain text.
+bool IsSafeInCommand(const char* name) {
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c != '\0'; ++c) {
+        if (*c < 0x20 || *c == 0x7F || std::strchr(kInterpreterSpecials, *c) != nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True when the query command for name fits its buffer whole: a cut command
+// would redirect the report somewhere else.
+bool QueryFitsCommand(const char* name) {
+    const char* path = State.Files.Path[WF_NBTSTAT_REPORT];
+    size_t quotes = std::strchr(path, ' ') != nullptr ? 2 : 0;
+    size_t length = std::strlen(kNbtstatCommand) + std::strlen(name) + std::strlen(kRedirect) +
+                    std::strlen(path) + quotes;
+    return length < COMMAND_SIZE;
+}
+
+// The MAC is the 17 bytes at NbtMacColumn, fewer when the line text ends
+// earlier, none when the line ends before the column; the line end stays out.
+void TakeMacAddress(const char* line, HostRecord* row) {
+    size_t text_length = std::strcspn(line, "\n");
+    int32_t column = State.Columns.NbtMacColumn;
+    if (column < 0 || static_cast<size_t>(column) >= text_length) {
+        row->Mac[0] = '\0';
+        return;
+    }
+    size_t available = text_length - static_cast<size_t>(column);
+    CopyFieldPart(row->Mac, sizeof row->Mac, line + column,
+                  available < kMacLength ? available : kMacLength);
+}
+
+// Asks nbtstat for one computer's report and keeps the MAC of its last
+// "MAC Address" line. False when the filtered lines cannot be opened.
+bool QueryMacAddress(HostRecord* row) {
+    const auto& paths = State.Files.Path;
+    // Reports of an earlier computer or run must never pass for this one's.
+    std::remove(paths[WF_NBTSTAT_REPORT]);
+    std::remove(paths[WF_NBTSTAT_MAC_LINES]);
+
+    CommandLine command;
+    CommandStart(&command, kNbtstatCommand);
+    CommandAppend(&command, row->Name);
+    CommandAppend(&command, kRedirect);
+    CommandAppendPath(&command, paths[WF_NBTSTAT_REPORT]);
+    RunCommand(command.Text);
+    FilterLines(paths[WF_NBTSTAT_REPORT], kMacMarker, paths[WF_NBTSTAT_MAC_LINES]);
+
+    FILE* lines = OpenTextForRead(paths[WF_NBTSTAT_MAC_LINES]);
+    if (lines == nullptr) {
+        ConsolePrint("%s", MSG_MAC_ADDRESS_ERROR);
+        return false;
+    }
+    char line[kLineSize];
+    while (ReadTextLine(line, sizeof line, lines)) TakeMacAddress(line, row);
+    std::fclose(lines);
+    return true;
+}
+
+}  // namespace
+
+void GetNetBeuiInfo() {
+    CommandLine command;
+    CommandStart(&command, kNetViewCommand);
+    CommandAppendPath(&command, State.Files.Path[WF_BROWSE_LIST]);
+    RunCommand(command.Text);
+
+    State.HostCount = 0;
+    if (!ReadBrowseList()) {
+        ConsolePrint("%s", MSG_BROWSE_LIST_ERROR);
+        return;
+    }
+    for (int i = 0; i < State.HostCount; ++i) {
+        HostRecord* row = &State.HostTable[i];
+        // A name that is unsafe in a command line, or too long for one, is not
+        // asked about: its row keeps an empty MAC.
+        bool queried = IsSafeInCommand(row->Name) && QueryFitsCommand(row->Name);
+        if (queried && !QueryMacAddress(row)) return;
+        ConsolePrint("%s", MSG_COMPUTER_DONE);
+    }
+    ConsolePrint("%s", MSG_LINE_END);
+}
