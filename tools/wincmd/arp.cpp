@@ -1,0 +1,60 @@
+// arp -a: the ARP cache of the simulated machine. A host is in the cache when
+// it answers ping or answers ARP alone; the machine's own addresses never are.
+#include "tools.h"
+
+namespace {
+
+void PutUsage(FILE* out) {
+    PutLine(out, "");
+    PutLine(out, "Displays and modifies the IP-to-Physical address translation tables used by");
+    PutLine(out, "address resolution protocol (ARP).");
+    PutLine(out, "");
+    PutLine(out, "ARP -a [inet_addr]");
+    PutLine(out, "");
+}
+
+std::string LowerCase(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+std::string EntryLine(const OtherHost& host) {
+    return "  " + PadRight(FormatAddress(host.Address), 22) + PadRight(LowerCase(host.Mac), 22) +
+           "dynamic";
+}
+
+}  // namespace
+
+int RunArp(const ToolContext& context, const Arguments& args, FILE* out) {
+    if (args.empty() || (args[0] != "-a" && args[0] != "-g") || args.size() > 2) {
+        PutUsage(out);
+        return 1;
+    }
+    const Network& network = *context.Net;
+    std::vector<const OtherHost*> entries;
+    if (args.size() == 2) {
+        uint32_t address = 0;
+        if (!ParseAddress(args[1], &address)) {
+            PutUsage(out);
+            return 1;
+        }
+        if (const OtherHost* host = FindArpEntry(network, address)) entries.push_back(host);
+    } else {
+        for (const OtherHost& host : network.Hosts) {
+            if (FindArpEntry(network, host.Address) == &host) entries.push_back(&host);
+        }
+    }
+    const uint32_t own = FirstOwnAddress(network);
+    if (entries.empty() || own == 0) {
+        PutLine(out, "No ARP Entries Found");
+        return 1;
+    }
+    PutLine(out, "");
+    PutLine(out, "Interface: " + FormatAddress(own) + " --- 0x2");
+    PutLine(out, "  Internet Address      Physical Address      Type");
+    for (const OtherHost* host : entries) PutLine(out, EntryLine(*host));
+    return 0;
+}

@@ -1,0 +1,379 @@
+#include "network.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+const char kDemoNetwork[] =
+    "# Demo office network 192.168.1.0/24\n"
+    "machine MYPC\n"
+    "adapter 192.168.1.10 00-A0-C9-12-34-56\n"
+    "adapter 0.0.0.0      00-A0-C9-65-43-21\n"
+    "\n"
+    "#    address       MAC               DNS name     state\n"
+    "host 192.168.1.1   00-0C-29-00-00-01 ROUTER       up\n"
+    "host 192.168.1.5   00-0C-29-00-00-05 PRINTER1     up\n"
+    "host 192.168.1.7   00-0C-29-AA-BB-CC PC-SALES1    up\n"
+    "host 192.168.1.8   00-0C-29-AA-BB-CD PC-SALES2    up\n"
+    "host 192.168.1.12  00-0C-29-12-00-12 FILESERVER   up\n"
+    "host 192.168.1.20  00-0C-29-20-00-20 PC-ACCOUNT   up\n"
+    "host 192.168.1.21  00-0C-29-21-00-21 PC-DESIGN    up\n"
+    "host 192.168.1.33  00-A0-C9-33-33-33 -            up\n"
+    "host 192.168.1.34  00-A0-C9-34-34-34 -            up\n"
+    "host 192.168.1.40  00-0C-29-40-00-40 PC-LAPTOP    down\n"
+    "host 192.168.1.50  00-0C-29-50-00-50 -            arp-only\n"
+    "dns  192.168.1.60  OLD-SERVER\n"
+    "\n"
+    "#      NetBIOS name  MAC               remark\n"
+    "browse MYPC          00-A0-C9-12-34-56 Front desk\n"
+    "browse PC-SALES1     00-0C-29-AA-BB-CC Sales\n"
+    "browse FILESERVER    00-0C-29-12-00-12 Shared documents\n"
+    "browse PC-DESIGN     00-0C-29-21-00-21\n";
+
+namespace {
+
+struct Word {
+    std::string Text;
+    size_t End;  // offset just past the word in its line
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::vector<Word> SplitWords(const std::string& line) {
+    std::vector<Word> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && IsBlank(line[i])) ++i;
+        size_t start = i;
+        while (i < line.size() && !IsBlank(line[i])) ++i;
+        if (i > start) words.push_back({line.substr(start, i - start), i});
+    }
+    return words;
+}
+
+// The rest of the line after offset, without its surrounding blanks.
+std::string RestOfLine(const std::string& line, size_t offset) {
+    size_t start = offset;
+    while (start < line.size() && IsBlank(line[start])) ++start;
+    size_t end = line.size();
+    while (end > start && IsBlank(line[end - 1])) --end;
+    return line.substr(start, end - start);
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Six two-digit hexadecimal groups joined by "-", returned in upper case.
+bool ParseMac(const std::string& text, std::string* mac) {
+    if (text.size() != 17) return false;
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string upper = text;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i % 3 == 2) {
+            if (text[i] != '-') return false;
+            continue;
+        }
+        int value = HexValue(text[i]);
+        if (value < 0) return false;
+        upper[i] = kDigits[value];
+    }
+    *mac = upper;
+    return true;
+}
+
+bool ParseState(const std::string& text, HostState* state) {
+    if (text == "up") *state = HOST_UP;
+    else if (text == "arp-only") *state = HOST_ARP_ONLY;
+    else if (text == "down") *state = HOST_DOWN;
+    else return false;
+    return true;
+}
+
+char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool IsCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Parses one network file and remembers where it failed.
+struct Parser {
+    const std::string& Source;
+    Network* Net;
+    std::string* Error;
+    int LineNumber = 0;
+    bool MachineSeen = false;
+    std::vector<std::pair<uint32_t, int>> AddressLines;  // for the duplicate check
+
+    bool Fail(const std::string& message) {
+        *Error = Source + ":" + std::to_string(LineNumber) + ": " + message;
+        return false;
+    }
+
+    bool FieldCount(const std::vector<Word>& words, size_t count, const char* usage) {
+        if (words.size() == count) return true;
+        return Fail(std::string("'") + words[0].Text + "' needs " + std::to_string(count) +
+                    " fields: " + usage);
+    }
+
+    bool Address(const std::string& text, uint32_t* address) {
+        if (ParseAddress(text, address)) return true;
+        return Fail("bad address '" + text + "'");
+    }
+
+    bool Mac(const std::string& text, std::string* mac) {
+        if (ParseMac(text, mac)) return true;
+        return Fail("bad MAC address '" + text + "'");
+    }
+
+    bool Name(const std::string& text, std::string* name) {
+        *name = text == "-" ? std::string() : text;
+        return true;
+    }
+
+    void NoteAddress(uint32_t address) {
+        if (address != 0) AddressLines.push_back({address, LineNumber});
+    }
+
+    bool ParseLine(const std::string& line) {
+        std::vector<Word> words = SplitWords(line);
+        if (words.empty() || words[0].Text[0] == '#') return true;
+        const std::string& keyword = words[0].Text;
+        if (keyword == "machine") {
+            if (!FieldCount(words, 2, "machine NAME")) return false;
+            if (MachineSeen) return Fail("second 'machine' line");
+            MachineSeen = true;
+            Net->MachineName = words[1].Text;
+            return true;
+        }
+        if (keyword == "adapter") {
+            OwnAdapter adapter{};
+            if (!FieldCount(words, 3, "adapter ADDRESS MAC") ||
+                !Address(words[1].Text, &adapter.Address) || !Mac(words[2].Text, &adapter.Mac)) {
+                return false;
+            }
+            NoteAddress(adapter.Address);
+            Net->Adapters.push_back(adapter);
+            return true;
+        }
+        if (keyword == "host") {
+            OtherHost host{};
+            if (!FieldCount(words, 5, "host ADDRESS MAC DNS-NAME|- up|arp-only|down") ||
+                !Address(words[1].Text, &host.Address) || !Mac(words[2].Text, &host.Mac) ||
+                !Name(words[3].Text, &host.DnsName)) {
+                return false;
+            }
+            if (!ParseState(words[4].Text, &host.State)) {
+                return Fail("bad host state '" + words[4].Text + "' (up, arp-only or down)");
+            }
+            if (host.Address == 0) return Fail("bad address '" + words[1].Text + "'");
+            NoteAddress(host.Address);
+            Net->Hosts.push_back(host);
+            return true;
+        }
+        if (keyword == "dns") {
+            DnsRecord record{};
+            if (!FieldCount(words, 3, "dns ADDRESS NAME") ||
+                !Address(words[1].Text, &record.Address)) {
+                return false;
+            }
+            if (record.Address == 0) return Fail("bad address '" + words[1].Text + "'");
+            record.Name = words[2].Text;
+            NoteAddress(record.Address);
+            Net->DnsRecords.push_back(record);
+            return true;
+        }
+        if (keyword == "browse") {
+            BrowseEntry entry{};
+            if (words.size() < 3) {
+                return Fail("'browse' needs at least 3 fields: browse NAME MAC [REMARK]");
+            }
+            if (!Mac(words[2].Text, &entry.Mac)) return false;
+            entry.Name = words[1].Text;
+            entry.Remark = RestOfLine(line, words[2].End);
+            Net->Browse.push_back(entry);
+            return true;
+        }
+        return Fail("unknown keyword '" + keyword + "'");
+    }
+
+    // An address may stand for one host only.
+    bool CheckDuplicates() {
+        std::stable_sort(AddressLines.begin(), AddressLines.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (size_t i = 1; i < AddressLines.size(); ++i) {
+            if (AddressLines[i].first != AddressLines[i - 1].first) continue;
+            LineNumber = std::max(AddressLines[i].second, AddressLines[i - 1].second);
+            int first = std::min(AddressLines[i].second, AddressLines[i - 1].second);
+            return Fail("address " + FormatAddress(AddressLines[i].first) +
+                        " already listed on line " + std::to_string(first));
+        }
+        return true;
+    }
+
+    bool Run(const std::string& text) {
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            size_t text_end = end;
+            if (text_end > start && text[text_end - 1] == '\r') --text_end;  // edited on Windows
+            ++LineNumber;
+            if (!ParseLine(text.substr(start, text_end - start))) return false;
+            start = end + 1;
+        }
+        if (!MachineSeen) {
+            *Error = Source + ": no 'machine' line";
+            return false;
+        }
+        return CheckDuplicates();
+    }
+};
+
+bool ReadWholeFile(const char* path, std::string* text) {
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return false;
+    char buffer[4096];
+    size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, count);
+    bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
+
+}  // namespace
+
+bool ParseAddress(const std::string& text, uint32_t* address) {
+    uint32_t value = 0;
+    size_t i = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (i >= text.size() || text[i] != '.') return false;
+            ++i;
+        }
+        size_t start = i;
+        uint32_t number = 0;
+        while (i < text.size() && i - start < 3 && text[i] >= '0' && text[i] <= '9') {
+            number = number * 10 + static_cast<uint32_t>(text[i] - '0');
+            ++i;
+        }
+        if (i == start || number > 255) return false;
+        value = (value << 8) | number;
+    }
+    if (i != text.size()) return false;
+    *address = value;
+    return true;
+}
+
+std::string FormatAddress(uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFF,
+                  (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
+    return text;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (IsCp932LeadByte(static_cast<unsigned char>(a[i]))) {
+            if (a[i] != b[i]) return false;
+            if (i + 1 < a.size() && a[i + 1] != b[i + 1]) return false;
+            ++i;
+            continue;
+        }
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    }
+    return true;
+}
+
+bool ParseNetworkText(const std::string& text, const std::string& source, Network* network,
+                      std::string* error) {
+    *network = Network{};
+    Parser parser{source, network, error, 0, false, {}};
+    return parser.Run(text);
+}
+
+bool LoadNetwork(const char* path, Network* network, std::string* error) {
+    if (path == nullptr || path[0] == '\0') {
+        return ParseNetworkText(kDemoNetwork, "(demo network)", network, error);
+    }
+    std::string text;
+    if (!ReadWholeFile(path, &text)) {
+        *error = std::string(path) + ": cannot read the network file (" + std::strerror(errno) + ")";
+        return false;
+    }
+    return ParseNetworkText(text, path, network, error);
+}
+
+uint32_t FirstOwnAddress(const Network& network) {
+    for (const OwnAdapter& adapter : network.Adapters) {
+        if (adapter.Address != 0) return adapter.Address;
+    }
+    return 0;
+}
+
+bool IsOwnAddress(const Network& network, uint32_t address) {
+    if (address == 0) return false;
+    for (const OwnAdapter& adapter : network.Adapters) {
+        if (adapter.Address == address) return true;
+    }
+    return false;
+}
+
+static const OtherHost* FindHost(const Network& network, uint32_t address) {
+    for (const OtherHost& host : network.Hosts) {
+        if (host.Address == address) return &host;
+    }
+    return nullptr;
+}
+
+std::string NameOfAddress(const Network& network, uint32_t address) {
+    if (IsOwnAddress(network, address)) return network.MachineName;
+    if (const OtherHost* host = FindHost(network, address)) return host->DnsName;
+    for (const DnsRecord& record : network.DnsRecords) {
+        if (record.Address == address) return record.Name;
+    }
+    return std::string();
+}
+
+bool AddressOfName(const Network& network, const std::string& name, uint32_t* address) {
+    if (SameName(name, network.MachineName) && FirstOwnAddress(network) != 0) {
+        *address = FirstOwnAddress(network);
+        return true;
+    }
+    for (const OtherHost& host : network.Hosts) {
+        if (!host.DnsName.empty() && SameName(name, host.DnsName)) {
+            *address = host.Address;
+            return true;
+        }
+    }
+    for (const DnsRecord& record : network.DnsRecords) {
+        if (SameName(name, record.Name)) {
+            *address = record.Address;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool AnswersPing(const Network& network, uint32_t address) {
+    if (IsOwnAddress(network, address)) return true;
+    const OtherHost* host = FindHost(network, address);
+    return host != nullptr && host->State == HOST_UP;
+}
+
+const OtherHost* FindArpEntry(const Network& network, uint32_t address) {
+    if (IsOwnAddress(network, address)) return nullptr;
+    const OtherHost* host = FindHost(network, address);
+    return host != nullptr && host->State != HOST_DOWN ? host : nullptr;
+}
+
+const BrowseEntry* FindBrowseEntry(const Network& network, const std::string& name) {
+    for (const BrowseEntry& entry : network.Browse) {
+        if (SameName(name, entry.Name)) return &entry;
+    }
+    return nullptr;
+}

@@ -1,0 +1,193 @@
+#include "shell.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/winver.h"
+#include "tools.h"
+
+namespace {
+
+// A word of the command line, or a redirection operator before its path.
+struct Token {
+    std::string Text;
+    bool IsRedirection;
+    bool Appends;  // ">>" rather than ">"
+};
+
+// Splits at blanks outside double quotes; quotes are removed, and ">" or ">>"
+// outside quotes is an operator even when glued to a word.
+std::vector<Token> Tokenize(const std::string& text) {
+    std::vector<Token> tokens;
+    std::string word;
+    bool have_word = false;
+    bool quoted = false;
+    auto flush = [&]() {
+        if (have_word) tokens.push_back({word, false, false});
+        word.clear();
+        have_word = false;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (quoted) {
+            if (c == '"') quoted = false;
+            else word += c;
+        } else if (c == '"') {
+            quoted = true;
+            have_word = true;
+        } else if (c == ' ' || c == '\t') {
+            flush();
+        } else if (c == '>') {
+            flush();
+            bool appends = i + 1 < text.size() && text[i + 1] == '>';
+            if (appends) ++i;
+            tokens.push_back({"", true, appends});
+        } else {
+            word += c;
+            have_word = true;
+        }
+    }
+    flush();
+    return tokens;
+}
+
+void PutErrorLine(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fputc('\n', stderr);
+}
+
+int RunDel(const ToolContext&, const Arguments& args, FILE*) {
+    bool any_path = false;
+    for (const std::string& path : args) {
+        if (path.compare(0, 1, "/") == 0) continue;  // /q, /f: nothing to ask here
+        any_path = true;
+        FILE* probe = std::fopen(path.c_str(), "rb");
+        if (probe == nullptr) {
+            PutErrorLine("Could Not Find " + path);
+            continue;
+        }
+        std::fclose(probe);
+        if (std::remove(path.c_str()) != 0) PutErrorLine("Access is denied.");
+    }
+    if (!any_path) {
+        PutErrorLine("The syntax of the command is incorrect.");
+        return 1;
+    }
+    return 0;
+}
+
+using CommandFunction = int (*)(const ToolContext&, const Arguments&, FILE*);
+
+constexpr unsigned Bit(WinFormat format) { return 1u << format; }
+constexpr unsigned kWin95Family = Bit(FORMAT_95) | Bit(FORMAT_98);
+constexpr unsigned kNtFamily = Bit(FORMAT_NT4) | Bit(FORMAT_2000) | Bit(FORMAT_XP);
+constexpr unsigned kEveryFormat = kWin95Family | kNtFamily;
+
+struct CommandEntry {
+    const char* Name;
+    CommandFunction Function;
+    unsigned Formats;   // the versions that have the command
+    bool IsNetworkTool; // needs the simulated version and network
+};
+
+const CommandEntry kCommands[] = {
+    {"ipconfig", RunIpconfig, kNtFamily, true},
+    {"winipcfg", RunWinipcfg, kWin95Family, true},
+    {"ping", RunPing, kEveryFormat, true},
+    {"arp", RunArp, kEveryFormat, true},
+    {"net", RunNet, kEveryFormat, true},
+    {"nbtstat", RunNbtstat, kEveryFormat, true},
+    {"del", RunDel, kEveryFormat, false},
+};
+
+const CommandEntry* FindCommand(std::string name) {
+    if (name.size() > 4 && SameName(name.substr(name.size() - 4), ".exe")) {
+        name.resize(name.size() - 4);
+    }
+    for (const CommandEntry& entry : kCommands) {
+        if (SameName(name, entry.Name)) return &entry;
+    }
+    return nullptr;
+}
+
+int NotRecognized(const std::string& word) {
+    PutErrorLine("'" + word + "' is not recognized as an internal or external command,");
+    PutErrorLine("operable program or batch file.");
+    return 1;
+}
+
+// Opens every redirection in order, as the interpreter does, and keeps the
+// last one as the command's output. False after an error message.
+bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE** output) {
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (!tokens[i].IsRedirection) {
+            words->push_back(tokens[i].Text);
+            continue;
+        }
+        if (i + 1 >= tokens.size() || tokens[i + 1].IsRedirection) {
+            PutErrorLine("The syntax of the command is incorrect.");
+            return false;
+        }
+        const std::string& path = tokens[++i].Text;
+        FILE* file = std::fopen(path.c_str(), tokens[i - 1].Appends ? "ab" : "wb");
+        if (file == nullptr) {
+            PutErrorLine("The system cannot find the path specified.");
+            return false;
+        }
+        if (*output != stdout) std::fclose(*output);
+        *output = file;
+    }
+    return true;
+}
+
+// The simulated version's format and network; false after an error message.
+bool LoadMachine(WinFormat* format, Network* network) {
+    const char* version_text = std::getenv("QARVIK_WINVER");
+    PlatformVersion version{};
+    if (!ParseSimulatedVersion(version_text, &version)) {
+        PutErrorLine(std::string("wincmd: QARVIK_WINVER: unknown Windows version '") +
+                     version_text + "'");
+        return false;
+    }
+    *format = FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber);
+    std::string error;
+    if (!LoadNetwork(std::getenv("QARVIK_NETWORK"), network, &error)) {
+        PutErrorLine("wincmd: " + error);
+        return false;
+    }
+    return true;
+}
+
+int RunWords(const Arguments& words, FILE* output) {
+    if (words.empty()) return 0;
+    const CommandEntry* command = FindCommand(words[0]);
+    if (command == nullptr) return NotRecognized(words[0]);
+    ToolContext context{FORMAT_XP, nullptr, stderr};
+    Network network;
+    if (command->IsNetworkTool) {
+        if (!LoadMachine(&context.Format, &network)) return 1;
+        if ((command->Formats & Bit(context.Format)) == 0) return NotRecognized(words[0]);
+        context.Net = &network;
+    }
+    Arguments args(words.begin() + 1, words.end());
+    return command->Function(context, args, output);
+}
+
+}  // namespace
+
+int RunCommandLine(const std::string& text) {
+    Arguments words;
+    FILE* output = stdout;
+    if (!ApplyRedirections(Tokenize(text), &words, &output)) {
+        if (output != stdout) std::fclose(output);
+        return 1;
+    }
+    int status = RunWords(words, output);
+    if (output != stdout) {
+        if (std::fclose(output) != 0) status = 1;
+    } else {
+        std::fflush(stdout);
+    }
+    return status;
+}

@@ -1,0 +1,57 @@
+// The network tools of the simulated Windows machine. Each takes its arguments
+// (without its own name) and the stream its report goes to, and uses nothing
+// but the C and C++ standard libraries, so it builds on any system.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "network.h"
+
+// The report formats of the simulated Windows versions.
+enum WinFormat {
+    FORMAT_95,
+    FORMAT_98,
+    FORMAT_NT4,
+    FORMAT_2000,
+    FORMAT_XP,
+};
+
+// The format of a version as the tools of that version print it; versions
+// after XP print like XP.
+WinFormat FormatOfVersion(uint32_t major, uint32_t minor, uint32_t build);
+
+// Whether a format belongs to the Windows 95 family (winipcfg, no ipconfig).
+bool IsWin95Family(WinFormat format);
+
+struct ToolContext {
+    WinFormat Format;
+    const Network* Net;
+    FILE* Errors;
+};
+
+using Arguments = std::vector<std::string>;
+
+int RunIpconfig(const ToolContext& context, const Arguments& args, FILE* out);
+int RunWinipcfg(const ToolContext& context, const Arguments& args, FILE* out);
+int RunPing(const ToolContext& context, const Arguments& args, FILE* out);
+int RunArp(const ToolContext& context, const Arguments& args, FILE* out);
+int RunNet(const ToolContext& context, const Arguments& args, FILE* out);
+int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out);
+
+// Writes text and a Windows line end. The tools' reports are byte strings that
+// may hold any byte, so nothing stops at a NUL.
+void PutLine(FILE* out, const std::string& text);
+
+// An "  Label . . . . : value" line whose value starts exactly at column (a
+// byte offset): dot leaders fill the room between label and colon.
+std::string FieldLine(int indent, const std::string& label, int column, const std::string& value);
+
+// The classful mask of an address (0.0.0.0 for a disconnected adapter): the
+// simulated network knows no other.
+std::string ClassfulMask(uint32_t address);
+
+// text padded with blanks to width bytes; always at least one blank follows.
+std::string PadRight(const std::string& text, size_t width);
