@@ -62,16 +62,6 @@ bool IsSafeInCommand(const char* name) {
     return true;
 }
 
-// True when the query command for name fits its buffer whole: a cut command
-// would redirect the report somewhere else.
-bool QueryFitsCommand(const char* name) {
-    const char* path = State.Files.Path[WF_NBTSTAT_REPORT];
-    size_t quotes = std::strchr(path, ' ') != nullptr ? 2 : 0;
-    size_t length = std::strlen(kNbtstatCommand) + std::strlen(name) + std::strlen(kRedirect) +
-                    std::strlen(path) + quotes;
-    return length < COMMAND_SIZE;
-}
-
 // The MAC is the 17 bytes at NbtMacColumn, fewer when the line text ends
 // earlier, none when the line ends before the column; the line end stays out.
 void TakeMacAddress(const char* line, HostRecord* row) {
@@ -128,10 +118,9 @@ void GetNetBeuiInfo() {
     }
     for (int i = 0; i < State.HostCount; ++i) {
         HostRecord* row = &State.HostTable[i];
-        // A name that is unsafe in a command line, or too long for one, is not
-        // asked about: its row keeps an empty MAC.
-        bool queried = IsSafeInCommand(row->Name) && QueryFitsCommand(row->Name);
-        if (queried && !QueryMacAddress(row)) return;
+        // A name that is unsafe in a command line is not asked about: its row
+        // keeps an empty MAC.
+        if (IsSafeInCommand(row->Name) && !QueryMacAddress(row)) return;
         ConsolePrint("%s", MSG_COMPUTER_DONE);
     }
     ConsolePrint("%s", MSG_LINE_END);

@@ -7,10 +7,10 @@
 
 #include "run/run_state.h"
 
-// Large enough for the longest command line the program builds: a ping with a
-// five-digit time-out and a 15-character address, redirected into a work file
-// whose path is quoted.
-constexpr size_t COMMAND_SIZE = 64 + WORK_PATH_SIZE + 2;
+// Large enough for the longest command line the program builds: at most 32
+// bytes of fixed text (a tool name, its switches, a five-digit time-out and a
+// redirection), a computer name or an address, and a quoted work-file path.
+constexpr size_t COMMAND_SIZE = 32 + NAME_SIZE + WORK_PATH_SIZE + 2;
 
 // A command line under construction; appending never cuts (the buffer holds
 // the longest command the program builds).
