@@ -57,10 +57,18 @@ void PutErrorLine(const std::string& text) {
     std::fputc('\n', stderr);
 }
 
+// /P /F /S /Q or /A with its attributes; any other word is a path, and on this
+// system paths start with "/".
+bool IsDelSwitch(const std::string& word) {
+    if (word.size() < 2 || word[0] != '/') return false;
+    if (word.size() == 2) return std::string("pPfFsSqQaA").find(word[1]) != std::string::npos;
+    return (word[1] == 'a' || word[1] == 'A') && word[2] == ':';
+}
+
 int RunDel(const ToolContext&, const Arguments& args, FILE*) {
     bool any_path = false;
     for (const std::string& path : args) {
-        if (path.compare(0, 1, "/") == 0) continue;  // /q, /f: nothing to ask here
+        if (IsDelSwitch(path)) continue;  // nothing to ask or force here
         any_path = true;
         FILE* probe = std::fopen(path.c_str(), "rb");
         if (probe == nullptr) {

@@ -95,14 +95,24 @@ struct WinipcfgOptions {
     std::string BatchFile = kDefaultBatchFile;
 };
 
+bool IsAllSwitch(const std::string& word) {
+    return SameName(word, "/all") || SameName(word, kAllSwitch95);
+}
+
+bool IsBatchSwitch(const std::string& word) {
+    return SameName(word, "/batch") || SameName(word, kBatchSwitch95);
+}
+
+// The word after the batch switch names the file unless it is a switch itself
+// (a path on this system may start with "/").
 WinipcfgOptions ReadOptions(const Arguments& args) {
     WinipcfgOptions options;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (SameName(args[i], "/all") || SameName(args[i], kAllSwitch95)) {
+        if (IsAllSwitch(args[i])) {
             options.All = true;
-        } else if (SameName(args[i], "/batch") || SameName(args[i], kBatchSwitch95)) {
+        } else if (IsBatchSwitch(args[i])) {
             options.Batch = true;
-            if (i + 1 < args.size() && args[i + 1].compare(0, 1, "/") != 0) {
+            if (i + 1 < args.size() && !IsAllSwitch(args[i + 1]) && !IsBatchSwitch(args[i + 1])) {
                 options.BatchFile = args[++i];
             }
         }

@@ -1,0 +1,503 @@
+// The stand-in interpreter and network tools: the report lines and columns
+// that Qarvik cuts its values from, per Windows version, the interpreter's
+// redirections and messages, and the network file.
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/winver.h"
+#include "run/adapter_report.h"
+#include "test_support.h"
+
+namespace {
+
+struct WincmdRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+WincmdRun Wincmd(const std::string& command_line, const std::string& winver = "xp",
+                 const std::string& network = "") {
+    WincmdRun run;
+    run.Status = RunWincmd(command_line, {"QARVIK_WINVER=" + winver, "QARVIK_NETWORK=" + network},
+                           &run.Out, &run.Err);
+    return run;
+}
+
+// The lines of a report written with Windows line ends, without them.
+std::vector<std::string> ReportLines(const std::string& bytes) {
+    std::vector<std::string> lines = SplitLines(bytes);
+    for (std::string& line : lines) {
+        EXPECT_FALSE(line.empty() || line.back() != '\r') << "line without CR LF: " << line;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+    }
+    return lines;
+}
+
+std::vector<std::string> LinesHolding(const std::vector<std::string>& lines,
+                                      const std::string& marker) {
+    std::vector<std::string> found;
+    for (const std::string& line : lines) {
+        if (line.find(marker) != std::string::npos) found.push_back(line);
+    }
+    return found;
+}
+
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> words;
+    std::string::size_type start = 0;
+    while ((start = line.find_first_not_of(' ', start)) != std::string::npos) {
+        std::string::size_type end = line.find(' ', start);
+        if (end == std::string::npos) end = line.size();
+        words.push_back(line.substr(start, end - start));
+        start = end;
+    }
+    return words;
+}
+
+// Three adapters, the middle one disconnected, so pairing by order shows.
+const char kThreeAdapters[] =
+    "machine OFFICE7\n"
+    "adapter 10.1.2.3 00-A0-C9-AB-CD-EF\n"
+    "adapter 0.0.0.0 00-A0-C9-00-00-02\n"
+    "adapter 192.168.7.77 02-0C-29-FE-DC-BA\n";
+
+struct AdapterCase {
+    const char* winver;
+    bool batch_file;  // winipcfg writes its own file
+    const char* command;
+    const char* mac_label;  // UTF-8
+    const char* ip_label;
+    int mac_column;
+    int ip_column;
+};
+
+TEST(WincmdAdapterReport, ValuesSitAtEachVersionsColumnsInAdapterOrder) {
+    const AdapterCase cases[] = {
+        {"95", true, "winipcfg /全 /ﾊﾞｯﾁ ", "物理ｱﾄﾞﾚｽ", "IP ｱﾄﾞﾚｽ", 24, 29},
+        {"me", true, "winipcfg /全 /ﾊﾞｯﾁ ", "物理ｱﾄﾞﾚｽ", "IP ｱﾄﾞﾚｽ", 24, 29},
+        {"98", true, "winipcfg /all /batch ", "物理アドレス", "IP アドレス", 27, 32},
+        {"nt4", false, "ipconfig /all > ", "Physical", "IP Address", 31, 31},
+        {"2000", false, "ipconfig /all > ", "Physical", "IP Address", 37, 37},
+        {"xp", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44},
+        {"2003", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44},
+        {"vista", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44},
+    };
+    const std::vector<std::string> macs = {"00-A0-C9-AB-CD-EF", "00-A0-C9-00-00-02",
+                                           "02-0C-29-FE-DC-BA"};
+    const std::vector<std::string> ips = {"10.1.2.3", "0.0.0.0", "192.168.7.77"};
+    TempDir dir;
+    const std::string network = dir.File("net.txt");
+    WriteFileBytes(network, kThreeAdapters);
+    for (const AdapterCase& c : cases) {
+        SCOPED_TRACE(c.winver);
+        const std::string report = dir.File(std::string("report-") + c.winver + ".txt");
+        WincmdRun run = Wincmd(Cp932(c.command) + report, c.winver, network);
+        ASSERT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Out, "");
+        std::vector<std::string> lines = ReportLines(ReadFileBytes(report));
+        std::vector<std::string> mac_lines = LinesHolding(lines, Cp932(c.mac_label));
+        std::vector<std::string> ip_lines = LinesHolding(lines, Cp932(c.ip_label));
+        ASSERT_EQ(mac_lines.size(), macs.size());
+        ASSERT_EQ(ip_lines.size(), ips.size());
+        for (size_t k = 0; k < macs.size(); ++k) {
+            EXPECT_EQ(mac_lines[k].substr(c.mac_column), macs[k]) << mac_lines[k];
+            EXPECT_EQ(ip_lines[k].substr(c.ip_column), ips[k]) << ip_lines[k];
+        }
+        EXPECT_EQ(LinesHolding(lines, "OFFICE7").size(), 1u);
+    }
+}
+
+// Qarvik's own table of labels and columns must be the one wincmd prints.
+TEST(WincmdAdapterReport, AgreesWithTheProgramsPlatformTable) {
+    const struct {
+        const char* winver;
+        const char* mac_label;
+        const char* ip_label;
+        int mac_column;  // -1: the program keeps its initial column
+        int ip_column;
+    } cases[] = {
+        {"95", "物理ｱﾄﾞﾚｽ", "IP ｱﾄﾞﾚｽ", 24, 29},
+        {"98", "物理アドレス", "IP アドレス", 27, 32},
+        {"nt4", "Physical", "IP Address", -1, -1},
+        {"2000", "Physical", "IP Address", 37, 37},
+        {"xp", "Physical", "IP Address", 44, 44},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.winver);
+        PlatformVersion version{};
+        ASSERT_TRUE(ParseSimulatedVersion(c.winver, &version));
+        const PlatformRow* row = FindPlatformRow(version);
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->MacLabel, Cp932(c.mac_label));
+        EXPECT_EQ(row->IpLabel, Cp932(c.ip_label));
+        EXPECT_EQ(row->MacColumn, c.mac_column);
+        EXPECT_EQ(row->IpColumn, c.ip_column);
+    }
+}
+
+TEST(WincmdAdapterReport, IpconfigIsNotOnThe95FamilyNorWinipcfgOnNt) {
+    const struct {
+        const char* winver;
+        const char* command;
+    } cases[] = {{"98", "ipconfig /all"}, {"95", "ipconfig /all"}, {"xp", "winipcfg /all /batch x"},
+                 {"nt4", "winipcfg /all /batch x"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.winver) + " " + c.command);
+        WincmdRun run = Wincmd(c.command, c.winver);
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_NE(run.Err.find("is not recognized"), std::string::npos) << run.Err;
+    }
+}
+
+struct PingCase {
+    const char* winver;
+    const char* address;
+    const char* pinging;  // the "Pinging" line
+    const char* answer;   // the line after the blank that follows it
+};
+
+TEST(WincmdPing, NameInBracketsWhenResolvedAndReplyWhenUp) {
+    const PingCase cases[] = {
+        {"xp", "192.168.1.7", "Pinging PC-SALES1 [192.168.1.7] with 32 bytes of data:",
+         "Reply from 192.168.1.7: bytes=32 time<1ms TTL=128"},
+        {"2000", "192.168.1.7", "Pinging PC-SALES1 [192.168.1.7] with 32 bytes of data:",
+         "Reply from 192.168.1.7: bytes=32 time<10ms TTL=128"},
+        {"98", "192.168.1.33", "Pinging 192.168.1.33 with 32 bytes of data:",
+         "Reply from 192.168.1.33: bytes=32 time<10ms TTL=128"},
+        {"xp", "192.168.1.40", "Pinging PC-LAPTOP [192.168.1.40] with 32 bytes of data:",
+         "Request timed out."},
+        {"xp", "192.168.1.60", "Pinging OLD-SERVER [192.168.1.60] with 32 bytes of data:",
+         "Request timed out."},
+        {"nt4", "192.168.1.50", "Pinging 192.168.1.50 with 32 bytes of data:",
+         "Request timed out."},
+        {"xp", "192.168.1.99", "Pinging 192.168.1.99 with 32 bytes of data:",
+         "Request timed out."},
+        {"xp", "192.168.1.10", "Pinging MYPC [192.168.1.10] with 32 bytes of data:",
+         "Reply from 192.168.1.10: bytes=32 time<1ms TTL=128"},
+    };
+    for (const PingCase& c : cases) {
+        for (const char* wait : {"", "-w 500 "}) {
+            SCOPED_TRACE(std::string(c.winver) + " " + wait + c.address);
+            WincmdRun run = Wincmd(std::string("ping -a -n 1 ") + wait + c.address, c.winver);
+            std::vector<std::string> lines = ReportLines(run.Out);
+            ASSERT_GE(lines.size(), 6u);
+            EXPECT_EQ(lines[0], "");
+            EXPECT_EQ(lines[1], c.pinging);
+            EXPECT_EQ(lines[3], c.answer);
+            EXPECT_EQ(lines[5], std::string("Ping statistics for ") + c.address + ":");
+            EXPECT_EQ(LinesHolding(lines, "Pinging").size(), 1u);
+        }
+    }
+}
+
+TEST(WincmdPing, AddressWithoutResolvingSwitchShowsNoName) {
+    WincmdRun run = Wincmd("ping -n 1 192.168.1.7");
+    EXPECT_EQ(ReportLines(run.Out)[1], "Pinging 192.168.1.7 with 32 bytes of data:");
+}
+
+struct ArpCase {
+    const char* address;
+    const char* mac;  // nullptr: not in the cache
+};
+
+TEST(WincmdArp, DynamicLineForHostsThatAnswerPingOrArp) {
+    const ArpCase cases[] = {
+        {"192.168.1.7", "00-0c-29-aa-bb-cc"},   // up
+        {"192.168.1.50", "00-0c-29-50-00-50"},  // ARP only
+        {"192.168.1.40", nullptr},              // down
+        {"192.168.1.10", nullptr},              // own address
+        {"192.168.1.60", nullptr},              // a DNS name only
+        {"192.168.1.99", nullptr},              // nothing there
+    };
+    for (const ArpCase& c : cases) {
+        SCOPED_TRACE(c.address);
+        WincmdRun run = Wincmd(std::string("arp -a ") + c.address);
+        std::vector<std::string> lines = ReportLines(run.Out);
+        std::vector<std::string> dynamic = LinesHolding(lines, "dynamic");
+        if (c.mac == nullptr) {
+            EXPECT_TRUE(dynamic.empty());
+            EXPECT_EQ(lines, std::vector<std::string>{"No ARP Entries Found"});
+            continue;
+        }
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[1], "Interface: 192.168.1.10 --- 0x2");
+        EXPECT_EQ(lines[2], "  Internet Address      Physical Address      Type");
+        ASSERT_EQ(dynamic.size(), 1u);
+        EXPECT_EQ(Words(dynamic[0]), (std::vector<std::string>{c.address, c.mac, "dynamic"}));
+        EXPECT_EQ(dynamic[0].find(c.mac), 24u);  // under its heading
+    }
+}
+
+// Names may hold any byte but a blank: code page 932 text, the interpreter's
+// special characters, and names as long as the name column or longer.
+const char kBrowseNetwork[] =
+    "# browse list only\n"
+    "machine HOST1\n"
+    "browse alpha 00-0c-29-aa-bb-01 First floor  \n"
+    "browse A&B|C<D>E^F\"G%H 00-0C-29-AA-BB-02 odd name\n"
+    "browse \x83\x41 00-0C-29-AA-BB-03\n"
+    "browse NAME-OF-21-CHARACTERS 00-0C-29-AA-BB-04 long\n";
+
+TEST(WincmdNetView, ThreeHeadingLinesThenOneLinePerComputer) {
+    TempDir dir;
+    const std::string network = dir.File("browse.txt");
+    WriteFileBytes(network, kBrowseNetwork);
+    WincmdRun run = Wincmd("net view", "xp", network);
+    ASSERT_EQ(run.Status, 0);
+    std::vector<std::string> lines = ReportLines(run.Out);
+    const std::vector<std::string> expected = {
+        "Server Name            Remark",
+        "",
+        std::string(79, '-'),
+        "\\\\alpha                First floor",
+        "\\\\A&B|C<D>E^F\"G%H      odd name",
+        std::string("\\\\\x83\x41") + std::string(19, ' '),
+        "\\\\NAME-OF-21-CHARACTERS long",
+        "The command completed successfully.",
+        "",
+    };
+    EXPECT_EQ(lines, expected);
+}
+
+TEST(WincmdNetView, EmptyBrowseListHasNoComputerLines) {
+    TempDir dir;
+    WriteFileBytes(dir.File("n.txt"), "machine ME\n");
+    WincmdRun run = Wincmd("net view", "xp", dir.File("n.txt"));
+    EXPECT_TRUE(LinesHolding(ReportLines(run.Out), "\\\\").empty());
+}
+
+struct NbtstatCase {
+    const char* winver;
+    const char* name;
+    const char* mac;  // nullptr: host not found
+    size_t column;
+};
+
+TEST(WincmdNbtstat, MacLineAtEachVersionsColumn) {
+    const NbtstatCase cases[] = {
+        {"95", "PC-SALES1", "00-0C-29-AA-BB-CC", 14},   {"98", "pc-sales1", "00-0C-29-AA-BB-CC", 14},
+        {"nt4", "FileServer", "00-0C-29-12-00-12", 14}, {"2000", "mypc", "00-A0-C9-12-34-56", 18},
+        {"xp", "PC-DESIGN", "00-0C-29-21-00-21", 18},   {"xp", "PC-SALES", nullptr, 0},
+        {"98", "ROUTER", nullptr, 0},
+    };
+    for (const NbtstatCase& c : cases) {
+        SCOPED_TRACE(std::string(c.winver) + " " + c.name);
+        WincmdRun run = Wincmd(std::string("nbtstat -a ") + c.name, c.winver);
+        std::vector<std::string> lines = ReportLines(run.Out);
+        std::vector<std::string> mac_lines = LinesHolding(lines, "MAC Address");
+        if (c.mac == nullptr) {
+            EXPECT_TRUE(mac_lines.empty());
+            EXPECT_EQ(LinesHolding(lines, "    Host not found.").size(), 1u);
+            continue;
+        }
+        ASSERT_EQ(mac_lines.size(), 1u);
+        EXPECT_EQ(mac_lines[0], std::string(c.column - 14, ' ') + "MAC Address = " + c.mac);
+    }
+}
+
+TEST(WincmdNbtstat, NamesMatchIgnoringAsciiCaseButNotInsideDoubleByteCharacters) {
+    TempDir dir;
+    const std::string network = dir.File("browse.txt");
+    WriteFileBytes(network, kBrowseNetwork);
+    const struct {
+        std::string name;
+        const char* mac;
+    } cases[] = {
+        {"ALPHA", "00-0C-29-AA-BB-01"},
+        {"\x83\x41", "00-0C-29-AA-BB-03"},  // ア
+        {"\x83\x61", nullptr},              // another character, not ア in lower case
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WincmdRun run = Wincmd("nbtstat -a " + c.name, "xp", network);
+        std::vector<std::string> mac_lines = LinesHolding(ReportLines(run.Out), "MAC Address");
+        if (c.mac == nullptr) {
+            EXPECT_TRUE(mac_lines.empty());
+        } else {
+            ASSERT_EQ(mac_lines.size(), 1u);
+            EXPECT_EQ(mac_lines[0].substr(18), c.mac);
+        }
+    }
+}
+
+TEST(WincmdInterpreter, RedirectionCreatesEmptiesAndAppends) {
+    TempDir dir;
+    const std::string file = dir.File("out.txt");
+    WriteFileBytes(file, "left over from before\r\n");
+    const std::string plain = Wincmd("net view").Out;
+    ASSERT_FALSE(plain.empty());
+
+    WincmdRun run = Wincmd("net view > " + file);
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(ReadFileBytes(file), plain);
+
+    Wincmd("net view >> " + file);
+    EXPECT_EQ(ReadFileBytes(file), plain + plain);
+
+    Wincmd("net view >" + file);  // glued to the path
+    Wincmd("net view>>" + file);
+    EXPECT_EQ(ReadFileBytes(file), plain + plain);
+}
+
+TEST(WincmdInterpreter, QuotedWordsKeepTheirBlanks) {
+    TempDir dir;
+    const std::string folder = dir.File("with blank");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const std::string file = folder + "/tmp 03.txt";
+    Wincmd("ping -a -n 1 192.168.1.7 >> \"" + file + "\"");
+    Wincmd("ping -a -n 1 \"192.168.1.33\" >> \"" + file + "\"");
+    std::vector<std::string> pinging = LinesHolding(ReportLines(ReadFileBytes(file)), "Pinging");
+    ASSERT_EQ(pinging.size(), 2u);
+    EXPECT_EQ(pinging[1], "Pinging 192.168.1.33 with 32 bytes of data:");
+
+    const std::string report = folder + "/report 0.txt";
+    WincmdRun run = Wincmd("winipcfg /all /batch \"" + report + "\"", "98");
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(LinesHolding(ReportLines(ReadFileBytes(report)), Cp932("IP アドレス")).size(), 2u);
+
+    Wincmd("del \"" + file + "\"");
+    EXPECT_FALSE(FileExists(file));
+}
+
+TEST(WincmdInterpreter, UnknownCommandIsNotRecognized) {
+    for (const char* line : {"format c:", "\"pong\" -a", "cmd"}) {
+        SCOPED_TRACE(line);
+        WincmdRun run = Wincmd(line);
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_EQ(run.Out, "");
+        std::string word = Words(line)[0];
+        if (word[0] == '"') word = word.substr(1, word.size() - 2);
+        EXPECT_EQ(run.Err, "'" + word +
+                               "' is not recognized as an internal or external command,\n"
+                               "operable program or batch file.\n");
+    }
+}
+
+TEST(WincmdInterpreter, CommandNamesIgnoreCase) {
+    WincmdRun run = Wincmd("NET VIEW");
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(ReportLines(run.Out)[0], "Server Name            Remark");
+}
+
+TEST(WincmdInterpreter, DelRemovesTheFileAndNamesAMissingOne) {
+    TempDir dir;
+    const std::string file = dir.File("tmp11.txt");
+    WriteFileBytes(file, "x");
+    WincmdRun run = Wincmd("del " + file);
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Err, "");
+    EXPECT_FALSE(FileExists(file));
+
+    run = Wincmd("del " + file);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(run.Err, "Could Not Find " + file + "\n");
+}
+
+TEST(WincmdInterpreter, DelNeedsNoNetworkOrVersion) {
+    TempDir dir;
+    const std::string file = dir.File("f.txt");
+    WriteFileBytes(file, "x");
+    WincmdRun run = Wincmd("del " + file, "fail", dir.File("missing-network.txt"));
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_FALSE(FileExists(file));
+}
+
+TEST(WincmdInterpreter, UnreadableVersionIsAnError) {
+    WincmdRun run = Wincmd("net view", "fail");
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(run.Err, "wincmd: QARVIK_WINVER: unknown Windows version 'fail'\n");
+}
+
+struct MalformedCase {
+    const char* text;
+    const char* error;  // after "wincmd: <path>"
+};
+
+TEST(WincmdNetworkFile, MalformedFileNamesFileAndLine) {
+    const MalformedCase cases[] = {
+        {"machine A\n\n# c\nrouter 192.168.1.1\n", ":4: unknown keyword 'router'"},
+        {"machine A\nadapter 192.168.1.2\n", ":2: 'adapter' needs 3 fields: adapter ADDRESS MAC"},
+        {"machine A\nhost 192.168.1.2 00-0C-29-00-00-01 -\n",
+         ":2: 'host' needs 5 fields: host ADDRESS MAC DNS-NAME|- up|arp-only|down"},
+        {"machine A\r\nhost 192.168.1.256 00-0C-29-00-00-01 - up\r\n",
+         ":2: bad address '192.168.1.256'"},
+        {"machine A\nhost 192.168.1 00-0C-29-00-00-01 - up\n", ":2: bad address '192.168.1'"},
+        {"machine A\nhost 0.0.0.0 00-0C-29-00-00-01 - up\n", ":2: bad address '0.0.0.0'"},
+        {"machine A\nadapter 192.168.1.2 00-0C-29-00-00\n",
+         ":2: bad MAC address '00-0C-29-00-00'"},
+        {"machine A\n\n\n\n\n\nbrowse PC1 xyz remark\n", ":7: bad MAC address 'xyz'"},
+        {"machine A\nhost 192.168.1.2 00:0C:29:00:00:01 - up\n",
+         ":2: bad MAC address '00:0C:29:00:00:01'"},
+        {"machine A\nhost 192.168.1.2 00-0C-29-00-00-01 - sleeping\n",
+         ":2: bad host state 'sleeping' (up, arp-only or down)"},
+        {"machine A\nbrowse PC1\n", ":2: 'browse' needs at least 3 fields: browse NAME MAC [REMARK]"},
+        {"machine A\nmachine B\n", ":2: second 'machine' line"},
+        {"machine A\nadapter 192.168.1.2 00-0C-29-00-00-01\ndns 192.168.1.2 X\n",
+         ":3: address 192.168.1.2 already listed on line 2"},
+        {"adapter 192.168.1.2 00-0C-29-00-00-01\n", ": no 'machine' line"},
+        {"", ": no 'machine' line"},
+    };
+    TempDir dir;
+    const std::string network = dir.File("net.txt");
+    for (const MalformedCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        WriteFileBytes(network, c.text);
+        WincmdRun run = Wincmd("ping -a -n 1 192.168.1.2", "xp", network);
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_EQ(run.Out, "");
+        EXPECT_EQ(run.Err, "wincmd: " + network + c.error + "\n");
+    }
+}
+
+TEST(WincmdNetworkFile, UnreadableFileIsAnError) {
+    TempDir dir;
+    WincmdRun run = Wincmd("net view", "xp", dir.File("none.txt"));
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err.rfind("wincmd: " + dir.File("none.txt") + ": cannot read", 0), 0u)
+        << run.Err;
+}
+
+TEST(WincmdNetworkFile, EveryStateAndNameKindIsHonoured) {
+    TempDir dir;
+    const std::string network = dir.File("net.txt");
+    WriteFileBytes(network,
+                   "  # indented comment\n"
+                   "machine \x83\x41PC\n"
+                   "adapter\t172.16.0.1\t00-a0-c9-00-00-01\n"
+                   "host 172.16.0.2 00-0C-29-00-00-02 web&mail up\n"
+                   "host 172.16.0.3 00-0C-29-00-00-03 - arp-only\n"
+                   "dns 172.16.0.4 gone.example\n");
+    const struct {
+        const char* address;
+        std::string pinging;
+        bool replies;
+        bool cached;
+    } cases[] = {
+        {"172.16.0.1", "Pinging \x83\x41PC [172.16.0.1] with 32 bytes of data:", true, false},
+        {"172.16.0.2", "Pinging web&mail [172.16.0.2] with 32 bytes of data:", true, true},
+        {"172.16.0.3", "Pinging 172.16.0.3 with 32 bytes of data:", false, true},
+        {"172.16.0.4", "Pinging gone.example [172.16.0.4] with 32 bytes of data:", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        std::vector<std::string> ping =
+            ReportLines(Wincmd(std::string("ping -a -n 1 ") + c.address, "xp", network).Out);
+        ASSERT_GE(ping.size(), 4u);
+        EXPECT_EQ(ping[1], c.pinging);
+        EXPECT_EQ(ping[3].rfind("Reply from", 0) == 0, c.replies);
+        std::string arp = Wincmd(std::string("arp -a ") + c.address, "xp", network).Out;
+        EXPECT_EQ(arp.find("dynamic") != std::string::npos, c.cached);
+    }
+    std::vector<std::string> report = ReportLines(Wincmd("ipconfig /all", "xp", network).Out);
+    std::vector<std::string> mac_lines = LinesHolding(report, "Physical");
+    ASSERT_EQ(mac_lines.size(), 1u);
+    EXPECT_EQ(mac_lines[0].substr(44), "00-A0-C9-00-00-01");  // upper case, as the tool prints it
+    EXPECT_EQ(LinesHolding(report, "IP Address")[0].substr(44), "172.16.0.1");
+}
+
+}  // namespace
