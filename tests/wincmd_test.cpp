@@ -501,3 +501,35 @@ TEST(WincmdNetworkFile, EveryStateAndNameKindIsHonoured) {
 }
 
 }  // namespace
+
+namespace {
+
+// The demo network as the documentation shows it, cut from its code block.
+std::string DocumentedDemoNetwork() {
+    std::string doc = ReadFileBytes(std::string(FIXTURES_PATH) + "/../../tools/wincmd/NETWORK.md");
+    std::string::size_type section = doc.find("### The demo network");
+    std::string::size_type start = doc.find("```\n", section);
+    std::string::size_type end = doc.find("```\n", start + 4);
+    if (section == std::string::npos || start == std::string::npos || end == std::string::npos) {
+        return "";
+    }
+    return doc.substr(start + 4, end - start - 4);
+}
+
+TEST(WincmdNetworkFile, DocumentedDemoNetworkIsTheBuiltInOne) {
+    const std::string documented = DocumentedDemoNetwork();
+    ASSERT_FALSE(documented.empty());
+    TempDir dir;
+    const std::string network = dir.File("demo.txt");
+    WriteFileBytes(network, documented);
+    for (const char* command : {"ipconfig /all", "arp -a", "net view", "nbtstat -a PC-SALES1",
+                                "ping -a -n 1 192.168.1.60"}) {
+        SCOPED_TRACE(command);
+        WincmdRun from_file = Wincmd(command, "xp", network);
+        WincmdRun built_in = Wincmd(command, "xp", "");
+        EXPECT_EQ(from_file.Err, "");
+        EXPECT_EQ(from_file.Out, built_in.Out);
+    }
+}
+
+}  // namespace

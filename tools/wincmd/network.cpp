@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 const char kDemoNetwork[] =
@@ -35,31 +36,31 @@ const char kDemoNetwork[] =
 namespace {
 
 struct Word {
-    std::string Text;
+    std::string_view Text;
     size_t End;  // offset just past the word in its line
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::vector<Word> SplitWords(const std::string& line) {
-    std::vector<Word> words;
+// Views into line; words is reused from line to line to spare allocations.
+void SplitWords(std::string_view line, std::vector<Word>* words) {
+    words->clear();
     size_t i = 0;
     while (i < line.size()) {
         while (i < line.size() && IsBlank(line[i])) ++i;
         size_t start = i;
         while (i < line.size() && !IsBlank(line[i])) ++i;
-        if (i > start) words.push_back({line.substr(start, i - start), i});
+        if (i > start) words->push_back({line.substr(start, i - start), i});
     }
-    return words;
 }
 
 // The rest of the line after offset, without its surrounding blanks.
-std::string RestOfLine(const std::string& line, size_t offset) {
+std::string RestOfLine(std::string_view line, size_t offset) {
     size_t start = offset;
     while (start < line.size() && IsBlank(line[start])) ++start;
     size_t end = line.size();
     while (end > start && IsBlank(line[end - 1])) --end;
-    return line.substr(start, end - start);
+    return std::string(line.substr(start, end - start));
 }
 
 int HexValue(char c) {
@@ -70,10 +71,10 @@ int HexValue(char c) {
 }
 
 // Six two-digit hexadecimal groups joined by "-", returned in upper case.
-bool ParseMac(const std::string& text, std::string* mac) {
+bool ParseMac(std::string_view text, std::string* mac) {
     if (text.size() != 17) return false;
     static const char kDigits[] = "0123456789ABCDEF";
-    std::string upper = text;
+    std::string upper(text);
     for (size_t i = 0; i < text.size(); ++i) {
         if (i % 3 == 2) {
             if (text[i] != '-') return false;
@@ -87,7 +88,7 @@ bool ParseMac(const std::string& text, std::string* mac) {
     return true;
 }
 
-bool ParseState(const std::string& text, HostState* state) {
+bool ParseState(std::string_view text, HostState* state) {
     if (text == "up") *state = HOST_UP;
     else if (text == "arp-only") *state = HOST_ARP_ONLY;
     else if (text == "down") *state = HOST_DOWN;
@@ -107,6 +108,7 @@ struct Parser {
     int LineNumber = 0;
     bool MachineSeen = false;
     std::vector<std::pair<uint32_t, int>> AddressLines;  // for the duplicate check
+    std::vector<Word> Words;
 
     bool Fail(const std::string& message) {
         *Error = Source + ":" + std::to_string(LineNumber) + ": " + message;
@@ -115,22 +117,22 @@ struct Parser {
 
     bool FieldCount(const std::vector<Word>& words, size_t count, const char* usage) {
         if (words.size() == count) return true;
-        return Fail(std::string("'") + words[0].Text + "' needs " + std::to_string(count) +
+        return Fail("'" + std::string(words[0].Text) + "' needs " + std::to_string(count) +
                     " fields: " + usage);
     }
 
-    bool Address(const std::string& text, uint32_t* address) {
+    bool Address(std::string_view text, uint32_t* address) {
         if (ParseAddress(text, address)) return true;
-        return Fail("bad address '" + text + "'");
+        return Fail("bad address '" + std::string(text) + "'");
     }
 
-    bool Mac(const std::string& text, std::string* mac) {
+    bool Mac(std::string_view text, std::string* mac) {
         if (ParseMac(text, mac)) return true;
-        return Fail("bad MAC address '" + text + "'");
+        return Fail("bad MAC address '" + std::string(text) + "'");
     }
 
-    bool Name(const std::string& text, std::string* name) {
-        *name = text == "-" ? std::string() : text;
+    bool Name(std::string_view text, std::string* name) {
+        *name = text == "-" ? std::string() : std::string(text);
         return true;
     }
 
@@ -138,15 +140,16 @@ struct Parser {
         if (address != 0) AddressLines.push_back({address, LineNumber});
     }
 
-    bool ParseLine(const std::string& line) {
-        std::vector<Word> words = SplitWords(line);
+    bool ParseLine(std::string_view line) {
+        SplitWords(line, &Words);
+        const std::vector<Word>& words = Words;
         if (words.empty() || words[0].Text[0] == '#') return true;
-        const std::string& keyword = words[0].Text;
+        const std::string_view keyword = words[0].Text;
         if (keyword == "machine") {
             if (!FieldCount(words, 2, "machine NAME")) return false;
             if (MachineSeen) return Fail("second 'machine' line");
             MachineSeen = true;
-            Net->MachineName = words[1].Text;
+            Net->MachineName = std::string(words[1].Text);
             return true;
         }
         if (keyword == "adapter") {
@@ -167,9 +170,10 @@ struct Parser {
                 return false;
             }
             if (!ParseState(words[4].Text, &host.State)) {
-                return Fail("bad host state '" + words[4].Text + "' (up, arp-only or down)");
+                return Fail("bad host state '" + std::string(words[4].Text) +
+                            "' (up, arp-only or down)");
             }
-            if (host.Address == 0) return Fail("bad address '" + words[1].Text + "'");
+            if (host.Address == 0) return Fail("bad address '" + std::string(words[1].Text) + "'");
             NoteAddress(host.Address);
             Net->Hosts.push_back(host);
             return true;
@@ -180,8 +184,10 @@ struct Parser {
                 !Address(words[1].Text, &record.Address)) {
                 return false;
             }
-            if (record.Address == 0) return Fail("bad address '" + words[1].Text + "'");
-            record.Name = words[2].Text;
+            if (record.Address == 0) {
+                return Fail("bad address '" + std::string(words[1].Text) + "'");
+            }
+            record.Name = std::string(words[2].Text);
             NoteAddress(record.Address);
             Net->DnsRecords.push_back(record);
             return true;
@@ -192,12 +198,12 @@ struct Parser {
                 return Fail("'browse' needs at least 3 fields: browse NAME MAC [REMARK]");
             }
             if (!Mac(words[2].Text, &entry.Mac)) return false;
-            entry.Name = words[1].Text;
+            entry.Name = std::string(words[1].Text);
             entry.Remark = RestOfLine(line, words[2].End);
             Net->Browse.push_back(entry);
             return true;
         }
-        return Fail("unknown keyword '" + keyword + "'");
+        return Fail("unknown keyword '" + std::string(keyword) + "'");
     }
 
     // An address may stand for one host only.
@@ -214,7 +220,7 @@ struct Parser {
         return true;
     }
 
-    bool Run(const std::string& text) {
+    bool Run(std::string_view text) {
         size_t start = 0;
         while (start < text.size()) {
             size_t end = text.find('\n', start);
@@ -246,7 +252,7 @@ bool ReadWholeFile(const char* path, std::string* text) {
 
 }  // namespace
 
-bool ParseAddress(const std::string& text, uint32_t* address) {
+bool ParseAddress(std::string_view text, uint32_t* address) {
     uint32_t value = 0;
     size_t i = 0;
     for (int part = 0; part < 4; ++part) {
@@ -292,7 +298,7 @@ bool SameName(const std::string& a, const std::string& b) {
 bool ParseNetworkText(const std::string& text, const std::string& source, Network* network,
                       std::string* error) {
     *network = Network{};
-    Parser parser{source, network, error, 0, false, {}};
+    Parser parser{source, network, error, 0, false, {}, {}};
     return parser.Run(text);
 }
 

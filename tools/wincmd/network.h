@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum HostState {
@@ -57,7 +58,7 @@ bool ParseNetworkText(const std::string& text, const std::string& source, Networ
                       std::string* error);
 
 // Dotted decimal, four numbers of 0 to 255.
-bool ParseAddress(const std::string& text, uint32_t* address);
+bool ParseAddress(std::string_view text, uint32_t* address);
 std::string FormatAddress(uint32_t address);
 
 // Whether two NetBIOS or DNS names are the same, ignoring the case of ASCII
