@@ -1,0 +1,243 @@
+// Whole runs of the built program against wincmd's simulated network, with
+// every command line recorded: console bytes, command order, response file,
+// and the work files left behind.
+#include <dirent.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+const std::string kSmallOffice = std::string(FIXTURES_PATH) + "/small_office.txt";
+
+std::string Echo(const char* class_name, const char* network, const char* mask,
+                 const std::string& output) {
+    return std::string("Network Address Search Utility : Qarvik.exe(R2.1)\n\n") +
+           "\tClass      = " + class_name + "\n\tNetwork    = " + network +
+           "\n\tMask       = " + mask + "\n\tOutputFile = " + output + "\n";
+}
+
+std::string Stage(const char* name, const std::string& body) {
+    return std::string("(Lumbrant)Start: ") + name + "\n" + body + "(Lumbrant)End  : " + name +
+           "\n";
+}
+
+const std::string kOwnHostTrace =
+    "\tIP = 0.0.0.0\n\tIP = 10.1.2.10\n\tMAC= 00-A0-C9-00-00-01\n\tMAC= 00-A0-C9-00-00-02\n";
+
+// The work files left in the run's temp folder.
+std::vector<std::string> LeftoverWorkFiles(const TempDir& dir) {
+    std::vector<std::string> names;
+    if (DIR* folder = opendir(dir.File("tmp").c_str())) {
+        while (dirent* entry = readdir(folder)) {
+            std::string name = entry->d_name;
+            if (name.rfind("tmp", 0) == 0) names.push_back(name);
+        }
+        closedir(folder);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    std::string Tmp(const char* name) const { return dir_.File("tmp") + "/" + name; }
+    std::string ResponseFile() const { return ReadFileBytes(dir_.File("work/rsp.txt")); }
+
+    QarvikRun Run(std::vector<std::string> args, const std::string& winver = "xp",
+                  const std::string& network = kSmallOffice) {
+        QarvikRun run;
+        run.Args = std::move(args);
+        run.WinVer = winver;
+        run.Network = network;
+        RunQarvik(dir_, &run);
+        return run;
+    }
+
+    // The del commands that end a TCP/IP run: the sweep's names first, then
+    // files 0 to 7.
+    std::vector<std::string> TcpIpDeletions() const {
+        std::vector<std::string> commands = {"del " + Tmp("tmp11.txt")};
+        for (const char* name : {"tmp00.txt", "tmp01.txt", "tmp02.txt", "tmp03.txt", "tmp04.txt",
+                                 "tmp05.txt", "tmp06.txt", "tmp07.txt"}) {
+            commands.push_back("del " + Tmp(name));
+        }
+        return commands;
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(EndToEnd, ClassCRunOfASmallOffice) {
+    QarvikRun run = Run({});
+    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_EQ(run.Errors, "");
+    EXPECT_EQ(run.Console,
+              Echo("C", "", "", "rsp.txt") + "\tOS         = Windows XP\n" +
+                  Stage("Get Own Host", kOwnHostTrace) +
+                  Stage("Get Other Hosts",
+                        "\tSearch 253 hosts : <" + std::string(25, '*') + "*>\n") +
+                  Stage("Get Computer Name", "\tSearch 6 active hosts : <*>\n") +
+                  Stage("Write Response File", ""));
+
+    std::vector<std::string> expected = {"ipconfig /all > " + Tmp("tmp00.txt")};
+    for (int i = 1; i <= 254; ++i) {
+        std::string address = "10.1.2." + std::to_string(i);
+        expected.push_back("ping -a -n 1 " + address + " >> " + Tmp("tmp03.txt"));
+        expected.push_back("arp -a " + address + " >> " + Tmp("tmp04.txt"));
+    }
+    const char* rows[] = {"10.1.2.10", "10.1.2.1", "10.1.2.5", "10.1.2.200", "10.1.2.3",
+                          "10.1.2.6"};
+    for (const char* address : rows) {
+        expected.push_back(std::string("ping -a -n 1 ") + address +
+                           (expected.size() == 509 ? " > " : " >> ") + Tmp("tmp06.txt"));
+    }
+    for (const std::string& del : TcpIpDeletions()) expected.push_back(del);
+    EXPECT_EQ(run.Commands, expected);
+
+    EXPECT_EQ(ResponseFile(),
+              "OFFICE-PC,10.1.2.10,00-a0-c9-00-00-02\r\n"
+              "GATEWAY,10.1.2.1,00-0c-29-00-00-01\r\n"
+              "PC-DOWN,10.1.2.5,\r\n"
+              "GHOST,10.1.2.200,\r\n"
+              "10.1.2.3,10.1.2.3,00-0c-29-00-00-03\r\n"
+              "10.1.2.6,10.1.2.6,00-0c-29-00-00-06\r\n");
+    EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
+}
+
+// The same small subnet on every platform: only the platform line and the
+// adapter command differ.
+TEST_F(EndToEnd, EveryPlatformFindsTheSameHosts) {
+    struct Case {
+        const char* winver;
+        const char* os_line;
+        std::string adapter_command;
+    };
+    const Case cases[] = {
+        {"95", "\tOS         = Windows 95\n", Cp932("winipcfg /全 /ﾊﾞｯﾁ ")},
+        {"98", "\tOS         = Windows 98\n", "winipcfg /all /batch "},
+        {"nt4", "\tOS         = Windows NT4.0\n", "ipconfig /all > "},
+        {"2000", "\tOS         = Windows 2000\n", "ipconfig /all > "},
+        {"2003", "\tOS         = Windows XP\n", "ipconfig /all > "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.winver);
+        QarvikRun run = Run({"/n10.1.2.0", "/m255.255.255.248"}, c.winver);
+        EXPECT_EQ(run.ExitStatus, 0);
+        EXPECT_EQ(run.Console,
+                  Echo("C", "10.1.2.0", "255.255.255.248", "rsp.txt") + c.os_line +
+                      Stage("Get Own Host", kOwnHostTrace) +
+                      Stage("Get Other Hosts", "\tSearch 5 hosts : <*>\n") +
+                      Stage("Get Computer Name", "\tSearch 5 active hosts : <*>\n") +
+                      Stage("Write Response File", ""));
+        ASSERT_FALSE(run.Commands.empty());
+        EXPECT_EQ(run.Commands[0], c.adapter_command + Tmp("tmp00.txt"));
+        EXPECT_EQ(run.Commands.size(), 1u + 2 * 6 + 5 + 9);
+        EXPECT_EQ(ResponseFile(),
+                  "OFFICE-PC,10.1.2.10,00-a0-c9-00-00-02\r\n"
+                  "GATEWAY,10.1.2.1,00-0c-29-00-00-01\r\n"
+                  "PC-DOWN,10.1.2.5,\r\n"
+                  "10.1.2.3,10.1.2.3,00-0c-29-00-00-03\r\n"
+                  "10.1.2.6,10.1.2.6,00-0c-29-00-00-06\r\n");
+        EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
+    }
+}
+
+TEST_F(EndToEnd, PingWaitReachesEveryPing) {
+    QarvikRun run = Run({"/w500", "/m255.255.255.252"});
+    EXPECT_EQ(run.ExitStatus, 0);
+    std::vector<std::string> pings;
+    for (const std::string& command : run.Commands) {
+        if (command.rfind("ping ", 0) == 0) pings.push_back(command);
+    }
+    EXPECT_EQ(pings, (std::vector<std::string>{
+                         "ping -a -n 1 -w 500 10.1.2.9 >> " + Tmp("tmp03.txt"),
+                         "ping -a -n 1 -w 500 10.1.2.10 >> " + Tmp("tmp03.txt"),
+                         "ping -a -n 1 -w 500 10.1.2.10 > " + Tmp("tmp06.txt"),
+                     }));
+    EXPECT_EQ(ResponseFile(), "OFFICE-PC,10.1.2.10,00-a0-c9-00-00-02\r\n");
+}
+
+TEST_F(EndToEnd, GivenNetworkIsSweptInsteadOfTheOwnOne) {
+    QarvikRun run = Run({"/n10.1.3.0", "/m255.255.255.248"});
+    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_EQ(run.Commands[1], "ping -a -n 1 10.1.3.1 >> " + Tmp("tmp03.txt"));
+    EXPECT_EQ(ResponseFile(),
+              "OFFICE-PC,10.1.2.10,00-a0-c9-00-00-02\r\n"
+              "NAS,10.1.3.6,00-0c-29-00-03-06\r\n");
+}
+
+TEST_F(EndToEnd, ResponseFileInMissingFolderIsReportedAndTheRunEnds) {
+    QarvikRun run = Run({"/m255.255.255.252", "/omissing/out.txt"});
+    EXPECT_EQ(run.ExitStatus, 0);
+    const std::string message = Cp932("出力ファイルがオープンできません。(missing/out.txt)\n");
+    EXPECT_NE(run.Console.find(Stage("Write Response File", message)), std::string::npos)
+        << run.Console;
+    EXPECT_FALSE(FileExists(dir_.File("work/missing")));
+    EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
+}
+
+TEST_F(EndToEnd, NoValidOwnAddressEndsTheRunAndLeavesTheAdapterFiles) {
+    QarvikRun run = Run({}, "xp", std::string(FIXTURES_PATH) + "/no_address.txt");
+    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_EQ(run.Console,
+              Echo("C", "", "", "rsp.txt") + "\tOS         = Windows XP\n" +
+                  "(Lumbrant)Start: Get Own Host\n\tIP = 0.0.0.0\n" +
+                  Cp932("有効なTCP/IPプロトコル,IPアドレスがありません。\n"));
+    EXPECT_EQ(run.Commands, std::vector<std::string>{"ipconfig /all > " + Tmp("tmp00.txt")});
+    EXPECT_EQ(LeftoverWorkFiles(dir_),
+              (std::vector<std::string>{"tmp00.txt", "tmp01.txt", "tmp02.txt"}));
+    EXPECT_FALSE(FileExists(dir_.File("work/rsp.txt")));
+}
+
+TEST_F(EndToEnd, NetBeuiRunListsTheBrowseList) {
+    for (const char* winver : {"xp", "nt4"}) {
+        SCOPED_TRACE(winver);
+        QarvikRun run = Run({"/cN"}, winver);
+        EXPECT_EQ(run.ExitStatus, 0);
+        EXPECT_EQ(run.Console,
+                  Echo("NetBEUI", "", "", "rsp.txt") +
+                      (std::string(winver) == "xp" ? "\tOS         = Windows XP\n"
+                                                   : "\tOS         = Windows NT4.0\n") +
+                      Stage("Get NetBEUI Info", "..\n") + Stage("Write Response File", ""));
+        EXPECT_EQ(run.Commands,
+                  (std::vector<std::string>{
+                      "ipconfig /all > " + Tmp("tmp00.txt"),
+                      "net view > " + Tmp("tmp08.txt"),
+                      "nbtstat -a OFFICE-PC > " + Tmp("tmp09.txt"),
+                      "nbtstat -a PC-A > " + Tmp("tmp09.txt"),
+                      "del " + Tmp("tmp00.txt"),
+                      "del " + Tmp("tmp01.txt"),
+                      "del " + Tmp("tmp02.txt"),
+                      "del " + Tmp("tmp08.txt"),
+                      "del " + Tmp("tmp09.txt"),
+                      "del " + Tmp("tmp10.txt"),
+                  }));
+        EXPECT_EQ(ResponseFile(), "OFFICE-PC,00-A0-C9-00-00-02\r\nPC-A,00-0C-29-00-00-01\r\n");
+        EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
+    }
+}
+
+TEST_F(EndToEnd, DemoNetworkInventory) {
+    QarvikRun run = Run({}, "xp", "");
+    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_EQ(run.Errors, "");
+    EXPECT_EQ(ResponseFile(),
+              "MYPC,192.168.1.10,00-a0-c9-12-34-56\r\n"
+              "ROUTER,192.168.1.1,00-0c-29-00-00-01\r\n"
+              "PRINTER1,192.168.1.5,00-0c-29-00-00-05\r\n"
+              "PC-SALES1,192.168.1.7,00-0c-29-aa-bb-cc\r\n"
+              "PC-SALES2,192.168.1.8,00-0c-29-aa-bb-cd\r\n"
+              "FILESERVER,192.168.1.12,00-0c-29-12-00-12\r\n"
+              "PC-ACCOUNT,192.168.1.20,00-0c-29-20-00-20\r\n"
+              "PC-DESIGN,192.168.1.21,00-0c-29-21-00-21\r\n"
+              "PC-LAPTOP,192.168.1.40,\r\n"
+              "OLD-SERVER,192.168.1.60,\r\n"
+              "192.168.1.33,192.168.1.33,00-a0-c9-33-33-33\r\n"
+              "192.168.1.34,192.168.1.34,00-a0-c9-34-34-34\r\n"
+              "192.168.1.50,192.168.1.50,00-0c-29-50-00-50\r\n");
+}
+
+}  // namespace
