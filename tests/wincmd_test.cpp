@@ -506,8 +506,8 @@ namespace {
 
 // The demo network as the documentation shows it, cut from its code block.
 std::string DocumentedDemoNetwork() {
-    std::string doc = ReadFileBytes(std::string(FIXTURES_PATH) + "/../../tools/wincmd/NETWORK.md");
-    std::string::size_type section = doc.find("### The demo network");
+    std::string doc = ReadFileBytes(std::string(FIXTURES_PATH) + "/../../README.md");
+    std::string::size_type section = doc.find("#### The demo network");
     std::string::size_type start = doc.find("```\n", section);
     std::string::size_type end = doc.find("```\n", start + 4);
     if (section == std::string::npos || start == std::string::npos || end == std::string::npos) {
