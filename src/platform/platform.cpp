@@ -40,6 +40,8 @@ void PlatformExit(int status) {
     std::exit(status);
 }
 
+void PlatformPrepareConsole() { OsPrepareConsole(); }
+
 void ConsolePrint(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);

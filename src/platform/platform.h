@@ -31,6 +31,11 @@ int PlatformRunCommand(const char* command_line);
 // return normally).
 [[noreturn]] void PlatformExit(int status);
 
+// Makes the console output the same bytes on every platform: each line ends with
+// the "\n" the program prints, never a CR LF added by a text-mode stream.
+// Called once at start.
+void PlatformPrepareConsole();
+
 // Formatted console output, flushed at once so progress marks show while the
 // tools run.
 void ConsolePrint(const char* format, ...)
@@ -52,3 +57,4 @@ bool OsGetVersion(PlatformVersion* version);
 void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
 int OsRunCommand(const char* command_line);
+void OsPrepareConsole();

@@ -40,6 +40,9 @@ void OsWait(int milliseconds) {
     }
 }
 
+// Standard output has no text mode here: its bytes are the program's.
+void OsPrepareConsole() {}
+
 namespace {
 
 // Starts interpreter /c command_line. False when the interpreter cannot be started.

@@ -1,6 +1,9 @@
 // The Windows side of the platform seam: the Win32 API and cmd.exe.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,3 +30,8 @@ void OsGetTempDirectory(char* directory, size_t size) {
 void OsWait(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 int OsRunCommand(const char* command_line) { return std::system(command_line); }
+
+// A text-mode standard output would turn every "\n" into CR LF, so a console
+// trace saved to a file would differ from the other platforms' byte for byte.
+// The console itself starts a new line at a bare LF.
+void OsPrepareConsole() { _setmode(_fileno(stdout), _O_BINARY); }

@@ -55,4 +55,7 @@ void RunDriver(int argc, char** argv) {
     PlatformExit(0);
 }
 
-int main(int argc, char** argv) { RunDriver(argc, argv); }
+int main(int argc, char** argv) {
+    PlatformPrepareConsole();
+    RunDriver(argc, argv);
+}

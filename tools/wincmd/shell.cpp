@@ -149,14 +149,19 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
     return true;
 }
 
-// The simulated version's format and network; false after an error message.
-bool LoadMachine(WinFormat* format, Network* network) {
-    const char* version_text = std::getenv("QARVIK_WINVER");
+// The machine's format and network; false after an error message. Without a
+// given version the simulated one comes from QARVIK_WINVER.
+bool LoadMachine(const PlatformVersion* given_version, WinFormat* format, Network* network) {
     PlatformVersion version{};
-    if (!ParseSimulatedVersion(version_text, &version)) {
-        PutErrorLine(std::string("wincmd: QARVIK_WINVER: unknown Windows version '") +
-                     version_text + "'");
-        return false;
+    if (given_version != nullptr) {
+        version = *given_version;
+    } else {
+        const char* version_text = std::getenv("QARVIK_WINVER");
+        if (!ParseSimulatedVersion(version_text, &version)) {
+            PutErrorLine(std::string("wincmd: QARVIK_WINVER: unknown Windows version '") +
+                         version_text + "'");
+            return false;
+        }
     }
     *format = FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber);
     std::string error;
@@ -167,22 +172,22 @@ bool LoadMachine(WinFormat* format, Network* network) {
     return true;
 }
 
-int RunWords(const Arguments& words, FILE* output) {
+}  // namespace
+
+int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion* version) {
     if (words.empty()) return 0;
     const CommandEntry* command = FindCommand(words[0]);
     if (command == nullptr) return NotRecognized(words[0]);
     ToolContext context{FORMAT_XP, nullptr, stderr};
     Network network;
     if (command->IsNetworkTool) {
-        if (!LoadMachine(&context.Format, &network)) return 1;
+        if (!LoadMachine(version, &context.Format, &network)) return 1;
         if ((command->Formats & Bit(context.Format)) == 0) return NotRecognized(words[0]);
         context.Net = &network;
     }
     Arguments args(words.begin() + 1, words.end());
     return command->Function(context, args, output);
 }
-
-}  // namespace
 
 int RunCommandLine(const std::string& text) {
     Arguments words;
@@ -191,7 +196,7 @@ int RunCommandLine(const std::string& text) {
         if (output != stdout) std::fclose(output);
         return 1;
     }
-    int status = RunWords(words, output);
+    int status = RunCommandWords(words, output, nullptr);
     if (output != stdout) {
         if (std::fclose(output) != 0) status = 1;
     } else {

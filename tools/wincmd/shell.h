@@ -2,7 +2,16 @@
 // its output redirections, and the command it names.
 #pragma once
 
+#include <cstdio>
 #include <string>
+
+#include "platform/platform.h"
+#include "tools.h"
 
 // Runs the command line and returns its exit status.
 int RunCommandLine(const std::string& text);
+
+// Runs one command: words[0] names it (the case of letters and a ".exe" aside),
+// the rest are its arguments, and its report goes to output. The network tools
+// print the formats of version; without one, of the version in QARVIK_WINVER.
+int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion* version);
