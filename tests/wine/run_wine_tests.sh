@@ -1,0 +1,205 @@
+#!/usr/bin/env bash
+# Runs the Windows build (Qarvik.exe and the stand-in tools built as Windows
+# programs) under Wine, and compares every run byte for byte with the same run
+# of the Linux build against wincmd: the console output, the error output, the
+# exit status and the response file. Also checks that no work file is left in
+# the Windows temp folder.
+#
+#   tests/wine/run_wine_tests.sh BUILD_WIN_DIR BUILD_LINUX_DIR
+#
+# Needs wine and wine64, and root for a network namespace: the whole script runs
+# inside `unshare -n`, where only loopback exists, because Wine's own tools are
+# real network tools. The Wine prefix is new and temporary; set
+# QARVIK_WINE_KEEP=1 to keep the work folder for a look after a failure.
+set -uo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 BUILD_WIN_DIR BUILD_LINUX_DIR" >&2
+  exit 2
+fi
+
+# Nothing below may run with a network: start again inside a namespace that has
+# no interface but loopback, and check that it really has none.
+if [ -z "${QARVIK_WINE_NETNS:-}" ]; then
+  exec unshare -n env QARVIK_WINE_NETNS=1 bash "$0" "$@"
+fi
+interfaces=$(awk 'NR > 2 { sub(":", "", $1); print $1 }' /proc/net/dev | grep -vx lo)
+if [ -n "$interfaces" ]; then
+  echo "refusing to run Wine: network interfaces present: $interfaces" >&2
+  exit 2
+fi
+
+win_dir=$(cd "$1" && pwd) || exit 2
+lin_dir=$(cd "$2" && pwd) || exit 2
+for file in "$win_dir/Qarvik.exe" "$lin_dir/qarvik" "$lin_dir/wincmd" \
+            "$win_dir"/tools/{ipconfig,winipcfg,ping,arp,net,nbtstat}.exe; do
+  [ -f "$file" ] || { echo "missing: $file" >&2; exit 2; }
+done
+for command in wine wineboot winecfg wineserver winepath perl; do
+  command -v "$command" >/dev/null || { echo "missing: $command" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-wine.XXXXXX") || exit 2
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all LC_ALL=C LANG=C
+unset DISPLAY WAYLAND_DISPLAY COMSPEC QARVIK_WINVER QARVIK_NETWORK
+cleanup() {
+  wineserver -k >/dev/null 2>&1
+  if [ "${QARVIK_WINE_KEEP:-}" = 1 ]; then
+    echo "work folder kept: $work"
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "ok   $1"; }
+fail() { failed=$((failed + 1)); echo "FAIL $1"; }
+
+started=$SECONDS
+echo "== Wine prefix (winxp64) in $WINEPREFIX"
+wineboot -i >"$work/wineboot.log" 2>&1
+wineserver -p  # one server for every run: no start-up per command
+winecfg -v winxp64 >>"$work/wineboot.log" 2>&1
+version=$(wine cmd /c ver 2>/dev/null | tr -d '\r')
+if [[ "$version" == *5.2.3790* ]]; then
+  pass "the prefix reports Windows 5.2.3790"
+else
+  fail "the prefix reports Windows 5.2.3790 (got: $version)"
+fi
+win_temp=$(wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r\n')
+win_temp_unix=$(winepath -u "$win_temp" 2>/dev/null)
+win_temp_unix=${win_temp_unix%/}
+[ -d "$win_temp_unix" ] || { echo "no Windows temp folder ($win_temp)" >&2; exit 1; }
+export WINEPATH
+WINEPATH=$(winepath -w "$win_dir/tools" 2>/dev/null)
+echo "   ready in $((SECONDS - started)) s; temp folder $win_temp, tools from $WINEPATH"
+
+# A /29 segment: five hosts to sweep, every host state, a DNS name and a browse
+# list with a code page 932 name.
+network="$work/net.txt"
+{
+  echo "# Small office segment 10.20.30.0/29"
+  echo "machine DESK01"
+  echo "adapter 10.20.30.2 00-A0-C9-12-34-56"
+  echo "adapter 0.0.0.0    00-A0-C9-65-43-21"
+  echo "host 10.20.30.1 00-0C-29-00-00-01 GATEWAY up"
+  echo "host 10.20.30.3 00-0C-29-00-00-03 PRINTER up"
+  echo "host 10.20.30.4 00-0C-29-00-00-04 -       up"
+  echo "host 10.20.30.5 00-0C-29-00-00-05 LAPTOP  down"
+  echo "host 10.20.30.6 00-0C-29-00-00-06 -       arp-only"
+  echo "dns  10.20.30.7 OLD-SERVER"
+  echo "browse DESK01   00-A0-C9-12-34-56 Front desk"
+  echo "browse GATEWAY  00-0C-29-00-00-01 Router"
+  printf 'browse %s 00-0C-29-00-00-03 Accounts\n' "$(printf '経理ＰＣ' | iconv -f UTF-8 -t CP932)"
+} >"$network"
+network_win=$(winepath -w "$network" 2>/dev/null)
+
+# Runs the Linux build in $1 (a fresh folder) with the arguments that follow;
+# the work files go to $1/$TEMP_NAME.
+run_linux() {
+  local dir=$1; shift
+  mkdir -p "$dir/$TEMP_NAME"
+  (cd "$dir" && env TMPDIR="$dir/$TEMP_NAME" QARVIK_WINVER=2003 QARVIK_NETWORK="$network" \
+     COMSPEC="$lin_dir/wincmd" timeout 60 "$lin_dir/qarvik" "$@" >out.bin 2>err.bin
+   echo $? >status.txt)
+}
+
+# The same run of Qarvik.exe under Wine; the work files go to the Windows temp folder.
+run_windows() {
+  local dir=$1; shift
+  mkdir -p "$dir"
+  (cd "$dir" && env QARVIK_NETWORK="$network_win" \
+     timeout 120 wine "$win_dir/Qarvik.exe" "$@" >out.bin 2>err.bin
+   echo $? >status.txt)
+}
+
+# Console text with the temp folders of both platforms written as <temp>/, so a
+# line that names a work file compares equal.
+normalized() {
+  perl -pe 'BEGIN { $l = shift; $w = shift } s/\Q$l\E/<temp>\//g; s/\Q$w\E/<temp>\//g' \
+    "$LIN_TEMP_PREFIX" "$WIN_TEMP_PREFIX" "$1"
+}
+
+same_bytes() {  # name, linux file, windows file
+  if cmp -s "$2" "$3"; then
+    pass "$1"
+  else
+    fail "$1"
+    cmp "$2" "$3" 2>&1 | sed 's/^/     /'
+    diff -a "$2" "$3" | head -n 20 | cat -A | sed 's/^/     /'
+  fi
+}
+
+# Runs one case on both platforms and compares. $1 names the case; $2 is
+# "rsp" when a response file rsp.txt must be written, "none" when none may be.
+check_case() {
+  local name=$1 response=$2; shift 2
+  local lin="$work/linux/$name" win="$work/windows/$name"
+  local case_started=$SECONDS
+  find "$win_temp_unix" -mindepth 1 -delete
+  run_linux "$lin" "$@"
+  run_windows "$win" "$@"
+  LIN_TEMP_PREFIX="$lin/$TEMP_NAME/" WIN_TEMP_PREFIX="$WIN_TEMP_PREFIX_NOW"
+  same_bytes "$name: exit status" "$lin/status.txt" "$win/status.txt"
+  local stream
+  for stream in out err; do
+    normalized "$lin/$stream.bin" >"$lin/$stream.txt"
+    normalized "$win/$stream.bin" >"$win/$stream.txt"
+  done
+  same_bytes "$name: console output" "$lin/out.txt" "$win/out.txt"
+  same_bytes "$name: error output" "$lin/err.txt" "$win/err.txt"
+  if [ "$response" = rsp ]; then
+    if [ -s "$win/rsp.txt" ] && ! grep -q $'[^\r]$' "$win/rsp.txt" && \
+       [ "$(tail -c 2 "$win/rsp.txt" | od -An -c | tr -d ' ')" = '\r\n' ]; then
+      pass "$name: response file written, every line ending in CR LF"
+    else
+      fail "$name: response file written, every line ending in CR LF"
+    fi
+    same_bytes "$name: response file" "$lin/rsp.txt" "$win/rsp.txt"
+  else
+    if [ -z "$(find "$lin" "$win" -name rsp.txt)" ]; then
+      pass "$name: no response file"
+    else
+      fail "$name: no response file"
+    fi
+  fi
+  local left
+  left=$(find "$win_temp_unix" -mindepth 1 | sed "s|^$win_temp_unix/||")
+  if [ -z "$left" ]; then
+    pass "$name: no work file left in $win_temp"
+  else
+    fail "$name: no work file left in $win_temp (left: $(echo $left))"
+  fi
+  echo "     ($((SECONDS - case_started)) s)"
+}
+
+TEMP_NAME=tmp
+WIN_TEMP_PREFIX_NOW="$win_temp\\"
+echo "== Runs compared with the Linux build"
+check_case tcpip rsp /n10.20.30.0 /m255.255.255.248 /orsp.txt
+check_case netbeui rsp /cN /orsp.txt
+check_case usage none '/?'
+check_case wrong-option none /x
+check_case unwritable-response-file none /n10.20.30.0 /m255.255.255.252 /onodir/rsp.txt
+
+# Work files in a temp folder whose path holds a blank: every command line that
+# names one must quote it for cmd.exe.
+TEMP_NAME="work files"
+wine reg add 'HKCU\Environment' /v TEMP /t REG_SZ /d "$win_temp\\work files" /f >/dev/null 2>&1
+wine reg add 'HKCU\Environment' /v TMP /t REG_SZ /d "$win_temp\\work files" /f >/dev/null 2>&1
+mkdir -p "$win_temp_unix/work files"
+blank_temp=$(wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r\n')
+if [ "$blank_temp" = "$win_temp\\work files" ]; then
+  WIN_TEMP_PREFIX_NOW="$blank_temp\\"
+  win_temp_unix="$win_temp_unix/work files"
+  win_temp=$blank_temp
+  check_case temp-folder-with-blank rsp /n10.20.30.0 /m255.255.255.252 /orsp.txt
+else
+  fail "temp folder with a blank could not be set (TEMP is $blank_temp)"
+fi
+
+echo "== $((SECONDS - started)) s in all"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
