@@ -54,10 +54,11 @@ TEST_F(FilterLinesTest, LongLinesAreFilteredInPiecesOf255Bytes) {
     straddling.replace(252, 7, "Pinging");
     EXPECT_EQ(Filter(straddling + "\n", "Pinging"), "");
 
-    // A marker just inside the first piece is written as that piece alone.
+    // A marker just inside the first piece is written as that piece alone,
+    // closed with the line end of its line.
     std::string first(300, 'x');
     first.replace(248, 7, "Pinging");
-    EXPECT_EQ(Filter(first + "\n", "Pinging"), first.substr(0, 255));
+    EXPECT_EQ(Filter(first + "\n", "Pinging"), first.substr(0, 255) + "\r\n");
 }
 
 TEST_F(FilterLinesTest, MissingInputCostsHundredWaitsAndOneMessage) {

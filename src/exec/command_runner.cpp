@@ -27,6 +27,39 @@ FILE* OpenWithRetries(OpenFunction open, const char* path) {
     return nullptr;
 }
 
+// Reads the next piece into a cleared buffer, so that a line end found
+// anywhere in it is the one that ended the read, even past a NUL byte.
+bool ReadPiece(char (&piece)[kFilterPieceSize], FILE* input) {
+    std::memset(piece, 0, sizeof piece);
+    return ReadTextLine(piece, sizeof piece, input);
+}
+
+// Copies the lines holding marker. Every input line gives at most one output
+// line, so a stage that pairs the k-th output line with its k-th row never
+// sees two lines run together: a kept piece that does not end its line is
+// closed with a line end where the line ends, and the rest of that line is
+// not written.
+void CopyMarkerLines(FILE* input, const char* marker, FILE* output) {
+    char piece[kFilterPieceSize];
+    bool in_written_line = false;
+    while (ReadPiece(piece, input)) {
+        bool ends_line = std::memchr(piece, '\n', sizeof piece) != nullptr;
+        if (in_written_line) {
+            if (ends_line) WriteText(output, "\n");
+            in_written_line = !ends_line;
+            continue;
+        }
+        if (std::strstr(piece, marker) == nullptr) continue;
+        WriteText(output, piece);
+        if (std::strchr(piece, '\n') != nullptr) continue;  // written with its line end
+        if (ends_line) {
+            WriteText(output, "\n");  // the line end stood after a NUL byte
+        } else {
+            in_written_line = true;
+        }
+    }
+}
+
 }  // namespace
 
 void CommandStart(CommandLine* command, const char* text) {
@@ -69,10 +102,7 @@ void FilterLines(const char* input_path, const char* marker, const char* output_
         std::fclose(input);
         return;
     }
-    char piece[kFilterPieceSize];
-    while (ReadTextLine(piece, sizeof piece, input)) {
-        if (std::strstr(piece, marker) != nullptr) WriteText(output, piece);
-    }
+    CopyMarkerLines(input, marker, output);
     std::fclose(output);
     std::fclose(input);
 }

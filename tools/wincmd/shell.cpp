@@ -7,17 +7,6 @@
 #include "platform/winver.h"
 #include "tools.h"
 
-namespace {
-
-// A word of the command line, or a redirection operator before its path.
-struct Token {
-    std::string Text;
-    bool IsRedirection;
-    bool Appends;  // ">>" rather than ">"
-};
-
-// Splits at blanks outside double quotes; quotes are removed, and ">" or ">>"
-// outside quotes is an operator even when glued to a word.
 std::vector<Token> Tokenize(const std::string& text) {
     std::vector<Token> tokens;
     std::string word;
@@ -51,6 +40,8 @@ std::vector<Token> Tokenize(const std::string& text) {
     flush();
     return tokens;
 }
+
+namespace {
 
 void PutErrorLine(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stderr);

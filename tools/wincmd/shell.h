@@ -4,9 +4,21 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "tools.h"
+
+// A word of the command line, or a redirection operator before its path.
+struct Token {
+    std::string Text;
+    bool IsRedirection;
+    bool Appends;  // ">>" rather than ">"
+};
+
+// Splits at blanks outside double quotes; quotes are removed, and ">" or ">>"
+// outside quotes is an operator even when glued to a word.
+std::vector<Token> Tokenize(const std::string& text);
 
 // Runs the command line and returns its exit status.
 int RunCommandLine(const std::string& text);

@@ -1,0 +1,102 @@
+// wincmd's network-description parser on arbitrary text; a description it
+// accepts must keep the promises of its format, and every tool must answer
+// from it without failing.
+#include <cstdint>
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "network.h"
+#include "tools.h"
+
+#define CHECK(condition)                     \
+    do {                                     \
+        if (!(condition)) __builtin_trap();  \
+    } while (0)
+
+namespace {
+
+FILE* g_sink = nullptr;
+
+bool IsMac(const std::string& mac) {
+    if (mac.size() != 17) return false;
+    for (size_t i = 0; i < mac.size(); ++i) {
+        char c = mac[i];
+        bool ok = i % 3 == 2 ? c == '-' : ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'));
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool IsWord(const std::string& text) {
+    return text.find_first_of(" \t\n") == std::string::npos;
+}
+
+void CheckNetwork(const Network& net) {
+    CHECK(!net.MachineName.empty() && IsWord(net.MachineName));
+    std::set<uint32_t> addresses;
+    for (const OwnAdapter& adapter : net.Adapters) {
+        CHECK(IsMac(adapter.Mac));
+        if (adapter.Address != 0) CHECK(addresses.insert(adapter.Address).second);
+    }
+    for (const OtherHost& host : net.Hosts) {
+        CHECK(IsMac(host.Mac) && IsWord(host.DnsName) && host.Address != 0);
+        CHECK(addresses.insert(host.Address).second);
+        uint32_t parsed = 0;
+        CHECK(ParseAddress(FormatAddress(host.Address), &parsed) && parsed == host.Address);
+    }
+    for (const DnsRecord& record : net.DnsRecords) {
+        CHECK(!record.Name.empty() && IsWord(record.Name) && record.Address != 0);
+        CHECK(addresses.insert(record.Address).second);
+    }
+    for (const BrowseEntry& entry : net.Browse) {
+        CHECK(!entry.Name.empty() && IsWord(entry.Name) && IsMac(entry.Mac));
+        CHECK(entry.Remark.find('\n') == std::string::npos);
+    }
+}
+
+// Every tool of the first byte's version, asked about every entry.
+void AskEveryTool(const Network& net, uint8_t version) {
+    ToolContext context{static_cast<WinFormat>(version % 5), &net, g_sink};
+    if (IsWin95Family(context.Format)) {
+        RunWinipcfg(context, {"/all"}, g_sink);
+    } else {
+        RunIpconfig(context, {"/all"}, g_sink);
+    }
+    RunNet(context, {"view"}, g_sink);
+    std::vector<std::string> addresses;
+    for (const OtherHost& host : net.Hosts) addresses.push_back(FormatAddress(host.Address));
+    for (const DnsRecord& record : net.DnsRecords) {
+        addresses.push_back(FormatAddress(record.Address));
+        RunPing(context, {"-a", "-n", "1", record.Name}, g_sink);
+    }
+    for (const std::string& address : addresses) {
+        RunPing(context, {"-a", "-n", "1", "-w", "100", address}, g_sink);
+        RunArp(context, {"-a", address}, g_sink);
+    }
+    for (const BrowseEntry& entry : net.Browse) RunNbtstat(context, {"-a", entry.Name}, g_sink);
+    RunNbtstat(context, {"-a", net.MachineName}, g_sink);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    g_sink = std::fopen("/dev/null", "w");
+    return g_sink == nullptr ? 1 : 0;
+}
+
+// First byte: the report version; the rest is the network file.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+    Network net;
+    std::string error;
+    if (!ParseNetworkText(text, "fuzz.txt", &net, &error)) {
+        CHECK(!error.empty());
+        CHECK(error.compare(0, 8, "fuzz.txt") == 0);
+        return 0;
+    }
+    CheckNetwork(net);
+    AskEveryTool(net, data[0]);
+    return 0;
+}
