@@ -100,6 +100,8 @@ TEST(HostileRunTest, BrowseNamesWithInterpreterSpecialsAreNeverQueried) {
             EXPECT_EQ(command.find(name), std::string::npos) << command;
         }
     }
+    // "G>H" run as a command would have made the file H.
+    EXPECT_FALSE(FileExists(dir.File("work/H")));
     std::vector<std::string> expected;
     for (const std::string& name : unsafe) expected.push_back(name + ",");
     expected.push_back("SAFE1,00-0C-29-AA-BB-01");
