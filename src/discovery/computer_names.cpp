@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "discovery/ping_report.h"
 #include "exec/command_runner.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
@@ -13,8 +14,6 @@ namespace {
 
 constexpr int kLineSize = 512;
 constexpr int kMarkEvery = 10;  // rows per progress mark
-constexpr char kPingingMarker[] = "Pinging";
-constexpr size_t kNameColumn = sizeof "Pinging";  // just after "Pinging" and its blank
 
 // The rows the table holds, whatever HostCount says.
 int32_t RowCount() {
@@ -26,13 +25,7 @@ int32_t RowCount() {
 // so work file 6 collects this run's reports only.
 void PingRow(int32_t row) {
     CommandLine command;
-    CommandStart(&command, "ping -a -n 1 ");
-    if (State.Settings.PingWait != 0) {
-        char wait[32];
-        std::snprintf(wait, sizeof wait, "-w %d ", static_cast<int>(State.Settings.PingWait));
-        CommandAppend(&command, wait);
-    }
-    CommandAppend(&command, State.HostTable[row].Ip);
+    StartResolvingPing(&command, State.HostTable[row].Ip);
     CommandAppend(&command, row == 0 ? " > " : " >> ");
     CommandAppendPath(&command, State.Files.Path[WF_NAME_PINGS]);
     RunCommand(command.Text);
@@ -51,15 +44,6 @@ void PingEveryRow(int32_t rows) {
     }
 }
 
-// The name of a "Pinging" line: from just after "Pinging " to the first blank
-// or the line end, as much as the field holds. A line too short for the name
-// gives an empty one.
-void TakeName(const char* line, HostRecord* row) {
-    size_t length = std::strlen(line);
-    const char* name = line + (kNameColumn <= length ? kNameColumn : length);
-    CopyFieldPart(row->Name, sizeof row->Name, name, std::strcspn(name, " \n"));
-}
-
 // The k-th "Pinging" line names row k; rows past the last line keep their names.
 void NameRowsFromPingingLines(int32_t rows) {
     FILE* file = OpenTextForRead(State.Files.Path[WF_NAME_PINGING_LINES]);
@@ -69,7 +53,8 @@ void NameRowsFromPingingLines(int32_t rows) {
     }
     char line[kLineSize];
     for (int32_t i = 0; i < rows && ReadTextLine(line, sizeof line, file); ++i) {
-        TakeName(line, &State.HostTable[i]);
+        HostRecord& row = State.HostTable[i];
+        CutPingingName(line, row.Name, sizeof row.Name);
     }
     std::fclose(file);
 }
@@ -81,7 +66,7 @@ void GetComputerNames() {
     ConsolePrint(MSG_SEARCH_ACTIVE_HOSTS, static_cast<int>(State.HostCount));
     PingEveryRow(rows);
     ConsolePrint("%s", MSG_PROGRESS_CLOSE);
-    FilterLines(State.Files.Path[WF_NAME_PINGS], kPingingMarker,
+    FilterLines(State.Files.Path[WF_NAME_PINGS], PINGING_MARKER,
                 State.Files.Path[WF_NAME_PINGING_LINES]);
     NameRowsFromPingingLines(rows);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "discovery/ping_report.h"
 #include "exec/command_runner.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
@@ -14,9 +15,7 @@ namespace {
 
 constexpr int kLineSize = 512;
 constexpr int kProgressStep = 10;       // one mark per ten hosts
-constexpr size_t kNameColumn = 8;       // just after "Pinging "
 constexpr size_t kMaxAddressLength = ADDRESS_SIZE - 1;
-constexpr char kPingingMarker[] = "Pinging";
 constexpr char kDynamicMarker[] = "dynamic";
 
 // ---------------------------------------------------------------------------
@@ -94,16 +93,8 @@ const char* SkipWhiteSpace(const char* text) {
 // A "Pinging" line of a resolved name: 'Pinging NAME [ADDRESS] with ...'.
 // False when the line names no address (nothing resolved) or is malformed.
 bool CutResolvedPing(const char* line, char* name, char* address) {
-    size_t line_length = std::strlen(line);
-    const char* name_start = line + (line_length < kNameColumn ? line_length : kNameColumn);
-    size_t name_length = 0;
-    while (name_start[name_length] != '\0' && name_start[name_length] != ' ' &&
-           name_start[name_length] != '\n') {
-        ++name_length;
-    }
-    CopyFieldPart(name, NAME_SIZE, name_start, name_length);
-
-    const char* open = std::strchr(name_start + name_length, '[');
+    const char* name_end = CutPingingName(line, name, NAME_SIZE);
+    const char* open = std::strchr(name_end, '[');
     if (open == nullptr) return false;
     const char* close = std::strchr(open + 1, ']');
     if (close == nullptr) return false;
@@ -173,13 +164,7 @@ void SweepSubnet(uint32_t network, uint32_t mask) {
 
 void ProbeAddress(const char* address) {
     CommandLine command;
-    CommandStart(&command, "ping -a -n 1 ");
-    if (State.Settings.PingWait != 0) {
-        char wait[24];
-        std::snprintf(wait, sizeof wait, "-w %d ", static_cast<int>(State.Settings.PingWait));
-        CommandAppend(&command, wait);
-    }
-    CommandAppend(&command, address);
+    StartResolvingPing(&command, address);
     CommandAppend(&command, " >> ");
     CommandAppendPath(&command, State.Files.Path[WF_SWEEP_PINGS]);
     RunCommand(command.Text);
@@ -192,7 +177,7 @@ void ProbeAddress(const char* address) {
 }
 
 int HarvestResolvedNames(int next_row) {
-    FilterLines(State.Files.Path[WF_SWEEP_PINGS], kPingingMarker,
+    FilterLines(State.Files.Path[WF_SWEEP_PINGS], PINGING_MARKER,
                 State.Files.Path[WF_SWEEP_PINGING_LINES]);
     FILE* file = OpenTextForRead(State.Files.Path[WF_SWEEP_PINGING_LINES]);
     if (file == nullptr) {
