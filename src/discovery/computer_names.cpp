@@ -15,12 +15,6 @@ namespace {
 constexpr int kLineSize = 512;
 constexpr int kMarkEvery = 10;  // rows per progress mark
 
-// The rows the table holds, whatever HostCount says.
-int32_t RowCount() {
-    if (State.HostCount < 0) return 0;
-    return State.HostCount < HOST_TABLE_ROWS ? State.HostCount : HOST_TABLE_ROWS;
-}
-
 // "ping -a -n 1 [-w ms ]<address> > file 6" for the first row, ">>" after it,
 // so work file 6 collects this run's reports only.
 void PingRow(int32_t row) {
@@ -62,7 +56,7 @@ void NameRowsFromPingingLines(int32_t rows) {
 }  // namespace
 
 void GetComputerNames() {
-    const int32_t rows = RowCount();
+    const int32_t rows = TableRowCount();
     ConsolePrint(MSG_SEARCH_ACTIVE_HOSTS, static_cast<int>(State.HostCount));
     PingEveryRow(rows);
     ConsolePrint("%s", MSG_PROGRESS_CLOSE);

@@ -12,12 +12,6 @@ namespace {
 
 constexpr size_t kLineSize = 1024;
 
-// The rows the table holds, whatever HostCount says.
-int32_t RowCount() {
-    if (State.HostCount < 0) return 0;
-    return State.HostCount < HOST_TABLE_ROWS ? State.HostCount : HOST_TABLE_ROWS;
-}
-
 // One row as its line: name,IP,MAC in TCP/IP mode, name,MAC in NetBEUI mode,
 // where rows carry no address.
 void FormatRow(const HostRecord& row, char line[kLineSize]) {
@@ -32,7 +26,7 @@ void FormatRow(const HostRecord& row, char line[kLineSize]) {
 // False as soon as a line cannot be written.
 bool WriteRows(FILE* file) {
     char line[kLineSize];
-    const int32_t rows = RowCount();
+    const int32_t rows = TableRowCount();
     for (int32_t i = 0; i < rows; ++i) {
         FormatRow(State.HostTable[i], line);
         if (!WriteText(file, line)) return false;

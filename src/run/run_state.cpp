@@ -18,6 +18,11 @@ void ResetRunState() {
     State.Columns = kInitialColumns;
 }
 
+int32_t TableRowCount() {
+    if (State.HostCount < 0) return 0;
+    return State.HostCount < HOST_TABLE_ROWS ? State.HostCount : HOST_TABLE_ROWS;
+}
+
 void PrepareWorkFiles() {
     char directory[TEMP_DIR_SIZE];
     PlatformGetTempDirectory(directory, sizeof directory);

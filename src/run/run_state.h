@@ -79,6 +79,9 @@ extern RunState State;
 // NT 4.0 report columns). The run driver calls it first; tests between cases.
 void ResetRunState();
 
+// HostCount as far as the table holds rows: never below 0 or above its size.
+int32_t TableRowCount();
+
 // Builds the twelve work-file paths from the platform's temp directory.
 void PrepareWorkFiles();
 
