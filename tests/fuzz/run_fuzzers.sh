@@ -40,7 +40,7 @@ for target in "${targets[@]}"; do
       -dict="$here/markers.dict" -artifact_prefix="$artifacts/" -timeout=10 \
       -rss_limit_mb=4096 -print_final_stats=1 \
       "$corpus" "$seeds/$target" 2>&1 | tee "$build/fuzz-$target.log" |
-      grep -E "^(INFO: |#[0-9]+.*DONE|==[0-9]+==ERROR|SUMMARY|stat::number_of_executed_units|invariant)" || true
+      grep -E "^(INFO: |#[0-9]+.*DONE|==[0-9]+==ERROR|SUMMARY|stat::number_of_executed_units|invariant)"
   status=${PIPESTATUS[0]}
   if [ "$status" -ne 0 ]; then
     echo "!! $target: finding (exit $status), see $artifacts and $build/fuzz-$target.log"
