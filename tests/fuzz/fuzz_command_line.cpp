@@ -11,11 +11,6 @@ namespace {
 constexpr size_t kMaxArguments = 12;
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzInit();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzBeginInput();
     std::vector<std::string> arguments = SplitInput(data, size, '\0', kMaxArguments);

@@ -14,11 +14,6 @@ namespace {
 constexpr int kMaxRows = 24;
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzInit();
-    return 0;
-}
-
 // First byte: the row count; second byte: the ping time-out; the rest is the ping report.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;

@@ -64,11 +64,6 @@ std::string ExpectedOutput(const std::string& input, const std::string& marker) 
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzInit();
-    return 0;
-}
-
 // The first byte is the marker length, the marker follows, the rest is the file.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;

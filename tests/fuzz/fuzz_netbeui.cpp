@@ -23,11 +23,6 @@ bool IsSafeName(const char* name) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzInit();
-    return 0;
-}
-
 // First byte: the nbtstat MAC column (14 of Windows NT 4.0, 18 of 2000 and XP,
 // or any other); then the browse list and the reports, separated by 0xFF.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

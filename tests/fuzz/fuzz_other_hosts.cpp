@@ -10,11 +10,6 @@
 #include "fuzz_support.h"
 #include "run/run_state.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzInit();
-    return 0;
-}
-
 // First byte: how many own rows (0 to 10), and whether one of them has an empty
 // address; then the ping report and the ARP report, separated by 0xFF.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

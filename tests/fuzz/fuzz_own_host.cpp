@@ -18,11 +18,6 @@ bool IsOwnMac(const char* mac) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    FuzzInit();
-    return 0;
-}
-
 // First byte: the platform and whether /n gave the network address; then the
 // MAC lines and the IP lines, separated by the byte 0xFF.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -62,6 +62,10 @@ void FuzzInvariantBroken(const char* condition, const char* file, int line) {
     __builtin_trap();
 }
 
+namespace {
+bool g_initialized = false;  // set once FuzzInit has replaced the platform
+}  // namespace
+
 void FuzzInit() {
     char folder[] = "/tmp/qarvik fuzz XXXXXX";
     if (mkdtemp(folder) == nullptr) std::abort();
@@ -73,7 +77,15 @@ void FuzzInit() {
     SetExitHook(ThrowExit);
 }
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    FuzzInit();
+    g_initialized = true;
+    return 0;
+}
+
 void FuzzBeginInput() {
+    // Without the hooks a stage would run real commands and sleep.
+    if (!g_initialized) std::abort();
     ResetRunState();
     PrepareWorkFiles();
     for (int k = 0; k < WORK_FILE_COUNT; ++k) std::remove(State.Files.Path[k]);

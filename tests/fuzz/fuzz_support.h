@@ -22,7 +22,8 @@ struct FuzzExit {
     int Status;
 };
 
-// Once per process: the work folder (with a blank in its path, so the quoted
+// Once per process, as every stage target's LLVMFuzzerInitialize (defined in
+// fuzz_support.cpp): the work folder (with a blank in its path, so the quoted
 // paths are exercised), TMPDIR, the hooks, the console to /dev/null.
 void FuzzInit();
 
