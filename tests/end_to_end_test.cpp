@@ -145,6 +145,38 @@ TEST_F(EndToEnd, EveryPlatformFindsTheSameHosts) {
     }
 }
 
+// Platforms that the version probe does not place in its table run no adapter
+// tool and print no platform line; an unreadable version ends the run at once.
+TEST_F(EndToEnd, PlatformsOutsideTheTableAndAnUnreadableVersion) {
+    struct Case {
+        const char* winver;
+        std::string after_echo;     // up to the first stage
+        std::string first_command;  // empty: none runs
+        int exit_status;
+    };
+    const Case cases[] = {
+        {"me", "\tOS         = Windows 95\n", Cp932("winipcfg /全 /ﾊﾞｯﾁ ") + Tmp("tmp00.txt"), 0},
+        {"vista", "", "net view > " + Tmp("tmp08.txt"), 0},
+        {"3.51.1057", "", "net view > " + Tmp("tmp08.txt"), 0},
+        {"fail", Cp932("OSバージョン取得に失敗しました。\n"), "", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.winver);
+        QarvikRun run = Run({"/cN"}, c.winver);
+        EXPECT_EQ(run.ExitStatus, c.exit_status);
+        const std::string start = Echo("NetBEUI", "", "", "rsp.txt") + c.after_echo;
+        EXPECT_EQ(run.Console.substr(0, start.size()), start);
+        if (c.first_command.empty()) {
+            EXPECT_EQ(run.Console, start);
+            EXPECT_TRUE(run.Commands.empty());
+        } else {
+            ASSERT_FALSE(run.Commands.empty());
+            EXPECT_EQ(run.Commands[0], c.first_command);
+        }
+        EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
+    }
+}
+
 TEST_F(EndToEnd, PingWaitReachesEveryPing) {
     QarvikRun run = Run({"/w500", "/m255.255.255.252"});
     EXPECT_EQ(run.ExitStatus, 0);
