@@ -160,6 +160,15 @@ void SweepSubnet(uint32_t network, uint32_t mask) {
     ConsolePrint("%s", MSG_PROGRESS_CLOSE);
 }
 
+// Filters a sweep report's marker lines into their work file and opens it,
+// one attempt; nullptr (with the stage's error printed) when it cannot be read.
+FILE* OpenFilteredReport(int report, const char* marker, int lines) {
+    FilterLines(State.Files.Path[report], marker, State.Files.Path[lines]);
+    FILE* file = OpenTextForRead(State.Files.Path[lines]);
+    if (file == nullptr) ConsolePrint("%s", MSG_OTHER_HOSTS_ERROR);
+    return file;
+}
+
 }  // namespace
 
 void ProbeAddress(const char* address) {
@@ -177,13 +186,8 @@ void ProbeAddress(const char* address) {
 }
 
 int HarvestResolvedNames(int next_row) {
-    FilterLines(State.Files.Path[WF_SWEEP_PINGS], PINGING_MARKER,
-                State.Files.Path[WF_SWEEP_PINGING_LINES]);
-    FILE* file = OpenTextForRead(State.Files.Path[WF_SWEEP_PINGING_LINES]);
-    if (file == nullptr) {
-        ConsolePrint("%s", MSG_OTHER_HOSTS_ERROR);
-        return -1;
-    }
+    FILE* file = OpenFilteredReport(WF_SWEEP_PINGS, PINGING_MARKER, WF_SWEEP_PINGING_LINES);
+    if (file == nullptr) return -1;
     BuildIndex(next_row);
     int n = next_row;
     char line[kLineSize];
@@ -204,13 +208,8 @@ int HarvestResolvedNames(int next_row) {
 }
 
 bool HarvestArpCache(int next_row) {
-    FilterLines(State.Files.Path[WF_SWEEP_ARP], kDynamicMarker,
-                State.Files.Path[WF_ARP_DYNAMIC_LINES]);
-    FILE* file = OpenTextForRead(State.Files.Path[WF_ARP_DYNAMIC_LINES]);
-    if (file == nullptr) {
-        ConsolePrint("%s", MSG_OTHER_HOSTS_ERROR);
-        return false;
-    }
+    FILE* file = OpenFilteredReport(WF_SWEEP_ARP, kDynamicMarker, WF_ARP_DYNAMIC_LINES);
+    if (file == nullptr) return false;
     BuildIndex(next_row);
     int n = next_row;
     char line[kLineSize];
