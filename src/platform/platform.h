@@ -31,9 +31,9 @@ int PlatformRunCommand(const char* command_line);
 // return normally).
 [[noreturn]] void PlatformExit(int status);
 
-// Makes the console output the same bytes on every platform: each line ends with
-// the "\n" the program prints, never a CR LF added by a text-mode stream.
-// Called once at start.
+// Readies standard output for the console trace. Called once at start. Lines
+// end as the platform's text mode ends them: LF on POSIX systems, CR LF on
+// Windows.
 void PlatformPrepareConsole();
 
 // Formatted console output, flushed at once so progress marks show while the

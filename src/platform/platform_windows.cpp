@@ -31,7 +31,6 @@ void OsWait(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 int OsRunCommand(const char* command_line) { return std::system(command_line); }
 
-// A text-mode standard output would turn every "\n" into CR LF, so a console
-// trace saved to a file would differ from the other platforms' byte for byte.
-// The console itself starts a new line at a bare LF.
-void OsPrepareConsole() { _setmode(_fileno(stdout), _O_BINARY); }
+// Standard output stays in the C runtime's text mode: every "\n" reaches a
+// redirected file or a pipe as CR LF, as from any other Windows console program.
+void OsPrepareConsole() {}
