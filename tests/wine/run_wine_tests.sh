@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# Runs the Windows build (Qarvik.exe and the stand-in tools built as Windows
-# programs) under Wine, and compares every run byte for byte with the same run
-# of the Linux build against wincmd: the console output, the error output, the
-# exit status and the response file. Also checks that no work file is left in
-# the Windows temp folder.
+# Runs the 32-bit Windows build (Qarvik.exe and the stand-in tools built as
+# Windows programs) under Wine as every Windows version of the platform table
+# and beyond it (win95, win98, winme, nt40, win2k, winxp, win2003, vista), and
+# compares each run byte for byte with the same run of the Linux build against
+# wincmd under the matching QARVIK_WINVER: the exit status, the console output
+# and the error output (with the CR LF of Windows text mode read as LF), the
+# response file, and the work files left in the temp folder.
 #
 #   tests/wine/run_wine_tests.sh BUILD_WIN_DIR BUILD_LINUX_DIR
 #
-# Needs wine and wine64, and root for a network namespace: the whole script runs
-# inside `unshare -n`, where only loopback exists, because Wine's own tools are
-# real network tools. The Wine prefix is new and temporary; set
-# QARVIK_WINE_KEEP=1 to keep the work folder for a look after a failure.
+# Needs 32-bit Wine (wine32), and root for a network namespace: the whole script
+# runs inside `unshare -n`, where only loopback exists, because Wine's own tools
+# are real network tools. One new, temporary 32-bit prefix serves every version,
+# switched with winecfg -v; set QARVIK_WINE_KEEP=1 to keep the work folder for a
+# look after a failure.
 set -uo pipefail
 
 if [ $# -ne 2 ]; then
@@ -38,9 +41,10 @@ done
 for command in wine wineboot winecfg wineserver winepath perl; do
   command -v "$command" >/dev/null || { echo "missing: $command" >&2; exit 2; }
 done
+[ -x /usr/lib/wine/wine ] || { echo "missing: 32-bit Wine (wine32)" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-wine.XXXXXX") || exit 2
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all LC_ALL=C LANG=C
+export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all LC_ALL=C LANG=C
 unset DISPLAY WAYLAND_DISPLAY COMSPEC QARVIK_WINVER QARVIK_NETWORK
 cleanup() {
   wineserver -k >/dev/null 2>&1
@@ -58,16 +62,9 @@ pass() { passed=$((passed + 1)); echo "ok   $1"; }
 fail() { failed=$((failed + 1)); echo "FAIL $1"; }
 
 started=$SECONDS
-echo "== Wine prefix (winxp64) in $WINEPREFIX"
+echo "== 32-bit Wine prefix in $WINEPREFIX"
 wineboot -i >"$work/wineboot.log" 2>&1
 wineserver -p  # one server for every run: no start-up per command
-winecfg -v winxp64 >>"$work/wineboot.log" 2>&1
-version=$(wine cmd /c ver 2>/dev/null | tr -d '\r')
-if [[ "$version" == *5.2.3790* ]]; then
-  pass "the prefix reports Windows 5.2.3790"
-else
-  fail "the prefix reports Windows 5.2.3790 (got: $version)"
-fi
 win_temp=$(wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r\n')
 win_temp_unix=$(winepath -u "$win_temp" 2>/dev/null)
 win_temp_unix=${win_temp_unix%/}
@@ -101,7 +98,7 @@ network_win=$(winepath -w "$network" 2>/dev/null)
 run_linux() {
   local dir=$1; shift
   mkdir -p "$dir/$TEMP_NAME"
-  (cd "$dir" && env TMPDIR="$dir/$TEMP_NAME" QARVIK_WINVER=2003 QARVIK_NETWORK="$network" \
+  (cd "$dir" && env TMPDIR="$dir/$TEMP_NAME" QARVIK_WINVER="$LINUX_WINVER" QARVIK_NETWORK="$network" \
      COMSPEC="$lin_dir/wincmd" timeout 60 "$lin_dir/qarvik" "$@" >out.bin 2>err.bin
    echo $? >status.txt)
 }
@@ -115,11 +112,35 @@ run_windows() {
    echo $? >status.txt)
 }
 
-# Console text with the temp folders of both platforms written as <temp>/, so a
-# line that names a work file compares equal.
+# Console text with the temp folders of both platforms written as <temp>/, and
+# a run's private work folder inside it as <temp>/qarvik-*/, so a line that
+# names a work file compares equal.
 normalized() {
-  perl -pe 'BEGIN { $l = shift; $w = shift } s/\Q$l\E/<temp>\//g; s/\Q$w\E/<temp>\//g' \
+  perl -pe 'BEGIN { $l = shift; $w = shift }
+            s/\Q$l\E/<temp>\//g; s/\Q$w\E/<temp>\//g;
+            s{<temp>/qarvik-[^\\/\s"]+[\\/]}{<temp>/qarvik-*/}g' \
     "$LIN_TEMP_PREFIX" "$WIN_TEMP_PREFIX" "$1"
+}
+
+# The Windows side's console text as the Linux side writes it: Windows text
+# mode writes every "\n" as CR LF, read back as the "\n" it was; and Wine's
+# cmd.exe reports a missing file of `del` as "<path>: File Not Found" where the
+# Windows one, and wincmd after it, say "Could Not Find <path>".
+windows_console_read() {
+  perl -pe 's/\r\n/\n/g; s/^(.*): File Not Found$/Could Not Find $1/' "$1"
+}
+
+# What a run left in a temp folder: a line per file or folder, its path with
+# the private work folder masked, and after a file's line its bytes in hex.
+leftovers() {
+  (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | while IFS= read -r entry; do
+     if [ -f "$entry" ]; then
+       printf '%s\n' "$entry"
+       od -An -tx1 -v "$entry"
+     else
+       printf '%s/\n' "$entry"
+     fi
+   done) | sed 's|^\./qarvik-[^/ ]*|./qarvik-*|'
 }
 
 same_bytes() {  # name, linux file, windows file
@@ -139,14 +160,22 @@ check_case() {
   local lin="$work/linux/$name" win="$work/windows/$name"
   local case_started=$SECONDS
   find "$win_temp_unix" -mindepth 1 -delete
-  run_linux "$lin" "$@"
+  # The two runs share nothing, and the Linux one mostly waits: run them at once.
+  run_linux "$lin" "$@" &
   run_windows "$win" "$@"
+  wait
   LIN_TEMP_PREFIX="$lin/$TEMP_NAME/" WIN_TEMP_PREFIX="$WIN_TEMP_PREFIX_NOW"
   same_bytes "$name: exit status" "$lin/status.txt" "$win/status.txt"
+  if [ -s "$win/out.bin" ] && perl -0777 -ne 'exit(/(?<!\r)\n/ ? 1 : 0)' "$win/out.bin"; then
+    pass "$name: console lines of the Windows build end in CR LF"
+  else
+    fail "$name: console lines of the Windows build end in CR LF"
+  fi
   local stream
   for stream in out err; do
     normalized "$lin/$stream.bin" >"$lin/$stream.txt"
-    normalized "$win/$stream.bin" >"$win/$stream.txt"
+    windows_console_read "$win/$stream.bin" >"$win/$stream.read"
+    normalized "$win/$stream.read" >"$win/$stream.txt"
   done
   same_bytes "$name: console output" "$lin/out.txt" "$win/out.txt"
   same_bytes "$name: error output" "$lin/err.txt" "$win/err.txt"
@@ -165,21 +194,45 @@ check_case() {
       fail "$name: no response file"
     fi
   fi
-  local left
-  left=$(find "$win_temp_unix" -mindepth 1 | sed "s|^$win_temp_unix/||")
-  if [ -z "$left" ]; then
-    pass "$name: no work file left in $win_temp"
-  else
-    fail "$name: no work file left in $win_temp (left: $(echo $left))"
-  fi
+  leftovers "$lin/$TEMP_NAME" >"$lin/left.txt"
+  leftovers "$win_temp_unix" >"$win/left.txt"
+  same_bytes "$name: work files left ($(grep -c '^\./' "$win/left.txt") on each side)" \
+    "$lin/left.txt" "$win/left.txt"
   echo "     ($((SECONDS - case_started)) s)"
+}
+
+# Sets the Windows version that Wine reports ($1, a winecfg -v name, written
+# where winecfg -v writes it, which is much faster than starting winecfg), checks
+# that Wine reports it ($3, as `ver` prints its numbers), and sets the one the
+# Linux build simulates ($2, a QARVIK_WINVER name).
+use_version() {
+  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$1" /f >>"$work/wineboot.log" 2>&1
+  LINUX_WINVER=$2
+  echo "== $1 (QARVIK_WINVER=$2): runs compared with the Linux build"
+  local reported
+  reported=$(wine cmd /c ver 2>/dev/null | tr -d '\r')
+  if [[ "$reported" == *" $3"* ]]; then
+    pass "$1: Wine reports Windows $3"
+  else
+    fail "$1: Wine reports Windows $3 (got: $(echo $reported))"
+  fi
 }
 
 TEMP_NAME=tmp
 WIN_TEMP_PREFIX_NOW="$win_temp\\"
-echo "== Runs compared with the Linux build"
-check_case tcpip rsp /n10.20.30.0 /m255.255.255.248 /orsp.txt
-check_case netbeui rsp /cN /orsp.txt
+versions_started=$SECONDS
+# Each version: the winecfg name, the QARVIK_WINVER name, the numbers Wine reports.
+for version in "win95 95 4.0.67109814" "win98 98 4.10.67766446" "winme me 4.90.73010104" \
+               "nt40 nt4 4.0.1381" "win2k 2000 5.0.2195" "winxp xp 5.1.2600" \
+               "win2003 2003 5.2.3790" "vista vista 6.0."; do
+  read -r wine_name linux_name numbers <<<"$version"
+  use_version "$wine_name" "$linux_name" "$numbers"
+  check_case "$wine_name-tcpip" rsp /n10.20.30.0 /m255.255.255.248 /orsp.txt
+  check_case "$wine_name-netbeui" rsp /cN /orsp.txt
+done
+echo "   16 runs compared in $((SECONDS - versions_started)) s"
+
+use_version winxp xp 5.1.2600
 check_case usage none '/?'
 check_case wrong-option none /x
 check_case unwritable-response-file none /n10.20.30.0 /m255.255.255.252 /onodir/rsp.txt
