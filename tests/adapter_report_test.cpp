@@ -33,7 +33,7 @@ std::vector<PlatformCase> PlatformCases() {
         {"nt4", "\tOS         = Windows NT4.0\n", ipconfig, "Physical", "IP Address", 31, 31, 14},
         {"2000", "\tOS         = Windows 2000\n", ipconfig, "Physical", "IP Address", 37, 37, 18},
         {"xp", "\tOS         = Windows XP\n", ipconfig, "Physical", "IP Address", 44, 44, 18},
-        {"2003", "\tOS         = Windows XP\n", ipconfig, "Physical", "IP Address", 44, 44, 18},
+        {"2003", "\tOS         = Windows XP\n", ipconfig, "Physical", "IP Address", 39, 39, 18},
         {"vista", nullptr, "", "", "", 31, 31, 14},
         {"3.51.1057", nullptr, "", "", "", 31, 31, 14},
         // The build number's bit 26 decides before the major version does.

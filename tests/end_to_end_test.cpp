@@ -24,8 +24,12 @@ std::string Stage(const char* name, const std::string& body) {
            "\n";
 }
 
-const std::string kOwnHostTrace =
-    "\tIP = 0.0.0.0\n\tIP = 10.1.2.10\n\tMAC= 00-A0-C9-00-00-01\n\tMAC= 00-A0-C9-00-00-02\n";
+// The own-host trace of the small office; cr is what the report's lines hold
+// before their line ends ("\r" where ipconfig ends them with CR CR LF).
+std::string OwnHostTrace(const std::string& cr) {
+    return "\tIP = 0.0.0.0" + cr + "\n\tIP = 10.1.2.10" + cr + "\n\tMAC= 00-A0-C9-00-00-01" + cr +
+           "\n\tMAC= 00-A0-C9-00-00-02" + cr + "\n";
+}
 
 // The work files left in the run's temp folder.
 std::vector<std::string> LeftoverWorkFiles(const TempDir& dir) {
@@ -76,7 +80,7 @@ TEST_F(EndToEnd, ClassCRunOfASmallOffice) {
     EXPECT_EQ(run.Errors, "");
     EXPECT_EQ(run.Console,
               Echo("C", "", "", "rsp.txt") + "\tOS         = Windows XP\n" +
-                  Stage("Get Own Host", kOwnHostTrace) +
+                  Stage("Get Own Host", OwnHostTrace("\r")) +
                   Stage("Get Other Hosts",
                         "\tSearch 253 hosts : <" + std::string(25, '*') + "*>\n") +
                   Stage("Get Computer Name", "\tSearch 6 active hosts : <*>\n") +
@@ -114,13 +118,14 @@ TEST_F(EndToEnd, EveryPlatformFindsTheSameHosts) {
         const char* winver;
         const char* os_line;
         std::string adapter_command;
+        const char* cr;  // before each report line end
     };
     const Case cases[] = {
-        {"95", "\tOS         = Windows 95\n", Cp932("winipcfg /全 /ﾊﾞｯﾁ ")},
-        {"98", "\tOS         = Windows 98\n", "winipcfg /all /batch "},
-        {"nt4", "\tOS         = Windows NT4.0\n", "ipconfig /all > "},
-        {"2000", "\tOS         = Windows 2000\n", "ipconfig /all > "},
-        {"2003", "\tOS         = Windows XP\n", "ipconfig /all > "},
+        {"95", "\tOS         = Windows 95\n", Cp932("winipcfg /全 /ﾊﾞｯﾁ "), ""},
+        {"98", "\tOS         = Windows 98\n", "winipcfg /all /batch ", ""},
+        {"nt4", "\tOS         = Windows NT4.0\n", "ipconfig /all > ", ""},
+        {"2000", "\tOS         = Windows 2000\n", "ipconfig /all > ", "\r"},
+        {"2003", "\tOS         = Windows XP\n", "ipconfig /all > ", "\r"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.winver);
@@ -128,7 +133,7 @@ TEST_F(EndToEnd, EveryPlatformFindsTheSameHosts) {
         EXPECT_EQ(run.ExitStatus, 0);
         EXPECT_EQ(run.Console,
                   Echo("C", "10.1.2.0", "255.255.255.248", "rsp.txt") + c.os_line +
-                      Stage("Get Own Host", kOwnHostTrace) +
+                      Stage("Get Own Host", OwnHostTrace(c.cr)) +
                       Stage("Get Other Hosts", "\tSearch 5 hosts : <*>\n") +
                       Stage("Get Computer Name", "\tSearch 5 active hosts : <*>\n") +
                       Stage("Write Response File", ""));
@@ -216,7 +221,7 @@ TEST_F(EndToEnd, NoValidOwnAddressEndsTheRunAndLeavesTheAdapterFiles) {
     EXPECT_EQ(run.ExitStatus, 0);
     EXPECT_EQ(run.Console,
               Echo("C", "", "", "rsp.txt") + "\tOS         = Windows XP\n" +
-                  "(Lumbrant)Start: Get Own Host\n\tIP = 0.0.0.0\n" +
+                  "(Lumbrant)Start: Get Own Host\n\tIP = 0.0.0.0\r\n" +
                   Cp932("有効なTCP/IPプロトコル,IPアドレスがありません。\n"));
     EXPECT_EQ(run.Commands, std::vector<std::string>{"ipconfig /all > " + Tmp("tmp00.txt")});
     EXPECT_EQ(LeftoverWorkFiles(dir_),
