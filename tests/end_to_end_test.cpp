@@ -150,6 +150,20 @@ TEST_F(EndToEnd, EveryPlatformFindsTheSameHosts) {
     }
 }
 
+// Each own address keeps the MAC of its own adapter on every platform, whatever
+// adapters without an address stand before it.
+TEST_F(EndToEnd, OwnRowsOfEveryAdapterKindOnEveryPlatform) {
+    const std::string network = std::string(FIXTURES_PATH) + "/adapter_kinds.txt";
+    for (const char* winver : {"95", "98", "me", "nt4", "2000", "xp", "2003"}) {
+        SCOPED_TRACE(winver);
+        QarvikRun run = Run({"/m255.255.255.252"}, winver, network);
+        EXPECT_EQ(run.ExitStatus, 0);
+        EXPECT_EQ(ResponseFile(),
+                  "ROAMER,192.168.4.20,00-a0-c9-44-44-20\r\n"
+                  "ROAMER,169.254.7.9,00-0e-35-11-22-33\r\n");
+    }
+}
+
 // Platforms that the version probe does not place in its table run no adapter
 // tool and print no platform line; an unreadable version ends the run at once.
 TEST_F(EndToEnd, PlatformsOutsideTheTableAndAnUnreadableVersion) {
@@ -258,23 +272,31 @@ TEST_F(EndToEnd, NetBeuiRunListsTheBrowseList) {
 }
 
 TEST_F(EndToEnd, DemoNetworkInventory) {
-    QarvikRun run = Run({}, "xp", "");
-    EXPECT_EQ(run.ExitStatus, 0);
-    EXPECT_EQ(run.Errors, "");
-    EXPECT_EQ(ResponseFile(),
-              "MYPC,192.168.1.10,00-a0-c9-12-34-56\r\n"
-              "ROUTER,192.168.1.1,00-0c-29-00-00-01\r\n"
-              "PRINTER1,192.168.1.5,00-0c-29-00-00-05\r\n"
-              "PC-SALES1,192.168.1.7,00-0c-29-aa-bb-cc\r\n"
-              "PC-SALES2,192.168.1.8,00-0c-29-aa-bb-cd\r\n"
-              "FILESERVER,192.168.1.12,00-0c-29-12-00-12\r\n"
-              "PC-ACCOUNT,192.168.1.20,00-0c-29-20-00-20\r\n"
-              "PC-DESIGN,192.168.1.21,00-0c-29-21-00-21\r\n"
-              "PC-LAPTOP,192.168.1.40,\r\n"
-              "OLD-SERVER,192.168.1.60,\r\n"
-              "192.168.1.33,192.168.1.33,00-a0-c9-33-33-33\r\n"
-              "192.168.1.34,192.168.1.34,00-a0-c9-34-34-34\r\n"
-              "192.168.1.50,192.168.1.50,00-0c-29-50-00-50\r\n");
+    for (const char* winver : {"xp", "2003"}) {
+        SCOPED_TRACE(winver);
+        QarvikRun run = Run({}, winver, "");
+        EXPECT_EQ(run.ExitStatus, 0);
+        EXPECT_EQ(run.Errors, "");
+        // The disconnected adapter listed first shows only its MAC line.
+        EXPECT_NE(run.Console.find("Get Own Host\n\tIP = 192.168.1.10\r\n\tIP = 0.0.0.0\r\n"
+                                   "\tMAC= 00-A0-C9-12-34-56\r\n\tMAC= 00-A0-C9-65-43-21\r\n"),
+                  std::string::npos)
+            << run.Console;
+        EXPECT_EQ(ResponseFile(),
+                  "MYPC,192.168.1.10,00-a0-c9-12-34-56\r\n"
+                  "ROUTER,192.168.1.1,00-0c-29-00-00-01\r\n"
+                  "PRINTER1,192.168.1.5,00-0c-29-00-00-05\r\n"
+                  "PC-SALES1,192.168.1.7,00-0c-29-aa-bb-cc\r\n"
+                  "PC-SALES2,192.168.1.8,00-0c-29-aa-bb-cd\r\n"
+                  "FILESERVER,192.168.1.12,00-0c-29-12-00-12\r\n"
+                  "PC-ACCOUNT,192.168.1.20,00-0c-29-20-00-20\r\n"
+                  "PC-DESIGN,192.168.1.21,00-0c-29-21-00-21\r\n"
+                  "PC-LAPTOP,192.168.1.40,\r\n"
+                  "OLD-SERVER,192.168.1.60,\r\n"
+                  "192.168.1.33,192.168.1.33,00-a0-c9-33-33-33\r\n"
+                  "192.168.1.34,192.168.1.34,00-a0-c9-34-34-34\r\n"
+                  "192.168.1.50,192.168.1.50,00-0c-29-50-00-50\r\n");
+    }
 }
 
 }  // namespace

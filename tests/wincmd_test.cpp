@@ -31,8 +31,9 @@ WincmdRun Wincmd(const std::string& command_line, const std::string& winver = "x
 std::vector<std::string> ReportLines(const std::string& bytes, const std::string& cr = "\r") {
     std::vector<std::string> lines = SplitLines(bytes);
     for (std::string& line : lines) {
-        bool ends = line.size() >= cr.size() && line.compare(line.size() - cr.size(), cr.size(), cr) == 0;
-        bool more = line.size() > cr.size() && line[line.size() - cr.size() - 1] == '\r';
+        const size_t text = line.size() - std::min(line.size(), cr.size());
+        bool ends = line.compare(text, std::string::npos, cr) == 0;
+        bool more = text > 0 && line[text - 1] == '\r';
         EXPECT_TRUE(ends && !more) << "line without its line end: " << line;
         if (ends) line.resize(line.size() - cr.size());
     }
@@ -111,6 +112,43 @@ TEST(WincmdAdapterReport, ValuesSitAtEachVersionsColumnsInAdapterOrder) {
             EXPECT_EQ(ip_lines[k].substr(c.ip_column), ips[k]) << ip_lines[k];
         }
         EXPECT_EQ(LinesHolding(lines, "OFFICE7").size(), 1u);
+    }
+}
+
+// A disconnected adapter shows its MAC and no address; a dial-up adapter and an
+// autoconfiguration address are printed under their own headings and labels.
+TEST(WincmdAdapterReport, EveryAdapterKindAsTheRealToolsPrintIt) {
+    const struct {
+        const char* winver;
+        const char* command;
+        const char* cr;
+        const char* ppp_heading;
+        size_t disconnected_lines;  // "Media disconnected"
+        size_t autoconfiguration;   // "Autoconfiguration IP Address" lines
+    } cases[] = {
+        {"98", "winipcfg /all /batch ", "\r", "PPP Adapter.", 0, 0},
+        {"nt4", "ipconfig /all > ", "\r", "Ethernet adapter NdisWan2:", 1, 0},
+        {"2000", "ipconfig /all > ", "\r\r", "PPP adapter Dial-up 2:", 1, 0},
+        {"xp", "ipconfig /all > ", "\r\r", "PPP adapter Dial-up 2:", 1, 1},
+        {"2003", "ipconfig /all > ", "\r\r", "PPP adapter Dial-up 2:", 1, 1},
+    };
+    const std::string network = std::string(FIXTURES_PATH) + "/adapter_kinds.txt";
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.winver);
+        const std::string report = dir.File(std::string("report-") + c.winver + ".txt");
+        ASSERT_EQ(Wincmd(c.command + report, c.winver, network).Status, 0);
+        std::vector<std::string> lines = ReportLines(ReadFileBytes(report), c.cr);
+        std::vector<std::string> ip_lines = LinesHolding(lines, Cp932("IP ア"));
+        if (c.winver != std::string("98")) ip_lines = LinesHolding(lines, "IP Address");
+        ASSERT_EQ(ip_lines.size(), 3u);
+        EXPECT_EQ(Words(ip_lines[0]).back(), "0.0.0.0");
+        EXPECT_EQ(Words(ip_lines[2]).back(), "169.254.7.9");
+        EXPECT_EQ(LinesHolding(lines, "Media disconnected").size(), c.disconnected_lines);
+        EXPECT_EQ(LinesHolding(lines, "Autoconfiguration IP Address").size(), c.autoconfiguration);
+        EXPECT_EQ(LinesHolding(lines, c.ppp_heading).size(), 1u);
+        EXPECT_EQ(LinesHolding(lines, "-00-00-00-00-00").size(), 1u);
+        EXPECT_EQ(LinesHolding(lines, "00-10-60-A3-B0-6D").size(), 1u);
     }
 }
 

@@ -47,8 +47,9 @@ std::string AdapterHeading(const Report& report, size_t index, const OwnAdapter&
     if (adapter.Kind != ADAPTER_PPP) {
         return "Ethernet adapter " + AdapterName(report.Format, index) + ":";
     }
-    if (report.Format == FORMAT_NT4) return "Ethernet adapter NdisWan" + std::to_string(index + 1) + ":";
-    return "PPP adapter Dial-up " + std::to_string(index + 1) + ":";
+    const std::string number = std::to_string(index + 1);
+    if (report.Format == FORMAT_NT4) return "Ethernet adapter NdisWan" + number + ":";
+    return "PPP adapter Dial-up " + number + ":";
 }
 
 std::string AdapterDescription(size_t index, const OwnAdapter& adapter) {
@@ -79,7 +80,9 @@ void PutAdapter(const Report& report, size_t index, const OwnAdapter& adapter, b
     report.Line("");
     const bool connected = adapter.Kind != ADAPTER_DISCONNECTED;
     if (!connected) report.Field("Media State", "Media disconnected");
-    if (connected && report.Layout.HasDnsSuffix) report.Field("Connection-specific DNS Suffix", "");
+    if (connected && report.Layout.HasDnsSuffix) {
+        report.Field("Connection-specific DNS Suffix", "");
+    }
     if (all) {
         report.Field("Description", AdapterDescription(index, adapter));
         report.Field("Physical Address", adapter.Mac);
