@@ -15,11 +15,7 @@ bool PrintsLikeXp(WinFormat format) { return format == FORMAT_XP || format == FO
 
 void PutLine(FILE* out, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), out);
-#if defined(_WIN32)
-    std::fputs("\n", out);  // the text-mode stream adds the CR
-#else
-    std::fputs("\r\n", out);
-#endif
+    std::fputs("\r\n", out);  // the streams are binary on every platform
 }
 
 std::string FieldLine(int indent, const std::string& label, int column, const std::string& value) {

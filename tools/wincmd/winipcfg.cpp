@@ -175,7 +175,7 @@ int RunWinipcfg(const ToolContext& context, const Arguments& args, FILE* out) {
         PutReport(out, text, *context.Net, options.All);
         return 0;
     }
-    FILE* file = std::fopen(options.BatchFile.c_str(), "w");
+    FILE* file = std::fopen(options.BatchFile.c_str(), "wb");
     if (file == nullptr) {
         std::fprintf(context.Errors, "winipcfg: cannot write %s\n", options.BatchFile.c_str());
         return 1;
