@@ -4,7 +4,6 @@
 #include <string>
 
 #include "discovery/own_host.h"
-#include "exec/command_runner.h"
 #include "run/adapter_blocks.h"
 #include "run/adapter_report.h"
 #include "run/run_state.h"
@@ -119,27 +118,17 @@ TEST_F(AdapterReportTest, WorkFilesLiveInTheTempDirectory) {
     }
 }
 
-// The MAC-line file on its own: one line per IP line, from the IP line's own
-// block; columns of 5 for the empty line.
-TEST_F(AdapterReportTest, MacLinesComeFromEachAddressesOwnBlock) {
+// The MAC-line file on its own, on the edges of blocks and lines (MAC column 5).
+TEST_F(AdapterReportTest, MacLinesAtTheEdgesOfBlocksAndLines) {
     const std::string long_tail(600, 'x');
     const struct {
         const char* name;
         std::string report;
         std::string mac_lines;
     } cases[] = {
-        {"disconnected block first",
-         "A:\r\n  Physical: 1\r\nB:\r\n  Physical: 2\r\n  IP Address: b\r\n", "  Physical: 2\r\n"},
-        {"disconnected block last",
-         "A:\r\n  Physical: 1\r\n  IP Address: a\r\nB:\r\n  Physical: 2\r\n", "  Physical: 1\r\n"},
-        {"two addresses, one block",
-         "A:\r\n  Physical: 1\r\n  IP Address: a\r\n  IP Address: b\r\n",
-         "  Physical: 1\r\n  Physical: 1\r\n"},
-        {"no MAC before the first address",
-         "A:\r\n  IP Address: a\r\nB:\r\n  Physical: 2\r\n  IP Address: b\r\n",
+        {"an empty line where the block has no MAC; the last MAC of a block",
+         "A:\n  IP Address: a\nB:\n  Physical: 1\n  Physical: 2\n  IP Address: b\n",
          "     \r\n  Physical: 2\r\n"},
-        {"the last MAC of the block counts",
-         "A:\r\n  Physical: 1\r\n  Physical: 2\r\n  IP Address: a\r\n", "  Physical: 2\r\n"},
         {"blank, empty and CR-only lines start no block",
          "A:\r\r\n  Physical: 1\r\r\n\r\r\n\r\n\t\r\n  IP Address: a\r\r\n", "  Physical: 1\r\r\n"},
         {"last line without a line end", "A:\n  Physical: 1\n  IP Address: a", "  Physical: 1\r\n"},
@@ -263,34 +252,6 @@ TEST_F(AdapterReportTest, OwnRowsOfRealReports) {
             EXPECT_EQ(State.HostTable[k].Ip, c.rows[k].first);
             EXPECT_EQ(State.HostTable[k].Mac, c.rows[k].second);
         }
-    }
-}
-
-// A report whose every block has one MAC line and then one IP line gives the
-// MAC lines that filtering the report for the MAC label gives.
-TEST_F(AdapterReportTest, OneMacThenOneAddressPerBlockSplitsAsTheLineFilter) {
-    const std::string xp = Adapter("Ethernet adapter A:", 8, 44, "00-A0-C9-00-00-01", "0.0.0.0") +
-                           Adapter("Ethernet adapter B:", 8, 44, "00-A0-C9-00-00-02", "10.1.2.10");
-    const std::string win95 = Cp932("0 ｲｰｻﾈｯﾄ ｱﾀﾞﾌﾟﾀ :\n") +
-                              Field(8, Cp932("物理ｱﾄﾞﾚｽ"), 24, "M1") +
-                              Field(8, Cp932("IP ｱﾄﾞﾚｽ"), 29, "1.2.3.4");
-    const struct {
-        std::string report;
-        std::string mac_label;
-    } cases[] = {
-        {WithLineEnds(xp, "\r\n"), "Physical"},
-        {WithLineEnds(xp, "\r\r\n"), "Physical"},
-        {WithLineEnds(win95, "\r\n"), Cp932("物理ｱﾄﾞﾚｽ")},
-    };
-    for (const auto& c : cases) {
-        WriteWorkFile(WF_ADAPTER_REPORT, c.report);
-        const std::string report = WorkFile(WF_ADAPTER_REPORT);
-        const std::string filtered = temp_.File("filtered.txt");
-        FilterLines(report.c_str(), c.mac_label.c_str(), filtered.c_str());
-        WriteBlockMacLines(report.c_str(), c.mac_label.c_str(), "IP", 44,
-                           WorkFile(WF_ADAPTER_MAC_LINES).c_str());
-        EXPECT_NE(ReadFileBytes(filtered), "");
-        EXPECT_EQ(ReadWorkFile(WF_ADAPTER_MAC_LINES), ReadFileBytes(filtered));
     }
 }
 

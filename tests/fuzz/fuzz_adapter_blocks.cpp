@@ -78,8 +78,8 @@ std::string ExpectedOutput(const std::string& report, const Platform& platform) 
             block_has_mac = true;
         }
         if (visible.find(platform.IpLabel) == std::string::npos) continue;
-        output += block_has_mac ? WithCrLf(block_mac)
-                                : std::string(static_cast<size_t>(platform.MacColumn), ' ') + "\r\n";
+        const std::string empty_mac(static_cast<size_t>(platform.MacColumn), ' ');
+        output += block_has_mac ? WithCrLf(block_mac) : empty_mac + "\r\n";
     }
     return output;
 }
