@@ -24,8 +24,12 @@ std::string Stage(const char* name, const std::string& body) {
            "\n";
 }
 
-const std::string kOwnHostTrace =
-    "\tIP = 0.0.0.0\n\tIP = 10.1.2.10\n\tMAC= 00-A0-C9-00-00-01\n\tMAC= 00-A0-C9-00-00-02\n";
+// The own-host trace of the small office; cr is what the report's lines hold
+// before their line ends ("\r" where ipconfig ends them with CR CR LF).
+std::string OwnHostTrace(const std::string& cr) {
+    return "\tIP = 0.0.0.0" + cr + "\n\tIP = 10.1.2.10" + cr + "\n\tMAC= 00-A0-C9-00-00-01" + cr +
+           "\n\tMAC= 00-A0-C9-00-00-02" + cr + "\n";
+}
 
 // The work files left in the run's temp folder.
 std::vector<std::string> LeftoverWorkFiles(const TempDir& dir) {
@@ -76,7 +80,7 @@ TEST_F(EndToEnd, ClassCRunOfASmallOffice) {
     EXPECT_EQ(run.Errors, "");
     EXPECT_EQ(run.Console,
               Echo("C", "", "", "rsp.txt") + "\tOS         = Windows XP\n" +
-                  Stage("Get Own Host", kOwnHostTrace) +
+                  Stage("Get Own Host", OwnHostTrace("\r")) +
                   Stage("Get Other Hosts",
                         "\tSearch 253 hosts : <" + std::string(25, '*') + "*>\n") +
                   Stage("Get Computer Name", "\tSearch 6 active hosts : <*>\n") +
@@ -114,13 +118,14 @@ TEST_F(EndToEnd, EveryPlatformFindsTheSameHosts) {
         const char* winver;
         const char* os_line;
         std::string adapter_command;
+        const char* cr;  // before each report line end
     };
     const Case cases[] = {
-        {"95", "\tOS         = Windows 95\n", Cp932("winipcfg /全 /ﾊﾞｯﾁ ")},
-        {"98", "\tOS         = Windows 98\n", "winipcfg /all /batch "},
-        {"nt4", "\tOS         = Windows NT4.0\n", "ipconfig /all > "},
-        {"2000", "\tOS         = Windows 2000\n", "ipconfig /all > "},
-        {"2003", "\tOS         = Windows XP\n", "ipconfig /all > "},
+        {"95", "\tOS         = Windows 95\n", Cp932("winipcfg /全 /ﾊﾞｯﾁ "), ""},
+        {"98", "\tOS         = Windows 98\n", "winipcfg /all /batch ", ""},
+        {"nt4", "\tOS         = Windows NT4.0\n", "ipconfig /all > ", ""},
+        {"2000", "\tOS         = Windows 2000\n", "ipconfig /all > ", "\r"},
+        {"2003", "\tOS         = Windows XP\n", "ipconfig /all > ", "\r"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.winver);
@@ -128,7 +133,7 @@ TEST_F(EndToEnd, EveryPlatformFindsTheSameHosts) {
         EXPECT_EQ(run.ExitStatus, 0);
         EXPECT_EQ(run.Console,
                   Echo("C", "10.1.2.0", "255.255.255.248", "rsp.txt") + c.os_line +
-                      Stage("Get Own Host", kOwnHostTrace) +
+                      Stage("Get Own Host", OwnHostTrace(c.cr)) +
                       Stage("Get Other Hosts", "\tSearch 5 hosts : <*>\n") +
                       Stage("Get Computer Name", "\tSearch 5 active hosts : <*>\n") +
                       Stage("Write Response File", ""));
@@ -142,6 +147,20 @@ TEST_F(EndToEnd, EveryPlatformFindsTheSameHosts) {
                   "10.1.2.3,10.1.2.3,00-0c-29-00-00-03\r\n"
                   "10.1.2.6,10.1.2.6,00-0c-29-00-00-06\r\n");
         EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
+    }
+}
+
+// Each own address keeps the MAC of its own adapter on every platform, whatever
+// adapters without an address stand before it.
+TEST_F(EndToEnd, OwnRowsOfEveryAdapterKindOnEveryPlatform) {
+    const std::string network = std::string(FIXTURES_PATH) + "/adapter_kinds.txt";
+    for (const char* winver : {"95", "98", "me", "nt4", "2000", "xp", "2003"}) {
+        SCOPED_TRACE(winver);
+        QarvikRun run = Run({"/m255.255.255.252"}, winver, network);
+        EXPECT_EQ(run.ExitStatus, 0);
+        EXPECT_EQ(ResponseFile(),
+                  "ROAMER,192.168.4.20,00-a0-c9-44-44-20\r\n"
+                  "ROAMER,169.254.7.9,00-0e-35-11-22-33\r\n");
     }
 }
 
@@ -216,7 +235,7 @@ TEST_F(EndToEnd, NoValidOwnAddressEndsTheRunAndLeavesTheAdapterFiles) {
     EXPECT_EQ(run.ExitStatus, 0);
     EXPECT_EQ(run.Console,
               Echo("C", "", "", "rsp.txt") + "\tOS         = Windows XP\n" +
-                  "(Lumbrant)Start: Get Own Host\n\tIP = 0.0.0.0\n" +
+                  "(Lumbrant)Start: Get Own Host\n\tIP = 0.0.0.0\r\n" +
                   Cp932("有効なTCP/IPプロトコル,IPアドレスがありません。\n"));
     EXPECT_EQ(run.Commands, std::vector<std::string>{"ipconfig /all > " + Tmp("tmp00.txt")});
     EXPECT_EQ(LeftoverWorkFiles(dir_),
@@ -270,6 +289,19 @@ TEST_F(EndToEnd, DemoNetworkInventory) {
               "192.168.1.33,192.168.1.33,00-a0-c9-33-33-33\r\n"
               "192.168.1.34,192.168.1.34,00-a0-c9-34-34-34\r\n"
               "192.168.1.50,192.168.1.50,00-0c-29-50-00-50\r\n");
+}
+
+// On version 5.2 the values stand at column 39; the disconnected adapter listed
+// first shows only a MAC line, so the own address keeps its own adapter's MAC.
+TEST_F(EndToEnd, DemoNetworkOnVersion52) {
+    QarvikRun run = Run({"/m255.255.255.252"}, "2003", "");
+    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_NE(run.Console.find(Stage("Get Own Host",
+                                     "\tIP = 192.168.1.10\r\n\tIP = 0.0.0.0\r\n"
+                                     "\tMAC= 00-A0-C9-12-34-56\r\n\tMAC= 00-A0-C9-65-43-21\r\n")),
+              std::string::npos)
+        << run.Console;
+    EXPECT_EQ(ResponseFile(), "MYPC,192.168.1.10,00-a0-c9-12-34-56\r\n");
 }
 
 }  // namespace

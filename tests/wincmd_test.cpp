@@ -26,12 +26,16 @@ WincmdRun Wincmd(const std::string& command_line, const std::string& winver = "x
     return run;
 }
 
-// The lines of a report written with Windows line ends, without them.
-std::vector<std::string> ReportLines(const std::string& bytes) {
+// The lines of a report written with Windows line ends (CR LF, or CR CR LF
+// where cr is "\r\r"), without them.
+std::vector<std::string> ReportLines(const std::string& bytes, const std::string& cr = "\r") {
     std::vector<std::string> lines = SplitLines(bytes);
     for (std::string& line : lines) {
-        EXPECT_FALSE(line.empty() || line.back() != '\r') << "line without CR LF: " << line;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t text = line.size() - std::min(line.size(), cr.size());
+        bool ends = line.compare(text, std::string::npos, cr) == 0;
+        bool more = text > 0 && line[text - 1] == '\r';
+        EXPECT_TRUE(ends && !more) << "line without its line end: " << line;
+        if (ends) line.resize(line.size() - cr.size());
     }
     return lines;
 }
@@ -72,18 +76,19 @@ struct AdapterCase {
     const char* ip_label;
     int mac_column;
     int ip_column;
+    const char* cr;  // the CRs before each LF
 };
 
 TEST(WincmdAdapterReport, ValuesSitAtEachVersionsColumnsInAdapterOrder) {
     const AdapterCase cases[] = {
-        {"95", true, "winipcfg /全 /ﾊﾞｯﾁ ", "物理ｱﾄﾞﾚｽ", "IP ｱﾄﾞﾚｽ", 24, 29},
-        {"me", true, "winipcfg /全 /ﾊﾞｯﾁ ", "物理ｱﾄﾞﾚｽ", "IP ｱﾄﾞﾚｽ", 24, 29},
-        {"98", true, "winipcfg /all /batch ", "物理アドレス", "IP アドレス", 27, 32},
-        {"nt4", false, "ipconfig /all > ", "Physical", "IP Address", 31, 31},
-        {"2000", false, "ipconfig /all > ", "Physical", "IP Address", 37, 37},
-        {"xp", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44},
-        {"2003", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44},
-        {"vista", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44},
+        {"95", true, "winipcfg /全 /ﾊﾞｯﾁ ", "物理ｱﾄﾞﾚｽ", "IP ｱﾄﾞﾚｽ", 24, 29, "\r"},
+        {"me", true, "winipcfg /全 /ﾊﾞｯﾁ ", "物理ｱﾄﾞﾚｽ", "IP ｱﾄﾞﾚｽ", 24, 29, "\r"},
+        {"98", true, "winipcfg /all /batch ", "物理アドレス", "IP アドレス", 27, 32, "\r"},
+        {"nt4", false, "ipconfig /all > ", "Physical", "IP Address", 31, 31, "\r"},
+        {"2000", false, "ipconfig /all > ", "Physical", "IP Address", 37, 37, "\r\r"},
+        {"xp", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44, "\r\r"},
+        {"2003", false, "ipconfig /all > ", "Physical", "IP Address", 39, 39, "\r\r"},
+        {"vista", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44, "\r\r"},
     };
     const std::vector<std::string> macs = {"00-A0-C9-AB-CD-EF", "00-A0-C9-00-00-02",
                                            "02-0C-29-FE-DC-BA"};
@@ -97,7 +102,7 @@ TEST(WincmdAdapterReport, ValuesSitAtEachVersionsColumnsInAdapterOrder) {
         WincmdRun run = Wincmd(Cp932(c.command) + report, c.winver, network);
         ASSERT_EQ(run.Status, 0) << run.Err;
         EXPECT_EQ(run.Out, "");
-        std::vector<std::string> lines = ReportLines(ReadFileBytes(report));
+        std::vector<std::string> lines = ReportLines(ReadFileBytes(report), c.cr);
         std::vector<std::string> mac_lines = LinesHolding(lines, Cp932(c.mac_label));
         std::vector<std::string> ip_lines = LinesHolding(lines, Cp932(c.ip_label));
         ASSERT_EQ(mac_lines.size(), macs.size());
@@ -107,6 +112,41 @@ TEST(WincmdAdapterReport, ValuesSitAtEachVersionsColumnsInAdapterOrder) {
             EXPECT_EQ(ip_lines[k].substr(c.ip_column), ips[k]) << ip_lines[k];
         }
         EXPECT_EQ(LinesHolding(lines, "OFFICE7").size(), 1u);
+    }
+}
+
+// A disconnected adapter shows its MAC and no address; a dial-up adapter and an
+// autoconfiguration address are printed under their own heading and label.
+TEST(WincmdAdapterReport, EveryAdapterKindAsTheRealToolsPrintIt) {
+    const struct {
+        const char* winver;
+        const char* cr;
+        const char* ppp_heading;
+        size_t disconnected;       // "Media disconnected" lines
+        size_t autoconfiguration;  // "Autoconfiguration IP Address" lines
+    } cases[] = {
+        {"98", "\r", "PPP Adapter.", 0, 0},
+        {"nt4", "\r", "Ethernet adapter NdisWan2:", 1, 0},
+        {"2000", "\r\r", "PPP adapter Dial-up 2:", 1, 0},
+        {"xp", "\r\r", "PPP adapter Dial-up 2:", 1, 1},
+        {"2003", "\r\r", "PPP adapter Dial-up 2:", 1, 1},
+    };
+    const std::string network = std::string(FIXTURES_PATH) + "/adapter_kinds.txt";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.winver);
+        const bool win98 = c.winver == std::string("98");
+        const std::string ip_label = win98 ? Cp932("IP アドレス") : "IP Address";
+        std::vector<std::string> lines = ReportLines(
+            Wincmd(win98 ? "winipcfg /all" : "ipconfig /all", c.winver, network).Out, c.cr);
+        std::vector<std::string> addresses;
+        for (const std::string& line : LinesHolding(lines, ip_label)) {
+            addresses.push_back(Words(line).back());
+        }
+        EXPECT_EQ(addresses, (std::vector<std::string>{"0.0.0.0", "192.168.4.20", "169.254.7.9"}));
+        EXPECT_EQ(LinesHolding(lines, "00-10-60-A3-B0-6D").size(), 1u);
+        EXPECT_EQ(LinesHolding(lines, "Media disconnected").size(), c.disconnected);
+        EXPECT_EQ(LinesHolding(lines, "Autoconfiguration IP Address").size(), c.autoconfiguration);
+        EXPECT_EQ(LinesHolding(lines, c.ppp_heading).size(), 1u);
     }
 }
 
@@ -124,6 +164,7 @@ TEST(WincmdAdapterReport, AgreesWithTheProgramsPlatformTable) {
         {"nt4", "Physical", "IP Address", -1, -1},
         {"2000", "Physical", "IP Address", 37, 37},
         {"xp", "Physical", "IP Address", 44, 44},
+        {"2003", "Physical", "IP Address", 39, 39},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.winver);
@@ -421,7 +462,11 @@ struct MalformedCase {
 TEST(WincmdNetworkFile, MalformedFileNamesFileAndLine) {
     const MalformedCase cases[] = {
         {"machine A\n\n# c\nrouter 192.168.1.1\n", ":4: unknown keyword 'router'"},
-        {"machine A\nadapter 192.168.1.2\n", ":2: 'adapter' needs 3 fields: adapter ADDRESS MAC"},
+        {"machine A\nadapter 192.168.1.2\n",
+         ":2: 'adapter' needs 3 or 4 fields: adapter ADDRESS|- MAC [ppp]"},
+        {"machine A\nadapter 192.168.1.2 00-0C-29-00-00-01 modem\n",
+         ":2: bad adapter type 'modem' (ppp)"},
+        {"machine A\nadapter - 00-0C-29-00-00-01 ppp\n", ":2: a ppp adapter needs an address"},
         {"machine A\nhost 192.168.1.2 00-0C-29-00-00-01 -\n",
          ":2: 'host' needs 5 fields: host ADDRESS MAC DNS-NAME|- up|arp-only|down"},
         {"machine A\r\nhost 192.168.1.256 00-0C-29-00-00-01 - up\r\n",
@@ -493,7 +538,8 @@ TEST(WincmdNetworkFile, EveryStateAndNameKindIsHonoured) {
         std::string arp = Wincmd(std::string("arp -a ") + c.address, "xp", network).Out;
         EXPECT_EQ(arp.find("dynamic") != std::string::npos, c.cached);
     }
-    std::vector<std::string> report = ReportLines(Wincmd("ipconfig /all", "xp", network).Out);
+    std::vector<std::string> report =
+        ReportLines(Wincmd("ipconfig /all", "xp", network).Out, "\r\r");
     std::vector<std::string> mac_lines = LinesHolding(report, "Physical");
     ASSERT_EQ(mac_lines.size(), 1u);
     EXPECT_EQ(mac_lines[0].substr(44), "00-A0-C9-00-00-01");  // upper case, as the tool prints it

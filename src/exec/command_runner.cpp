@@ -106,3 +106,7 @@ void FilterLines(const char* input_path, const char* marker, const char* output_
     std::fclose(output);
     std::fclose(input);
 }
+
+FILE* OpenForReadWithRetries(const char* path) { return OpenWithRetries(OpenTextForRead, path); }
+
+FILE* OpenForWriteWithRetries(const char* path) { return OpenWithRetries(OpenTextForWrite, path); }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #include "run/run_state.h"
 
@@ -29,6 +30,11 @@ void RunCommand(const char* text);
 
 // Runs "del " and the path.
 void DeleteWorkFile(const char* path);
+
+// Open a work file that a tool may still be writing: up to 100 attempts 300 ms
+// apart, then a message naming the path and nullptr.
+FILE* OpenForReadWithRetries(const char* path);
+FILE* OpenForWriteWithRetries(const char* path);
 
 // Copies every line of input_path that contains marker into output_path
 // (created or emptied), opening each file with up to 100 attempts 300 ms apart.

@@ -1,6 +1,7 @@
 #include "run/adapter_report.h"
 
 #include "exec/command_runner.h"
+#include "run/adapter_blocks.h"
 #include "run/run_state.h"
 #include "text/messages.h"
 
@@ -20,6 +21,9 @@ const PlatformRow kWindows2000 = {MSG_OS_WIN2000, CMD_IPCONFIG, LABEL_MAC_NT, LA
                                   37, 37, 18};
 const PlatformRow kWindowsXp = {MSG_OS_XP, CMD_IPCONFIG, LABEL_MAC_NT, LABEL_IP_NT,
                                 44, 44, 18};
+// Version 5.2 prints like XP, but indents its labels less: values at column 39.
+const PlatformRow kWindows2003 = {MSG_OS_XP, CMD_IPCONFIG, LABEL_MAC_NT, LABEL_IP_NT,
+                                  39, 39, 18};
 
 void SetColumn(int32_t* column, int value) {
     if (value != kNt4) *column = value;
@@ -33,7 +37,8 @@ const PlatformRow* FindPlatformRow(const PlatformVersion& version) {
     }
     if (version.MajorVersion == 4) return &kWindowsNt4;
     if (version.MajorVersion == 5) {
-        return version.MinorVersion == 0 ? &kWindows2000 : &kWindowsXp;
+        if (version.MinorVersion == 0) return &kWindows2000;
+        return version.MinorVersion == 2 ? &kWindows2003 : &kWindowsXp;
     }
     return nullptr;
 }
@@ -55,10 +60,13 @@ void CaptureAdapterReport() {
     CommandAppendPath(&command, paths[WF_ADAPTER_REPORT]);
     RunCommand(command.Text);
     PlatformWait(kReportSettleMs);
-    FilterLines(paths[WF_ADAPTER_REPORT], platform->MacLabel, paths[WF_ADAPTER_MAC_LINES]);
-    FilterLines(paths[WF_ADAPTER_REPORT], platform->IpLabel, paths[WF_ADAPTER_IP_LINES]);
 
     SetColumn(&State.Columns.MacColumn, platform->MacColumn);
     SetColumn(&State.Columns.IpColumn, platform->IpColumn);
     SetColumn(&State.Columns.NbtMacColumn, platform->NbtMacColumn);
+    // One MAC line per IP line, so the own-host stage can pair them by number;
+    // an address without a MAC in its block gets an empty one.
+    WriteBlockMacLines(paths[WF_ADAPTER_REPORT], platform->MacLabel, platform->IpLabel,
+                       State.Columns.MacColumn, paths[WF_ADAPTER_MAC_LINES]);
+    FilterLines(paths[WF_ADAPTER_REPORT], platform->IpLabel, paths[WF_ADAPTER_IP_LINES]);
 }

@@ -8,8 +8,8 @@
 
 namespace {
 
-// MAC column and IP column of Windows 95, 98, NT 4.0, 2000 and XP.
-constexpr int32_t kColumns[][2] = {{24, 29}, {27, 32}, {31, 31}, {37, 37}, {44, 44}};
+// MAC column and IP column of Windows 95, 98, NT 4.0, 2000, XP and 5.2.
+constexpr int32_t kColumns[][2] = {{24, 29}, {27, 32}, {31, 31}, {37, 37}, {44, 44}, {39, 39}};
 constexpr size_t kPlatforms = sizeof kColumns / sizeof kColumns[0];
 
 bool IsOwnMac(const char* mac) {

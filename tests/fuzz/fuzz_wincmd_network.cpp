@@ -37,6 +37,7 @@ void CheckNetwork(const Network& net) {
     std::set<uint32_t> addresses;
     for (const OwnAdapter& adapter : net.Adapters) {
         CHECK(IsMac(adapter.Mac));
+        if (adapter.Kind == ADAPTER_DISCONNECTED) CHECK(adapter.Address == 0);
         if (adapter.Address != 0) CHECK(addresses.insert(adapter.Address).second);
     }
     for (const OtherHost& host : net.Hosts) {
@@ -57,7 +58,7 @@ void CheckNetwork(const Network& net) {
 
 // Every tool of the first byte's version, asked about every entry.
 void AskEveryTool(const Network& net, uint8_t version) {
-    ToolContext context{static_cast<WinFormat>(version % 5), &net, g_sink};
+    ToolContext context{static_cast<WinFormat>(version % (FORMAT_2003 + 1)), &net, g_sink};
     if (IsWin95Family(context.Format)) {
         RunWinipcfg(context, {"/all"}, g_sink);
     } else {

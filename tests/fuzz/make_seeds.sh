@@ -8,13 +8,14 @@ out=$2
 export LC_ALL=C
 export QARVIK_NETWORK=$out/network.txt
 mkdir -p "$out"
-for target in command_line filter_lines own_host other_hosts computer_names netbeui \
+for target in command_line filter_lines adapter_blocks own_host other_hosts computer_names netbeui \
               wincmd_split wincmd_network; do
   mkdir -p "$out/fuzz_$target"
 done
 
 cat > "$QARVIK_NETWORK" <<'NET'
 machine MYPC
+adapter -            00-10-60-A3-B0-6D
 adapter 192.168.1.10 00-A0-C9-12-34-56
 adapter 0.0.0.0      00-A0-C9-65-43-21
 host 192.168.1.1   00-0C-29-00-00-01 ROUTER       up
@@ -50,6 +51,7 @@ for i in "${!versions[@]}"; do
   v=${versions[$i]}
   export QARVIK_WINVER=$v
   if [ "$i" -lt 2 ]; then report=$(run "winipcfg /all"); else report=$(run "ipconfig /all"); fi
+  { byte "$i"; printf '%s\n' "$report"; } > "$out/fuzz_adapter_blocks/$v"
   { byte "$i"; grep -aF "${mac_label[$i]}" <<<"$report" || true; sep
     grep -aF "${ip_label[$i]}" <<<"$report" || true; } > "$out/fuzz_own_host/$v"
 

@@ -47,7 +47,7 @@ int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out) {
     }
     const Network& network = *context.Net;
     const BrowseEntry* entry = FindBrowseEntry(network, args[1]);
-    const bool indented = context.Format == FORMAT_2000 || context.Format == FORMAT_XP;
+    const bool indented = context.Format == FORMAT_2000 || PrintsLikeXp(context.Format);
     const std::string indent = indented ? "    " : "";
     PutLine(out, "");
     if (indented) {

@@ -10,6 +10,7 @@
 const char kDemoNetwork[] =
     "# Demo office network 192.168.1.0/24\n"
     "machine MYPC\n"
+    "adapter -            00-10-60-A3-B0-6D\n"
     "adapter 192.168.1.10 00-A0-C9-12-34-56\n"
     "adapter 0.0.0.0      00-A0-C9-65-43-21\n"
     "\n"
@@ -140,6 +141,33 @@ struct Parser {
         if (address != 0) AddressLines.push_back({address, LineNumber});
     }
 
+    // "adapter ADDRESS MAC [ppp]"; the address "-" is a disconnected adapter.
+    bool ParseAdapter(const std::vector<Word>& words) {
+        const char* usage = "adapter ADDRESS|- MAC [ppp]";
+        if (words.size() != 3 && words.size() != 4) {
+            return Fail("'adapter' needs 3 or 4 fields: " + std::string(usage));
+        }
+        OwnAdapter adapter{0, std::string(), ADAPTER_LAN};
+        if (words[1].Text == "-") {
+            adapter.Kind = ADAPTER_DISCONNECTED;
+        } else if (!Address(words[1].Text, &adapter.Address)) {
+            return false;
+        }
+        if (!Mac(words[2].Text, &adapter.Mac)) return false;
+        if (words.size() == 4) {
+            if (words[3].Text != "ppp") {
+                return Fail("bad adapter type '" + std::string(words[3].Text) + "' (ppp)");
+            }
+            if (adapter.Kind == ADAPTER_DISCONNECTED) {
+                return Fail("a ppp adapter needs an address");
+            }
+            adapter.Kind = ADAPTER_PPP;
+        }
+        NoteAddress(adapter.Address);
+        Net->Adapters.push_back(adapter);
+        return true;
+    }
+
     bool ParseLine(std::string_view line) {
         SplitWords(line, &Words);
         const std::vector<Word>& words = Words;
@@ -152,16 +180,7 @@ struct Parser {
             Net->MachineName = std::string(words[1].Text);
             return true;
         }
-        if (keyword == "adapter") {
-            OwnAdapter adapter{};
-            if (!FieldCount(words, 3, "adapter ADDRESS MAC") ||
-                !Address(words[1].Text, &adapter.Address) || !Mac(words[2].Text, &adapter.Mac)) {
-                return false;
-            }
-            NoteAddress(adapter.Address);
-            Net->Adapters.push_back(adapter);
-            return true;
-        }
+        if (keyword == "adapter") return ParseAdapter(words);
         if (keyword == "host") {
             OtherHost host{};
             if (!FieldCount(words, 5, "host ADDRESS MAC DNS-NAME|- up|arp-only|down") ||
@@ -313,6 +332,8 @@ bool LoadNetwork(const char* path, Network* network, std::string* error) {
     }
     return ParseNetworkText(text, path, network, error);
 }
+
+bool IsAutoconfigurationAddress(uint32_t address) { return (address >> 16) == 0xA9FE; }
 
 uint32_t FirstOwnAddress(const Network& network) {
     for (const OwnAdapter& adapter : network.Adapters) {

@@ -14,10 +14,21 @@ enum HostState {
     HOST_DOWN,      // silent
 };
 
-struct OwnAdapter {
-    uint32_t Address;  // 0: disconnected
-    std::string Mac;   // upper case, "00-A0-C9-12-34-56"
+enum AdapterKind {
+    ADAPTER_LAN,
+    ADAPTER_DISCONNECTED,  // "Media disconnected": a MAC and no address line
+    ADAPTER_PPP,           // a dial-up adapter
 };
+
+struct OwnAdapter {
+    uint32_t Address;  // 0: none (0.0.0.0, or disconnected)
+    std::string Mac;   // upper case, "00-A0-C9-12-34-56"
+    AdapterKind Kind;
+};
+
+// Whether the adapter's address was given to itself for want of a DHCP
+// server (169.254.x.x).
+bool IsAutoconfigurationAddress(uint32_t address);
 
 struct OtherHost {
     uint32_t Address;

@@ -72,7 +72,7 @@ void PutStatistics(FILE* out, WinFormat format, const std::string& address, unsi
                      " (" + (answered ? "0" : "100") + "% loss),");
     if (!answered) return;
     PutLine(out, "Approximate round trip times in milli-seconds:");
-    PutLine(out, format == FORMAT_XP ? "    Minimum = 0ms, Maximum = 0ms, Average = 0ms"
+    PutLine(out, PrintsLikeXp(format) ? "    Minimum = 0ms, Maximum = 0ms, Average = 0ms"
                                      : "    Minimum = 0ms, Maximum =  0ms, Average =  0ms");
 }
 
@@ -90,7 +90,7 @@ int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
     } else if (AddressOfName(network, options.Target, &address)) {
         name = options.Target;
     } else {
-        PutLine(out, context.Format == FORMAT_XP
+        PutLine(out, PrintsLikeXp(context.Format)
                          ? "Ping request could not find host " + options.Target +
                                ". Please check the name and try again."
                          : "Unknown host " + options.Target + ".");
@@ -104,7 +104,7 @@ int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
     PutLine(out, "");
     const bool answered = AnswersPing(network, address);
     const std::string reply = "Reply from " + address_text + ": bytes=32 time" +
-                              (context.Format == FORMAT_XP ? "<1ms" : "<10ms") + " TTL=128";
+                              (PrintsLikeXp(context.Format) ? "<1ms" : "<10ms") + " TTL=128";
     for (unsigned long i = 0; i < options.Count; ++i) {
         PutLine(out, answered ? reply : "Request timed out.");
     }

@@ -5,18 +5,17 @@ WinFormat FormatOfVersion(uint32_t major, uint32_t minor, uint32_t build) {
     if ((build & kWin95FamilyBit) != 0) return minor == 10 ? FORMAT_98 : FORMAT_95;
     if (major == 4) return FORMAT_NT4;
     if (major == 5 && minor == 0) return FORMAT_2000;
+    if (major == 5 && minor == 2) return FORMAT_2003;
     return FORMAT_XP;
 }
 
 bool IsWin95Family(WinFormat format) { return format == FORMAT_95 || format == FORMAT_98; }
 
+bool PrintsLikeXp(WinFormat format) { return format == FORMAT_XP || format == FORMAT_2003; }
+
 void PutLine(FILE* out, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), out);
-#if defined(_WIN32)
-    std::fputs("\n", out);  // the text-mode stream adds the CR
-#else
-    std::fputs("\r\n", out);
-#endif
+    std::fputs("\r\n", out);  // the streams are binary on every platform
 }
 
 std::string FieldLine(int indent, const std::string& label, int column, const std::string& value) {

@@ -80,7 +80,8 @@ using CommandFunction = int (*)(const ToolContext&, const Arguments&, FILE*);
 
 constexpr unsigned Bit(WinFormat format) { return 1u << format; }
 constexpr unsigned kWin95Family = Bit(FORMAT_95) | Bit(FORMAT_98);
-constexpr unsigned kNtFamily = Bit(FORMAT_NT4) | Bit(FORMAT_2000) | Bit(FORMAT_XP);
+constexpr unsigned kNtFamily =
+    Bit(FORMAT_NT4) | Bit(FORMAT_2000) | Bit(FORMAT_XP) | Bit(FORMAT_2003);
 constexpr unsigned kEveryFormat = kWin95Family | kNtFamily;
 
 struct CommandEntry {

@@ -17,14 +17,18 @@ enum WinFormat {
     FORMAT_NT4,
     FORMAT_2000,
     FORMAT_XP,
+    FORMAT_2003,  // version 5.2: the XP tools, with ipconfig's labels indented less
 };
 
 // The format of a version as the tools of that version print it; versions
-// after XP print like XP.
+// after 5.2 print like XP.
 WinFormat FormatOfVersion(uint32_t major, uint32_t minor, uint32_t build);
 
 // Whether a format belongs to the Windows 95 family (winipcfg, no ipconfig).
 bool IsWin95Family(WinFormat format);
+
+// Whether ping and nbtstat print as on XP (XP and 5.2).
+bool PrintsLikeXp(WinFormat format);
 
 struct ToolContext {
     WinFormat Format;

@@ -34,6 +34,7 @@ struct WinipcfgText {
 
 const char kYes[] = "\202\315\202\242";      // はい
 const char kNo[] = "\202\242\202\242\202\246";  // いいえ
+const char kPppDescription[] = "PPP Adapter.";
 
 const WinipcfgText kWindows98 = {
     "Windows 98 IP \220\335\222\350",                              // Windows 98 IP 設定
@@ -133,14 +134,17 @@ void PutHostPart(FILE* out, const WinipcfgText& text, const Network& network) {
     PutField(out, text, text.WinsProxy, kNo);
 }
 
-// One adapter: its MAC line before its IP line, each label on its own line only.
+// One adapter: its MAC line before its IP line, each label on its own line
+// only. A disconnected adapter shows its MAC and nothing after it.
 void PutAdapter(FILE* out, const WinipcfgText& text, size_t index, const OwnAdapter& adapter,
                 bool all) {
     PutLine(out, "");
     PutLine(out, std::to_string(index) + " " + text.AdapterHeading);
     PutLine(out, "");
-    PutField(out, text, text.DescriptionLabel, text.Description);
+    PutField(out, text, text.DescriptionLabel,
+             adapter.Kind == ADAPTER_PPP ? kPppDescription : text.Description);
     PutLine(out, FieldLine(kIndent, text.MacLabel, text.MacColumn, adapter.Mac));
+    if (adapter.Kind == ADAPTER_DISCONNECTED) return;
     if (all) PutField(out, text, text.DhcpEnabled, adapter.Address == 0 ? kYes : kNo);
     PutLine(out, FieldLine(kIndent, text.IpLabel, text.ValueColumn, FormatAddress(adapter.Address)));
     PutField(out, text, text.SubnetMask, ClassfulMask(adapter.Address));
@@ -171,7 +175,7 @@ int RunWinipcfg(const ToolContext& context, const Arguments& args, FILE* out) {
         PutReport(out, text, *context.Net, options.All);
         return 0;
     }
-    FILE* file = std::fopen(options.BatchFile.c_str(), "w");
+    FILE* file = std::fopen(options.BatchFile.c_str(), "wb");
     if (file == nullptr) {
         std::fprintf(context.Errors, "winipcfg: cannot write %s\n", options.BatchFile.c_str());
         return 1;

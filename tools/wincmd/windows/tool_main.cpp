@@ -4,6 +4,8 @@
 // arguments, and prints the report on standard output; cmd.exe does the
 // redirections. The report formats follow the Windows version that the system
 // reports, the same version Qarvik.exe reads, so the two always agree.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -33,6 +35,9 @@ int main(int argc, char** argv) {
         std::fputs("The Windows version cannot be read.\n", stderr);
         return 1;
     }
+    // The mode of standard output is inherited from whoever started the tool
+    // (Qarvik.exe's is binary); the reports write their own CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
     Arguments words{OwnFileName(argc > 0 ? argv[0] : "")};
     for (int i = 1; i < argc; ++i) words.push_back(argv[i]);
     int status = RunCommandWords(words, stdout, &version);
