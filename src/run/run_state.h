@@ -31,7 +31,7 @@ struct RunSettings {
     int32_t PingWait;             // ping time-out in ms; 0 gives ping no -w
 };
 
-// Work file k is the temp directory followed by "tmpKK.txt".
+// Work file k is the run's private work folder followed by "tmpKK.txt".
 enum WorkFileIndex : int {
     WF_ADAPTER_REPORT = 0,
     WF_ADAPTER_MAC_LINES = 1,
@@ -48,6 +48,7 @@ enum WorkFileIndex : int {
 };
 
 struct WorkFiles {
+    char Folder[TEMP_DIR_SIZE];  // inside the temp directory, ending with its separator
     char Path[WORK_FILE_COUNT][WORK_PATH_SIZE];
 };
 
@@ -71,6 +72,7 @@ struct RunState {
     HostRecord HostTable[HOST_TABLE_ROWS];
     int32_t OwnHostCount;  // rows 0 .. OwnHostCount-1 are the machine's own addresses
     int32_t HostCount;     // rows written to the response file
+    int32_t ExitStatus;    // of a run that goes to its end: 0, or 2 when no response file was written
 };
 
 extern RunState State;
@@ -82,8 +84,19 @@ void ResetRunState();
 // HostCount as far as the table holds rows: never below 0 or above its size.
 int32_t TableRowCount();
 
-// Builds the twelve work-file paths from the platform's temp directory.
+// Exit status of a run that cannot make its work folder in the temp
+// directory, or whose response file cannot be written.
+constexpr int EXIT_FILE_ERROR = 2;
+
+// Makes the run's private work folder inside the platform's temp directory and
+// builds the twelve work-file paths in it. A temp directory that no command
+// line can carry, or one where no folder can be made, ends the process with
+// its message and EXIT_FILE_ERROR.
 void PrepareWorkFiles();
+
+// Removes what is left of the work folder and the folder itself, directly,
+// with no command; every end of a run after PrepareWorkFiles calls it.
+void RemoveWorkFolder();
 
 // Copies text into a fixed field: at most size - 1 bytes, always NUL-terminated.
 void CopyField(char* field, size_t size, const char* text);
