@@ -43,22 +43,32 @@ TEST_F(FilterLinesTest, CopiesMarkerLinesInOrderWithCrLf) {
     }
 }
 
-TEST_F(FilterLinesTest, LongLinesAreFilteredInPiecesOf255Bytes) {
-    // The marker at byte 520 lies in the third piece (bytes 510 to the line end).
-    std::string line(600, 'x');
-    line.replace(520, 7, "Pinging");
-    EXPECT_EQ(Filter(line + "\n", "Pinging"), line.substr(510) + "\r\n");
-
-    // A marker that straddles byte 255 is found in neither piece.
-    std::string straddling(300, 'x');
-    straddling.replace(252, 7, "Pinging");
-    EXPECT_EQ(Filter(straddling + "\n", "Pinging"), "");
-
-    // A marker just inside the first piece is written as that piece alone,
-    // closed with the line end of its line.
-    std::string first(300, 'x');
-    first.replace(248, 7, "Pinging");
-    EXPECT_EQ(Filter(first + "\n", "Pinging"), first.substr(0, 255) + "\r\n");
+// A line with the marker anywhere is copied whole, however long: wherever the
+// marker stands, across the filter's 255-byte pieces included.
+TEST_F(FilterLinesTest, LongLinesAreKeptWholeWhereverTheMarkerStands) {
+    auto line_with_marker_at = [](size_t length, size_t at) {
+        std::string line(length, 'x');
+        line.replace(at, 7, "Pinging");
+        return line;
+    };
+    struct Case {
+        const char* name;
+        std::string line;
+    } cases[] = {
+        {"marker in the third piece", line_with_marker_at(600, 520)},
+        {"marker across byte 255", line_with_marker_at(300, 252)},
+        {"marker across byte 510", line_with_marker_at(700, 506)},
+        {"marker at the start", line_with_marker_at(5000, 0)},
+        {"marker at the very end", line_with_marker_at(1000, 993)},
+    };
+    const std::string other(400, 'o');
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Filter(other + "\r\n" + c.line + "\r\n" + other + "\r\nPinging B\r\n",
+                         "Pinging"),
+                  c.line + "\r\nPinging B\r\n");
+        EXPECT_EQ(Filter(c.line, "Pinging"), c.line);  // the last line, without its line end
+    }
 }
 
 TEST_F(FilterLinesTest, MissingInputCostsHundredWaitsAndOneMessage) {
@@ -81,13 +91,19 @@ TEST_F(FilterLinesTest, OutputInMissingFolderCostsHundredWaitsAndOneMessage) {
     EXPECT_EQ(waits_.size(), 100u);
 }
 
-TEST(CommandLineBuilding, QuotesOnlyPathsWithBlanks) {
+TEST(CommandLineBuilding, QuotesOnlyPathsThatTheInterpreterWouldSplit) {
     struct {
         const char* path;
         const char* expected;
     } cases[] = {
         {"/tmp/tmp03.txt", "del /tmp/tmp03.txt"},
         {"/tmp/my dir/tmp03.txt", "del \"/tmp/my dir/tmp03.txt\""},
+        {"C:\\Tom&Jerry\\tmp03.txt", "del \"C:\\Tom&Jerry\\tmp03.txt\""},
+        {"/a|b/tmp03.txt", "del \"/a|b/tmp03.txt\""},
+        {"/a<b/tmp03.txt", "del \"/a<b/tmp03.txt\""},
+        {"/a>b/tmp03.txt", "del \"/a>b/tmp03.txt\""},
+        {"/a^b/tmp03.txt", "del \"/a^b/tmp03.txt\""},
+        {"/100%/tmp03.txt", "del /100%/tmp03.txt"},
         {"", "del "},
     };
     for (const auto& c : cases) {
