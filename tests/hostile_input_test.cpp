@@ -222,7 +222,8 @@ TEST_F(HostileStageTest, FilterKeepsOneOutputLinePerInputLine) {
          std::string("Pinging A\0B\r\nPinging C\r\n", 24), "Pinging A\r\nPinging C\r\n"},
         {"NUL in a long line", "Pinging " + long_name + std::string("\0B", 2) + long_name + "\r\n",
          "Pinging " + long_name + "\r\n"},
-        {"Ctrl-Z is text", "Pinging A\x1A" "B\r\nPinging C\r\n", "Pinging A\x1A" "B\r\nPinging C\r\n"},
+        {"Ctrl-Z is text", "Pinging A\x1A" "B\r\nPinging C\r\n",
+         "Pinging A\x1A" "B\r\nPinging C\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -3,7 +3,6 @@
 // command lines run through $COMSPEC or the wincmd beside the program.
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

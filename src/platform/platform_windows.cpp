@@ -64,7 +64,8 @@ bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
         int length = std::snprintf(folder, size, "%sqarvik-%lx-%lu", temp_directory,
                                    static_cast<unsigned long>(process),
                                    static_cast<unsigned long>(counter));
-        if (length < 0 || static_cast<size_t>(length) + 2 > size) break;  // no room for the separator
+        // The separator and the NUL must still fit.
+        if (length < 0 || static_cast<size_t>(length) + 2 > size) break;
         if (CreateDirectoryA(folder, nullptr)) {
             std::strcat(folder, "\\");
             return true;

@@ -15,6 +15,9 @@ constexpr size_t MAC_SIZE = 32;
 constexpr int WORK_FILE_COUNT = 12;
 constexpr int HOST_TABLE_ROWS = 60000;
 constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an own row
+// Exit status of a run that cannot make its work folder in the temp directory,
+// or whose response file cannot be opened or written.
+constexpr int EXIT_FILE_ERROR = 2;
 
 enum ClassMode : int32_t {
     CLASS_NETBEUI = 0,
@@ -72,7 +75,7 @@ struct RunState {
     HostRecord HostTable[HOST_TABLE_ROWS];
     int32_t OwnHostCount;  // rows 0 .. OwnHostCount-1 are the machine's own addresses
     int32_t HostCount;     // rows written to the response file
-    int32_t ExitStatus;    // of a run that goes to its end: 0, or 2 when no response file was written
+    int32_t ExitStatus;    // at the run's end: 0, or EXIT_FILE_ERROR without a response file
 };
 
 extern RunState State;
@@ -83,10 +86,6 @@ void ResetRunState();
 
 // HostCount as far as the table holds rows: never below 0 or above its size.
 int32_t TableRowCount();
-
-// Exit status of a run that cannot make its work folder in the temp
-// directory, or whose response file cannot be written.
-constexpr int EXIT_FILE_ERROR = 2;
 
 // Makes the run's private work folder inside the platform's temp directory and
 // builds the twelve work-file paths in it. A temp directory that no command
