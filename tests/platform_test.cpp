@@ -128,32 +128,6 @@ TEST(TextMode, ReadsLikeWindowsTextMode) {
     EXPECT_EQ(ReadPieces("", 512), Pieces{});
 }
 
-// A stage's reader: the first piece of every line, the rest of the line skipped.
-TEST(TextMode, LineStartsCountEveryLineOnce) {
-    using Pieces = std::vector<std::string>;
-    struct {
-        const char* name;
-        std::string bytes;
-        Pieces expected;
-    } cases[] = {
-        {"long lines", "abcdefg\r\nhi\r\nlmnopq", {"abc", "hi\n", "lmn"}},
-        {"exactly a piece before CR LF", "abc\r\nd\n", {"abc", "d\n"}},
-        {"exactly a piece before LF", "abc\nd", {"abc", "d"}},
-        {"empty lines", "\n\r\n", {"\n", "\n"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        WriteFileBytes(dir.File("in"), c.bytes);
-        FILE* file = OpenTextForRead(dir.File("in").c_str());
-        Pieces pieces;
-        char buffer[4];
-        while (ReadTextLineStart(buffer, sizeof buffer, file)) pieces.emplace_back(buffer);
-        std::fclose(file);
-        EXPECT_EQ(pieces, c.expected);
-    }
-}
-
 TEST(TextMode, WritesCrLf) {
     TempDir dir;
     FILE* file = OpenTextForWrite(dir.File("out").c_str());
