@@ -99,10 +99,12 @@ void WriteLine(const char* piece, int length, FILE* input, FILE* output) {
 void CopyMarkerLines(FILE* input, const char* marker, FILE* output) {
     char piece[kFilterPieceSize];
     for (;;) {
-        long line_start = std::ftell(input);
         int length = ReadTextPiece(piece, sizeof piece, input);
         if (length == 0) return;
         bool one_piece = EndsLine(piece, length);
+        // A piece that does not end its line holds its bytes as the file does
+        // (only a CR LF pair reads as one byte), so its start is found from here.
+        long line_start = one_piece ? 0 : std::ftell(input) - length;
         if (!LineHoldsMarker(piece, length, marker, input)) continue;
         if (!one_piece) {
             if (line_start < 0 || std::fseek(input, line_start, SEEK_SET) != 0) return;
