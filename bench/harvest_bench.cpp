@@ -67,6 +67,7 @@ void PrepareReports(int pinged, int arp_first, int arp_count) {
         SetRunCommandHook(IgnoreCommand);
         SetWaitHook(IgnoreWait);
     }
+    RemoveWorkFolder();  // the previous case's
     ResetRunState();
     PrepareWorkFiles();
     std::string pings;
@@ -123,10 +124,10 @@ BENCHMARK(BM_HarvestArpCache)
 BENCHMARK(BM_HarvestBothPasses)
     ->Arg(1000)->Arg(10000)->Arg(60000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
 
-// Removes the work files and their folder.
+// Removes the work folder and the folder the benchmarks made for it.
 void RemoveReports() {
     if (gFolder.empty()) return;
-    for (int k = 0; k < WORK_FILE_COUNT; ++k) std::remove(State.Files.Path[k]);
+    RemoveWorkFolder();
     std::remove(gFolder.c_str());
 }
 

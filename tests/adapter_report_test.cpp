@@ -1,4 +1,6 @@
 // The platform probe's table and the capture of the adapter report.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -108,13 +110,19 @@ TEST_F(AdapterReportTest, UnreadableVersionExitsWithStatusOne) {
     EXPECT_TRUE(commands_.empty());
 }
 
-TEST_F(AdapterReportTest, WorkFilesLiveInTheTempDirectory) {
+TEST_F(AdapterReportTest, WorkFilesLiveInAPrivateFolderOfTheTempDirectory) {
     SetWinVer("vista");
     CaptureConsole([] { CaptureAdapterReport(); });
+    const std::string folder = State.Files.Folder;
+    ASSERT_EQ(folder.rfind(temp_.Path() + "/qarvik-", 0), 0u) << folder;
+    ASSERT_EQ(folder.back(), '/');
+    struct stat info {};
+    ASSERT_EQ(stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
     for (int k = 0; k < WORK_FILE_COUNT; ++k) {
         char name[16];
         std::snprintf(name, sizeof name, "tmp%02d.txt", k);
-        EXPECT_EQ(WorkFile(k), temp_.Path() + "/" + name);
+        EXPECT_EQ(WorkFile(k), folder + name);
     }
 }
 

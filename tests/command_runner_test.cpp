@@ -43,22 +43,17 @@ TEST_F(FilterLinesTest, CopiesMarkerLinesInOrderWithCrLf) {
     }
 }
 
-TEST_F(FilterLinesTest, LongLinesAreFilteredInPiecesOf255Bytes) {
-    // The marker at byte 520 lies in the third piece (bytes 510 to the line end).
-    std::string line(600, 'x');
-    line.replace(520, 7, "Pinging");
-    EXPECT_EQ(Filter(line + "\n", "Pinging"), line.substr(510) + "\r\n");
-
-    // A marker that straddles byte 255 is found in neither piece.
-    std::string straddling(300, 'x');
-    straddling.replace(252, 7, "Pinging");
-    EXPECT_EQ(Filter(straddling + "\n", "Pinging"), "");
-
-    // A marker just inside the first piece is written as that piece alone,
-    // closed with the line end of its line.
-    std::string first(300, 'x');
-    first.replace(248, 7, "Pinging");
-    EXPECT_EQ(Filter(first + "\n", "Pinging"), first.substr(0, 255) + "\r\n");
+// A line with the marker anywhere is copied whole, however long: wherever the
+// marker stands, across the filter's 255-byte pieces included.
+TEST_F(FilterLinesTest, LongLinesAreKeptWholeWhereverTheMarkerStands) {
+    const std::string other(400, 'o');
+    for (size_t at : {520, 252, 506, 0}) {  // the third piece, across bytes 255 and 510
+        SCOPED_TRACE(at);
+        std::string line(700, 'x');
+        line.replace(at, 7, "Pinging");
+        const std::string input = other + "\r\n" + line + "\r\n" + other + "\r\nPinging B\r\n";
+        EXPECT_EQ(Filter(input, "Pinging"), line + "\r\nPinging B\r\n");
+    }
 }
 
 TEST_F(FilterLinesTest, MissingInputCostsHundredWaitsAndOneMessage) {
@@ -81,13 +76,19 @@ TEST_F(FilterLinesTest, OutputInMissingFolderCostsHundredWaitsAndOneMessage) {
     EXPECT_EQ(waits_.size(), 100u);
 }
 
-TEST(CommandLineBuilding, QuotesOnlyPathsWithBlanks) {
+TEST(CommandLineBuilding, QuotesOnlyPathsThatTheInterpreterWouldSplit) {
     struct {
         const char* path;
         const char* expected;
     } cases[] = {
         {"/tmp/tmp03.txt", "del /tmp/tmp03.txt"},
         {"/tmp/my dir/tmp03.txt", "del \"/tmp/my dir/tmp03.txt\""},
+        {"C:\\Tom&Jerry\\tmp03.txt", "del \"C:\\Tom&Jerry\\tmp03.txt\""},
+        {"/a|b/tmp03.txt", "del \"/a|b/tmp03.txt\""},
+        {"/a<b/tmp03.txt", "del \"/a<b/tmp03.txt\""},
+        {"/a>b/tmp03.txt", "del \"/a>b/tmp03.txt\""},
+        {"/a^b/tmp03.txt", "del \"/a^b/tmp03.txt\""},
+        {"/100%/tmp03.txt", "del /100%/tmp03.txt"},
         {"", "del "},
     };
     for (const auto& c : cases) {

@@ -3,6 +3,9 @@
 // and the work files left behind.
 #include <dirent.h>
 
+#include <algorithm>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,13 +34,13 @@ std::string OwnHostTrace(const std::string& cr) {
            "\n\tMAC= 00-A0-C9-00-00-02" + cr + "\n";
 }
 
-// The work files left in the run's temp folder.
+// Whatever the run left in its temp directory: no work folder, no work file.
 std::vector<std::string> LeftoverWorkFiles(const TempDir& dir) {
     std::vector<std::string> names;
     if (DIR* folder = opendir(dir.File("tmp").c_str())) {
         while (dirent* entry = readdir(folder)) {
             std::string name = entry->d_name;
-            if (name.rfind("tmp", 0) == 0) names.push_back(name);
+            if (name != "." && name != "..") names.push_back(name);
         }
         closedir(folder);
     }
@@ -45,9 +48,27 @@ std::vector<std::string> LeftoverWorkFiles(const TempDir& dir) {
     return names;
 }
 
+// The command lines with the unique part of the work folder's name masked as
+// "qarvik-*"; a run that used more than one work folder fails the test.
+std::vector<std::string> MaskWorkFolder(const std::vector<std::string>& commands) {
+    static const std::regex kFolder("qarvik-[A-Za-z0-9]{6}/");
+    std::set<std::string> folders;
+    std::vector<std::string> masked;
+    for (const std::string& command : commands) {
+        for (std::sregex_iterator it(command.begin(), command.end(), kFolder), end; it != end;
+             ++it) {
+            folders.insert(it->str());
+        }
+        masked.push_back(std::regex_replace(command, kFolder, "qarvik-*/"));
+    }
+    EXPECT_LE(folders.size(), 1u);
+    return masked;
+}
+
 class EndToEnd : public ::testing::Test {
 protected:
-    std::string Tmp(const char* name) const { return dir_.File("tmp") + "/" + name; }
+    // A work file's path as MaskWorkFolder shows it.
+    std::string Tmp(const char* name) const { return dir_.File("tmp") + "/qarvik-*/" + name; }
     std::string ResponseFile() const { return ReadFileBytes(dir_.File("work/rsp.txt")); }
 
     QarvikRun Run(std::vector<std::string> args, const std::string& winver = "xp",
@@ -57,6 +78,7 @@ protected:
         run.WinVer = winver;
         run.Network = network;
         RunQarvik(dir_, &run);
+        run.Commands = MaskWorkFolder(run.Commands);
         return run;
     }
 
@@ -220,9 +242,9 @@ TEST_F(EndToEnd, GivenNetworkIsSweptInsteadOfTheOwnOne) {
               "NAS,10.1.3.6,00-0c-29-00-03-06\r\n");
 }
 
-TEST_F(EndToEnd, ResponseFileInMissingFolderIsReportedAndTheRunEnds) {
+TEST_F(EndToEnd, ResponseFileInMissingFolderIsReportedAndTheRunEndsWithStatusTwo) {
     QarvikRun run = Run({"/m255.255.255.252", "/omissing/out.txt"});
-    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_EQ(run.ExitStatus, 2);
     const std::string message = Cp932("出力ファイルがオープンできません。(missing/out.txt)\n");
     EXPECT_NE(run.Console.find(Stage("Write Response File", message)), std::string::npos)
         << run.Console;
@@ -230,7 +252,7 @@ TEST_F(EndToEnd, ResponseFileInMissingFolderIsReportedAndTheRunEnds) {
     EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
 }
 
-TEST_F(EndToEnd, NoValidOwnAddressEndsTheRunAndLeavesTheAdapterFiles) {
+TEST_F(EndToEnd, NoValidOwnAddressEndsTheRunAndLeavesNoWorkFile) {
     QarvikRun run = Run({}, "xp", std::string(FIXTURES_PATH) + "/no_address.txt");
     EXPECT_EQ(run.ExitStatus, 0);
     EXPECT_EQ(run.Console,
@@ -238,8 +260,7 @@ TEST_F(EndToEnd, NoValidOwnAddressEndsTheRunAndLeavesTheAdapterFiles) {
                   "(Lumbrant)Start: Get Own Host\n\tIP = 0.0.0.0\r\n" +
                   Cp932("有効なTCP/IPプロトコル,IPアドレスがありません。\n"));
     EXPECT_EQ(run.Commands, std::vector<std::string>{"ipconfig /all > " + Tmp("tmp00.txt")});
-    EXPECT_EQ(LeftoverWorkFiles(dir_),
-              (std::vector<std::string>{"tmp00.txt", "tmp01.txt", "tmp02.txt"}));
+    EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
     EXPECT_FALSE(FileExists(dir_.File("work/rsp.txt")));
 }
 

@@ -106,10 +106,11 @@ TEST_F(NetBeuiTest, BrowseListGivesOneRowPerComputerLine) {
         {"empty list", "", {}},
         {"first three reads skipped whatever they hold", "\\\\H0\n\\\\H1\n\\\\H2\n\\\\PC1\n",
          {"PC1"}},
-        {"a 600-byte line is two reads", std::string(600, 'x') + "\n\\\\SKIPPED\n\\\\PC1\n",
-         {"PC1"}},
-        {"later piece of a long line", kHeading + std::string(511, 'x') + "\\\\PC7 rest\n",
-         {"PC7"}},
+        {"a 600-byte heading line counts once",
+         std::string(600, 'x') + "\n\\\\H1\n\\\\H2\n\\\\PC1\n", {"PC1"}},
+        {"the rest of a long line is no line of its own",
+         kHeading + "\\\\" + std::string(509, 'A') + "\\\\PHANTOM rest\n\\\\PC2\n",
+         {std::string(NAME_SIZE - 1, 'A'), "PC2"}},
         {"name at the end of the text", kHeading + "\\\\PC1", {"PC1"}},
         {"CR LF line ends", "a\r\n\r\n---\r\n\\\\PC1\r\n\\\\PC2          Remark\r\n",
          {"PC1", "PC2"}},
@@ -272,19 +273,21 @@ TEST_F(NetBeuiTest, TempFolderWithABlankIsQuoted) {
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     setenv("TMPDIR", folder.c_str(), 1);
     PrepareWorkFiles();
+    ASSERT_EQ(WorkFile(WF_BROWSE_LIST).rfind(folder + "/qarvik-", 0), 0u);
     WriteWorkFile(WF_BROWSE_LIST, kHeading + "\\\\PC1\n");
     reports_["PC1"] = NbtstatReport("00-0C-29-00-00-01");
 
     EXPECT_EQ(RunStage(), ".\n");
     EXPECT_EQ(commands_, (std::vector<std::string>{
-                             "net view > \"" + folder + "/tmp08.txt\"",
-                             "nbtstat -a PC1 > \"" + folder + "/tmp09.txt\""}));
+                             "net view > \"" + WorkFile(WF_BROWSE_LIST) + "\"",
+                             "nbtstat -a PC1 > \"" + WorkFile(WF_NBTSTAT_REPORT) + "\""}));
     EXPECT_STREQ(State.HostTable[0].Mac, "00-0C-29-00-00-01");
 }
 
 TEST_F(NetBeuiTest, LongestNameInALongTempFolderNeverRunsACutCommand) {
-    // The longest temp folder there is: its separator and the NUL just fit.
-    const size_t longest = TEMP_DIR_SIZE - 2;
+    // The longest temp directory there is: its separator, the private folder's
+    // name ("qarvik-" and six characters) with its separator, and the NUL just fit.
+    const size_t longest = TEMP_DIR_SIZE - 2 - 14;
     std::string folder = temp_.Path();
     ASSERT_LT(folder.size() + 2, longest);
     while (folder.size() + 1 < longest) {
@@ -294,7 +297,7 @@ TEST_F(NetBeuiTest, LongestNameInALongTempFolderNeverRunsACutCommand) {
     }
     setenv("TMPDIR", folder.c_str(), 1);
     PrepareWorkFiles();
-    ASSERT_EQ(WorkFile(8), folder + "/tmp08.txt");
+    ASSERT_EQ(WorkFile(8).size(), folder.size() + std::string("/qarvik-XXXXXX/tmp08.txt").size());
     std::string long_name(NAME_SIZE - 1, 'L');
     WriteWorkFile(WF_BROWSE_LIST, kHeading + "\\\\" + long_name + "\n\\\\PC2\n");
     reports_[long_name] = NbtstatReport("00-0C-29-00-00-01");

@@ -166,8 +166,8 @@ TEST_F(OtherHostsTest, ProbeCommandsWithAndWithoutTimeOut) {
         ProbeAddress("192.168.1.7");
         ASSERT_EQ(commands_.size(), 2u);
         EXPECT_EQ(commands_[0], std::string("ping -a -n 1 ") + c.ping_options +
-                                    "192.168.1.7 >> " + temp_.Path() + "/tmp03.txt");
-        EXPECT_EQ(commands_[1], "arp -a 192.168.1.7 >> " + temp_.Path() + "/tmp04.txt");
+                                    "192.168.1.7 >> " + WorkFile(WF_SWEEP_PINGS));
+        EXPECT_EQ(commands_[1], "arp -a 192.168.1.7 >> " + WorkFile(WF_SWEEP_ARP));
     }
 }
 
@@ -176,11 +176,13 @@ TEST_F(OtherHostsTest, TempFolderWithBlankIsQuoted) {
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     setenv("TMPDIR", folder.c_str(), 1);
     PrepareWorkFiles();
+    ASSERT_EQ(WorkFile(WF_SWEEP_PINGS).rfind(folder + "/qarvik-", 0), 0u);
     State.Settings.PingWait = 500;
     ProbeAddress("192.168.1.7");
     ASSERT_EQ(commands_.size(), 2u);
-    EXPECT_EQ(commands_[0], "ping -a -n 1 -w 500 192.168.1.7 >> \"" + folder + "/tmp03.txt\"");
-    EXPECT_EQ(commands_[1], "arp -a 192.168.1.7 >> \"" + folder + "/tmp04.txt\"");
+    EXPECT_EQ(commands_[0],
+              "ping -a -n 1 -w 500 192.168.1.7 >> \"" + WorkFile(WF_SWEEP_PINGS) + "\"");
+    EXPECT_EQ(commands_[1], "arp -a 192.168.1.7 >> \"" + WorkFile(WF_SWEEP_ARP) + "\"");
 }
 
 TEST_F(OtherHostsTest, MaskWithoutHostsSweepsNothingAndFindsNoReport) {

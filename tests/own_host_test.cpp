@@ -124,7 +124,7 @@ TEST_F(OwnHostTest, BlankAtIpColumnGivesEmptyRowPairedWithItsMacLine) {
     EXPECT_STREQ(State.Settings.NetAdd, "192.168.1.10");
 }
 
-TEST_F(OwnHostTest, NoValidAddressEndsTheRunWithStatusZero) {
+TEST_F(OwnHostTest, NoValidAddressEndsTheRunWithStatusZeroAndNoWorkFolder) {
     const std::string reports[] = {
         IpLine("0.0.0.0") + IpLine("0.0.0.0"),
         IpLine(" ") + IpLine("abc"),
@@ -132,6 +132,7 @@ TEST_F(OwnHostTest, NoValidAddressEndsTheRunWithStatusZero) {
     };
     for (const std::string& report : reports) {
         SCOPED_TRACE(report);
+        PrepareWorkFiles();  // the end of the run before removed its folder
         WriteReport(report, MacLine("00-11-22-33-44-55"));
         int status = -1;
         std::string console = Run(&status);
@@ -142,6 +143,7 @@ TEST_F(OwnHostTest, NoValidAddressEndsTheRunWithStatusZero) {
         EXPECT_EQ(console.substr(console.size() - message.size()), message);
         EXPECT_EQ(console.find("MAC="), std::string::npos);
         EXPECT_STREQ(State.Settings.NetAdd, "");
+        EXPECT_FALSE(FileExists(State.Files.Folder));
     }
 }
 
@@ -257,14 +259,17 @@ TEST_F(OwnHostTest, AtMostTenOwnRowsButEveryLineIsTraced) {
     EXPECT_NE(console.find("\tMAC= 00-00-00-00-00-21\n"), std::string::npos);
 }
 
-TEST_F(OwnHostTest, LongLinesAreReadInPiecesThatCountAsLines) {
-    // A 600-byte IP line: its first piece gives a row with the address, the
-    // rest is a second line whose MAC line pairs with it.
+TEST_F(OwnHostTest, LongLineCountsOnceAndKeepsItsPairing) {
+    // A 600-byte IP line: its first piece gives the row, its rest is skipped,
+    // so the first MAC line pairs with it and the second with the next line.
     std::string long_line = kIpLabel + std::string("192.168.1.10 ") + std::string(560, 'x');
-    WriteReport(long_line + "\r\n", MacLine("00-A0-C9-12-34-56") + MacLine("00-00-5E-00-01-02"));
+    WriteReport(long_line + "\r\n" + IpLine("192.168.2.10"),
+                MacLine("00-A0-C9-12-34-56") + MacLine("00-00-5E-00-01-02"));
     Run();
     EXPECT_EQ(State.OwnHostCount, 2);
     EXPECT_EQ(Ip(0), "192.168.1.10");
+    EXPECT_EQ(Mac(0), "00-a0-c9-12-34-56");
+    EXPECT_EQ(Ip(1), "192.168.2.10");
     EXPECT_EQ(Mac(1), "00-00-5e-00-01-02");
 }
 

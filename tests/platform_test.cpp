@@ -77,8 +77,13 @@ TEST(TempDirectory, EndsWithOneSeparatorAndDefaultsToTmp) {
         EXPECT_STREQ(directory, c.expected);
         ResetRunState();
         PrepareWorkFiles();
-        EXPECT_EQ(std::string(State.Files.Path[7]), std::string(c.expected) + "tmp07.txt");
-        EXPECT_EQ(std::string(State.Files.Path[11]), std::string(c.expected) + "tmp11.txt");
+        const std::string folder = State.Files.Folder;
+        EXPECT_EQ(folder.rfind(std::string(c.expected) + "qarvik-", 0), 0u) << folder;
+        EXPECT_EQ(std::string(State.Files.Path[7]), folder + "tmp07.txt");
+        EXPECT_EQ(std::string(State.Files.Path[11]), folder + "tmp11.txt");
+        WriteFileBytes(State.Files.Path[3], "left by a tool\n");
+        RemoveWorkFolder();
+        EXPECT_FALSE(FileExists(folder));
     }
     if (saved != nullptr) {
         setenv("TMPDIR", saved_value.c_str(), 1);
@@ -116,7 +121,7 @@ TEST(TextMode, ReadsLikeWindowsTextMode) {
     EXPECT_EQ(ReadPieces("a\nb", 512), (Pieces{"a\n", "b"}));
     EXPECT_EQ(ReadPieces("a\rb\r\n", 512), (Pieces{"a\rb\n"}));
     EXPECT_EQ(ReadPieces("end\r", 512), (Pieces{"end\r"}));
-    EXPECT_EQ(ReadPieces("a\r\nb\x1A" "after\r\n", 512), (Pieces{"a\n", "b"}));
+    EXPECT_EQ(ReadPieces("a\r\nb\x1A" "after\r\n", 512), (Pieces{"a\n", "b\x1A" "after\n"}));
     EXPECT_EQ(ReadPieces("abcdefg\r\n", 4), (Pieces{"abc", "def", "g\n"}));
     // A CR LF pair split by the piece boundary still reads as one LF.
     EXPECT_EQ(ReadPieces("abc\r\nd", 4), (Pieces{"abc", "\n", "d"}));

@@ -46,7 +46,7 @@ void NameRowsFromPingingLines(int32_t rows) {
         return;
     }
     char line[kLineSize];
-    for (int32_t i = 0; i < rows && ReadTextLine(line, sizeof line, file); ++i) {
+    for (int32_t i = 0; i < rows && ReadTextLineStart(line, sizeof line, file); ++i) {
         HostRecord& row = State.HostTable[i];
         CutPingingName(line, row.Name, sizeof row.Name);
     }

@@ -38,7 +38,7 @@ bool ReadBrowseList() {
     char piece[kLineSize];
     int reads = 0;
     int count = 0;
-    while (count < HOST_TABLE_ROWS && ReadTextLine(piece, sizeof piece, list)) {
+    while (count < HOST_TABLE_ROWS && ReadTextLineStart(piece, sizeof piece, list)) {
         if (reads++ < kHeadingReads) continue;
         HostRecord* row = &State.HostTable[count];
         std::memset(row, 0, sizeof *row);
@@ -98,7 +98,7 @@ bool QueryMacAddress(HostRecord* row) {
         return false;
     }
     char line[kLineSize];
-    while (ReadTextLine(line, sizeof line, lines)) TakeMacAddress(line, row);
+    while (ReadTextLineStart(line, sizeof line, lines)) TakeMacAddress(line, row);
     std::fclose(lines);
     return true;
 }

@@ -191,7 +191,7 @@ int HarvestResolvedNames(int next_row) {
     BuildIndex(next_row);
     int n = next_row;
     char line[kLineSize];
-    while (n < HOST_TABLE_ROWS && ReadTextLine(line, sizeof line, file)) {
+    while (n < HOST_TABLE_ROWS && ReadTextLineStart(line, sizeof line, file)) {
         char name[NAME_SIZE];
         char address[ADDRESS_SIZE];
         if (!CutResolvedPing(line, name, address)) continue;
@@ -213,7 +213,7 @@ bool HarvestArpCache(int next_row) {
     BuildIndex(next_row);
     int n = next_row;
     char line[kLineSize];
-    while (n < HOST_TABLE_ROWS && ReadTextLine(line, sizeof line, file)) {
+    while (n < HOST_TABLE_ROWS && ReadTextLineStart(line, sizeof line, file)) {
         State.HostTable[n].Name[0] = '\0';
         char address[ADDRESS_SIZE];
         char mac[MAC_SIZE];

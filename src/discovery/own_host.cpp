@@ -43,7 +43,7 @@ bool ReadOwnAddresses(bool gave_row[MAX_OWN_ADDRESSES]) {
     }
     int32_t rows = 0;
     char line[kLineSize];
-    for (int j = 0; ReadTextLine(line, sizeof line, file); ++j) {
+    for (int j = 0; ReadTextLineStart(line, sizeof line, file); ++j) {
         const char* value = TextFromColumn(line, State.Columns.IpColumn);
         ConsolePrint(MSG_OWN_IP_LINE, value);
         if (j >= MAX_OWN_ADDRESSES) continue;
@@ -83,7 +83,7 @@ void ReadOwnMacs(const bool gave_row[MAX_OWN_ADDRESSES]) {
     }
     int32_t row = 0;
     char line[kLineSize];
-    for (int j = 0; ReadTextLine(line, sizeof line, file); ++j) {
+    for (int j = 0; ReadTextLineStart(line, sizeof line, file); ++j) {
         const char* value = TextFromColumn(line, State.Columns.MacColumn);
         ConsolePrint(MSG_OWN_MAC_LINE, value);
         if (j >= MAX_OWN_ADDRESSES || !gave_row[j]) continue;
@@ -103,6 +103,7 @@ void GetOwnHost() {
     const char* address = FirstValidOwnAddress();
     if (address == nullptr) {
         ConsolePrint("%s", MSG_NO_VALID_ADDRESS);
+        RemoveWorkFolder();
         PlatformExit(0);
     }
     if (State.Settings.NetAdd[0] == '\0') {

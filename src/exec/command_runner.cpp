@@ -12,6 +12,9 @@ namespace {
 constexpr int kOpenAttempts = 100;
 constexpr int kOpenRetryWaitMs = 300;
 constexpr int kFilterPieceSize = 256;
+// A path holding any of these would split the command line or be read by the
+// interpreter as a redirection, a pipe, a second command or an escape.
+constexpr char kQuotedPathCharacters[] = " &|<>^";
 
 using OpenFunction = FILE* (*)(const char* path);
 
@@ -27,36 +30,87 @@ FILE* OpenWithRetries(OpenFunction open, const char* path) {
     return nullptr;
 }
 
-// Reads the next piece into a cleared buffer, so that a line end found
-// anywhere in it is the one that ended the read, even past a NUL byte.
-bool ReadPiece(char (&piece)[kFilterPieceSize], FILE* input) {
-    std::memset(piece, 0, sizeof piece);
-    return ReadTextLine(piece, sizeof piece, input);
+// Bytes of a marker's start carried from one piece into the next, so that a
+// marker across a piece boundary is found; the markers are short labels.
+constexpr size_t kMaxCarry = 63;
+
+// Length of a piece's text: a line's text ends at its first NUL byte, as the
+// stages read it.
+size_t TextLength(const char* piece, int length) {
+    const void* nul = std::memchr(piece, '\0', static_cast<size_t>(length));
+    return nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - piece)
+                          : static_cast<size_t>(length);
 }
 
-// Copies the lines holding marker. Every input line gives at most one output
-// line, so a stage that pairs the k-th output line with its k-th row never
-// sees two lines run together: a kept piece that does not end its line is
-// closed with a line end where the line ends, and the rest of that line is
-// not written.
+bool EndsLine(const char* piece, int length) { return piece[length - 1] == '\n'; }
+
+// Whether the line that starts with piece holds the marker anywhere in its
+// text. Reads the rest of a longer line, up to the start of the next one.
+bool LineHoldsMarker(const char* piece, int length, const char* marker, FILE* input) {
+    size_t carry = std::strlen(marker);
+    carry = carry > 0 ? carry - 1 : 0;
+    if (carry > kMaxCarry) carry = kMaxCarry;
+    char window[kMaxCarry + kFilterPieceSize];
+    size_t kept = 0;  // the end of the text before, at the window's start
+    bool text_ended = false;
+    bool found = false;
+    char next[kFilterPieceSize];
+    for (;;) {
+        if (!found && !text_ended) {
+            size_t text = TextLength(piece, length);
+            std::memcpy(window + kept, piece, text);
+            window[kept + text] = '\0';
+            found = std::strstr(window, marker) != nullptr;
+            text_ended = text < static_cast<size_t>(length);
+            size_t total = kept + text;
+            kept = total < carry ? total : carry;
+            std::memmove(window, window + total - kept, kept);
+        }
+        if (EndsLine(piece, length)) return found;
+        length = ReadTextPiece(next, sizeof next, input);
+        if (length == 0) return found;
+        piece = next;
+    }
+}
+
+// Writes the text of the line that starts with piece, however long, and its
+// line end; the rest of a longer line is read from input.
+void WriteLine(const char* piece, int length, FILE* input, FILE* output) {
+    bool text_ended = false;
+    char next[kFilterPieceSize];
+    for (;;) {
+        if (!text_ended) {
+            WriteText(output, piece);  // up to a NUL byte
+            text_ended = TextLength(piece, length) < static_cast<size_t>(length);
+        }
+        if (EndsLine(piece, length)) {
+            if (text_ended) WriteText(output, "\n");  // the line end stood after a NUL
+            return;
+        }
+        length = ReadTextPiece(next, sizeof next, input);
+        if (length == 0) return;
+        piece = next;
+    }
+}
+
+// Copies the lines holding marker, each whole and once, in their order. A
+// line longer than a piece is searched first and then read again from its
+// start to be copied.
 void CopyMarkerLines(FILE* input, const char* marker, FILE* output) {
     char piece[kFilterPieceSize];
-    bool in_written_line = false;
-    while (ReadPiece(piece, input)) {
-        bool ends_line = std::memchr(piece, '\n', sizeof piece) != nullptr;
-        if (in_written_line) {
-            if (ends_line) WriteText(output, "\n");
-            in_written_line = !ends_line;
-            continue;
+    for (;;) {
+        int length = ReadTextPiece(piece, sizeof piece, input);
+        if (length == 0) return;
+        bool one_piece = EndsLine(piece, length);
+        // A piece that does not end its line holds its bytes as the file does
+        // (only a CR LF pair reads as one byte), so its start is found from here.
+        long line_start = one_piece ? 0 : std::ftell(input) - length;
+        if (!LineHoldsMarker(piece, length, marker, input)) continue;
+        if (!one_piece) {
+            if (line_start < 0 || std::fseek(input, line_start, SEEK_SET) != 0) return;
+            length = ReadTextPiece(piece, sizeof piece, input);
         }
-        if (std::strstr(piece, marker) == nullptr) continue;
-        WriteText(output, piece);
-        if (std::strchr(piece, '\n') != nullptr) continue;  // written with its line end
-        if (ends_line) {
-            WriteText(output, "\n");  // the line end stood after a NUL byte
-        } else {
-            in_written_line = true;
-        }
+        WriteLine(piece, length, input, output);
     }
 }
 
@@ -79,7 +133,7 @@ void CommandAppend(CommandLine* command, const char* text) {
 }
 
 void CommandAppendPath(CommandLine* command, const char* path) {
-    bool quoted = std::strchr(path, ' ') != nullptr;
+    bool quoted = std::strpbrk(path, kQuotedPathCharacters) != nullptr;
     if (quoted) CommandAppend(command, "\"");
     CommandAppend(command, path);
     if (quoted) CommandAppend(command, "\"");

@@ -22,7 +22,8 @@ struct CommandLine {
 
 void CommandStart(CommandLine* command, const char* text);
 void CommandAppend(CommandLine* command, const char* text);
-// Appends a path, in double quotes when it holds a blank.
+// Appends a path, in double quotes when it holds a blank or any of & | < > ^
+// (a path never holds a double quote: such a temp directory is refused).
 void CommandAppendPath(CommandLine* command, const char* path);
 
 // Runs one command line through the command interpreter and waits for it.
@@ -36,6 +37,7 @@ void DeleteWorkFile(const char* path);
 FILE* OpenForReadWithRetries(const char* path);
 FILE* OpenForWriteWithRetries(const char* path);
 
-// Copies every line of input_path that contains marker into output_path
-// (created or emptied), opening each file with up to 100 attempts 300 ms apart.
+// Copies every line of input_path that contains marker anywhere into
+// output_path (created or emptied), each line whole however long it is and
+// once, opening each file with up to 100 attempts 300 ms apart.
 void FilterLines(const char* input_path, const char* marker, const char* output_path);

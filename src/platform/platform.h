@@ -20,6 +20,19 @@ bool PlatformGetVersion(PlatformVersion* version);
 // at most size - 1 bytes.
 void PlatformGetTempDirectory(char* directory, size_t size);
 
+// The run's private work folder. Makes a new folder inside temp_directory,
+// named "qarvik-" and a unique part (mode 0700 where the platform has modes),
+// and gives its path ending with the separator. From then on an interrupted
+// run (Ctrl-C, Ctrl-Break, SIGTERM) removes the watched files and the folder
+// before the process ends as the platform ends an interrupted program. False
+// when no folder can be made there.
+bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size);
+// Adds a file of the folder to what the removal takes away.
+void PlatformWatchWorkFile(const char* path);
+// Removes the watched files that still exist, then the folder, directly and
+// without a command, and ends the watch. Nothing happens when no folder is made.
+void PlatformRemoveWorkFolder();
+
 // Waits the given milliseconds (or whatever a test put in its place).
 void PlatformWait(int milliseconds);
 
@@ -58,3 +71,17 @@ void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
 int OsRunCommand(const char* command_line);
 void OsPrepareConsole();
+
+// The work folder's side of the operating system. Hold and release keep the
+// interrupt handlers out while the watch list changes (or a tool runs, on
+// POSIX); they do not nest.
+bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size);
+void OsHoldInterrupts();
+void OsReleaseInterrupts();
+void OsCatchInterrupts();  // installs the handlers; called once
+void OsRemoveFile(const char* path);
+bool OsRemoveFolder(const char* path);  // false when the folder is still there
+// For the interrupt handlers: removes the watched files and the folder with
+// nothing but OsRemoveFile and OsRemoveFolder, so it is safe in a signal
+// handler. True when no watched folder is left.
+bool RemoveWatchedWorkFolder();

@@ -1,6 +1,7 @@
 // The stand-in side of the platform seam for non-Windows hosts: the simulated
 // Windows version comes from QARVIK_WINVER, the temp directory from TMPDIR, and
 // command lines run through $COMSPEC or the wincmd beside the program.
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,16 +46,92 @@ void OsPrepareConsole() {}
 
 namespace {
 
-// Starts interpreter /c command_line. False when the interpreter cannot be started.
+// The signals that end an interrupted run: Ctrl-C, a terminal hang-up, and
+// the polite request to end (there is no Ctrl-Break here).
+const int kInterruptSignals[] = {SIGINT, SIGHUP, SIGTERM};
+sigset_t g_mask_before_hold;
+
+sigset_t InterruptSignalSet() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal_number : kInterruptSignals) sigaddset(&signals, signal_number);
+    return signals;
+}
+
+// Removes the work folder, then ends the process by the same signal with its
+// default action, so the parent sees a run ended by the interruption.
+void OnInterrupt(int signal_number) {
+    RemoveWatchedWorkFolder();
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(signal_number, &default_action, nullptr);
+    raise(signal_number);  // delivered as the handler returns
+}
+
+}  // namespace
+
+bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
+    static const char kPattern[] = "qarvik-XXXXXX";
+    // The pattern, the separator and the NUL must fit.
+    if (std::strlen(temp_directory) + sizeof kPattern + 1 > size) return false;
+    std::snprintf(folder, size, "%s%s", temp_directory, kPattern);
+    if (mkdtemp(folder) == nullptr) {  // mode 0700: no other user looks in
+        folder[0] = '\0';
+        return false;
+    }
+    std::strcat(folder, "/");
+    return true;
+}
+
+void OsHoldInterrupts() {
+    sigset_t signals = InterruptSignalSet();
+    sigprocmask(SIG_BLOCK, &signals, &g_mask_before_hold);
+}
+
+void OsReleaseInterrupts() { sigprocmask(SIG_SETMASK, &g_mask_before_hold, nullptr); }
+
+// A signal that the run was started to ignore (a background job's SIGINT,
+// SIGHUP under nohup) stays ignored.
+void OsCatchInterrupts() {
+    for (int signal_number : kInterruptSignals) {
+        struct sigaction before {};
+        if (sigaction(signal_number, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) {
+            continue;
+        }
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        action.sa_mask = InterruptSignalSet();
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+void OsRemoveFile(const char* path) { unlink(path); }
+
+bool OsRemoveFolder(const char* path) { return rmdir(path) == 0 || errno == ENOENT; }
+
+namespace {
+
+// Starts interpreter /c command_line and waits for it. False when the
+// interpreter cannot be started. An interruption is held off while the tool
+// runs, so the work folder is removed only once no tool writes into it; the
+// tool itself starts with the signal mask the run had, and a Ctrl-C reaches it
+// as usual.
 bool SpawnInterpreter(const char* interpreter, const char* command_line, int* status) {
     char* argv[] = {const_cast<char*>(interpreter), const_cast<char*>("/c"),
                     const_cast<char*>(command_line), nullptr};
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    OsHoldInterrupts();
+    posix_spawnattr_setsigmask(&attributes, &g_mask_before_hold);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t child = 0;
-    if (posix_spawn(&child, interpreter, nullptr, nullptr, argv, environ) != 0) return false;
-    while (waitpid(child, status, 0) < 0) {
-        if (errno != EINTR) return true;
+    bool started = posix_spawn(&child, interpreter, nullptr, &attributes, argv, environ) == 0;
+    while (started && waitpid(child, status, 0) < 0 && errno == EINTR) {
     }
-    return true;
+    OsReleaseInterrupts();
+    posix_spawnattr_destroy(&attributes);
+    return started;
 }
 
 // The wincmd that was built beside this program.

@@ -29,6 +29,69 @@ void OsGetTempDirectory(char* directory, size_t size) {
 
 void OsWait(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
+namespace {
+
+constexpr DWORD kMaxFolderAttempts = 10000;
+constexpr int kRemoveAttempts = 20;  // a tool may still hold its file open
+constexpr DWORD kRemoveRetryMs = 100;
+
+// Held by the main thread while the watch list changes, and by the control
+// handler, which runs on a thread of its own, while it removes the folder.
+CRITICAL_SECTION g_watch_lock;
+
+// Removes the work folder on Ctrl-C, Ctrl-Break and the closing of the
+// console, then hands the event on, so the default handler ends the process
+// as it ends every interrupted program.
+BOOL WINAPI OnControlEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+        return FALSE;
+    }
+    EnterCriticalSection(&g_watch_lock);
+    for (int attempt = 0; attempt < kRemoveAttempts && !RemoveWatchedWorkFolder(); ++attempt) {
+        Sleep(kRemoveRetryMs);
+    }
+    LeaveCriticalSection(&g_watch_lock);
+    return FALSE;
+}
+
+}  // namespace
+
+// "qarvik-" with the process id and a counter: the first name that no folder
+// holds yet is this run's.
+bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
+    DWORD process = GetCurrentProcessId();
+    for (DWORD counter = 0; counter < kMaxFolderAttempts; ++counter) {
+        int length = std::snprintf(folder, size, "%sqarvik-%lx-%lu", temp_directory,
+                                   static_cast<unsigned long>(process),
+                                   static_cast<unsigned long>(counter));
+        // The separator and the NUL must still fit.
+        if (length < 0 || static_cast<size_t>(length) + 2 > size) break;
+        if (CreateDirectoryA(folder, nullptr)) {
+            std::strcat(folder, "\\");
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    folder[0] = '\0';
+    return false;
+}
+
+void OsHoldInterrupts() { EnterCriticalSection(&g_watch_lock); }
+
+void OsReleaseInterrupts() { LeaveCriticalSection(&g_watch_lock); }
+
+void OsCatchInterrupts() {
+    InitializeCriticalSection(&g_watch_lock);
+    SetConsoleCtrlHandler(OnControlEvent, TRUE);
+}
+
+void OsRemoveFile(const char* path) { DeleteFileA(path); }
+
+bool OsRemoveFolder(const char* path) {
+    return RemoveDirectoryA(path) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+           GetLastError() == ERROR_PATH_NOT_FOUND;
+}
+
 int OsRunCommand(const char* command_line) { return std::system(command_line); }
 
 // Standard output stays in the C runtime's text mode: every "\n" reaches a

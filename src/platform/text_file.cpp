@@ -2,23 +2,15 @@
 
 #include <cstring>
 
-namespace {
-constexpr int kEndOfText = 0x1A;  // Ctrl-Z: text mode reads no further
-}
-
 FILE* OpenTextForRead(const char* path) { return std::fopen(path, "rb"); }
 
 FILE* OpenTextForWrite(const char* path) { return std::fopen(path, "wb"); }
 
-bool ReadTextLine(char* buffer, int size, FILE* file) {
+int ReadTextPiece(char* buffer, int size, FILE* file) {
     int length = 0;
     while (length < size - 1) {
         int c = std::getc(file);
         if (c == EOF) break;
-        if (c == kEndOfText) {
-            std::ungetc(c, file);  // stays at the end on every later read
-            break;
-        }
         if (c == '\r') {
             int next = std::getc(file);
             if (next == '\n') {
@@ -31,7 +23,23 @@ bool ReadTextLine(char* buffer, int size, FILE* file) {
         if (c == '\n') break;
     }
     buffer[length] = '\0';
-    return length > 0;
+    return length;
+}
+
+bool ReadTextLine(char* buffer, int size, FILE* file) {
+    return ReadTextPiece(buffer, size, file) > 0;
+}
+
+bool ReadTextLineStart(char* buffer, int size, FILE* file) {
+    int length = ReadTextPiece(buffer, size, file);
+    if (length == 0) return false;
+    if (buffer[length - 1] != '\n') {
+        int c = 0;
+        do {
+            c = std::getc(file);
+        } while (c != EOF && c != '\n');
+    }
+    return true;
 }
 
 bool WriteText(FILE* file, const char* text) {

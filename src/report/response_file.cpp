@@ -41,14 +41,19 @@ void WriteResponseFile() {
     FILE* file = OpenTextForWrite(path);
     if (file == nullptr) {
         ConsolePrint(MSG_OUTPUT_OPEN_ERROR, path);
+        State.ExitStatus = EXIT_FILE_ERROR;
         return;
     }
     // Buffered lines may fail only when they reach the disk (a full disk), so
     // the flush and the close count as writes too.
     if (!WriteRows(file) || std::fflush(file) != 0) {
         ConsolePrint(MSG_OUTPUT_WRITE_ERROR, path);
+        State.ExitStatus = EXIT_FILE_ERROR;
         std::fclose(file);
         return;
     }
-    if (std::fclose(file) != 0) ConsolePrint(MSG_OUTPUT_WRITE_ERROR, path);
+    if (std::fclose(file) != 0) {
+        ConsolePrint(MSG_OUTPUT_WRITE_ERROR, path);
+        State.ExitStatus = EXIT_FILE_ERROR;
+    }
 }

@@ -48,6 +48,7 @@ void CaptureAdapterReport() {
     PlatformVersion version{};
     if (!PlatformGetVersion(&version)) {
         ConsolePrint("%s", MSG_VERSION_ERROR);
+        RemoveWorkFolder();
         PlatformExit(1);
     }
     const PlatformRow* platform = FindPlatformRow(version);

@@ -18,5 +18,6 @@ struct PlatformRow {
 // The row of the given version, or nullptr for a platform outside the table.
 const PlatformRow* FindPlatformRow(const PlatformVersion& version);
 
-// Ends the process with status 1 when the platform version cannot be read.
+// Makes the work folder first (PrepareWorkFiles). Ends the process with status
+// 1, the work folder removed, when the platform version cannot be read.
 void CaptureAdapterReport();

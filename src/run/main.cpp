@@ -1,5 +1,6 @@
 // The program's entry: banner, settings, adapter report, the stages of the mode
-// framed by their progress lines, the response file, the work files deleted.
+// framed by their progress lines, the response file, the work files deleted
+// and their folder removed.
 #include "discovery/computer_names.h"
 #include "discovery/netbeui.h"
 #include "discovery/other_hosts.h"
@@ -52,7 +53,8 @@ void RunDriver(int argc, char** argv) {
 
     DeleteWorkFiles(WF_ADAPTER_REPORT, WF_ADAPTER_IP_LINES);
     DeleteWorkFiles(first_mode_file, last_mode_file);
-    PlatformExit(0);
+    RemoveWorkFolder();
+    PlatformExit(State.ExitStatus);
 }
 
 int main(int argc, char** argv) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "text/messages.h"
 
 RunState State;
 
@@ -23,13 +24,39 @@ int32_t TableRowCount() {
     return State.HostCount < HOST_TABLE_ROWS ? State.HostCount : HOST_TABLE_ROWS;
 }
 
+namespace {
+
+// No quoting makes a double quote or a control character safe in a command
+// line of the interpreter.
+bool CommandLinesCanCarry(const char* directory) {
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(directory); *c != '\0';
+         ++c) {
+        if (*c == '"' || *c < 0x20 || *c == 0x7F) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void PrepareWorkFiles() {
     char directory[TEMP_DIR_SIZE];
     PlatformGetTempDirectory(directory, sizeof directory);
+    if (!CommandLinesCanCarry(directory)) {
+        ConsolePrint(MSG_TEMP_DIRECTORY_REFUSED, directory);
+        PlatformExit(EXIT_FILE_ERROR);
+    }
+    WorkFiles& files = State.Files;
+    if (!PlatformMakeWorkFolder(directory, files.Folder, sizeof files.Folder)) {
+        ConsolePrint(MSG_WORK_FOLDER_ERROR, directory);
+        PlatformExit(EXIT_FILE_ERROR);
+    }
     for (int k = 0; k < WORK_FILE_COUNT; ++k) {
-        std::snprintf(State.Files.Path[k], WORK_PATH_SIZE, "%stmp%02d.txt", directory, k);
+        std::snprintf(files.Path[k], WORK_PATH_SIZE, "%stmp%02d.txt", files.Folder, k);
+        PlatformWatchWorkFile(files.Path[k]);
     }
 }
+
+void RemoveWorkFolder() { PlatformRemoveWorkFolder(); }
 
 void CopyFieldPart(char* field, size_t size, const char* text, size_t length) {
     size_t copied = 0;

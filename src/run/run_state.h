@@ -15,6 +15,9 @@ constexpr size_t MAC_SIZE = 32;
 constexpr int WORK_FILE_COUNT = 12;
 constexpr int HOST_TABLE_ROWS = 60000;
 constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an own row
+// Exit status of a run that cannot make its work folder in the temp directory,
+// or whose response file cannot be opened or written.
+constexpr int EXIT_FILE_ERROR = 2;
 
 enum ClassMode : int32_t {
     CLASS_NETBEUI = 0,
@@ -31,7 +34,7 @@ struct RunSettings {
     int32_t PingWait;             // ping time-out in ms; 0 gives ping no -w
 };
 
-// Work file k is the temp directory followed by "tmpKK.txt".
+// Work file k is the run's private work folder followed by "tmpKK.txt".
 enum WorkFileIndex : int {
     WF_ADAPTER_REPORT = 0,
     WF_ADAPTER_MAC_LINES = 1,
@@ -48,6 +51,7 @@ enum WorkFileIndex : int {
 };
 
 struct WorkFiles {
+    char Folder[TEMP_DIR_SIZE];  // inside the temp directory, ending with its separator
     char Path[WORK_FILE_COUNT][WORK_PATH_SIZE];
 };
 
@@ -71,6 +75,7 @@ struct RunState {
     HostRecord HostTable[HOST_TABLE_ROWS];
     int32_t OwnHostCount;  // rows 0 .. OwnHostCount-1 are the machine's own addresses
     int32_t HostCount;     // rows written to the response file
+    int32_t ExitStatus;    // at the run's end: 0, or EXIT_FILE_ERROR without a response file
 };
 
 extern RunState State;
@@ -82,8 +87,15 @@ void ResetRunState();
 // HostCount as far as the table holds rows: never below 0 or above its size.
 int32_t TableRowCount();
 
-// Builds the twelve work-file paths from the platform's temp directory.
+// Makes the run's private work folder inside the platform's temp directory and
+// builds the twelve work-file paths in it. A temp directory that no command
+// line can carry, or one where no folder can be made, ends the process with
+// its message and EXIT_FILE_ERROR.
 void PrepareWorkFiles();
+
+// Removes what is left of the work folder and the folder itself, directly,
+// with no command; every end of a run after PrepareWorkFiles calls it.
+void RemoveWorkFolder();
 
 // Copies text into a fixed field: at most size - 1 bytes, always NUL-terminated.
 void CopyField(char* field, size_t size, const char* text);

@@ -57,6 +57,11 @@ const char MSG_NETWORK[] = "\tNetwork    = %s\n";
 const char MSG_MASK[] = "\tMask       = %s\n";
 const char MSG_OUTPUT_FILE[] = "\tOutputFile = %s\n";
 
+const char MSG_TEMP_DIRECTORY_REFUSED[] =
+    "Temp directory holds a double quote or a control character, unsafe in a command line : "
+    "%s\n";
+const char MSG_WORK_FOLDER_ERROR[] = "Cannot create a work folder in the temp directory : %s\n";
+
 // OSバージョン取得に失敗しました。\n
 const char MSG_VERSION_ERROR[] =
     "OS\203o\201[\203W\203\207\203\223\216\346\223\276\202\311\216\270\224s\202\265\202\334"

@@ -24,6 +24,10 @@ extern const char MSG_NETWORK[];  // %s: NetAdd
 extern const char MSG_MASK[];     // %s: MaskAdd
 extern const char MSG_OUTPUT_FILE[];  // %s: ResFile
 
+// Work folder.
+extern const char MSG_TEMP_DIRECTORY_REFUSED[];  // %s: the temp directory
+extern const char MSG_WORK_FOLDER_ERROR[];       // %s: the temp directory
+
 // Platform probe and adapter report.
 extern const char MSG_VERSION_ERROR[];
 extern const char MSG_OS_WIN98[];

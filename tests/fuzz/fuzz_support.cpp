@@ -86,6 +86,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 void FuzzBeginInput() {
     // Without the hooks a stage would run real commands and sleep.
     if (!g_initialized) std::abort();
+    RemoveWorkFolder();  // the previous input's
     ResetRunState();
     PrepareWorkFiles();
     for (int k = 0; k < WORK_FILE_COUNT; ++k) std::remove(State.Files.Path[k]);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -100,6 +101,7 @@ void StageTest::SetUp() {
 }
 
 void StageTest::TearDown() {
+    RemoveWorkFolder();
     SetWaitHook(nullptr);
     SetRunCommandHook(nullptr);
     SetExitHook(nullptr);
@@ -142,10 +144,12 @@ void StageTest::ThrowExit(int status) { throw ExitCalled{status}; }
 
 namespace {
 
-// Spawns argv with extra environment entries, standard output and error into
-// files, in the working folder cwd; returns the exit status.
-int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-          const std::string& cwd, const std::string& out_path, const std::string& err_path) {
+// Starts argv with extra environment entries, standard output and error into
+// files, in the working folder cwd, with the signals that interrupt a run at
+// their default actions whatever this process ignores; returns its process id.
+pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+                   const std::string& cwd, const std::string& out_path,
+                   const std::string& err_path) {
     std::vector<std::string> env_strings;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string item = *entry;
@@ -177,20 +181,51 @@ int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
     std::string old_cwd(4096, '\0');
     if (getcwd(old_cwd.data(), old_cwd.size()) == nullptr) throw std::runtime_error("getcwd");
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) throw std::runtime_error("chdir " + cwd);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signal_number : {SIGINT, SIGHUP, SIGTERM}) sigaddset(&defaults, signal_number);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t child = 0;
-    int spawn_error = posix_spawn(&child, argp[0], &actions, nullptr, argp.data(), envp.data());
+    int spawn_error = posix_spawn(&child, argp[0], &actions, &attributes, argp.data(), envp.data());
     if (chdir(old_cwd.c_str()) != 0) throw std::runtime_error("chdir back");
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (spawn_error != 0) throw std::runtime_error("cannot start " + argv[0]);
+    return child;
+}
+
+// Waits for the process; its exit status, or 128 and the signal that ended it.
+int WaitProcess(pid_t child) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+          const std::string& cwd, const std::string& out_path, const std::string& err_path) {
+    return WaitProcess(StartProcess(argv, extra_env, cwd, out_path, err_path));
+}
+
+// Waits until the command log holds count lines, or the run has ended (it is
+// then left for WaitProcess to collect).
+void WaitForCommands(const std::string& log, size_t count, pid_t child) {
+    while (SplitLines(ReadFileBytes(log)).size() < count) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == child) {
+            return;
+        }
+        usleep(10000);
+    }
+}
+
 }  // namespace
 
-void RunQarvik(const TempDir& dir, QarvikRun* run) {
+void StartQarvik(const TempDir& dir, QarvikRun* run) {
     std::string work = dir.File("work");
     std::string tmp = dir.File("tmp");
     mkdir(work.c_str(), 0755);
@@ -200,17 +235,31 @@ void RunQarvik(const TempDir& dir, QarvikRun* run) {
     std::vector<std::string> argv = {QARVIK_PATH};
     argv.insert(argv.end(), run->Args.begin(), run->Args.end());
     std::vector<std::string> env = {
-        "TMPDIR=" + tmp + "/",
+        "TMPDIR=" + (run->TmpDir.empty() ? tmp + "/" : run->TmpDir),
         std::string("COMSPEC=") + RECORD_CMD_PATH,
         "RECORD_LOG=" + log,
         std::string("RECORD_FORWARD=") + (run->ForwardToWincmd ? WINCMD_PATH : ""),
         "QARVIK_WINVER=" + run->WinVer,
         "QARVIK_NETWORK=" + run->Network,
     };
-    run->ExitStatus = Spawn(argv, env, work, dir.File("stdout"), dir.File("stderr"));
+    run->Process = StartProcess(argv, env, work, dir.File("stdout"), dir.File("stderr"));
+}
+
+void FinishQarvik(const TempDir& dir, QarvikRun* run) {
+    std::string log = dir.File("commands.log");
+    if (run->InterruptAfterCommands > 0) {
+        WaitForCommands(log, run->InterruptAfterCommands, run->Process);
+        kill(run->Process, SIGINT);
+    }
+    run->ExitStatus = WaitProcess(run->Process);
     run->Console = ReadFileBytes(dir.File("stdout"));
     run->Errors = ReadFileBytes(dir.File("stderr"));
     run->Commands = SplitLines(ReadFileBytes(log));
+}
+
+void RunQarvik(const TempDir& dir, QarvikRun* run) {
+    StartQarvik(dir, run);
+    FinishQarvik(dir, run);
 }
 
 int RunWincmd(const std::string& command_line, const std::vector<std::string>& environment,

@@ -76,17 +76,24 @@ struct QarvikRun {
     std::string WinVer = "xp";     // QARVIK_WINVER
     std::string Network;           // QARVIK_NETWORK; empty: the built-in demo network
     bool ForwardToWincmd = true;   // false: commands are only recorded
+    std::string TmpDir;            // TMPDIR; empty: dir/tmp/
+    size_t InterruptAfterCommands = 0;  // not 0: SIGINT once that many commands ran
 
     // Results.
     int ExitStatus = -1;
     std::string Console;                // standard output bytes
     std::string Errors;                 // standard error bytes
     std::vector<std::string> Commands;  // command lines, in the order run
+    int Process = -1;                   // while it runs
 };
 
 // Runs build/qarvik in dir: the working folder is dir/work, TMPDIR is dir/tmp/,
 // COMSPEC the recording interpreter. Both folders are made when missing.
 void RunQarvik(const TempDir& dir, QarvikRun* run);
+// The same in two steps, so that runs can overlap: StartQarvik returns at once,
+// FinishQarvik (interrupting the run first when asked) waits for it.
+void StartQarvik(const TempDir& dir, QarvikRun* run);
+void FinishQarvik(const TempDir& dir, QarvikRun* run);
 
 // Runs wincmd /c command_line with the given environment additions; returns its
 // exit status and fills its standard output and error.
