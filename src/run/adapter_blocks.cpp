@@ -23,16 +23,24 @@ struct ReportLine {
 };
 
 // Looks for the labels in each piece together with the end of the one before.
+// A line's text ends at its first NUL byte, as the line filter that writes the
+// IP lines reads it, so both files count the same lines.
 struct LabelSearch {
     const char* MacLabel;
     const char* IpLabel;
     char Window[kLabelRoom + kPieceSize];
     size_t Carried;
+    bool TextEnded;
 
-    void Start() { Carried = 0; }
+    void Start() {
+        Carried = 0;
+        TextEnded = false;
+    }
 
-    void Look(const char* piece, ReportLine* line) {
+    void Look(const char* piece, int read, ReportLine* line) {
+        if (TextEnded) return;
         size_t length = std::strlen(piece);
+        TextEnded = length < static_cast<size_t>(read);
         std::memcpy(Window + Carried, piece, length);
         Window[Carried + length] = '\0';
         if (std::strstr(Window, MacLabel) != nullptr) line->HoldsMac = true;
@@ -47,22 +55,24 @@ bool StartsBlock(char first) {
     return first != ' ' && first != '\t' && first != '\r' && first != '\n';
 }
 
-// Reads the next whole line. The piece buffer is cleared before each read, so
-// that a line end after a NUL byte still ends the line. False at the end.
+// Reads the next whole line, however long; its first piece is kept. False at
+// the end.
 bool ReadReportLine(FILE* report, LabelSearch* search, ReportLine* line) {
     char piece[kPieceSize];
     std::memset(piece, 0, sizeof piece);
-    if (!ReadTextLine(piece, sizeof piece, report)) return false;
+    int read = ReadTextPiece(piece, sizeof piece, report);
+    if (read == 0) return false;
     std::memcpy(line->Kept, piece, sizeof piece);
     line->StartsBlock = StartsBlock(piece[0]);
     line->HoldsMac = false;
     line->HoldsIp = false;
     search->Start();
-    search->Look(piece, line);
-    while (std::memchr(piece, '\n', sizeof piece) == nullptr) {
+    search->Look(piece, read, line);
+    while (piece[read - 1] != '\n') {
         std::memset(piece, 0, sizeof piece);
-        if (!ReadTextLine(piece, sizeof piece, report)) break;
-        search->Look(piece, line);
+        read = ReadTextPiece(piece, sizeof piece, report);
+        if (read == 0) break;
+        search->Look(piece, read, line);
     }
     return true;
 }
@@ -92,7 +102,7 @@ void WriteBlockMacLines(const char* report_path, const char* mac_label, const ch
         std::fclose(report);
         return;
     }
-    LabelSearch search{mac_label, ip_label, {}, 0};
+    LabelSearch search{mac_label, ip_label, {}, 0, false};
     ReportLine line;
     char block_mac[kPieceSize];
     bool block_has_mac = false;

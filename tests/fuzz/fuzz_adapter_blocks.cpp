@@ -1,22 +1,24 @@
 // The adapter report's MAC lines, block by block, on an arbitrary report with
 // the labels and MAC column of every platform. The output must be exactly what
-// this model gives: the report read in text mode (up to a Ctrl-Z, CR LF as LF)
+// this model gives: the report read in text mode (CR LF as LF, nothing else)
 // and cut into lines; a line starts a block unless it starts with a blank, a
-// TAB, a CR or its line end; a line holds a label when the label is in its text
-// pieces (511 bytes each) joined, each cut at its first NUL; for every line
+// TAB, a CR or its line end; a line holds a label when the label is in its
+// text, which ends at its first NUL byte, as the line filter reads it; for every line
 // holding the IP label, the last MAC line of its block so far (its first piece,
 // up to a NUL, closed with a line end) or the column's blanks and a line end.
 #include <cstring>
 
 #include "fuzz_support.h"
+#include "exec/command_runner.h"
 #include "run/adapter_blocks.h"
 #include "run/run_state.h"
 
 namespace {
 
-constexpr size_t kPieceBytes = 511;
+constexpr size_t kPieceBytes = 511;  // the kept first piece of a MAC line
 constexpr int kReport = WF_ADAPTER_REPORT;
 constexpr int kMacLines = WF_ADAPTER_MAC_LINES;
+constexpr int kIpLines = WF_ADAPTER_IP_LINES;
 
 struct Platform {
     const char* MacLabel;
@@ -36,7 +38,7 @@ const Platform kPlatforms[] = {
 
 std::string TextModeRead(const std::string& bytes) {
     std::string text;
-    for (size_t i = 0; i < bytes.size() && bytes[i] != '\x1A'; ++i) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
         text += bytes[i];
     }
@@ -44,14 +46,6 @@ std::string TextModeRead(const std::string& bytes) {
 }
 
 std::string UpToNul(const std::string& text) { return text.substr(0, std::strlen(text.c_str())); }
-
-std::string Visible(const std::string& line) {
-    std::string visible;
-    for (size_t start = 0; start < line.size(); start += kPieceBytes) {
-        visible += UpToNul(line.substr(start, kPieceBytes));
-    }
-    return visible;
-}
 
 std::string WithCrLf(const std::string& text) {
     std::string out;
@@ -71,7 +65,7 @@ std::string ExpectedOutput(const std::string& report, const Platform& platform) 
         const std::string line = text.substr(start, end - start);
         start = end;
         if (std::strchr(" \t\r\n", line[0]) == nullptr || line[0] == '\0') block_has_mac = false;
-        const std::string visible = Visible(line);
+        const std::string visible = UpToNul(line);
         if (visible.find(platform.MacLabel) != std::string::npos) {
             block_mac = UpToNul(line.substr(0, kPieceBytes));
             if (block_mac.empty() || block_mac.back() != '\n') block_mac += '\n';
@@ -82,6 +76,12 @@ std::string ExpectedOutput(const std::string& report, const Platform& platform) 
         output += block_has_mac ? WithCrLf(block_mac) : empty_mac + "\r\n";
     }
     return output;
+}
+
+size_t LineCount(const std::string& bytes) {
+    size_t count = 0;
+    for (char c : bytes) count += c == '\n' ? 1 : 0;
+    return count + (!bytes.empty() && bytes.back() != '\n' ? 1 : 0);
 }
 
 }  // namespace
@@ -96,6 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     WriteBlockMacLines(State.Files.Path[kReport], platform.MacLabel, platform.IpLabel,
                        platform.MacColumn, State.Files.Path[kMacLines]);
     FUZZ_CHECK(ReadWorkFile(kMacLines) == ExpectedOutput(report, platform));
+    // The own-host stage pairs the k-th MAC line with the k-th IP line.
+    FilterLines(State.Files.Path[kReport], platform.IpLabel, State.Files.Path[kIpLines]);
+    FUZZ_CHECK(LineCount(ReadWorkFile(kMacLines)) == LineCount(ReadWorkFile(kIpLines)));
     FUZZ_CHECK(RecordedCommands().empty());
     return 0;
 }
