@@ -232,6 +232,15 @@ for version in "win95 95 4.0.67109814" "win98 98 4.10.67766446" "winme me 4.90.7
 done
 echo "   16 runs compared in $((SECONDS - versions_started)) s"
 
+# Vista has no adapter tool, so the final "del" of the adapter work files names
+# them: they were to be in the run's private folder inside the temp folder,
+# which the leftover checks above found removed.
+if grep -aqE 'Could Not Find .*\\qarvik-[0-9a-f]+-[0-9]+\\tmp00\.txt' "$work/windows/vista-tcpip/err.read"; then
+  pass "vista-tcpip: work files in the run's private folder qarvik-<pid>-<n>"
+else
+  fail "vista-tcpip: work files in the run's private folder qarvik-<pid>-<n>"
+fi
+
 use_version winxp xp 5.1.2600
 check_case usage none '/?'
 check_case wrong-option none /x
