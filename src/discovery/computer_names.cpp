@@ -5,6 +5,7 @@
 
 #include "discovery/ping_report.h"
 #include "exec/command_runner.h"
+#include "exec/parallel_probes.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
 #include "run/run_state.h"
@@ -25,16 +26,49 @@ void PingRow(int32_t row) {
     RunCommand(command.Text);
 }
 
-// Pings every row, with a "*" after every tenth row past the eleventh so the
-// user sees the run move on.
+int32_t gMarkThreshold;
+
+// A "*" after every tenth row past the eleventh, so the user sees the run move on.
+void MarkProgress(int32_t i) {
+    if (i > gMarkThreshold) {
+        ConsolePrint("%s", MSG_PROGRESS_MARK);
+        gMarkThreshold += kMarkEvery;
+    }
+}
+
+// With many rows in flight each row pings into its slot's copy of work file 6,
+// and the copies are collected in row order: row 0's replaces work file 6, the
+// others are appended, as the one-by-one redirections do.
+const int kNameSlotFiles[] = {WF_NAME_PINGS};
+
+bool BuildRowPing(uint32_t row, int step, int slot, CommandLine* command) {
+    if (step > 0) return false;
+    StartResolvingPing(command, State.HostTable[row].Ip);
+    char path[SLOT_PATH_SIZE];
+    SlotFilePath(WF_NAME_PINGS, slot, path, sizeof path);
+    CommandAppend(command, " > ");
+    CommandAppendPath(command, path);
+    return true;
+}
+
+bool CollectRowPing(uint32_t row, int slot) {
+    char path[SLOT_PATH_SIZE];
+    SlotFilePath(WF_NAME_PINGS, slot, path, sizeof path);
+    CollectSlotFile(path, State.Files.Path[WF_NAME_PINGS], row == 0);
+    MarkProgress(static_cast<int32_t>(row));
+    return true;
+}
+
 void PingEveryRow(int32_t rows) {
-    int32_t threshold = kMarkEvery;
+    gMarkThreshold = kMarkEvery;
+    if (State.Settings.Probes > 1) {
+        const ProbeJobs jobs = {BuildRowPing, CollectRowPing, kNameSlotFiles, 1};
+        RunProbeJobs(0, static_cast<uint32_t>(rows), jobs);
+        return;
+    }
     for (int32_t i = 0; i < rows; ++i) {
         PingRow(i);
-        if (i > threshold) {
-            ConsolePrint("%s", MSG_PROGRESS_MARK);
-            threshold += kMarkEvery;
-        }
+        MarkProgress(i);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "discovery/ping_report.h"
 #include "exec/command_runner.h"
+#include "exec/parallel_probes.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
 #include "run/run_state.h"
@@ -141,20 +142,69 @@ void FormatAddress(uint32_t value, char* text) {
                   static_cast<int>(value & 0xFFu));
 }
 
+uint64_t gMarkThreshold;  // wide, so a class A sweep cannot wrap it
+
+// A "*" once host number i passes the threshold, one per ten hosts.
+void MarkProgress(uint32_t i) {
+    if (i > gMarkThreshold) {
+        ConsolePrint("%s", MSG_PROGRESS_MARK);
+        gMarkThreshold += kProgressStep;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The sweep with many hosts in flight: each address pings and then queries
+// ARP into its slot's copies of work files 3 and 4, and is appended to them
+// in address order.
+
+const int kSweepSlotFiles[] = {WF_SWEEP_PINGS, WF_SWEEP_ARP};
+uint32_t gSweepBase;
+
+// The ping of ProbeAddress, then its ARP query, each with ">" into the slot.
+bool BuildSweepStep(uint32_t i, int step, int slot, CommandLine* command) {
+    if (step > 1) return false;
+    char address[ADDRESS_SIZE];
+    FormatAddress(gSweepBase | i, address);
+    if (step == 0) {
+        StartResolvingPing(command, address);
+    } else {
+        CommandStart(command, "arp -a ");
+        CommandAppend(command, address);
+    }
+    char path[SLOT_PATH_SIZE];
+    SlotFilePath(kSweepSlotFiles[step], slot, path, sizeof path);
+    CommandAppend(command, " > ");
+    CommandAppendPath(command, path);
+    return true;
+}
+
+bool CollectSweptAddress(uint32_t i, int slot) {
+    for (int file : kSweepSlotFiles) {
+        char path[SLOT_PATH_SIZE];
+        SlotFilePath(file, slot, path, sizeof path);
+        CollectSlotFile(path, State.Files.Path[file], false);
+    }
+    MarkProgress(i);
+    return true;
+}
+
 // Probes host numbers 1 to count - 1 of the subnet, with a progress mark every
 // ten hosts.
 void SweepSubnet(uint32_t network, uint32_t mask) {
     uint32_t count = ~mask;
     ConsolePrint(MSG_SEARCH_HOSTS, static_cast<int>(count - 2));
     uint32_t base = network & mask;
-    uint64_t threshold = kProgressStep;  // wide, so a class A sweep cannot wrap it
-    for (uint32_t i = 1; i < count; ++i) {
-        char address[ADDRESS_SIZE];
-        FormatAddress(base | i, address);
-        ProbeAddress(address);
-        if (i > threshold) {
-            ConsolePrint("%s", MSG_PROGRESS_MARK);
-            threshold += kProgressStep;
+    gMarkThreshold = kProgressStep;
+    if (State.Settings.Probes > 1) {
+        gSweepBase = base;
+        const ProbeJobs jobs = {BuildSweepStep, CollectSweptAddress, kSweepSlotFiles, 2};
+        RunProbeJobs(1, count, jobs);
+    } else {
+        for (uint32_t i = 1; i < count; ++i) {
+            char address[ADDRESS_SIZE];
+            FormatAddress(base | i, address);
+            ProbeAddress(address);
+            MarkProgress(i);
         }
     }
     ConsolePrint("%s", MSG_PROGRESS_CLOSE);

@@ -27,6 +27,15 @@ void PlatformWait(int milliseconds);
 // ended. Standard output is flushed first so the console trace keeps its order.
 int PlatformRunCommand(const char* command_line);
 
+// Starts one command line through the command interpreter without waiting for
+// it; standard output is flushed first. Returns the command's id, or -1 when
+// it cannot be started (it then counts as a command that ended with no report).
+int PlatformStartCommand(const char* command_line);
+
+// Waits until one of the started commands ends and returns its id; -1 when no
+// started command is left to wait for.
+int PlatformWaitAnyCommand();
+
 // Ends the process (or hands the status to a test's replacement, which must not
 // return normally).
 [[noreturn]] void PlatformExit(int status);
@@ -48,8 +57,12 @@ void ConsolePrint(const char* format, ...)
 using WaitHook = void (*)(int milliseconds);
 using RunCommandHook = int (*)(const char* command_line);
 using ExitHook = void (*)(int status);  // must throw or end the process
+using StartCommandHook = int (*)(const char* command_line);
+using WaitAnyCommandHook = int (*)();
 void SetWaitHook(WaitHook hook);
 void SetRunCommandHook(RunCommandHook hook);
+void SetStartCommandHook(StartCommandHook hook);
+void SetWaitAnyCommandHook(WaitAnyCommandHook hook);
 void SetExitHook(ExitHook hook);
 
 // The operating system's own implementations, one file per platform.
@@ -57,4 +70,6 @@ bool OsGetVersion(PlatformVersion* version);
 void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
 int OsRunCommand(const char* command_line);
+int OsStartCommand(const char* command_line);
+int OsWaitAnyCommand();
 void OsPrepareConsole();

@@ -45,16 +45,13 @@ void OsPrepareConsole() {}
 
 namespace {
 
-// Starts interpreter /c command_line. False when the interpreter cannot be started.
-bool SpawnInterpreter(const char* interpreter, const char* command_line, int* status) {
+// Starts interpreter /c command_line; -1 when the interpreter cannot be started.
+pid_t StartInterpreter(const char* interpreter, const char* command_line) {
     char* argv[] = {const_cast<char*>(interpreter), const_cast<char*>("/c"),
                     const_cast<char*>(command_line), nullptr};
     pid_t child = 0;
-    if (posix_spawn(&child, interpreter, nullptr, nullptr, argv, environ) != 0) return false;
-    while (waitpid(child, status, 0) < 0) {
-        if (errno != EINTR) return true;
-    }
-    return true;
+    if (posix_spawn(&child, interpreter, nullptr, nullptr, argv, environ) != 0) return -1;
+    return child;
 }
 
 // The wincmd that was built beside this program.
@@ -70,19 +67,43 @@ bool WincmdBesideProgram(char* path, size_t size) {
     return true;
 }
 
+// $COMSPEC when it is set and can be started, else the wincmd beside the
+// program; -1 when neither starts.
+pid_t StartCommandInterpreter(const char* command_line) {
+    const char* comspec = std::getenv("COMSPEC");
+    if (comspec != nullptr && comspec[0] != '\0') {
+        pid_t child = StartInterpreter(comspec, command_line);
+        if (child > 0) return child;
+    }
+    char wincmd[4096];
+    if (!WincmdBesideProgram(wincmd, sizeof wincmd)) return -1;
+    return StartInterpreter(wincmd, command_line);
+}
+
+// Waits for child (any child when child is -1); the ended child, or -1 when
+// there is none to wait for.
+pid_t WaitForChild(pid_t child, int* status) {
+    for (;;) {
+        pid_t ended = waitpid(child, status, 0);
+        if (ended >= 0 || errno != EINTR) return ended;
+    }
+}
+
 }  // namespace
 
 int OsRunCommand(const char* command_line) {
+    pid_t child = StartCommandInterpreter(command_line);
+    if (child < 0) return -1;
     int status = 0;
-    const char* comspec = std::getenv("COMSPEC");
-    if (comspec != nullptr && comspec[0] != '\0' &&
-        SpawnInterpreter(comspec, command_line, &status)) {
-        return status;
-    }
-    char wincmd[4096];
-    if (WincmdBesideProgram(wincmd, sizeof wincmd) &&
-        SpawnInterpreter(wincmd, command_line, &status)) {
-        return status;
-    }
-    return -1;
+    WaitForChild(child, &status);
+    return status;
+}
+
+int OsStartCommand(const char* command_line) {
+    return static_cast<int>(StartCommandInterpreter(command_line));
+}
+
+int OsWaitAnyCommand() {
+    int status = 0;
+    return static_cast<int>(WaitForChild(-1, &status));
 }

@@ -15,6 +15,7 @@ constexpr size_t MAC_SIZE = 32;
 constexpr int WORK_FILE_COUNT = 12;
 constexpr int HOST_TABLE_ROWS = 60000;
 constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an own row
+constexpr int MAX_PROBES = 64;  // commands in flight at once: what Windows can wait for together
 
 enum ClassMode : int32_t {
     CLASS_NETBEUI = 0,
@@ -29,6 +30,7 @@ struct RunSettings {
     char MaskAdd[ADDRESS_SIZE];   // network mask; from the class when not given
     char ResFile[RES_FILE_SIZE];  // response file path
     int32_t PingWait;             // ping time-out in ms; 0 gives ping no -w
+    int32_t Probes;               // hosts examined at once; 1 runs every tool one by one
 };
 
 // Work file k is the temp directory followed by "tmpKK.txt".
