@@ -16,13 +16,18 @@ namespace {
 constexpr int kLineSize = 512;
 constexpr int kMarkEvery = 10;  // rows per progress mark
 
-// "ping -a -n 1 [-w ms ]<address> > file 6" for the first row, ">>" after it,
-// so work file 6 collects this run's reports only.
+// "ping -a -n 1 [-w ms ]<address>" and the redirection of its report.
+void BuildRowPing(int32_t row, const char* redirect, const char* path, CommandLine* command) {
+    StartResolvingPing(command, State.HostTable[row].Ip);
+    CommandAppend(command, redirect);
+    CommandAppendPath(command, path);
+}
+
+// Into work file 6 with ">" for the first row, ">>" after it, so work file 6
+// collects this run's reports only.
 void PingRow(int32_t row) {
     CommandLine command;
-    StartResolvingPing(&command, State.HostTable[row].Ip);
-    CommandAppend(&command, row == 0 ? " > " : " >> ");
-    CommandAppendPath(&command, State.Files.Path[WF_NAME_PINGS]);
+    BuildRowPing(row, row == 0 ? " > " : " >> ", State.Files.Path[WF_NAME_PINGS], &command);
     RunCommand(command.Text);
 }
 
@@ -41,13 +46,11 @@ void MarkProgress(int32_t i) {
 // others are appended, as the one-by-one redirections do.
 const int kNameSlotFiles[] = {WF_NAME_PINGS};
 
-bool BuildRowPing(uint32_t row, int step, int slot, CommandLine* command) {
+bool BuildSlotPing(uint32_t row, int step, int slot, CommandLine* command) {
     if (step > 0) return false;
-    StartResolvingPing(command, State.HostTable[row].Ip);
     char path[SLOT_PATH_SIZE];
     SlotFilePath(WF_NAME_PINGS, slot, path, sizeof path);
-    CommandAppend(command, " > ");
-    CommandAppendPath(command, path);
+    BuildRowPing(static_cast<int32_t>(row), " > ", path, command);
     return true;
 }
 
@@ -62,7 +65,7 @@ bool CollectRowPing(uint32_t row, int slot) {
 void PingEveryRow(int32_t rows) {
     gMarkThreshold = kMarkEvery;
     if (State.Settings.Probes > 1) {
-        const ProbeJobs jobs = {BuildRowPing, CollectRowPing, kNameSlotFiles, 1};
+        const ProbeJobs jobs = {BuildSlotPing, CollectRowPing, kNameSlotFiles, 1};
         RunProbeJobs(0, static_cast<uint32_t>(rows), jobs);
         return;
     }

@@ -142,6 +142,23 @@ void FormatAddress(uint32_t value, char* text) {
                   static_cast<int>(value & 0xFFu));
 }
 
+// The two commands that probe an address: its resolving ping (step 0), then
+// its ARP query, each with its report redirected into path.
+constexpr int kProbeSteps = 2;
+const int kSweepSlotFiles[kProbeSteps] = {WF_SWEEP_PINGS, WF_SWEEP_ARP};
+
+void BuildProbeCommand(int step, const char* address, const char* redirect, const char* path,
+                       CommandLine* command) {
+    if (step == 0) {
+        StartResolvingPing(command, address);
+    } else {
+        CommandStart(command, "arp -a ");
+        CommandAppend(command, address);
+    }
+    CommandAppend(command, redirect);
+    CommandAppendPath(command, path);
+}
+
 uint64_t gMarkThreshold;  // wide, so a class A sweep cannot wrap it
 
 // A "*" once host number i passes the threshold, one per ten hosts.
@@ -157,24 +174,16 @@ void MarkProgress(uint32_t i) {
 // ARP into its slot's copies of work files 3 and 4, and is appended to them
 // in address order.
 
-const int kSweepSlotFiles[] = {WF_SWEEP_PINGS, WF_SWEEP_ARP};
 uint32_t gSweepBase;
 
-// The ping of ProbeAddress, then its ARP query, each with ">" into the slot.
+// Each address's ping, then its ARP query, each with ">" into the slot.
 bool BuildSweepStep(uint32_t i, int step, int slot, CommandLine* command) {
-    if (step > 1) return false;
+    if (step >= kProbeSteps) return false;
     char address[ADDRESS_SIZE];
     FormatAddress(gSweepBase | i, address);
-    if (step == 0) {
-        StartResolvingPing(command, address);
-    } else {
-        CommandStart(command, "arp -a ");
-        CommandAppend(command, address);
-    }
     char path[SLOT_PATH_SIZE];
     SlotFilePath(kSweepSlotFiles[step], slot, path, sizeof path);
-    CommandAppend(command, " > ");
-    CommandAppendPath(command, path);
+    BuildProbeCommand(step, address, " > ", path, command);
     return true;
 }
 
@@ -197,7 +206,8 @@ void SweepSubnet(uint32_t network, uint32_t mask) {
     gMarkThreshold = kProgressStep;
     if (State.Settings.Probes > 1) {
         gSweepBase = base;
-        const ProbeJobs jobs = {BuildSweepStep, CollectSweptAddress, kSweepSlotFiles, 2};
+        const ProbeJobs jobs = {BuildSweepStep, CollectSweptAddress, kSweepSlotFiles,
+                                kProbeSteps};
         RunProbeJobs(1, count, jobs);
     } else {
         for (uint32_t i = 1; i < count; ++i) {
@@ -223,16 +233,11 @@ FILE* OpenFilteredReport(int report, const char* marker, int lines) {
 
 void ProbeAddress(const char* address) {
     CommandLine command;
-    StartResolvingPing(&command, address);
-    CommandAppend(&command, " >> ");
-    CommandAppendPath(&command, State.Files.Path[WF_SWEEP_PINGS]);
-    RunCommand(command.Text);
-
-    CommandStart(&command, "arp -a ");
-    CommandAppend(&command, address);
-    CommandAppend(&command, " >> ");
-    CommandAppendPath(&command, State.Files.Path[WF_SWEEP_ARP]);
-    RunCommand(command.Text);
+    for (int step = 0; step < kProbeSteps; ++step) {
+        BuildProbeCommand(step, address, " >> ", State.Files.Path[kSweepSlotFiles[step]],
+                          &command);
+        RunCommand(command.Text);
+    }
 }
 
 int HarvestResolvedNames(int next_row) {

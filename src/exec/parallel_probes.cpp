@@ -17,8 +17,8 @@ struct Slot {
     bool Ended;     // the job's last step has ended
 };
 
-// The series in progress. Jobs next_collect .. next_start - 1 are in flight,
-// job j in slot (j - first) % width, so no two of them share a slot.
+// The series in progress. Jobs NextCollect to NextStart - 1 are in flight, job
+// j in slot (j - First) % Width, so no two of them share a slot.
 struct Series {
     const ProbeJobs* Jobs;
     uint32_t First;
@@ -100,8 +100,8 @@ bool AnyRunning(const Series& series) {
     return false;
 }
 
-// Lets the commands still running end (the stage ended the series early) and
-// leaves no slot file behind.
+// Lets the commands still running end (when the stage ended the series early)
+// and leaves no slot file behind.
 void EndSeries(Series* series) {
     while (AnyRunning(*series)) {
         int ended = PlatformWaitAnyCommand();
