@@ -86,11 +86,13 @@ void PutStatistics(FILE* out, WinFormat format, const std::string& address, unsi
 }
 
 constexpr double kRequestIntervalMs = 1000;
+constexpr int kLongestWaitMs = 0x7FFFFFFF;
 
 // Waits the simulated milliseconds, times the network's scale (off when 0).
 void WaitScaled(const Network& network, double milliseconds) {
     if (network.TimeScale <= 0 || milliseconds <= 0) return;
-    PlatformWait(static_cast<int>(milliseconds * network.TimeScale + 0.5));
+    const double scaled = milliseconds * network.TimeScale + 0.5;
+    PlatformWait(scaled < kLongestWaitMs ? static_cast<int>(scaled) : kLongestWaitMs);
 }
 
 }  // namespace
