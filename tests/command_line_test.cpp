@@ -14,7 +14,7 @@ const char kBanner[] = "Network Address Search Utility : Qarvik.exe(R2.1)\n\n";
 std::string UsageText() {
     return Cp932(
         "使用方法\n"
-        "  Qarvik [/cClass] [/oResFile] [/nNetAdd] [/mMaskAdd] [/wPingWait]<ret>\n\n"
+        "  Qarvik [/cClass] [/oResFile] [/nNetAdd] [/mMaskAdd] [/wPingWait] [/pProbes]<ret>\n\n"
         "パラメータ\n"
         "  [/cClass]    : IPアドレスクラス\n"
         "  　　　　　　 :   Class= A   クラスA 255.  0.  0.0\n"
@@ -27,7 +27,9 @@ std::string UsageText() {
         "  　　　　　　 :   既定値= Qarvik起動マシンのアドレス\n"
         "  [/mMaskAdd]  : マスクアドレス\n"
         "  　　　　　　 :   既定値= IPアドレスクラスに応じた値\n"
-        "  [/wPingWait] : Pingタイムアウトミリ秒数(1000～10000)\n");
+        "  [/wPingWait] : Pingタイムアウトミリ秒数(1000～10000)\n"
+        "  [/pProbes]   : 同時に調べるホスト数(1～64)\n"
+        "  　　　　　　 :   既定値= 1\n");
 }
 
 std::string InvalidParameter(const std::string& argument) {
@@ -77,6 +79,10 @@ TEST(CommandLine, WrongArgumentsGiveMessageAndUsage) {
         {"/w-1"},
         {"/w99999999999999999999"},
         {"/w4294967296"},
+        {"/p0"},
+        {"/p65"},
+        {"/pabc"},
+        {"/p-1"},
         {"/n192.168.100.1000"},  // 16 characters: no room for the NUL
         {"/m255.255.255.255."},
         {"/o" + std::string(1024, 'f')},
@@ -107,6 +113,9 @@ TEST(CommandLine, AcceptedFormsShowInTheEcho) {
         {{"/w0"}, Echo("C", "", "", "rsp.txt")},
         {{"/wabc"}, Echo("C", "", "", "rsp.txt")},
         {{"/w10000"}, Echo("C", "", "", "rsp.txt")},
+        {{"/p1"}, Echo("C", "", "", "rsp.txt")},
+        {{"/p64"}, Echo("C", "", "", "rsp.txt") + "\tProbes     = 64\n"},
+        {{"/P2", "/cN"}, Echo("NetBEUI", "", "", "rsp.txt") + "\tProbes     = 2\n"},
         {{"/n10.0.0.0", "/n192.168.0.0"}, Echo("C", "192.168.0.0", "", "rsp.txt")},
         {{"/cB", "/m255.255.255.0"}, Echo("B", "", "255.255.255.0", "rsp.txt")},
         {{"/N192.168.100.10"}, Echo("C", "192.168.100.10", "", "rsp.txt")},
@@ -140,6 +149,7 @@ TEST_F(CommandLineSettings, DefaultsAndTheMaskOfEachClass) {
         ClassMode mode;
         const char* mask;
         int32_t ping_wait;
+        int32_t probes = 1;
     };
     const Case cases[] = {
         {{}, CLASS_C, "255.255.255.0", 0},
@@ -152,6 +162,8 @@ TEST_F(CommandLineSettings, DefaultsAndTheMaskOfEachClass) {
         {{"/w-0"}, CLASS_C, "255.255.255.0", 0},
         {{"/w750ms"}, CLASS_C, "255.255.255.0", 750},
         {{"/w500", "/w0"}, CLASS_C, "255.255.255.0", 0},
+        {{"/p64"}, CLASS_C, "255.255.255.0", 0, 64},
+        {{"/p 8x", "/p+3"}, CLASS_C, "255.255.255.0", 0, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
@@ -159,6 +171,7 @@ TEST_F(CommandLineSettings, DefaultsAndTheMaskOfEachClass) {
         EXPECT_EQ(State.Settings.Class, c.mode);
         EXPECT_STREQ(State.Settings.MaskAdd, c.mask);
         EXPECT_EQ(State.Settings.PingWait, c.ping_wait);
+        EXPECT_EQ(State.Settings.Probes, c.probes);
         EXPECT_STREQ(State.Settings.NetAdd, "");
         EXPECT_STREQ(State.Settings.ResFile, "rsp.txt");
     }

@@ -3,6 +3,7 @@
 // redirections and messages, and the network file.
 #include <sys/stat.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -484,6 +485,10 @@ TEST(WincmdNetworkFile, MalformedFileNamesFileAndLine) {
         {"machine A\nmachine B\n", ":2: second 'machine' line"},
         {"machine A\nadapter 192.168.1.2 00-0C-29-00-00-01\ndns 192.168.1.2 X\n",
          ":3: address 192.168.1.2 already listed on line 2"},
+        {"machine A\ntiming fast\n", ":2: bad time scale 'fast' (a number such as 1 or 0.1)"},
+        {"machine A\ntiming\n", ":2: 'timing' needs 2 fields: timing SCALE"},
+        {"machine A\nhost 192.168.1.2 00-0C-29-00-00-01 - up -3\n",
+         ":2: bad round trip '-3' (milliseconds, such as 1 or 0.5)"},
         {"adapter 192.168.1.2 00-0C-29-00-00-01\n", ": no 'machine' line"},
         {"", ": no 'machine' line"},
     };
@@ -551,6 +556,35 @@ TEST(WincmdNetworkFile, EveryStateAndNameKindIsHonoured) {
 namespace {
 
 // The demo network as the documentation shows it, cut from its code block.
+// With a time model, ping waits its simulated time times the scale and reports
+// the same bytes as without one.
+TEST(WincmdNetworkFile, TimingMakesPingWaitAsTheRealOne) {
+    TempDir dir;
+    const std::string hosts =
+        "machine A\nadapter 10.0.0.1 00-0C-29-00-00-01\n"
+        "host 10.0.0.2 00-0C-29-00-00-02 slow up 2000\nhost 10.0.0.3 00-0C-29-00-00-03 - up\n";
+    WriteFileBytes(dir.File("plain.txt"), hosts);
+    WriteFileBytes(dir.File("timed.txt"), "timing 0.1\n" + hosts);
+    const struct {
+        const char* command;
+        int least_ms;
+    } cases[] = {
+        {"ping -a -n 1 10.0.0.2", 200},          // its round trip
+        {"ping -n 1 10.0.0.9", 400},             // no answer: 4000 ms
+        {"ping -n 1 -w 1500 10.0.0.9", 150},     // no answer: the -w value
+        {"ping -n 3 10.0.0.3", 200},             // requests a second apart
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        const auto start = std::chrono::steady_clock::now();
+        WincmdRun timed = Wincmd(c.command, "xp", dir.File("timed.txt"));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(),
+                  c.least_ms);
+        EXPECT_EQ(timed.Out, Wincmd(c.command, "xp", dir.File("plain.txt")).Out);
+    }
+}
+
 std::string DocumentedDemoNetwork() {
     std::string doc = ReadFileBytes(std::string(FIXTURES_PATH) + "/../../README.md");
     std::string::size_type section = doc.find("#### The demo network");

@@ -109,17 +109,22 @@ TEST(WorkFolder, FilesPlantedInTheTempDirectoryAreIgnored) {
 }
 
 TEST(WorkFolder, InterruptedSweepRemovesTheWorkFolder) {
-    TempDir dir;
-    QarvikRun run;
-    run.Network = kSmallOffice;
-    run.InterruptAfterCommands = 40;  // the adapter report and about 20 probes
-    RunQarvik(dir, &run);
+    // One by one, and with probes in flight whose slot files must go too.
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"/p8"}}) {
+        SCOPED_TRACE(args.empty() ? "one by one" : args[0]);
+        TempDir dir;
+        QarvikRun run;
+        run.Args = args;
+        run.Network = kSmallOffice;
+        run.InterruptAfterCommands = 40;  // the adapter report and about 20 probes
+        RunQarvik(dir, &run);
 
-    EXPECT_EQ(run.ExitStatus, 128 + SIGINT);
-    EXPECT_GE(run.Commands.size(), 40u);
-    EXPECT_LT(run.Commands.size(), 509u);  // ended in the middle of the sweep
-    EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
-    EXPECT_FALSE(FileExists(dir.File("work/rsp.txt")));
+        EXPECT_EQ(run.ExitStatus, 128 + SIGINT);
+        EXPECT_GE(run.Commands.size(), 40u);
+        EXPECT_LT(run.Commands.size(), 509u);  // ended in the middle of the sweep
+        EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
+        EXPECT_FALSE(FileExists(dir.File("work/rsp.txt")));
+    }
 }
 
 // cmd.exe acts on & | < > ^ in a path that is not quoted; a double quote or a

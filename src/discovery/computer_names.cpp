@@ -5,6 +5,7 @@
 
 #include "discovery/ping_report.h"
 #include "exec/command_runner.h"
+#include "exec/parallel_probes.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
 #include "run/run_state.h"
@@ -15,26 +16,62 @@ namespace {
 constexpr int kLineSize = 512;
 constexpr int kMarkEvery = 10;  // rows per progress mark
 
-// "ping -a -n 1 [-w ms ]<address> > file 6" for the first row, ">>" after it,
-// so work file 6 collects this run's reports only.
+// "ping -a -n 1 [-w ms ]<address>" and the redirection of its report.
+void BuildRowPing(int32_t row, const char* redirect, const char* path, CommandLine* command) {
+    StartResolvingPing(command, State.HostTable[row].Ip);
+    CommandAppend(command, redirect);
+    CommandAppendPath(command, path);
+}
+
+// Into work file 6 with ">" for the first row, ">>" after it, so work file 6
+// collects this run's reports only.
 void PingRow(int32_t row) {
     CommandLine command;
-    StartResolvingPing(&command, State.HostTable[row].Ip);
-    CommandAppend(&command, row == 0 ? " > " : " >> ");
-    CommandAppendPath(&command, State.Files.Path[WF_NAME_PINGS]);
+    BuildRowPing(row, row == 0 ? " > " : " >> ", State.Files.Path[WF_NAME_PINGS], &command);
     RunCommand(command.Text);
 }
 
-// Pings every row, with a "*" after every tenth row past the eleventh so the
-// user sees the run move on.
+int32_t gMarkThreshold;
+
+// A "*" after every tenth row past the eleventh, so the user sees the run move on.
+void MarkProgress(int32_t i) {
+    if (i > gMarkThreshold) {
+        ConsolePrint("%s", MSG_PROGRESS_MARK);
+        gMarkThreshold += kMarkEvery;
+    }
+}
+
+// With many rows in flight each row pings into its slot's copy of work file 6,
+// and the copies are collected in row order: row 0's replaces work file 6, the
+// others are appended, as the one-by-one redirections do.
+const int kNameSlotFiles[] = {WF_NAME_PINGS};
+
+bool BuildSlotPing(uint32_t row, int step, int slot, CommandLine* command) {
+    if (step > 0) return false;
+    char path[SLOT_PATH_SIZE];
+    SlotFilePath(WF_NAME_PINGS, slot, path, sizeof path);
+    BuildRowPing(static_cast<int32_t>(row), " > ", path, command);
+    return true;
+}
+
+bool CollectRowPing(uint32_t row, int slot) {
+    char path[SLOT_PATH_SIZE];
+    SlotFilePath(WF_NAME_PINGS, slot, path, sizeof path);
+    CollectSlotFile(path, State.Files.Path[WF_NAME_PINGS], row == 0);
+    MarkProgress(static_cast<int32_t>(row));
+    return true;
+}
+
 void PingEveryRow(int32_t rows) {
-    int32_t threshold = kMarkEvery;
+    gMarkThreshold = kMarkEvery;
+    if (State.Settings.Probes > 1) {
+        const ProbeJobs jobs = {BuildSlotPing, CollectRowPing, kNameSlotFiles, 1};
+        RunProbeJobs(0, static_cast<uint32_t>(rows), jobs);
+        return;
+    }
     for (int32_t i = 0; i < rows; ++i) {
         PingRow(i);
-        if (i > threshold) {
-            ConsolePrint("%s", MSG_PROGRESS_MARK);
-            threshold += kMarkEvery;
-        }
+        MarkProgress(i);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "exec/command_runner.h"
+#include "exec/parallel_probes.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
 #include "run/run_state.h"
@@ -76,22 +77,19 @@ void TakeMacAddress(const char* line, HostRecord* row) {
                   available < kMacLength ? available : kMacLength);
 }
 
-// Asks nbtstat for one computer's report and keeps the MAC of its last
-// "MAC Address" line. False when the filtered lines cannot be opened.
-bool QueryMacAddress(HostRecord* row) {
+// "nbtstat -a NAME > path".
+void BuildNbtstat(const HostRecord& row, const char* path, CommandLine* command) {
+    CommandStart(command, kNbtstatCommand);
+    CommandAppend(command, row.Name);
+    CommandAppend(command, kRedirect);
+    CommandAppendPath(command, path);
+}
+
+// Keeps the MAC of the last "MAC Address" line of the report in work file 9.
+// False when the filtered lines cannot be opened.
+bool TakeReportedMac(HostRecord* row) {
     const auto& paths = State.Files.Path;
-    // Reports of an earlier computer or run must never pass for this one's.
-    std::remove(paths[WF_NBTSTAT_REPORT]);
-    std::remove(paths[WF_NBTSTAT_MAC_LINES]);
-
-    CommandLine command;
-    CommandStart(&command, kNbtstatCommand);
-    CommandAppend(&command, row->Name);
-    CommandAppend(&command, kRedirect);
-    CommandAppendPath(&command, paths[WF_NBTSTAT_REPORT]);
-    RunCommand(command.Text);
     FilterLines(paths[WF_NBTSTAT_REPORT], kMacMarker, paths[WF_NBTSTAT_MAC_LINES]);
-
     FILE* lines = OpenTextForRead(paths[WF_NBTSTAT_MAC_LINES]);
     if (lines == nullptr) {
         ConsolePrint("%s", MSG_MAC_ADDRESS_ERROR);
@@ -100,6 +98,48 @@ bool QueryMacAddress(HostRecord* row) {
     char line[kLineSize];
     while (ReadTextLineStart(line, sizeof line, lines)) TakeMacAddress(line, row);
     std::fclose(lines);
+    return true;
+}
+
+// Reports of an earlier computer or run must never pass for this one's.
+void RemoveReportFiles() {
+    std::remove(State.Files.Path[WF_NBTSTAT_REPORT]);
+    std::remove(State.Files.Path[WF_NBTSTAT_MAC_LINES]);
+}
+
+// Asks nbtstat for one computer's report and keeps its MAC. False when the
+// filtered lines cannot be opened.
+bool QueryMacAddress(HostRecord* row) {
+    RemoveReportFiles();
+    CommandLine command;
+    BuildNbtstat(*row, State.Files.Path[WF_NBTSTAT_REPORT], &command);
+    RunCommand(command.Text);
+    return TakeReportedMac(row);
+}
+
+// With many computers in flight, each nbtstat report goes into its slot's copy
+// of work file 9 and is handled in browse-list order from there.
+const int kNbtstatSlotFiles[] = {WF_NBTSTAT_REPORT};
+
+bool BuildSlotNbtstat(uint32_t i, int step, int slot, CommandLine* command) {
+    const HostRecord& row = State.HostTable[i];
+    if (step > 0 || !IsSafeInCommand(row.Name)) return false;
+    char path[SLOT_PATH_SIZE];
+    SlotFilePath(WF_NBTSTAT_REPORT, slot, path, sizeof path);
+    BuildNbtstat(row, path, command);
+    return true;
+}
+
+bool CollectNbtstat(uint32_t i, int slot) {
+    HostRecord* row = &State.HostTable[i];
+    if (IsSafeInCommand(row->Name)) {
+        RemoveReportFiles();
+        char path[SLOT_PATH_SIZE];
+        SlotFilePath(WF_NBTSTAT_REPORT, slot, path, sizeof path);
+        CollectSlotFile(path, State.Files.Path[WF_NBTSTAT_REPORT], true);
+        if (!TakeReportedMac(row)) return false;
+    }
+    ConsolePrint("%s", MSG_COMPUTER_DONE);
     return true;
 }
 
@@ -116,12 +156,18 @@ void GetNetBeuiInfo() {
         ConsolePrint("%s", MSG_BROWSE_LIST_ERROR);
         return;
     }
-    for (int i = 0; i < State.HostCount; ++i) {
-        HostRecord* row = &State.HostTable[i];
-        // A name that is unsafe in a command line is not asked about: its row
-        // keeps an empty MAC.
-        if (IsSafeInCommand(row->Name) && !QueryMacAddress(row)) return;
-        ConsolePrint("%s", MSG_COMPUTER_DONE);
+    if (State.Settings.Probes > 1) {
+        const ProbeJobs jobs = {BuildSlotNbtstat, CollectNbtstat, kNbtstatSlotFiles, 1};
+        // A MAC error ends the stage without the line end.
+        if (!RunProbeJobs(0, static_cast<uint32_t>(State.HostCount), jobs)) return;
+    } else {
+        for (int i = 0; i < State.HostCount; ++i) {
+            HostRecord* row = &State.HostTable[i];
+            // A name that is unsafe in a command line is not asked about: its
+            // row keeps an empty MAC.
+            if (IsSafeInCommand(row->Name) && !QueryMacAddress(row)) return;
+            ConsolePrint("%s", MSG_COMPUTER_DONE);
+        }
     }
     ConsolePrint("%s", MSG_LINE_END);
 }

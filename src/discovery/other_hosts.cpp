@@ -6,6 +6,7 @@
 
 #include "discovery/ping_report.h"
 #include "exec/command_runner.h"
+#include "exec/parallel_probes.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
 #include "run/run_state.h"
@@ -141,20 +142,79 @@ void FormatAddress(uint32_t value, char* text) {
                   static_cast<int>(value & 0xFFu));
 }
 
+// The two commands that probe an address: its resolving ping (step 0), then
+// its ARP query, each with its report redirected into path.
+constexpr int kProbeSteps = 2;
+const int kSweepSlotFiles[kProbeSteps] = {WF_SWEEP_PINGS, WF_SWEEP_ARP};
+
+void BuildProbeCommand(int step, const char* address, const char* redirect, const char* path,
+                       CommandLine* command) {
+    if (step == 0) {
+        StartResolvingPing(command, address);
+    } else {
+        CommandStart(command, "arp -a ");
+        CommandAppend(command, address);
+    }
+    CommandAppend(command, redirect);
+    CommandAppendPath(command, path);
+}
+
+uint64_t gMarkThreshold;  // wide, so a class A sweep cannot wrap it
+
+// A "*" once host number i passes the threshold, one per ten hosts.
+void MarkProgress(uint32_t i) {
+    if (i > gMarkThreshold) {
+        ConsolePrint("%s", MSG_PROGRESS_MARK);
+        gMarkThreshold += kProgressStep;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The sweep with many hosts in flight: each address pings and then queries
+// ARP into its slot's copies of work files 3 and 4, and is appended to them
+// in address order.
+
+uint32_t gSweepBase;
+
+// Each address's ping, then its ARP query, each with ">" into the slot.
+bool BuildSweepStep(uint32_t i, int step, int slot, CommandLine* command) {
+    if (step >= kProbeSteps) return false;
+    char address[ADDRESS_SIZE];
+    FormatAddress(gSweepBase | i, address);
+    char path[SLOT_PATH_SIZE];
+    SlotFilePath(kSweepSlotFiles[step], slot, path, sizeof path);
+    BuildProbeCommand(step, address, " > ", path, command);
+    return true;
+}
+
+bool CollectSweptAddress(uint32_t i, int slot) {
+    for (int file : kSweepSlotFiles) {
+        char path[SLOT_PATH_SIZE];
+        SlotFilePath(file, slot, path, sizeof path);
+        CollectSlotFile(path, State.Files.Path[file], false);
+    }
+    MarkProgress(i);
+    return true;
+}
+
 // Probes host numbers 1 to count - 1 of the subnet, with a progress mark every
 // ten hosts.
 void SweepSubnet(uint32_t network, uint32_t mask) {
     uint32_t count = ~mask;
     ConsolePrint(MSG_SEARCH_HOSTS, static_cast<int>(count - 2));
     uint32_t base = network & mask;
-    uint64_t threshold = kProgressStep;  // wide, so a class A sweep cannot wrap it
-    for (uint32_t i = 1; i < count; ++i) {
-        char address[ADDRESS_SIZE];
-        FormatAddress(base | i, address);
-        ProbeAddress(address);
-        if (i > threshold) {
-            ConsolePrint("%s", MSG_PROGRESS_MARK);
-            threshold += kProgressStep;
+    gMarkThreshold = kProgressStep;
+    if (State.Settings.Probes > 1) {
+        gSweepBase = base;
+        const ProbeJobs jobs = {BuildSweepStep, CollectSweptAddress, kSweepSlotFiles,
+                                kProbeSteps};
+        RunProbeJobs(1, count, jobs);
+    } else {
+        for (uint32_t i = 1; i < count; ++i) {
+            char address[ADDRESS_SIZE];
+            FormatAddress(base | i, address);
+            ProbeAddress(address);
+            MarkProgress(i);
         }
     }
     ConsolePrint("%s", MSG_PROGRESS_CLOSE);
@@ -173,16 +233,11 @@ FILE* OpenFilteredReport(int report, const char* marker, int lines) {
 
 void ProbeAddress(const char* address) {
     CommandLine command;
-    StartResolvingPing(&command, address);
-    CommandAppend(&command, " >> ");
-    CommandAppendPath(&command, State.Files.Path[WF_SWEEP_PINGS]);
-    RunCommand(command.Text);
-
-    CommandStart(&command, "arp -a ");
-    CommandAppend(&command, address);
-    CommandAppend(&command, " >> ");
-    CommandAppendPath(&command, State.Files.Path[WF_SWEEP_ARP]);
-    RunCommand(command.Text);
+    for (int step = 0; step < kProbeSteps; ++step) {
+        BuildProbeCommand(step, address, " >> ", State.Files.Path[kSweepSlotFiles[step]],
+                          &command);
+        RunCommand(command.Text);
+    }
 }
 
 int HarvestResolvedNames(int next_row) {

@@ -10,17 +10,25 @@ namespace {
 WaitHook g_wait_hook = nullptr;
 RunCommandHook g_run_command_hook = nullptr;
 ExitHook g_exit_hook = nullptr;
+StartCommandHook g_start_command_hook = nullptr;
+WaitAnyCommandHook g_wait_any_command_hook = nullptr;
 
-// What an interruption removes. Written only while the handlers are held off,
-// and prepared in full before it is armed, so a handler reads it as it stands.
-// The run's paths fit: they are at most 1024 bytes with their NUL.
-constexpr int kMaxWatchedFiles = 16;
-constexpr size_t kWatchedPathSize = 1024;
+// What an interruption removes: the folder and the names of the files in it.
+// Written only while the handlers are held off, and prepared in full before it
+// is armed, so a handler reads it as it stands. Room for the twelve work files
+// and every probe slot's copies of four of them.
+constexpr int kMaxWatchedFiles = 12 + 4 * 64;
+constexpr size_t kWatchedPathSize = 1024;  // the run's paths fit, with their NUL
+constexpr size_t kWatchedNameSize = 32;
 char g_watched_folder[kWatchedPathSize];
-char g_watched_files[kMaxWatchedFiles][kWatchedPathSize];
+size_t g_watched_folder_length = 0;
+char g_watched_names[kMaxWatchedFiles][kWatchedNameSize];
 int g_watched_file_count = 0;
 volatile std::sig_atomic_t g_watch_armed = 0;
 bool g_interrupts_caught = false;
+// Where a handler puts a watched file's path together: no library call does
+// that safely inside a signal handler.
+char g_removal_path[kWatchedPathSize + kWatchedNameSize];
 
 // The handlers go in before the first watch: until a folder is armed they
 // only end the process as the signal's default would.
@@ -30,15 +38,38 @@ void CatchInterruptsOnce() {
     g_interrupts_caught = true;
 }
 
-void CopyWatchedPath(char (&slot)[kWatchedPathSize], const char* path) {
-    std::strncpy(slot, path, sizeof slot - 1);
-    slot[sizeof slot - 1] = '\0';
+bool IsWatched(const char* name) {
+    for (int k = 0; k < g_watched_file_count; ++k) {
+        if (std::strcmp(g_watched_names[k], name) == 0) return true;
+    }
+    return false;
+}
+
+// Adds the name of a file inside the watched folder, once.
+void WatchName(const char* path) {
+    if (std::strncmp(path, g_watched_folder, g_watched_folder_length) != 0) return;
+    const char* name = path + g_watched_folder_length;
+    if (std::strlen(name) >= kWatchedNameSize || IsWatched(name)) return;
+    if (g_watched_file_count == kMaxWatchedFiles) return;
+    std::strcpy(g_watched_names[g_watched_file_count], name);
+    ++g_watched_file_count;
+}
+
+// The watched folder followed by a name, with plain byte copies.
+const char* RemovalPath(const char* name) {
+    size_t length = 0;
+    for (const char* c = g_watched_folder; *c != '\0'; ++c) g_removal_path[length++] = *c;
+    for (const char* c = name; *c != '\0'; ++c) g_removal_path[length++] = *c;
+    g_removal_path[length] = '\0';
+    return g_removal_path;
 }
 }  // namespace
 
 void SetWaitHook(WaitHook hook) { g_wait_hook = hook; }
 void SetRunCommandHook(RunCommandHook hook) { g_run_command_hook = hook; }
 void SetExitHook(ExitHook hook) { g_exit_hook = hook; }
+void SetStartCommandHook(StartCommandHook hook) { g_start_command_hook = hook; }
+void SetWaitAnyCommandHook(WaitAnyCommandHook hook) { g_wait_any_command_hook = hook; }
 
 bool PlatformGetVersion(PlatformVersion* version) { return OsGetVersion(version); }
 
@@ -51,7 +82,9 @@ bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t siz
     OsHoldInterrupts();
     bool made = OsMakeWorkFolder(temp_directory, folder, size);
     if (made) {
-        CopyWatchedPath(g_watched_folder, folder);
+        std::strncpy(g_watched_folder, folder, sizeof g_watched_folder - 1);
+        g_watched_folder[sizeof g_watched_folder - 1] = '\0';
+        g_watched_folder_length = std::strlen(g_watched_folder);
         g_watched_file_count = 0;
         g_watch_armed = 1;
     }
@@ -62,10 +95,7 @@ bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t siz
 void PlatformWatchWorkFile(const char* path) {
     CatchInterruptsOnce();
     OsHoldInterrupts();
-    if (g_watch_armed != 0 && g_watched_file_count < kMaxWatchedFiles) {
-        CopyWatchedPath(g_watched_files[g_watched_file_count], path);
-        ++g_watched_file_count;
-    }
+    if (g_watch_armed != 0) WatchName(path);
     OsReleaseInterrupts();
 }
 
@@ -79,7 +109,7 @@ void PlatformRemoveWorkFolder() {
 
 bool RemoveWatchedWorkFolder() {
     if (g_watch_armed == 0) return true;
-    for (int k = 0; k < g_watched_file_count; ++k) OsRemoveFile(g_watched_files[k]);
+    for (int k = 0; k < g_watched_file_count; ++k) OsRemoveFile(RemovalPath(g_watched_names[k]));
     return OsRemoveFolder(g_watched_folder);
 }
 
@@ -95,6 +125,17 @@ int PlatformRunCommand(const char* command_line) {
     std::fflush(stdout);
     if (g_run_command_hook != nullptr) return g_run_command_hook(command_line);
     return OsRunCommand(command_line);
+}
+
+int PlatformStartCommand(const char* command_line) {
+    std::fflush(stdout);
+    if (g_start_command_hook != nullptr) return g_start_command_hook(command_line);
+    return OsStartCommand(command_line);
+}
+
+int PlatformWaitAnyCommand() {
+    if (g_wait_any_command_hook != nullptr) return g_wait_any_command_hook();
+    return OsWaitAnyCommand();
 }
 
 void PlatformExit(int status) {

@@ -27,7 +27,8 @@ void PlatformGetTempDirectory(char* directory, size_t size);
 // before the process ends as the platform ends an interrupted program. False
 // when no folder can be made there.
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size);
-// Adds a file of the folder to what the removal takes away.
+// Adds a file of the folder, by its path, to what the removal takes away
+// (once, however often it is named).
 void PlatformWatchWorkFile(const char* path);
 // Removes the watched files that still exist, then the folder, directly and
 // without a command, and ends the watch. Nothing happens when no folder is made.
@@ -39,6 +40,15 @@ void PlatformWait(int milliseconds);
 // Runs one command line through the command interpreter and returns when it has
 // ended. Standard output is flushed first so the console trace keeps its order.
 int PlatformRunCommand(const char* command_line);
+
+// Starts one command line through the command interpreter without waiting for
+// it; standard output is flushed first. Returns the command's id, or -1 when
+// it cannot be started (it then counts as a command that ended with no report).
+int PlatformStartCommand(const char* command_line);
+
+// Waits until one of the started commands ends and returns its id; -1 when no
+// started command is left to wait for.
+int PlatformWaitAnyCommand();
 
 // Ends the process (or hands the status to a test's replacement, which must not
 // return normally).
@@ -61,8 +71,12 @@ void ConsolePrint(const char* format, ...)
 using WaitHook = void (*)(int milliseconds);
 using RunCommandHook = int (*)(const char* command_line);
 using ExitHook = void (*)(int status);  // must throw or end the process
+using StartCommandHook = int (*)(const char* command_line);
+using WaitAnyCommandHook = int (*)();
 void SetWaitHook(WaitHook hook);
 void SetRunCommandHook(RunCommandHook hook);
+void SetStartCommandHook(StartCommandHook hook);
+void SetWaitAnyCommandHook(WaitAnyCommandHook hook);
 void SetExitHook(ExitHook hook);
 
 // The operating system's own implementations, one file per platform.
@@ -70,6 +84,8 @@ bool OsGetVersion(PlatformVersion* version);
 void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
 int OsRunCommand(const char* command_line);
+int OsStartCommand(const char* command_line);
+int OsWaitAnyCommand();
 void OsPrepareConsole();
 
 // The work folder's side of the operating system. Hold and release keep the

@@ -58,9 +58,14 @@ sigset_t InterruptSignalSet() {
     return signals;
 }
 
-// Removes the work folder, then ends the process by the same signal with its
-// default action, so the parent sees a run ended by the interruption.
+// Lets every tool still running end first, so that none writes into the work
+// folder while it is removed; then removes the folder and ends the process by
+// the same signal with its default action, so the parent sees a run ended by
+// the interruption. Tools run one by one hold the signal off until they end;
+// tools run side by side are waited for here.
 void OnInterrupt(int signal_number) {
+    while (waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
+    }
     RemoveWatchedWorkFolder();
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
@@ -112,26 +117,22 @@ bool OsRemoveFolder(const char* path) { return rmdir(path) == 0 || errno == ENOE
 
 namespace {
 
-// Starts interpreter /c command_line and waits for it. False when the
-// interpreter cannot be started. An interruption is held off while the tool
-// runs, so the work folder is removed only once no tool writes into it; the
-// tool itself starts with the signal mask the run had, and a Ctrl-C reaches it
-// as usual.
-bool SpawnInterpreter(const char* interpreter, const char* command_line, int* status) {
+// Starts interpreter /c command_line with the given signal mask (nullptr: the
+// mask the run has now); -1 when the interpreter cannot be started.
+pid_t StartInterpreter(const char* interpreter, const char* command_line,
+                       const sigset_t* child_mask) {
     char* argv[] = {const_cast<char*>(interpreter), const_cast<char*>("/c"),
                     const_cast<char*>(command_line), nullptr};
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    OsHoldInterrupts();
-    posix_spawnattr_setsigmask(&attributes, &g_mask_before_hold);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    if (child_mask != nullptr) {
+        posix_spawnattr_setsigmask(&attributes, child_mask);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    }
     pid_t child = 0;
     bool started = posix_spawn(&child, interpreter, nullptr, &attributes, argv, environ) == 0;
-    while (started && waitpid(child, status, 0) < 0 && errno == EINTR) {
-    }
-    OsReleaseInterrupts();
     posix_spawnattr_destroy(&attributes);
-    return started;
+    return started ? child : -1;
 }
 
 // The wincmd that was built beside this program.
@@ -147,19 +148,47 @@ bool WincmdBesideProgram(char* path, size_t size) {
     return true;
 }
 
-}  // namespace
-
-int OsRunCommand(const char* command_line) {
-    int status = 0;
+// $COMSPEC when it is set and can be started, else the wincmd beside the
+// program; -1 when neither starts.
+pid_t StartCommandInterpreter(const char* command_line, const sigset_t* child_mask) {
     const char* comspec = std::getenv("COMSPEC");
-    if (comspec != nullptr && comspec[0] != '\0' &&
-        SpawnInterpreter(comspec, command_line, &status)) {
-        return status;
+    if (comspec != nullptr && comspec[0] != '\0') {
+        pid_t child = StartInterpreter(comspec, command_line, child_mask);
+        if (child > 0) return child;
     }
     char wincmd[4096];
-    if (WincmdBesideProgram(wincmd, sizeof wincmd) &&
-        SpawnInterpreter(wincmd, command_line, &status)) {
-        return status;
+    if (!WincmdBesideProgram(wincmd, sizeof wincmd)) return -1;
+    return StartInterpreter(wincmd, command_line, child_mask);
+}
+
+// Waits for child (any child when child is -1); the ended child, or -1 when
+// there is none to wait for.
+pid_t WaitForChild(pid_t child, int* status) {
+    for (;;) {
+        pid_t ended = waitpid(child, status, 0);
+        if (ended >= 0 || errno != EINTR) return ended;
     }
-    return -1;
+}
+
+}  // namespace
+
+// An interruption is held off while the tool runs, so the work folder is
+// removed only once no tool writes into it; the tool itself starts with the
+// signal mask the run had, and a Ctrl-C reaches it as usual.
+int OsRunCommand(const char* command_line) {
+    OsHoldInterrupts();
+    int status = -1;
+    pid_t child = StartCommandInterpreter(command_line, &g_mask_before_hold);
+    if (child > 0) WaitForChild(child, &status);
+    OsReleaseInterrupts();
+    return status;
+}
+
+int OsStartCommand(const char* command_line) {
+    return static_cast<int>(StartCommandInterpreter(command_line, nullptr));
+}
+
+int OsWaitAnyCommand() {
+    int status = 0;
+    return static_cast<int>(WaitForChild(-1, &status));
 }

@@ -1,6 +1,4 @@
 // The Windows side of the platform seam: the Win32 API and cmd.exe.
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -93,6 +91,77 @@ bool OsRemoveFolder(const char* path) {
 }
 
 int OsRunCommand(const char* command_line) { return std::system(command_line); }
+
+namespace {
+
+// Commands started and not yet waited for, by id; WaitForMultipleObjects
+// watches at most this many at once.
+HANDLE g_started[MAXIMUM_WAIT_OBJECTS];
+
+// Creates "interpreter /c command_line" as its own process, with the
+// interpreter in quotes when its path holds a blank. Only calls that Windows 95
+// and NT 4.0 both provide.
+HANDLE CreateInterpreterProcess(const char* interpreter, const char* command_line) {
+    static char text[MAX_PATH + 8 + 4096];
+    const char* quote = std::strchr(interpreter, ' ') != nullptr ? "\"" : "";
+    int length = std::snprintf(text, sizeof text, "%s%s%s /c %s", quote, interpreter, quote,
+                               command_line);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof text) return nullptr;
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof process);
+    // Handles are inherited so the tools' messages reach the console, as with system().
+    if (!CreateProcessA(nullptr, text, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// %COMSPEC%, else cmd.exe, else command.com (the Windows 95 family).
+HANDLE StartInterpreterProcess(const char* command_line) {
+    const char* comspec = std::getenv("COMSPEC");
+    if (comspec != nullptr && comspec[0] != '\0') {
+        HANDLE process = CreateInterpreterProcess(comspec, command_line);
+        if (process != nullptr) return process;
+    }
+    HANDLE process = CreateInterpreterProcess("cmd.exe", command_line);
+    if (process != nullptr) return process;
+    return CreateInterpreterProcess("command.com", command_line);
+}
+
+}  // namespace
+
+int OsStartCommand(const char* command_line) {
+    for (int id = 0; id < MAXIMUM_WAIT_OBJECTS; ++id) {
+        if (g_started[id] != nullptr) continue;
+        g_started[id] = StartInterpreterProcess(command_line);
+        return g_started[id] != nullptr ? id : -1;
+    }
+    return -1;  // already as many running as can be waited for
+}
+
+int OsWaitAnyCommand() {
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    int ids[MAXIMUM_WAIT_OBJECTS];
+    DWORD count = 0;
+    for (int id = 0; id < MAXIMUM_WAIT_OBJECTS; ++id) {
+        if (g_started[id] == nullptr) continue;
+        handles[count] = g_started[id];
+        ids[count] = id;
+        ++count;
+    }
+    if (count == 0) return -1;
+    DWORD result = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+    if (result >= WAIT_OBJECT_0 + count) return -1;
+    int id = ids[result - WAIT_OBJECT_0];
+    CloseHandle(g_started[id]);
+    g_started[id] = nullptr;
+    return id;
+}
 
 // Standard output stays in the C runtime's text mode: every "\n" reaches a
 // redirected file or a pipe as CR LF, as from any other Windows console program.

@@ -11,12 +11,14 @@
 namespace {
 
 constexpr int32_t kMaxPingWait = 10000;
+constexpr int32_t kMinProbes = 1;
 
 void SetInitialSettings() {
     RunSettings& settings = State.Settings;
     std::memset(&settings, 0, sizeof settings);
     CopyField(settings.ResFile, sizeof settings.ResFile, "rsp.txt");
     settings.Class = CLASS_C;
+    settings.Probes = kMinProbes;
 }
 
 [[noreturn]] void RejectArgument(const char* argument) {
@@ -43,19 +45,20 @@ bool CopyValue(char* field, size_t size, const char* value) {
 }
 
 // Reads the value as atoi does (white space, a sign, digits up to the first
-// other character, no digits give 0), but reports values outside 0..10000,
+// other character, no digits give 0), but reports values outside low..high,
 // overflowing ones included, as wrong.
-bool ParsePingWait(const char* text, int32_t* ping_wait) {
+bool ParseNumber(const char* text, int32_t low, int32_t high, int32_t* number) {
     while (std::isspace(static_cast<unsigned char>(*text))) ++text;
     bool negative = false;
     if (*text == '+' || *text == '-') negative = *text++ == '-';
     int64_t value = 0;
     for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
         value = value * 10 + (*text - '0');
-        if (value > kMaxPingWait) return false;
+        if (value > high) return false;
     }
-    if (negative && value != 0) return false;
-    *ping_wait = static_cast<int32_t>(value);
+    if (negative) value = -value;
+    if (value < low) return false;
+    *number = static_cast<int32_t>(value);
     return true;
 }
 
@@ -68,7 +71,8 @@ bool ApplyArgument(const char* argument) {
         case 'M': return CopyValue(settings.MaskAdd, sizeof settings.MaskAdd, value);
         case 'N': return CopyValue(settings.NetAdd, sizeof settings.NetAdd, value);
         case 'O': return CopyValue(settings.ResFile, sizeof settings.ResFile, value);
-        case 'W': return ParsePingWait(value, &settings.PingWait);
+        case 'W': return ParseNumber(value, 0, kMaxPingWait, &settings.PingWait);
+        case 'P': return ParseNumber(value, kMinProbes, MAX_PROBES, &settings.Probes);
         default: return false;
     }
 }
@@ -84,6 +88,7 @@ void EchoSettings() {
     ConsolePrint(MSG_NETWORK, settings.NetAdd);
     ConsolePrint(MSG_MASK, settings.MaskAdd);
     ConsolePrint(MSG_OUTPUT_FILE, settings.ResFile);
+    if (settings.Probes > 1) ConsolePrint(MSG_PROBES, static_cast<int>(settings.Probes));
 }
 
 const char* DefaultMask(ClassMode mode) {

@@ -18,6 +18,7 @@ constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an 
 // Exit status of a run that cannot make its work folder in the temp directory,
 // or whose response file cannot be opened or written.
 constexpr int EXIT_FILE_ERROR = 2;
+constexpr int MAX_PROBES = 64;  // commands in flight at once: what Windows can wait for together
 
 enum ClassMode : int32_t {
     CLASS_NETBEUI = 0,
@@ -32,6 +33,7 @@ struct RunSettings {
     char MaskAdd[ADDRESS_SIZE];   // network mask; from the class when not given
     char ResFile[RES_FILE_SIZE];  // response file path
     int32_t PingWait;             // ping time-out in ms; 0 gives ping no -w
+    int32_t Probes;               // hosts examined at once; 1 runs every tool one by one
 };
 
 // Work file k is the run's private work folder followed by "tmpKK.txt".

@@ -13,7 +13,7 @@ const char TRACE_WRITE_RESPONSE_FILE[] = "Write Response File";
 const char* const MSG_USAGE[USAGE_LINE_COUNT] = {
     // 使用方法\n
     "\216g\227p\225\373\226@\n",
-    "  Qarvik [/cClass] [/oResFile] [/nNetAdd] [/mMaskAdd] [/wPingWait]<ret>\n\n",
+    "  Qarvik [/cClass] [/oResFile] [/nNetAdd] [/mMaskAdd] [/wPingWait] [/pProbes]<ret>\n\n",
     // パラメータ\n
     "\203p\203\211\203\201\201[\203^\n",
     //   [/cClass]    : IPアドレスクラス\n
@@ -44,6 +44,11 @@ const char* const MSG_USAGE[USAGE_LINE_COUNT] = {
     //   [/wPingWait] : Pingタイムアウトミリ秒数(1000～10000)\n
     "  [/wPingWait] : Ping\203^\203C\203\200\203A\203E\203g\203~\203\212\225b\220\224"
     "(1000\201`10000)\n",
+    //   [/pProbes]   : 同時に調べるホスト数(1～64)\n
+    "  [/pProbes]   : \223\257\216\236\202\311\222\262\202\327\202\351\203z\203X\203g\220\224"
+    "(1\201`64)\n",
+    //   　　　　　　 :   既定値= 1\n
+    "  \201@\201@\201@\201@\201@\201@ :   \212\371\222\350\222l= 1\n",
 };
 
 // 不正なパラメータです。(%s)\n
@@ -56,6 +61,7 @@ const char MSG_CLASS_A[] = "\tClass      = A\n";
 const char MSG_NETWORK[] = "\tNetwork    = %s\n";
 const char MSG_MASK[] = "\tMask       = %s\n";
 const char MSG_OUTPUT_FILE[] = "\tOutputFile = %s\n";
+const char MSG_PROBES[] = "\tProbes     = %d\n";
 
 const char MSG_TEMP_DIRECTORY_REFUSED[] =
     "Temp directory holds a double quote or a control character, unsafe in a command line : "

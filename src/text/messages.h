@@ -13,7 +13,7 @@ extern const char TRACE_GET_NETBEUI_INFO[];
 extern const char TRACE_WRITE_RESPONSE_FILE[];
 
 // Command line: usage text, wrong argument, settings echo.
-constexpr int USAGE_LINE_COUNT = 15;
+constexpr int USAGE_LINE_COUNT = 17;
 extern const char* const MSG_USAGE[USAGE_LINE_COUNT];
 extern const char MSG_INVALID_PARAMETER[];  // %s: the whole argument
 extern const char MSG_CLASS_NETBEUI[];
@@ -23,6 +23,7 @@ extern const char MSG_CLASS_A[];
 extern const char MSG_NETWORK[];  // %s: NetAdd
 extern const char MSG_MASK[];     // %s: MaskAdd
 extern const char MSG_OUTPUT_FILE[];  // %s: ResFile
+extern const char MSG_PROBES[];       // %d: Probes, shown when above 1
 
 // Work folder.
 extern const char MSG_TEMP_DIRECTORY_REFUSED[];  // %s: the temp directory

@@ -97,6 +97,8 @@ void StageTest::SetUp() {
     PrepareWorkFiles();
     SetWaitHook(CountWait);
     SetRunCommandHook(RecordCommand);
+    SetStartCommandHook(StartCommand);
+    SetWaitAnyCommandHook(WaitAnyCommand);
     SetExitHook(ThrowExit);
 }
 
@@ -104,6 +106,8 @@ void StageTest::TearDown() {
     RemoveWorkFolder();
     SetWaitHook(nullptr);
     SetRunCommandHook(nullptr);
+    SetStartCommandHook(nullptr);
+    SetWaitAnyCommandHook(nullptr);
     SetExitHook(nullptr);
     if (had_tmpdir_) {
         setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
@@ -136,6 +140,23 @@ int StageTest::RecordCommand(const char* text) {
     current_->commands_.push_back(text);
     if (current_->on_command_) current_->on_command_(text);
     return 0;
+}
+
+int StageTest::StartCommand(const char* text) {
+    if (current_->cannot_start_ && current_->cannot_start_(text)) {
+        current_->commands_.push_back(text);
+        return -1;
+    }
+    RecordCommand(text);
+    current_->started_.push_back(current_->next_id_);
+    return current_->next_id_++;
+}
+
+int StageTest::WaitAnyCommand() {
+    if (current_->started_.empty()) return -1;
+    int id = current_->started_.back();
+    current_->started_.pop_back();
+    return id;
 }
 
 void StageTest::CountWait(int milliseconds) { current_->waits_.push_back(milliseconds); }

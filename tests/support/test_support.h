@@ -39,7 +39,9 @@ std::string Cp932(const std::string& utf8);
 
 // Runs stages in-process: fresh run state, work files in a temporary folder,
 // waits counted instead of slept, commands recorded (and handed to OnCommand
-// when a test sets it), process exits turned into ExitCalled.
+// when a test sets it), process exits turned into ExitCalled. Commands started
+// without waiting are recorded and handed on the same way when they start
+// (unless cannot_start_ refuses them) and end latest first.
 class StageTest : public ::testing::Test {
 protected:
     struct ExitCalled {
@@ -60,8 +62,13 @@ protected:
     std::vector<std::string> commands_;
     std::vector<int> waits_;
     std::function<void(const std::string&)> on_command_;
+    std::function<bool(const std::string&)> cannot_start_;
 
 private:
+    std::vector<int> started_;  // ids of the started commands not yet ended
+    int next_id_ = 0;
+    static int StartCommand(const char* text);
+    static int WaitAnyCommand();
     bool had_tmpdir_ = false;
     std::string saved_tmpdir_;
     static StageTest* current_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -87,6 +88,18 @@ bool ParseMac(std::string_view text, std::string* mac) {
     }
     *mac = upper;
     return true;
+}
+
+// A decimal number of at least 0, such as "0.1" or "25".
+bool ParseDecimal(std::string_view text, double* value) {
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789.") != std::string_view::npos) {
+        return false;
+    }
+    std::string digits(text);
+    char* end = nullptr;
+    *value = std::strtod(digits.c_str(), &end);
+    return end == digits.c_str() + digits.size();
 }
 
 bool ParseState(std::string_view text, HostState* state) {
@@ -183,10 +196,17 @@ struct Parser {
         if (keyword == "adapter") return ParseAdapter(words);
         if (keyword == "host") {
             OtherHost host{};
-            if (!FieldCount(words, 5, "host ADDRESS MAC DNS-NAME|- up|arp-only|down") ||
-                !Address(words[1].Text, &host.Address) || !Mac(words[2].Text, &host.Mac) ||
+            if (words.size() != 6 &&
+                !FieldCount(words, 5, "host ADDRESS MAC DNS-NAME|- up|arp-only|down")) {
+                return false;
+            }
+            if (!Address(words[1].Text, &host.Address) || !Mac(words[2].Text, &host.Mac) ||
                 !Name(words[3].Text, &host.DnsName)) {
                 return false;
+            }
+            if (words.size() == 6 && !ParseDecimal(words[5].Text, &host.RoundTripMs)) {
+                return Fail("bad round trip '" + std::string(words[5].Text) +
+                            "' (milliseconds, such as 1 or 0.5)");
             }
             if (!ParseState(words[4].Text, &host.State)) {
                 return Fail("bad host state '" + std::string(words[4].Text) +
@@ -195,6 +215,14 @@ struct Parser {
             if (host.Address == 0) return Fail("bad address '" + std::string(words[1].Text) + "'");
             NoteAddress(host.Address);
             Net->Hosts.push_back(host);
+            return true;
+        }
+        if (keyword == "timing") {
+            if (!FieldCount(words, 2, "timing SCALE")) return false;
+            if (!ParseDecimal(words[1].Text, &Net->TimeScale)) {
+                return Fail("bad time scale '" + std::string(words[1].Text) +
+                            "' (a number such as 1 or 0.1)");
+            }
             return true;
         }
         if (keyword == "dns") {
@@ -390,6 +418,11 @@ bool AnswersPing(const Network& network, uint32_t address) {
     if (IsOwnAddress(network, address)) return true;
     const OtherHost* host = FindHost(network, address);
     return host != nullptr && host->State == HOST_UP;
+}
+
+double RoundTripMs(const Network& network, uint32_t address) {
+    const OtherHost* host = FindHost(network, address);
+    return host != nullptr ? host->RoundTripMs : DEFAULT_ROUND_TRIP_MS;
 }
 
 const OtherHost* FindArpEntry(const Network& network, uint32_t address) {

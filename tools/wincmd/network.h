@@ -14,6 +14,8 @@ enum HostState {
     HOST_DOWN,      // silent
 };
 
+constexpr double DEFAULT_ROUND_TRIP_MS = 1;
+
 enum AdapterKind {
     ADAPTER_LAN,
     ADAPTER_DISCONNECTED,  // "Media disconnected": a MAC and no address line
@@ -35,6 +37,7 @@ struct OtherHost {
     std::string Mac;
     std::string DnsName;  // empty: the address has no name
     HostState State;
+    double RoundTripMs = DEFAULT_ROUND_TRIP_MS;  // how long its ping reply takes
 };
 
 // A DNS name whose address has no host behind it.
@@ -55,6 +58,7 @@ struct Network {
     std::vector<OtherHost> Hosts;
     std::vector<DnsRecord> DnsRecords;
     std::vector<BrowseEntry> Browse;
+    double TimeScale = 0;  // > 0: the tools wait as the real ones do, times this
 };
 
 // The built-in office network, in the network file format.
@@ -86,6 +90,8 @@ std::string NameOfAddress(const Network& network, uint32_t address);
 bool AddressOfName(const Network& network, const std::string& name, uint32_t* address);
 // Whether a ping to address is answered.
 bool AnswersPing(const Network& network, uint32_t address);
+// How long the reply of an answering address takes, in milliseconds.
+double RoundTripMs(const Network& network, uint32_t address);
 // The ARP cache entry for address, or nullptr.
 const OtherHost* FindArpEntry(const Network& network, uint32_t address);
 // The browse-list computer of that NetBIOS name, or nullptr.

@@ -1,14 +1,19 @@
 // ping: one echo request per count to an address (or a name), answered from
-// the simulated network; nothing is sent and nothing waits.
+// the simulated network; nothing is sent. With the network's time model on, it
+// waits as the real tool does: a reply after the host's round trip, no reply
+// after the time-out; requests a second apart.
 #include "tools.h"
 
 #include <cstdlib>
+
+#include "platform/platform.h"
 
 namespace {
 
 struct PingOptions {
     bool ResolveName = false;  // -a
     unsigned long Count = 4;   // -n
+    unsigned long TimeoutMs = 4000;  // -w
     std::string Target;
 };
 
@@ -45,7 +50,11 @@ bool ReadOptions(const Arguments& args, PingOptions* options, FILE* out) {
                 PutLine(out, "Bad value for option " + arg + ", valid range is from 1 to 4294967295.");
                 return false;
             }
-            if (arg[1] == 'n') options->Count = value;  // the time-out costs nothing here
+            if (arg[1] == 'n') {
+                options->Count = value;
+            } else {
+                options->TimeoutMs = value;
+            }
             ++i;
         } else if (!arg.empty() && (arg[0] == '-' || arg[0] == '/')) {
             PutLine(out, "Bad option " + arg + ".");
@@ -74,6 +83,16 @@ void PutStatistics(FILE* out, WinFormat format, const std::string& address, unsi
     PutLine(out, "Approximate round trip times in milli-seconds:");
     PutLine(out, PrintsLikeXp(format) ? "    Minimum = 0ms, Maximum = 0ms, Average = 0ms"
                                      : "    Minimum = 0ms, Maximum =  0ms, Average =  0ms");
+}
+
+constexpr double kRequestIntervalMs = 1000;
+constexpr int kLongestWaitMs = 0x7FFFFFFF;
+
+// Waits the simulated milliseconds, times the network's scale (off when 0).
+void WaitScaled(const Network& network, double milliseconds) {
+    if (network.TimeScale <= 0 || milliseconds <= 0) return;
+    const double scaled = milliseconds * network.TimeScale + 0.5;
+    PlatformWait(scaled < kLongestWaitMs ? static_cast<int>(scaled) : kLongestWaitMs);
 }
 
 }  // namespace
@@ -105,7 +124,11 @@ int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
     const bool answered = AnswersPing(network, address);
     const std::string reply = "Reply from " + address_text + ": bytes=32 time" +
                               (PrintsLikeXp(context.Format) ? "<1ms" : "<10ms") + " TTL=128";
+    const double wait_ms = answered ? RoundTripMs(network, address)
+                                    : static_cast<double>(options.TimeoutMs);
     for (unsigned long i = 0; i < options.Count; ++i) {
+        if (i > 0 && wait_ms < kRequestIntervalMs) WaitScaled(network, kRequestIntervalMs - wait_ms);
+        WaitScaled(network, wait_ms);
         PutLine(out, answered ? reply : "Request timed out.");
     }
     PutStatistics(out, context.Format, address_text, options.Count, answered);
