@@ -245,6 +245,9 @@ use_version winxp xp 5.1.2600
 check_case usage none '/?'
 check_case wrong-option none /x
 check_case unwritable-response-file none /n10.20.30.0 /m255.255.255.252 /onodir/rsp.txt
+# Hosts in flight at once: the same console and response file as one by one.
+check_case parallel-tcpip rsp /n10.20.30.0 /m255.255.255.248 /p4 /orsp.txt
+check_case parallel-netbeui rsp /cN /p3 /orsp.txt
 
 # Work files in a temp folder whose path holds a blank: every command line that
 # names one must quote it for cmd.exe.
