@@ -27,25 +27,7 @@ b_mask=${3:-255.255.0.0}
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-probes-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# network FILE LAST TIMING: hosts 1 to LAST of 10.20.0.0/16, the timing line
-# first when TIMING is not empty.
-network() {
-    {
-        [[ -n $3 ]] && echo "timing $3"
-        echo "machine BENCHPC"
-        echo "adapter 10.20.0.10 00-A0-C9-12-34-56"
-        awk -v last="$2" 'BEGIN {
-            for (k = 1; k <= last; k++) {
-                address = sprintf("10.20.%d.%d", int(k / 256), k % 256)
-                mac = sprintf("00-0C-29-00-%02X-%02X", int(k / 256), k % 256)
-                if (k == 10) continue
-                if (k % 16 == 5) print "host", address, mac, "pc-" k ".bench.example", "up"
-                else if (k % 64 == 7) print "host", address, mac, "-", "arp-only"
-                else if (k % 128 == 9) print "host", address, mac, "gone-" k ".bench.example", "down"
-            }
-        }'
-    } > "$1"
-}
+source "$(dirname "$0")/bench_network.sh"
 
 now() { date +%s.%N; }
 
@@ -93,13 +75,13 @@ series() {
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 class_c() {
-    network "$work/net-c.txt" 254 0.1
+    write_bench_network "$work/net-c.txt" 254 0.1
     echo "class C, 254 addresses, timing 0.1 (load before: $(load))"
     series c "$work/net-c.txt" "/cC" 1 8 32 64
 }
 
 class_b() {
-    network "$work/net-b.txt" 65534 ""
+    write_bench_network "$work/net-b.txt" 65534 ""
     echo "class B, mask $b_mask, no time model (load before: $(load))"
     series b "$work/net-b.txt" "/cB /m$b_mask" 1 8
 }

@@ -24,21 +24,9 @@ wincmd=$build/wincmd
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-whole-run-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
+source "$(dirname "$0")/bench_network.sh"
 network=$work/network.txt
-{
-    echo "machine BENCHPC"
-    echo "adapter 10.20.0.10 00-A0-C9-12-34-56"
-    awk 'BEGIN {
-        for (k = 1; k < 65535; k++) {
-            address = sprintf("10.20.%d.%d", int(k / 256), k % 256)
-            mac = sprintf("00-0C-29-00-%02X-%02X", int(k / 256), k % 256)
-            if (k == 10) continue
-            if (k % 16 == 5) print "host", address, mac, "pc-" k ".bench.example", "up"
-            else if (k % 64 == 7) print "host", address, mac, "-", "arp-only"
-            else if (k % 128 == 9) print "host", address, mac, "gone-" k ".bench.example", "down"
-        }
-    }'
-} > "$network"
+write_bench_network "$network" 65534
 
 now() { date +%s.%N; }
 

@@ -1,9 +1,7 @@
 // Whole runs of the built program against wincmd's simulated network, with
 // every command line recorded: console bytes, command order, response file,
 // and the work files left behind.
-#include <dirent.h>
 
-#include <algorithm>
 #include <regex>
 #include <set>
 #include <string>
@@ -36,16 +34,7 @@ std::string OwnHostTrace(const std::string& cr) {
 
 // Whatever the run left in its temp directory: no work folder, no work file.
 std::vector<std::string> LeftoverWorkFiles(const TempDir& dir) {
-    std::vector<std::string> names;
-    if (DIR* folder = opendir(dir.File("tmp").c_str())) {
-        while (dirent* entry = readdir(folder)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(folder);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return FolderEntries(dir.File("tmp"));
 }
 
 // The command lines with the unique part of the work folder's name masked as

@@ -2,12 +2,10 @@
 // its own, removed on every way the run ends; what others put into the temp
 // directory is never read or written; a temp directory that command lines
 // cannot carry, or where no folder can be made, ends the run with status 2.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,19 +23,6 @@ const std::string kSmallOfficeRows =
     "10.1.2.3,10.1.2.3,00-0c-29-00-00-03\r\n"
     "10.1.2.6,10.1.2.6,00-0c-29-00-00-06\r\n";
 const std::vector<std::string> kSmallOfficeArgs = {"/n10.1.2.0", "/m255.255.255.248"};
-
-std::vector<std::string> FolderEntries(const std::string& path) {
-    std::vector<std::string> names;
-    if (DIR* folder = opendir(path.c_str())) {
-        while (dirent* entry = readdir(folder)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(folder);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::string ResponseFile(const TempDir& dir) { return ReadFileBytes(dir.File("work/rsp.txt")); }
 

@@ -36,15 +36,6 @@ const Platform kPlatforms[] = {
     {"Physical", "IP Address", 39},
 };
 
-std::string TextModeRead(const std::string& bytes) {
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-        text += bytes[i];
-    }
-    return text;
-}
-
 std::string UpToNul(const std::string& text) { return text.substr(0, std::strlen(text.c_str())); }
 
 std::string WithCrLf(const std::string& text) {

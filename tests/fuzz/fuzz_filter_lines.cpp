@@ -13,15 +13,6 @@ namespace {
 constexpr int kInput = WF_SWEEP_PINGS;
 constexpr int kOutput = WF_SWEEP_PINGING_LINES;
 
-std::string TextModeRead(const std::string& bytes) {
-    std::string text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-        text += bytes[i];
-    }
-    return text;
-}
-
 // Lines of the text, each ending after its line end (the last one may have none).
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;

@@ -174,3 +174,12 @@ void CheckCommandsSafe() {
         }
     }
 }
+
+std::string TextModeRead(const std::string& bytes) {
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+        text += bytes[i];
+    }
+    return text;
+}

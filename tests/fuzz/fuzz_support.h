@@ -42,6 +42,9 @@ void RemoveWorkFile(int index);
 // Whether command is a redirection into work file index (" > " or " >> ").
 bool RedirectsInto(const std::string& command, int index, bool appends);
 
+// Bytes as text mode reads them: each CR LF pair as LF, every other byte as it is.
+std::string TextModeRead(const std::string& bytes);
+
 // The input cut at every separator byte, at most max_parts pieces (the last
 // keeps the rest).
 std::vector<std::string> SplitInput(const uint8_t* data, size_t size, char separator,

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <signal.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +69,19 @@ std::vector<std::string> SplitLines(const std::string& text) {
         start = end + 1;
     }
     return lines;
+}
+
+std::vector<std::string> FolderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* folder = opendir(path.c_str())) {
+        while (dirent* entry = readdir(folder)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(folder);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string Cp932(const std::string& utf8) {

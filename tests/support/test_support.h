@@ -33,6 +33,8 @@ std::string ReadFileBytes(const std::string& path);  // empty when missing
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 std::vector<std::string> SplitLines(const std::string& text);  // at "\n", ends dropped
+// The names in a folder, sorted; none when it is missing.
+std::vector<std::string> FolderEntries(const std::string& path);
 
 // UTF-8 text as code page 932 bytes, converted by iconv.
 std::string Cp932(const std::string& utf8);
