@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/platform.h"
 #include "run/run_state.h"
@@ -64,12 +65,20 @@ void FuzzInvariantBroken(const char* condition, const char* file, int line) {
 
 namespace {
 bool g_initialized = false;  // set once FuzzInit has replaced the platform
+char g_fuzz_folder[] = "/tmp/qarvik fuzz XXXXXX";
+
+// A target that ends normally takes its folder with it; one that stops at a
+// finding leaves it for a look.
+void RemoveFuzzFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_fuzz_folder, ignored);
+}
 }  // namespace
 
 void FuzzInit() {
-    char folder[] = "/tmp/qarvik fuzz XXXXXX";
-    if (mkdtemp(folder) == nullptr) std::abort();
-    std::string tmpdir = std::string(folder) + "/";
+    if (mkdtemp(g_fuzz_folder) == nullptr) std::abort();
+    std::atexit(RemoveFuzzFolder);
+    std::string tmpdir = std::string(g_fuzz_folder) + "/";
     setenv("TMPDIR", tmpdir.c_str(), 1);
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     SetRunCommandHook(RecordCommand);
