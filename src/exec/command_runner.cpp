@@ -30,10 +30,6 @@ FILE* OpenWithRetries(OpenFunction open, const char* path) {
     return nullptr;
 }
 
-// Bytes of a marker's start carried from one piece into the next, so that a
-// marker across a piece boundary is found; the markers are short labels.
-constexpr size_t kMaxCarry = 63;
-
 // Length of a piece's text: a line's text ends at its first NUL byte, as the
 // stages read it.
 size_t TextLength(const char* piece, int length) {
@@ -47,24 +43,13 @@ bool EndsLine(const char* piece, int length) { return piece[length - 1] == '\n';
 // Whether the line that starts with piece holds the marker anywhere in its
 // text. Reads the rest of a longer line, up to the start of the next one.
 bool LineHoldsMarker(const char* piece, int length, const char* marker, FILE* input) {
-    size_t carry = std::strlen(marker);
-    carry = carry > 0 ? carry - 1 : 0;
-    if (carry > kMaxCarry) carry = kMaxCarry;
-    char window[kMaxCarry + kFilterPieceSize];
-    size_t kept = 0;  // the end of the text before, at the window's start
-    bool text_ended = false;
+    LineWindow window;
+    StartLineWindow(&window);
     bool found = false;
     char next[kFilterPieceSize];
     for (;;) {
-        if (!found && !text_ended) {
-            size_t text = TextLength(piece, length);
-            std::memcpy(window + kept, piece, text);
-            window[kept + text] = '\0';
-            found = std::strstr(window, marker) != nullptr;
-            text_ended = text < static_cast<size_t>(length);
-            size_t total = kept + text;
-            kept = total < carry ? total : carry;
-            std::memmove(window, window + total - kept, kept);
+        if (!found && AddLinePiece(&window, piece, length)) {
+            found = LineWindowHolds(window, marker);
         }
         if (EndsLine(piece, length)) return found;
         length = ReadTextPiece(next, sizeof next, input);

@@ -42,6 +42,29 @@ bool ReadTextLineStart(char* buffer, int size, FILE* file) {
     return true;
 }
 
+void StartLineWindow(LineWindow* window) {
+    window->Text[0] = '\0';
+    window->Length = 0;
+    window->TextEnded = false;
+}
+
+bool AddLinePiece(LineWindow* window, const char* piece, int read) {
+    if (window->TextEnded) return false;
+    int carry = window->Length < LINE_WINDOW_CARRY ? window->Length : LINE_WINDOW_CARRY;
+    std::memmove(window->Text, window->Text + window->Length - carry, static_cast<size_t>(carry));
+    const void* nul = std::memchr(piece, '\0', static_cast<size_t>(read));
+    int text = nul != nullptr ? static_cast<int>(static_cast<const char*>(nul) - piece) : read;
+    std::memcpy(window->Text + carry, piece, static_cast<size_t>(text));
+    window->Length = carry + text;
+    window->Text[window->Length] = '\0';
+    window->TextEnded = text < read;
+    return true;
+}
+
+bool LineWindowHolds(const LineWindow& window, const char* text) {
+    return std::strstr(window.Text, text) != nullptr;
+}
+
 bool WriteText(FILE* file, const char* text) {
     while (*text != '\0') {
         const char* line_end = std::strchr(text, '\n');

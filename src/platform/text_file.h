@@ -23,5 +23,26 @@ bool ReadTextLine(char* buffer, int size, FILE* file);
 // is and its tail never reads as a line of its own. False at the end.
 bool ReadTextLineStart(char* buffer, int size, FILE* file);
 
+// Looks for texts anywhere in a line that is read in pieces: each piece's text
+// joins the end of the one before, so a text that a piece boundary cuts in two
+// is still found. A line's text ends at its first NUL byte; pieces after that
+// add nothing.
+constexpr int LINE_WINDOW_PIECE_SIZE = 512;  // the largest piece it takes
+constexpr int LINE_WINDOW_CARRY = 63;        // the longest text looked for, less one
+struct LineWindow {
+    char Text[LINE_WINDOW_CARRY + LINE_WINDOW_PIECE_SIZE];
+    int Length;      // bytes in Text: the end of the pieces before, then the last
+    bool TextEnded;  // a NUL byte has ended the line's text
+};
+
+// Starts a new line.
+void StartLineWindow(LineWindow* window);
+// Adds the next piece of the line (read: the bytes ReadTextPiece returned for
+// it). False when it adds nothing, the line's text having ended before it.
+bool AddLinePiece(LineWindow* window, const char* piece, int read);
+// Whether text stands in the last piece added or runs into it from the end of
+// the pieces before.
+bool LineWindowHolds(const LineWindow& window, const char* text);
+
 // Writes text, each LF as CR LF. False when the write fails.
 bool WriteText(FILE* file, const char* text);

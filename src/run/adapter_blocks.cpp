@@ -8,13 +8,12 @@
 
 namespace {
 
-constexpr int kPieceSize = 512;
-// Room for the end of the previous piece, so that a label that a piece
-// boundary cuts in two is still found; longer than every label.
-constexpr size_t kLabelRoom = 31;
+constexpr int kPieceSize = LINE_WINDOW_PIECE_SIZE;
 
 // One line of the report, read in pieces however long it is: its first piece
-// is kept, and both labels are looked for in the whole line.
+// is kept, and both labels are looked for in the whole line's text, as the
+// line filter that writes the IP lines looks for its marker, so both files
+// count the same lines.
 struct ReportLine {
     char Kept[kPieceSize];
     bool StartsBlock;
@@ -22,34 +21,17 @@ struct ReportLine {
     bool HoldsIp;
 };
 
-// Looks for the labels in each piece together with the end of the one before.
-// A line's text ends at its first NUL byte, as the line filter that writes the
-// IP lines reads it, so both files count the same lines.
-struct LabelSearch {
-    const char* MacLabel;
-    const char* IpLabel;
-    char Window[kLabelRoom + kPieceSize];
-    size_t Carried;
-    bool TextEnded;
-
-    void Start() {
-        Carried = 0;
-        TextEnded = false;
-    }
-
-    void Look(const char* piece, int read, ReportLine* line) {
-        if (TextEnded) return;
-        size_t length = std::strlen(piece);
-        TextEnded = length < static_cast<size_t>(read);
-        std::memcpy(Window + Carried, piece, length);
-        Window[Carried + length] = '\0';
-        if (std::strstr(Window, MacLabel) != nullptr) line->HoldsMac = true;
-        if (std::strstr(Window, IpLabel) != nullptr) line->HoldsIp = true;
-        size_t total = Carried + length;
-        Carried = total < kLabelRoom ? total : kLabelRoom;
-        std::memmove(Window, Window + total - Carried, Carried);
-    }
+struct Labels {
+    const char* Mac;
+    const char* Ip;
 };
+
+void LookForLabels(LineWindow* window, const char* piece, int read, const Labels& labels,
+                   ReportLine* line) {
+    if (!AddLinePiece(window, piece, read)) return;
+    if (LineWindowHolds(*window, labels.Mac)) line->HoldsMac = true;
+    if (LineWindowHolds(*window, labels.Ip)) line->HoldsIp = true;
+}
 
 bool StartsBlock(char first) {
     return first != ' ' && first != '\t' && first != '\r' && first != '\n';
@@ -57,7 +39,7 @@ bool StartsBlock(char first) {
 
 // Reads the next whole line, however long; its first piece is kept. False at
 // the end.
-bool ReadReportLine(FILE* report, LabelSearch* search, ReportLine* line) {
+bool ReadReportLine(FILE* report, const Labels& labels, ReportLine* line) {
     char piece[kPieceSize];
     std::memset(piece, 0, sizeof piece);
     int read = ReadTextPiece(piece, sizeof piece, report);
@@ -66,13 +48,13 @@ bool ReadReportLine(FILE* report, LabelSearch* search, ReportLine* line) {
     line->StartsBlock = StartsBlock(piece[0]);
     line->HoldsMac = false;
     line->HoldsIp = false;
-    search->Start();
-    search->Look(piece, read, line);
+    LineWindow window;
+    StartLineWindow(&window);
+    LookForLabels(&window, piece, read, labels, line);
     while (piece[read - 1] != '\n') {
-        std::memset(piece, 0, sizeof piece);
         read = ReadTextPiece(piece, sizeof piece, report);
         if (read == 0) break;
-        search->Look(piece, read, line);
+        LookForLabels(&window, piece, read, labels, line);
     }
     return true;
 }
@@ -102,11 +84,11 @@ void WriteBlockMacLines(const char* report_path, const char* mac_label, const ch
         std::fclose(report);
         return;
     }
-    LabelSearch search{mac_label, ip_label, {}, 0, false};
+    const Labels labels = {mac_label, ip_label};
     ReportLine line;
     char block_mac[kPieceSize];
     bool block_has_mac = false;
-    while (ReadReportLine(report, &search, &line)) {
+    while (ReadReportLine(report, labels, &line)) {
         if (line.StartsBlock) block_has_mac = false;
         if (line.HoldsMac) {
             std::memcpy(block_mac, line.Kept, sizeof block_mac);
