@@ -73,6 +73,8 @@ void SetWaitAnyCommandHook(WaitAnyCommandHook hook) { g_wait_any_command_hook = 
 
 bool PlatformGetVersion(PlatformVersion* version) { return OsGetVersion(version); }
 
+uint32_t PlatformGetReportCodePage() { return OsGetReportCodePage(); }
+
 void PlatformGetTempDirectory(char* directory, size_t size) {
     OsGetTempDirectory(directory, size);
 }

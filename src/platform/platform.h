@@ -11,10 +11,16 @@ struct PlatformVersion {
     uint32_t MajorVersion;
     uint32_t MinorVersion;
     uint32_t BuildNumber;  // the whole 32-bit build number
+    bool IsServer;         // a server product; asked for from version 6 on only
 };
 
 // False when the version cannot be read.
 bool PlatformGetVersion(PlatformVersion* version);
+
+// The code page the tools of version 6 and later print their reports in: the
+// console's output code page.
+uint32_t PlatformGetReportCodePage();
+constexpr uint32_t CODE_PAGE_JAPANESE = 932;
 
 // The temp directory, ending with its separator, as a NUL-terminated text of
 // at most size - 1 bytes.
@@ -81,6 +87,7 @@ void SetExitHook(ExitHook hook);
 
 // The operating system's own implementations, one file per platform.
 bool OsGetVersion(PlatformVersion* version);
+uint32_t OsGetReportCodePage();
 void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
 int OsRunCommand(const char* command_line);

@@ -21,6 +21,8 @@ bool OsGetVersion(PlatformVersion* version) {
     return ParseSimulatedVersion(std::getenv("QARVIK_WINVER"), version);
 }
 
+uint32_t OsGetReportCodePage() { return ParseSimulatedCodePage(std::getenv("QARVIK_CODEPAGE")); }
+
 void OsGetTempDirectory(char* directory, size_t size) {
     const char* tmpdir = std::getenv("TMPDIR");
     if (tmpdir == nullptr || tmpdir[0] == '\0') tmpdir = "/tmp";

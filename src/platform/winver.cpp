@@ -12,11 +12,33 @@ struct NamedVersion {
     PlatformVersion version;
 };
 
+constexpr bool kServer = true;
+
 // The Windows 95 family keeps its version in the high word of the build number.
+// From version 6 on, the builds are those of each version's last service pack
+// or update.
 const NamedVersion kNamedVersions[] = {
-    {"95", {4, 0, 0x040003B6}},   {"98", {4, 10, 0x040A08AE}}, {"me", {4, 90, 0x045A0BB8}},
-    {"nt4", {4, 0, 1381}},        {"2000", {5, 0, 2195}},      {"xp", {5, 1, 2600}},
-    {"2003", {5, 2, 3790}},       {"vista", {6, 0, 6000}},
+    {"95", {4, 0, 0x040003B6, false}},
+    {"98", {4, 10, 0x040A08AE, false}},
+    {"me", {4, 90, 0x045A0BB8, false}},
+    {"nt4", {4, 0, 1381, false}},
+    {"2000", {5, 0, 2195, false}},
+    {"xp", {5, 1, 2600, false}},
+    {"2003", {5, 2, 3790, false}},
+    {"vista", {6, 0, 6002, false}},
+    {"7", {6, 1, 7601, false}},
+    {"8", {6, 2, 9200, false}},
+    {"8.1", {6, 3, 9600, false}},
+    {"10", {10, 0, 19045, false}},
+    {"11", {10, 0, 22631, false}},
+    {"2008", {6, 0, 6002, kServer}},
+    {"2008r2", {6, 1, 7601, kServer}},
+    {"2012", {6, 2, 9200, kServer}},
+    {"2012r2", {6, 3, 9600, kServer}},
+    {"2016", {10, 0, 14393, kServer}},
+    {"2019", {10, 0, 17763, kServer}},
+    {"2022", {10, 0, 20348, kServer}},
+    {"2025", {10, 0, 26100, kServer}},
 };
 
 // One unsigned 32-bit number, decimal or 0x hexadecimal, ending at end_char.
@@ -59,4 +81,14 @@ bool ParseSimulatedVersion(const char* text, PlatformVersion* version) {
     }
     *version = parsed;
     return true;
+}
+
+uint32_t ParseSimulatedCodePage(const char* text) {
+    uint32_t code_page = CODE_PAGE_JAPANESE;
+    if (text == nullptr || text[0] == '\0') return code_page;
+    const char* cursor = text;
+    if (std::isdigit(static_cast<unsigned char>(text[0])) && ReadNumber(&cursor, '\0', &code_page)) {
+        return code_page;
+    }
+    return CODE_PAGE_JAPANESE;
 }

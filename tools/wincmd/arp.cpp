@@ -21,12 +21,26 @@ std::string LowerCase(const std::string& text) {
     return lower;
 }
 
-std::string EntryLine(const OtherHost& host) {
-    return "  " + PadRight(FormatAddress(host.Address), 22) + PadRight(LowerCase(host.Mac), 22) +
-           "dynamic";
+std::string EntryLine(const ArpRow& row) {
+    return "  " + PadRight(FormatAddress(row.Address), 22) + PadRight(LowerCase(row.Mac), 22) +
+           (row.Static ? "static" : "dynamic");
 }
 
 }  // namespace
+
+int PutArpReport(FILE* out, const ToolContext& context, uint32_t interface_address,
+                 const std::vector<ArpRow>& rows) {
+    (void)context;
+    if (rows.empty() || interface_address == 0) {
+        PutLine(out, "No ARP Entries Found");
+        return 1;
+    }
+    PutLine(out, "");
+    PutLine(out, "Interface: " + FormatAddress(interface_address) + " --- 0x2");
+    PutLine(out, "  Internet Address      Physical Address      Type");
+    for (const ArpRow& row : rows) PutLine(out, EntryLine(row));
+    return 0;
+}
 
 int RunArp(const ToolContext& context, const Arguments& args, FILE* out) {
     if (args.empty() || (args[0] != "-a" && args[0] != "-g") || args.size() > 2) {
@@ -47,14 +61,7 @@ int RunArp(const ToolContext& context, const Arguments& args, FILE* out) {
             if (FindArpEntry(network, host.Address) == &host) entries.push_back(&host);
         }
     }
-    const uint32_t own = FirstOwnAddress(network);
-    if (entries.empty() || own == 0) {
-        PutLine(out, "No ARP Entries Found");
-        return 1;
-    }
-    PutLine(out, "");
-    PutLine(out, "Interface: " + FormatAddress(own) + " --- 0x2");
-    PutLine(out, "  Internet Address      Physical Address      Type");
-    for (const OtherHost* host : entries) PutLine(out, EntryLine(*host));
-    return 0;
+    std::vector<ArpRow> rows;
+    for (const OtherHost* host : entries) rows.push_back({host->Address, host->Mac, false});
+    return PutArpReport(out, context, FirstOwnAddress(network), rows);
 }

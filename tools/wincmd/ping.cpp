@@ -71,21 +71,67 @@ bool ReadOptions(const Arguments& args, PingOptions* options, FILE* out) {
     return true;
 }
 
-void PutStatistics(FILE* out, WinFormat format, const std::string& address, unsigned long count,
-                   bool answered) {
-    unsigned long received = answered ? count : 0;
-    PutLine(out, "");
-    PutLine(out, "Ping statistics for " + address + ":");
-    PutLine(out, "    Packets: Sent = " + std::to_string(count) + ", Received = " +
-                     std::to_string(received) + ", Lost = " + std::to_string(count - received) +
-                     " (" + (answered ? "0" : "100") + "% loss),");
-    if (!answered) return;
-    PutLine(out, "Approximate round trip times in milli-seconds:");
-    PutLine(out, PrintsLikeXp(format) ? "    Minimum = 0ms, Maximum = 0ms, Average = 0ms"
-                                     : "    Minimum = 0ms, Maximum =  0ms, Average =  0ms");
+}  // namespace
+
+std::string PingHeaderLine(const ToolContext& context, const std::string& name,
+                           const std::string& address) {
+    (void)context;
+    return "Pinging " + (name.empty() ? address : name + " [" + address + "]") +
+           " with 32 bytes of data:";
 }
 
+std::string PingReplyLine(const ToolContext& context, const std::string& address,
+                          const EchoOutcome& outcome) {
+    // Times under the tool's resolution print as "<1ms" (XP on) or "<10ms".
+    const int resolution_ms = PrintsLikeXp(context.Format) ? 1 : 10;
+    const long time_ms = static_cast<long>(outcome.TimeMs);
+    const std::string time = time_ms < resolution_ms ? "<" + std::to_string(resolution_ms) + "ms"
+                                                     : "=" + std::to_string(time_ms) + "ms";
+    return "Reply from " + address + ": bytes=32 time" + time + " TTL=" +
+           std::to_string(outcome.Ttl);
+}
+
+std::string PingTimeoutLine(const ToolContext& context) {
+    (void)context;
+    return "Request timed out.";
+}
+
+void PutPingStatistics(FILE* out, const ToolContext& context, const std::string& address,
+                       const PingTally& tally) {
+    const unsigned long long lost = tally.Sent - tally.Received;
+    const unsigned long long loss_percent = tally.Sent == 0 ? 0 : lost * 100 / tally.Sent;
+    PutLine(out, "");
+    PutLine(out, "Ping statistics for " + address + ":");
+    PutLine(out, "    Packets: Sent = " + std::to_string(tally.Sent) + ", Received = " +
+                     std::to_string(tally.Received) + ", Lost = " + std::to_string(lost) + " (" +
+                     std::to_string(loss_percent) + "% loss),");
+    if (tally.Received == 0) return;
+    const std::string minimum = std::to_string(static_cast<long>(tally.MinimumMs));
+    const std::string maximum = std::to_string(static_cast<long>(tally.MaximumMs));
+    const std::string average = std::to_string(static_cast<long>(tally.TotalMs / tally.Received));
+    PutLine(out, "Approximate round trip times in milli-seconds:");
+    // Before XP the last two figures are right-aligned in two places.
+    const bool padded = !PrintsLikeXp(context.Format);
+    auto figure = [padded](const std::string& text) {
+        return padded && text.size() < 2 ? " " + text : text;
+    };
+    PutLine(out, "    Minimum = " + minimum + "ms, Maximum = " + figure(maximum) +
+                     "ms, Average = " + figure(average) + "ms");
+}
+
+void CountEcho(PingTally* tally, const EchoOutcome& outcome) {
+    ++tally->Sent;
+    if (!outcome.Replied) return;
+    if (tally->Received == 0 || outcome.TimeMs < tally->MinimumMs) tally->MinimumMs = outcome.TimeMs;
+    if (tally->Received == 0 || outcome.TimeMs > tally->MaximumMs) tally->MaximumMs = outcome.TimeMs;
+    tally->TotalMs += outcome.TimeMs;
+    ++tally->Received;
+}
+
+namespace {
+
 constexpr double kRequestIntervalMs = 1000;
+constexpr int kSimulatedTtl = 128;
 constexpr int kLongestWaitMs = 0x7FFFFFFF;
 
 // Waits the simulated milliseconds, times the network's scale (off when 0).
@@ -118,19 +164,21 @@ int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
 
     const std::string address_text = FormatAddress(address);
     PutLine(out, "");
-    PutLine(out, "Pinging " + (name.empty() ? address_text : name + " [" + address_text + "]") +
-                     " with 32 bytes of data:");
+    PutLine(out, PingHeaderLine(context, name, address_text));
     PutLine(out, "");
     const bool answered = AnswersPing(network, address);
-    const std::string reply = "Reply from " + address_text + ": bytes=32 time" +
-                              (PrintsLikeXp(context.Format) ? "<1ms" : "<10ms") + " TTL=128";
+    // The simulated replies print as instant ones from a Windows host.
+    const EchoOutcome outcome{answered, 0, kSimulatedTtl};
     const double wait_ms = answered ? RoundTripMs(network, address)
                                     : static_cast<double>(options.TimeoutMs);
+    PingTally tally;
     for (unsigned long i = 0; i < options.Count; ++i) {
         if (i > 0 && wait_ms < kRequestIntervalMs) WaitScaled(network, kRequestIntervalMs - wait_ms);
         WaitScaled(network, wait_ms);
-        PutLine(out, answered ? reply : "Request timed out.");
+        PutLine(out, answered ? PingReplyLine(context, address_text, outcome)
+                              : PingTimeoutLine(context));
+        CountEcho(&tally, outcome);
     }
-    PutStatistics(out, context.Format, address_text, options.Count, answered);
+    PutPingStatistics(out, context, address_text, tally);
     return answered ? 0 : 1;
 }

@@ -45,6 +45,45 @@ int RunArp(const ToolContext& context, const Arguments& args, FILE* out);
 int RunNet(const ToolContext& context, const Arguments& args, FILE* out);
 int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out);
 
+// One echo request of ping, as its report shows it.
+struct EchoOutcome {
+    bool Replied;
+    double TimeMs;  // the round trip of a reply
+    int Ttl;
+};
+
+// The counts and round trips that ping's statistics show.
+struct PingTally {
+    unsigned long long Sent = 0;
+    unsigned long long Received = 0;
+    double MinimumMs = 0;
+    double MaximumMs = 0;
+    double TotalMs = 0;
+};
+
+// The lines of a ping report, whatever answers the requests.
+std::string PingHeaderLine(const ToolContext& context, const std::string& name,
+                           const std::string& address);  // no name: the address alone
+std::string PingReplyLine(const ToolContext& context, const std::string& address,
+                          const EchoOutcome& outcome);
+std::string PingTimeoutLine(const ToolContext& context);
+void CountEcho(PingTally* tally, const EchoOutcome& outcome);
+void PutPingStatistics(FILE* out, const ToolContext& context, const std::string& address,
+                       const PingTally& tally);
+
+// One row of arp's table.
+struct ArpRow {
+    uint32_t Address;
+    std::string Mac;  // as the simulated network or the kernel gives it
+    bool Static;
+};
+
+// arp's report of rows found for the interface with the given own address; no
+// rows (or no interface address) print the "No ARP Entries Found" report.
+// Returns the tool's exit status.
+int PutArpReport(FILE* out, const ToolContext& context, uint32_t interface_address,
+                 const std::vector<ArpRow>& rows);
+
 // Writes text and a Windows line end. The tools' reports are byte strings that
 // may hold any byte, so nothing stops at a NUL.
 void PutLine(FILE* out, const std::string& text);
