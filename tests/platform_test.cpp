@@ -18,19 +18,23 @@ struct VersionCase {
 
 TEST(SimulatedVersion, NamesNumbersAndFailures) {
     const VersionCase cases[] = {
-        {nullptr, true, {5, 1, 2600}},
-        {"", true, {5, 1, 2600}},
-        {"95", true, {4, 0, 0x040003B6}},
-        {"98", true, {4, 10, 0x040A08AE}},
-        {"me", true, {4, 90, 0x045A0BB8}},
-        {"nt4", true, {4, 0, 1381}},
-        {"2000", true, {5, 0, 2195}},
-        {"xp", true, {5, 1, 2600}},
-        {"2003", true, {5, 2, 3790}},
-        {"vista", true, {6, 0, 6000}},
-        {"3.51.1057", true, {3, 51, 1057}},
-        {"4.10.0x040A08AE", true, {4, 10, 0x040A08AE}},
-        {"0x5.0X1.2600", true, {5, 1, 2600}},
+        {nullptr, true, {5, 1, 2600, false}},
+        {"", true, {5, 1, 2600, false}},
+        {"95", true, {4, 0, 0x040003B6, false}},
+        {"98", true, {4, 10, 0x040A08AE, false}},
+        {"me", true, {4, 90, 0x045A0BB8, false}},
+        {"nt4", true, {4, 0, 1381, false}},
+        {"2000", true, {5, 0, 2195, false}},
+        {"xp", true, {5, 1, 2600, false}},
+        {"2003", true, {5, 2, 3790, false}},
+        {"vista", true, {6, 0, 6002, false}},
+        {"2008", true, {6, 0, 6002, true}},
+        {"2019", true, {10, 0, 17763, true}},
+        {"11", true, {10, 0, 22631, false}},
+        {"10.0.20348", true, {10, 0, 20348, false}},
+        {"3.51.1057", true, {3, 51, 1057, false}},
+        {"4.10.0x040A08AE", true, {4, 10, 0x040A08AE, false}},
+        {"0x5.0X1.2600", true, {5, 1, 2600, false}},
         {"fail", false, {}},
         {"XP", false, {}},
         {"5.1", false, {}},
@@ -44,12 +48,13 @@ TEST(SimulatedVersion, NamesNumbersAndFailures) {
     };
     for (const VersionCase& c : cases) {
         SCOPED_TRACE(c.text == nullptr ? "(unset)" : c.text);
-        PlatformVersion version{99, 99, 99};
+        PlatformVersion version{99, 99, 99, true};
         ASSERT_EQ(ParseSimulatedVersion(c.text, &version), c.readable);
         if (!c.readable) continue;
         EXPECT_EQ(version.MajorVersion, c.expected.MajorVersion);
         EXPECT_EQ(version.MinorVersion, c.expected.MinorVersion);
         EXPECT_EQ(version.BuildNumber, c.expected.BuildNumber);
+        EXPECT_EQ(version.IsServer, c.expected.IsServer);
     }
 }
 
