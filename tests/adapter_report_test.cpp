@@ -38,7 +38,9 @@ std::vector<PlatformCase> PlatformCases() {
         {"2000", "\tOS         = Windows 2000\n", ipconfig, "Physical", "IP Address", 37, 37, 18},
         {"xp", "\tOS         = Windows XP\n", ipconfig, "Physical", "IP Address", 44, 44, 18},
         {"2003", "\tOS         = Windows XP\n", ipconfig, "Physical", "IP Address", 39, 39, 18},
-        {"vista", nullptr, "", "", "", 31, 31, 14},
+        // From version 6 on, the labels of the console's code page (932 unless set).
+        {"7", "\tOS         = Windows 7\n", ipconfig, Cp932("物理アドレス"), Cp932("IPv4 アドレス"),
+         39, 39, 18},
         {"3.51.1057", nullptr, "", "", "", 31, 31, 14},
         // The build number's bit 26 decides before the major version does.
         {"6.10.0x04000001", "\tOS         = Windows 98\n", win98, mac98, ip98, 27, 32, 14},
@@ -64,6 +66,43 @@ protected:
 private:
     std::string saved_winver_;
 };
+
+TEST(ModernPlatform, NameOfEachVersionFromSixOn) {
+    struct {
+        PlatformVersion version;
+        const char* name;
+    } cases[] = {
+        {{6, 0, 6002, false}, "Windows Vista"},
+        {{6, 0, 6002, true}, "Windows Server 2008"},
+        {{6, 1, 7601, true}, "Windows Server 2008 R2"},
+        {{6, 3, 9600, false}, "Windows 8.1"},
+        {{6, 3, 9600, true}, "Windows Server 2012 R2"},
+        {{10, 0, 21999, false}, "Windows 10"},
+        {{10, 0, 22000, false}, "Windows 11"},
+        {{10, 0, 14393, true}, "Windows Server 2016"},
+        {{10, 0, 17763, true}, "Windows Server 2019"},
+        {{10, 0, 20348, true}, "Windows Server 2022"},
+        {{10, 0, 26100, true}, "Windows Server 2025"},
+        {{10, 0, 30000, true}, "Windows Server 2025"},
+        {{10, 0, 19045, true}, "Windows Server"},
+        {{6, 4, 9841, false}, "Windows 6.4"},
+        {{11, 0, 30000, true}, "Windows Server 11.0"},
+    };
+    for (const auto& c : cases) {
+        char name[64];
+        ModernWindowsName(c.version, name, sizeof name);
+        EXPECT_STREQ(name, c.name);
+    }
+}
+
+TEST(ModernPlatform, LanguageOfTheLabelsFollowsTheCodePageFromVersionSixOn) {
+    const PlatformVersion xp = {5, 1, 2600, false};
+    const PlatformVersion win10 = {10, 0, 19045, false};
+    EXPECT_EQ(FindPlatformRow(xp, 932), FindPlatformRow(xp, 437));
+    EXPECT_EQ(FindPlatformRow(win10, 932)->IpLabel, Cp932("IPv4 アドレス"));
+    EXPECT_STREQ(FindPlatformRow(win10, 437)->IpLabel, "IPv4 Address");
+    EXPECT_STREQ(FindPlatformRow(win10, 65001)->MacLabel, "Physical Address");
+}
 
 TEST_F(AdapterReportTest, EachPlatformRunsItsToolAndSetsItsColumns) {
     for (const PlatformCase& c : PlatformCases()) {

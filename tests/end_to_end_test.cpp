@@ -186,7 +186,7 @@ TEST_F(EndToEnd, PlatformsOutsideTheTableAndAnUnreadableVersion) {
     };
     const Case cases[] = {
         {"me", "\tOS         = Windows 95\n", Cp932("winipcfg /全 /ﾊﾞｯﾁ ") + Tmp("tmp00.txt"), 0},
-        {"vista", "", "net view > " + Tmp("tmp08.txt"), 0},
+        {"vista", "\tOS         = Windows Vista\n", "ipconfig /all > " + Tmp("tmp00.txt"), 0},
         {"3.51.1057", "", "net view > " + Tmp("tmp08.txt"), 0},
         {"fail", Cp932("OSバージョン取得に失敗しました。\n"), "", 1},
     };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "discovery/netbeui.h"
+#include "run/adapter_report.h"
 #include "run/run_state.h"
 #include "test_support.h"
 
@@ -173,6 +174,28 @@ TEST_F(NetBeuiTest, MacIsTakenAtTheColumnOfTheLastMarkerLine) {
         reports_["PC1"] = c.report;
         EXPECT_EQ(RunStage(), ".\n");
         ASSERT_EQ(State.HostCount, 1);
+        EXPECT_STREQ(State.HostTable[0].Mac, c.mac);
+    }
+}
+
+// From version 6 on the MAC follows the first "= " of its marker line.
+TEST_F(NetBeuiTest, MacFollowsTheEqualsSignFromVersionSixOn) {
+    struct {
+        uint32_t code_page;
+        std::string report;
+        const char* mac;
+    } cases[] = {
+        {437, "    MAC Address = A2-DE-AD-92-7D-7F\n", "A2-DE-AD-92-7D-7F"},
+        {932, Cp932("    MAC アドレス = AA-BB-CC-DD-EE-FF\n"), "AA-BB-CC-DD-EE-FF"},
+        {932, Cp932("    MAC アドレス =\n"), ""},
+        {437, "    MAC Address = \n", ""},
+    };
+    WriteWorkFile(WF_BROWSE_LIST, kHeading + "\\\\PC1\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.report);
+        State.Markers = *FindPlatformRow({6, 1, 7601, false}, c.code_page)->Markers;
+        reports_["PC1"] = c.report;
+        EXPECT_EQ(RunStage(), ".\n");
         EXPECT_STREQ(State.HostTable[0].Mac, c.mac);
     }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "discovery/other_hosts.h"
+#include "run/adapter_report.h"
 #include "platform/platform.h"
 #include "run/run_state.h"
 #include "test_support.h"
@@ -262,6 +263,35 @@ TEST_F(OtherHostsTest, NamesAndArpEntriesMergeIntoOneRowPerAddress) {
     };
     EXPECT_EQ(Rows(), expected);
     EXPECT_EQ(State.OwnHostCount, 2);
+}
+
+// Japanese reports from version 6 on: the name or address starts the ping
+// line, and the ARP lines are marked "動的".
+TEST_F(OtherHostsTest, JapaneseReportsGiveTheRowsOfEnglishOnes) {
+    State.Markers = *FindPlatformRow({10, 0, 19045, false}, 932)->Markers;
+    AddOwnRow("192.168.1.10", "00-a0-c9-12-34-56");
+    SetSubnet("192.168.1.10", "255.255.255.240");
+    ping_reports_["192.168.1.2"] = Cp932(
+        "\nPC-A [192.168.1.2]に ping を送信しています 32 バイトのデータ:\n"
+        "192.168.1.2 からの応答: バイト数 =32 時間 <1ms TTL=128\n");
+    ping_reports_["192.168.1.3"] = Cp932(
+        "\n192.168.1.3 に ping を送信しています 32 バイトのデータ:\n要求がタイムアウトしました。\n");
+    const std::string arp_heading = Cp932(
+        "\nインターフェイス: 192.168.1.10 --- 0x5\n"
+        "  インターネット アドレス 物理アドレス           種類\n");
+    arp_reports_["192.168.1.2"] =
+        arp_heading + Cp932("  192.168.1.2           00-0c-29-aa-bb-02     動的        \n");
+    arp_reports_["192.168.1.3"] =
+        arp_heading + Cp932("  192.168.1.3           00-0c-29-aa-bb-03     動的        \n");
+    arp_reports_["192.168.1.4"] =
+        arp_heading + Cp932("  192.168.1.4           00-0c-29-aa-bb-04     静的        \n");
+    CaptureConsole([] { GetOtherHosts(); });
+    std::vector<Row> expected = {
+        {"", "192.168.1.10", "00-a0-c9-12-34-56"},
+        {"PC-A", "192.168.1.2", "00-0c-29-aa-bb-02"},
+        {"", "192.168.1.3", "00-0c-29-aa-bb-03"},  // no name: no brackets
+    };
+    EXPECT_EQ(Rows(), expected);
 }
 
 TEST_F(OtherHostsTest, MalformedReportLinesGiveNoRow) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "discovery/own_host.h"
+#include "run/adapter_report.h"
 #include "run/run_state.h"
 #include "test_support.h"
 
@@ -47,6 +48,48 @@ protected:
     static std::string Ip(int row) { return State.HostTable[row].Ip; }
     static std::string Mac(int row) { return State.HostTable[row].Mac; }
 };
+
+// From version 6 on a value follows its label's colon, wherever the report's
+// language and layout put it.
+TEST_F(OwnHostTest, ValuesFollowTheColonInEveryLayoutFromVersionSixOn) {
+    struct {
+        const char* layout;
+        std::string ip_line;
+        std::string mac_line;
+        std::string trace;
+        const char* ip;
+        const char* mac;
+    } cases[] = {
+        {"English, colon at 37", "   IPv4 Address. . . . . . . . . . . : 10.10.10.5(Preferred) \r\n",
+         "   Physical Address. . . . . . . . . : 00-15-5D-01-02-03\r\n",
+         "\tIP = 10.10.10.5(Preferred) \n\tMAC= 00-15-5D-01-02-03\n", "10.10.10.5",
+         "00-15-5d-01-02-03"},
+        {"Japanese Windows 7, colon at 37",
+         Cp932("   IPv4 アドレス . . . . . . . . . . : 10.70.78.153(優先) \r\n"),
+         Cp932("   物理アドレス. . . . . . . . . . . : 00-15-5D-01-02-03\r\n"),
+         Cp932("\tIP = 10.70.78.153(優先) \n\tMAC= 00-15-5D-01-02-03\n"), "10.70.78.153",
+         "00-15-5d-01-02-03"},
+        {"Japanese Windows 10, colon at 40",
+         Cp932("   IPv4 アドレス . . . . . . . . . . . .: 10.161.204.246(優先) \r\n"),
+         Cp932("   物理アドレス. . . . . . . . . . . . .: 00-00-00-00-00-00-00-E0\r\n"),
+         Cp932("\tIP = 10.161.204.246(優先) \n\tMAC= 00-00-00-00-00-00-00-E0\n"),
+         "10.161.204.246", "00-00-00-00-00-00-00-e0"},
+        {"no colon: an empty value", "   IPv4 Address. . . . : 10.0.0.7\r\n",
+         std::string(39, ' ') + "\r\n", "\tIP = 10.0.0.7\n\tMAC= \n", "10.0.0.7", ""},
+        {"colon without a blank", "IPv4 Address:10.0.0.8\n", "Physical Address:00-01-02-03-04-05\n",
+         "\tIP = 10.0.0.8\n\tMAC= 00-01-02-03-04-05\n", "10.0.0.8", "00-01-02-03-04-05"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.layout);
+        State.HostTable[0] = HostRecord{};
+        State.Settings.NetAdd[0] = '\0';
+        State.Markers = *FindPlatformRow({10, 0, 19045, false}, 437)->Markers;
+        WriteReport(c.ip_line, c.mac_line);
+        EXPECT_EQ(Run(), c.trace);
+        EXPECT_EQ(Ip(0), c.ip);
+        EXPECT_EQ(Mac(0), c.mac);
+    }
+}
 
 TEST_F(OwnHostTest, XpReportGivesRowNetworkAddressAndExactTrace) {
     WriteReport(IpLine("192.168.1.10"), MacLine("00-0C-29-AA-BB-CC"));

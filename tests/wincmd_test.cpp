@@ -171,7 +171,7 @@ TEST(WincmdAdapterReport, AgreesWithTheProgramsPlatformTable) {
         SCOPED_TRACE(c.winver);
         PlatformVersion version{};
         ASSERT_TRUE(ParseSimulatedVersion(c.winver, &version));
-        const PlatformRow* row = FindPlatformRow(version);
+        const PlatformRow* row = FindPlatformRow(version, PlatformGetReportCodePage());
         ASSERT_NE(row, nullptr);
         EXPECT_EQ(row->MacLabel, Cp932(c.mac_label));
         EXPECT_EQ(row->IpLabel, Cp932(c.ip_label));

@@ -75,7 +75,7 @@ void PingEveryRow(int32_t rows) {
     }
 }
 
-// The k-th "Pinging" line names row k; rows past the last line keep their names.
+// The k-th ping marker line names row k; rows past the last line keep their names.
 void NameRowsFromPingingLines(int32_t rows) {
     FILE* file = OpenTextForRead(State.Files.Path[WF_NAME_PINGING_LINES]);
     if (file == nullptr) {
@@ -97,7 +97,7 @@ void GetComputerNames() {
     ConsolePrint(MSG_SEARCH_ACTIVE_HOSTS, static_cast<int>(State.HostCount));
     PingEveryRow(rows);
     ConsolePrint("%s", MSG_PROGRESS_CLOSE);
-    FilterLines(State.Files.Path[WF_NAME_PINGS], PINGING_MARKER,
+    FilterLines(State.Files.Path[WF_NAME_PINGS], State.Markers.PingMarker,
                 State.Files.Path[WF_NAME_PINGING_LINES]);
     NameRowsFromPingingLines(rows);
 }

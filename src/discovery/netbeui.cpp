@@ -18,7 +18,7 @@ constexpr size_t kMacLength = 17;  // six two-digit groups joined by "-"
 const char kNetViewCommand[] = "net view > ";
 const char kNbtstatCommand[] = "nbtstat -a ";
 const char kRedirect[] = " > ";
-const char kMacMarker[] = "MAC Address";
+const char kMacValueMark[] = "= ";
 // Characters the command interpreter would act on inside a command line.
 const char kInterpreterSpecials[] = "&|<>^\"%";
 
@@ -63,11 +63,20 @@ bool IsSafeInCommand(const char* name) {
     return true;
 }
 
-// The MAC is the 17 bytes at NbtMacColumn, fewer when the line text ends
+// Where the MAC starts: at NbtMacColumn, or from version 6 on just after the
+// first "= " (column 18 in English, 19 in Japanese). -1 when the line has none.
+int32_t MacColumnOf(const char* line) {
+    if (!State.Markers.ValuesAfterLabel) return State.Columns.NbtMacColumn;
+    const char* equals = std::strstr(line, kMacValueMark);
+    if (equals == nullptr) return -1;
+    return static_cast<int32_t>(equals - line) + static_cast<int32_t>(sizeof kMacValueMark - 1);
+}
+
+// The MAC is the 17 bytes at its column, fewer when the line text ends
 // earlier, none when the line ends before the column; the line end stays out.
 void TakeMacAddress(const char* line, HostRecord* row) {
     size_t text_length = std::strcspn(line, "\n");
-    int32_t column = State.Columns.NbtMacColumn;
+    int32_t column = MacColumnOf(line);
     if (column < 0 || static_cast<size_t>(column) >= text_length) {
         row->Mac[0] = '\0';
         return;
@@ -85,11 +94,11 @@ void BuildNbtstat(const HostRecord& row, const char* path, CommandLine* command)
     CommandAppendPath(command, path);
 }
 
-// Keeps the MAC of the last "MAC Address" line of the report in work file 9.
+// Keeps the MAC of the last MAC marker line of the report in work file 9.
 // False when the filtered lines cannot be opened.
 bool TakeReportedMac(HostRecord* row) {
     const auto& paths = State.Files.Path;
-    FilterLines(paths[WF_NBTSTAT_REPORT], kMacMarker, paths[WF_NBTSTAT_MAC_LINES]);
+    FilterLines(paths[WF_NBTSTAT_REPORT], State.Markers.NbtMacMarker, paths[WF_NBTSTAT_MAC_LINES]);
     FILE* lines = OpenTextForRead(paths[WF_NBTSTAT_MAC_LINES]);
     if (lines == nullptr) {
         ConsolePrint("%s", MSG_MAC_ADDRESS_ERROR);

@@ -17,7 +17,6 @@ namespace {
 constexpr int kLineSize = 512;
 constexpr int kProgressStep = 10;       // one mark per ten hosts
 constexpr size_t kMaxAddressLength = ADDRESS_SIZE - 1;
-constexpr char kDynamicMarker[] = "dynamic";
 
 // ---------------------------------------------------------------------------
 // Address index: the first row that holds each Ip text, so that the harvest
@@ -91,7 +90,8 @@ const char* SkipWhiteSpace(const char* text) {
     return text;
 }
 
-// A "Pinging" line of a resolved name: 'Pinging NAME [ADDRESS] with ...'.
+// A ping marker line of a resolved name: 'Pinging NAME [ADDRESS] with ...', or
+// from version 6 on in Japanese 'NAME [ADDRESS]に ping を送信しています ...'.
 // False when the line names no address (nothing resolved) or is malformed.
 bool CutResolvedPing(const char* line, char* name, char* address) {
     const char* name_end = CutPingingName(line, name, NAME_SIZE);
@@ -241,7 +241,7 @@ void ProbeAddress(const char* address) {
 }
 
 int HarvestResolvedNames(int next_row) {
-    FILE* file = OpenFilteredReport(WF_SWEEP_PINGS, PINGING_MARKER, WF_SWEEP_PINGING_LINES);
+    FILE* file = OpenFilteredReport(WF_SWEEP_PINGS, State.Markers.PingMarker, WF_SWEEP_PINGING_LINES);
     if (file == nullptr) return -1;
     BuildIndex(next_row);
     int n = next_row;
@@ -263,7 +263,7 @@ int HarvestResolvedNames(int next_row) {
 }
 
 bool HarvestArpCache(int next_row) {
-    FILE* file = OpenFilteredReport(WF_SWEEP_ARP, kDynamicMarker, WF_ARP_DYNAMIC_LINES);
+    FILE* file = OpenFilteredReport(WF_SWEEP_ARP, State.Markers.ArpMarker, WF_ARP_DYNAMIC_LINES);
     if (file == nullptr) return false;
     BuildIndex(next_row);
     int n = next_row;

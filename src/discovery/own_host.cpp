@@ -24,6 +24,20 @@ const char* TextFromColumn(const char* line, int32_t column) {
     return line + column;
 }
 
+// The value after the first ":" of the line and the one blank that may follow
+// it; a line without ":" has an empty value, only its line end.
+const char* TextAfterLabel(const char* line) {
+    const char* colon = std::strchr(line, ':');
+    if (colon == nullptr) return line + std::strcspn(line, "\n");
+    return colon[1] == ' ' ? colon + 2 : colon + 1;
+}
+
+// Where an adapter line's value starts: at the platform's column, or from
+// version 6 on after its label, whatever column the report's language puts it at.
+const char* AdapterValue(const char* line, int32_t column) {
+    return State.Markers.ValuesAfterLabel ? TextAfterLabel(line) : TextFromColumn(line, column);
+}
+
 // A value starting with "0" (0.0.0.0 of a disconnected adapter) gives no row;
 // anything else gives one, with the digits and dots that follow as its address.
 bool TakeOwnAddress(const char* value, HostRecord* row) {
@@ -44,7 +58,7 @@ bool ReadOwnAddresses(bool gave_row[MAX_OWN_ADDRESSES]) {
     int32_t rows = 0;
     char line[kLineSize];
     for (int j = 0; ReadTextLineStart(line, sizeof line, file); ++j) {
-        const char* value = TextFromColumn(line, State.Columns.IpColumn);
+        const char* value = AdapterValue(line, State.Columns.IpColumn);
         ConsolePrint(MSG_OWN_IP_LINE, value);
         if (j >= MAX_OWN_ADDRESSES) continue;
         if (TakeOwnAddress(value, &State.HostTable[rows])) {
@@ -84,7 +98,7 @@ void ReadOwnMacs(const bool gave_row[MAX_OWN_ADDRESSES]) {
     int32_t row = 0;
     char line[kLineSize];
     for (int j = 0; ReadTextLineStart(line, sizeof line, file); ++j) {
-        const char* value = TextFromColumn(line, State.Columns.MacColumn);
+        const char* value = AdapterValue(line, State.Columns.MacColumn);
         ConsolePrint(MSG_OWN_MAC_LINE, value);
         if (j >= MAX_OWN_ADDRESSES || !gave_row[j]) continue;
         if (std::strcmp(value, kEmptyMac) == 0) continue;

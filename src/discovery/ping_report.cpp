@@ -5,10 +5,6 @@
 
 #include "run/run_state.h"
 
-namespace {
-constexpr size_t kNameColumn = sizeof "Pinging";  // just after "Pinging" and its blank
-}
-
 void StartResolvingPing(CommandLine* command, const char* address) {
     CommandStart(command, "ping -a -n 1 ");
     if (State.Settings.PingWait != 0) {
@@ -21,7 +17,8 @@ void StartResolvingPing(CommandLine* command, const char* address) {
 
 const char* CutPingingName(const char* line, char* name, size_t size) {
     size_t line_length = std::strlen(line);
-    const char* start = line + (kNameColumn <= line_length ? kNameColumn : line_length);
+    const size_t column = static_cast<size_t>(State.Markers.PingNameColumn);
+    const char* start = line + (column <= line_length ? column : line_length);
     size_t length = std::strcspn(start, " \n");
     CopyFieldPart(name, size, start, length);
     return start + length;

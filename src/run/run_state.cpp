@@ -14,9 +14,13 @@ namespace {
 constexpr ReportColumns kInitialColumns = {31, 31, 14};
 }  // namespace
 
+const ReportMarkers ENGLISH_MARKERS = {MARKER_PINGING, PING_NAME_COLUMN, MARKER_DYNAMIC,
+                                       MARKER_NBT_MAC, false};
+
 void ResetRunState() {
     std::memset(&State, 0, sizeof State);
     State.Columns = kInitialColumns;
+    State.Markers = ENGLISH_MARKERS;
 }
 
 int32_t TableRowCount() {

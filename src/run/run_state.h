@@ -64,6 +64,20 @@ struct ReportColumns {
     int32_t NbtMacColumn;  // work file 10
 };
 
+constexpr int32_t PING_NAME_COLUMN = sizeof "Pinging";  // just after "Pinging" and its blank
+
+// The marker texts of the report lines the stages read, and where their values
+// start. Every version below 6 prints the English markers with the name at 8 and
+// values at fixed columns; from version 6 on the markers follow the report
+// language, and values follow their label.
+struct ReportMarkers {
+    const char* PingMarker;    // work files 7 and 11
+    int32_t PingNameColumn;    // where the name starts in a ping line
+    const char* ArpMarker;     // work file 5
+    const char* NbtMacMarker;  // work file 10
+    bool ValuesAfterLabel;     // adapter values after the ":", nbtstat's MAC after "= "
+};
+
 struct HostRecord {
     char Name[NAME_SIZE];
     char Ip[ADDRESS_SIZE];
@@ -74,6 +88,7 @@ struct RunState {
     RunSettings Settings;
     WorkFiles Files;
     ReportColumns Columns;
+    ReportMarkers Markers;
     HostRecord HostTable[HOST_TABLE_ROWS];
     int32_t OwnHostCount;  // rows 0 .. OwnHostCount-1 are the machine's own addresses
     int32_t HostCount;     // rows written to the response file
@@ -81,6 +96,9 @@ struct RunState {
 };
 
 extern RunState State;
+
+// The markers of every version below 6, and the initial ones.
+extern const ReportMarkers ENGLISH_MARKERS;
 
 // Puts every record back to its state at process start (all zero, the Windows
 // NT 4.0 report columns). The run driver calls it first; tests between cases.

@@ -92,6 +92,48 @@ const char LABEL_IP_95[] = "IP \261\304\336\332\275";
 const char LABEL_MAC_NT[] = "Physical";
 const char LABEL_IP_NT[] = "IP Address";
 
+// From version 6 on: "\tOS         = " and the name below.
+const char MSG_OS_MODERN[] = "\tOS         = %s\n";
+const char OS_NAME_VISTA[] = "Windows Vista";
+const char OS_NAME_SERVER_2008[] = "Windows Server 2008";
+const char OS_NAME_7[] = "Windows 7";
+const char OS_NAME_SERVER_2008_R2[] = "Windows Server 2008 R2";
+const char OS_NAME_8[] = "Windows 8";
+const char OS_NAME_SERVER_2012[] = "Windows Server 2012";
+const char OS_NAME_8_1[] = "Windows 8.1";
+const char OS_NAME_SERVER_2012_R2[] = "Windows Server 2012 R2";
+const char OS_NAME_10[] = "Windows 10";
+const char OS_NAME_11[] = "Windows 11";
+const char OS_NAME_SERVER_2016[] = "Windows Server 2016";
+const char OS_NAME_SERVER_2019[] = "Windows Server 2019";
+const char OS_NAME_SERVER_2022[] = "Windows Server 2022";
+const char OS_NAME_SERVER_2025[] = "Windows Server 2025";
+const char OS_NAME_SERVER[] = "Windows Server";
+const char OS_NAME_NUMBERED[] = "Windows %u.%u";
+const char OS_NAME_SERVER_NUMBERED[] = "Windows Server %u.%u";
+
+// The labels and markers of the tools from version 6 on, in English and, for
+// a console in code page 932, in Japanese.
+const char LABEL_MAC_MODERN_EN[] = "Physical Address";
+const char LABEL_IP_MODERN_EN[] = "IPv4 Address";
+// 物理アドレス
+const char LABEL_MAC_MODERN_JA[] = "\225\250\227\235\203A\203h\203\214\203X";
+// IPv4 アドレス
+const char LABEL_IP_MODERN_JA[] = "IPv4 \203A\203h\203\214\203X";
+// に ping を送信しています
+const char MARKER_PINGING_JA[] =
+    "\202\311 ping \202\360\221\227\220M\202\265\202\304\202\242\202\334\202\267";
+// 動的
+const char MARKER_DYNAMIC_JA[] = "\223\256\223I";
+// MAC アドレス: the one text here that no captured report shows; it follows
+// the tools' other Japanese labels.
+const char MARKER_NBT_MAC_JA[] = "MAC \203A\203h\203\214\203X";
+
+// What the ping, arp and nbtstat reports of every version print in English.
+const char MARKER_PINGING[] = "Pinging";
+const char MARKER_DYNAMIC[] = "dynamic";
+const char MARKER_NBT_MAC[] = "MAC Address";
+
 const char MSG_FILE_OPEN_ERROR[] = "File open error : %s\n";
 
 const char MSG_OWN_IP_LINE[] = "\tIP = %s";

@@ -1,5 +1,5 @@
-// Every fixed console text of Qarvik, and the Japanese texts of the Windows 95
-// family's adapter tool. Japanese texts are code page 932 (Shift-JIS) bytes.
+// Every fixed console text of Qarvik, and the labels and markers of the tools'
+// reports that it looks for. Japanese texts are code page 932 (Shift-JIS) bytes.
 #pragma once
 
 // Banner and progress trace.
@@ -45,6 +45,36 @@ extern const char LABEL_MAC_95[];
 extern const char LABEL_IP_95[];
 extern const char LABEL_MAC_NT[];
 extern const char LABEL_IP_NT[];
+extern const char MSG_OS_MODERN[];  // %s: the name of a version from 6 on
+extern const char OS_NAME_VISTA[];
+extern const char OS_NAME_SERVER_2008[];
+extern const char OS_NAME_7[];
+extern const char OS_NAME_SERVER_2008_R2[];
+extern const char OS_NAME_8[];
+extern const char OS_NAME_SERVER_2012[];
+extern const char OS_NAME_8_1[];
+extern const char OS_NAME_SERVER_2012_R2[];
+extern const char OS_NAME_10[];
+extern const char OS_NAME_11[];
+extern const char OS_NAME_SERVER_2016[];
+extern const char OS_NAME_SERVER_2019[];
+extern const char OS_NAME_SERVER_2022[];
+extern const char OS_NAME_SERVER_2025[];
+extern const char OS_NAME_SERVER[];
+extern const char OS_NAME_NUMBERED[];         // %u.%u: major and minor version
+extern const char OS_NAME_SERVER_NUMBERED[];  // %u.%u: major and minor version
+extern const char LABEL_MAC_MODERN_EN[];
+extern const char LABEL_IP_MODERN_EN[];
+extern const char LABEL_MAC_MODERN_JA[];
+extern const char LABEL_IP_MODERN_JA[];
+
+// Markers of the report lines the stages read.
+extern const char MARKER_PINGING[];
+extern const char MARKER_DYNAMIC[];
+extern const char MARKER_NBT_MAC[];
+extern const char MARKER_PINGING_JA[];
+extern const char MARKER_DYNAMIC_JA[];
+extern const char MARKER_NBT_MAC_JA[];
 
 // Line filter.
 extern const char MSG_FILE_OPEN_ERROR[];  // %s: the path
