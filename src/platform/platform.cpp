@@ -12,6 +12,7 @@ RunCommandHook g_run_command_hook = nullptr;
 ExitHook g_exit_hook = nullptr;
 StartCommandHook g_start_command_hook = nullptr;
 WaitAnyCommandHook g_wait_any_command_hook = nullptr;
+ConsoleWriter g_console_writer = nullptr;
 
 // What an interruption removes: the folder and the names of the files in it.
 // Written only while the handlers are held off, and prepared in full before it
@@ -63,6 +64,20 @@ const char* RemovalPath(const char* name) {
     g_removal_path[length] = '\0';
     return g_removal_path;
 }
+
+// Formats one console text in full and hands it to the console writer.
+void WriteFormatted(const char* format, va_list arguments) {
+    va_list measuring;
+    va_copy(measuring, arguments);
+    int length = std::vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    if (length < 0) return;
+    char* text = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+    if (text == nullptr) return;
+    std::vsnprintf(text, static_cast<size_t>(length) + 1, format, arguments);
+    g_console_writer(text, static_cast<size_t>(length));
+    std::free(text);
+}
 }  // namespace
 
 void SetWaitHook(WaitHook hook) { g_wait_hook = hook; }
@@ -70,6 +85,7 @@ void SetRunCommandHook(RunCommandHook hook) { g_run_command_hook = hook; }
 void SetExitHook(ExitHook hook) { g_exit_hook = hook; }
 void SetStartCommandHook(StartCommandHook hook) { g_start_command_hook = hook; }
 void SetWaitAnyCommandHook(WaitAnyCommandHook hook) { g_wait_any_command_hook = hook; }
+void SetConsoleWriter(ConsoleWriter writer) { g_console_writer = writer; }
 
 bool PlatformGetVersion(PlatformVersion* version) { return OsGetVersion(version); }
 
@@ -151,7 +167,11 @@ void PlatformPrepareConsole() { OsPrepareConsole(); }
 void ConsolePrint(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    std::vprintf(format, arguments);
+    if (g_console_writer == nullptr) {
+        std::vprintf(format, arguments);
+    } else {
+        WriteFormatted(format, arguments);
+    }
     va_end(arguments);
     std::fflush(stdout);
 }

@@ -95,6 +95,12 @@ int OsStartCommand(const char* command_line);
 int OsWaitAnyCommand();
 void OsPrepareConsole();
 
+// Where console texts go once formatted, when the platform converts them on the
+// way out (set by OsPrepareConsole); nullptr, the default, prints them straight
+// to standard output.
+using ConsoleWriter = void (*)(const char* text, size_t length);
+void SetConsoleWriter(ConsoleWriter writer);
+
 // The work folder's side of the operating system. Hold and release keep the
 // interrupt handlers out while the watch list changes (or a tool runs, on
 // POSIX); they do not nest.

@@ -1,18 +1,21 @@
 // The stand-in side of the platform seam for non-Windows hosts: the simulated
 // Windows version comes from QARVIK_WINVER, the temp directory from TMPDIR, and
 // command lines run through $COMSPEC or the wincmd beside the program.
+#include <langinfo.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "platform/platform.h"
+#include "platform/terminal_charset.h"
 #include "platform/winver.h"
 
 extern char** environ;
@@ -43,8 +46,36 @@ void OsWait(int milliseconds) {
     }
 }
 
-// Standard output has no text mode here: its bytes are the program's.
-void OsPrepareConsole() {}
+namespace {
+
+void WriteToTerminal(const char* text, size_t length) { WriteTerminalText(text, length, stdout); }
+
+void CloseTerminal() { CloseTerminalConversion(stdout); }
+
+// The character set of the user's locale. The program's own handling of bytes
+// stays in the locale it started in, so the locale is put back at once.
+void UserCodeset(char* codeset, size_t size) {
+    char before[256];
+    std::snprintf(before, sizeof before, "%s", std::setlocale(LC_CTYPE, nullptr));
+    std::setlocale(LC_CTYPE, "");
+    std::snprintf(codeset, size, "%s", nl_langinfo(CODESET));
+    std::setlocale(LC_CTYPE, before);
+}
+
+}  // namespace
+
+// Standard output has no text mode here: its bytes are the program's, code page
+// 932 for the Japanese texts. A terminal whose locale has another character set
+// gets every console text converted into that set instead; a file, a pipe, or
+// a terminal that cannot be converted for keeps the bytes as they are.
+void OsPrepareConsole() {
+    if (isatty(STDOUT_FILENO) == 0) return;
+    char codeset[64];
+    UserCodeset(codeset, sizeof codeset);
+    if (IsShiftJisCodeset(codeset) || !OpenTerminalConversion(codeset)) return;
+    SetConsoleWriter(WriteToTerminal);
+    std::atexit(CloseTerminal);  // a lead byte still waiting shows as "?"
+}
 
 namespace {
 

@@ -102,3 +102,7 @@ extern const char MSG_LINE_END[];
 // Response file.
 extern const char MSG_OUTPUT_OPEN_ERROR[];   // %s: ResFile
 extern const char MSG_OUTPUT_WRITE_ERROR[];  // %s: ResFile
+
+// Console in a terminal: what stands for a byte sequence that cannot be shown
+// in the terminal's character set.
+extern const char MSG_UNCONVERTIBLE[];

@@ -100,6 +100,26 @@ std::string Cp932(const std::string& utf8) {
     return output;
 }
 
+std::string UsageTextUtf8() {
+    return "使用方法\n"
+           "  Qarvik [/cClass] [/oResFile] [/nNetAdd] [/mMaskAdd] [/wPingWait] [/pProbes]<ret>\n\n"
+           "パラメータ\n"
+           "  [/cClass]    : IPアドレスクラス\n"
+           "  　　　　　　 :   Class= A   クラスA 255.  0.  0.0\n"
+           "  　　　　　　 :   Class= B   クラスB 255.255.  0.0\n"
+           "  　　　　　　 :   Class= C   クラスC 255.255.255.0 ※既定値\n"
+           "  　　　　　　 :   Class= N   NetBEUI\n"
+           "  [/oResFile]  : 出力ファイル名\n"
+           "  　　　　　　 :   既定値= rsp.txt\n"
+           "  [/nNetAdd]   : ネットワークアドレス\n"
+           "  　　　　　　 :   既定値= Qarvik起動マシンのアドレス\n"
+           "  [/mMaskAdd]  : マスクアドレス\n"
+           "  　　　　　　 :   既定値= IPアドレスクラスに応じた値\n"
+           "  [/wPingWait] : Pingタイムアウトミリ秒数(1000～10000)\n"
+           "  [/pProbes]   : 同時に調べるホスト数(1～64)\n"
+           "  　　　　　　 :   既定値= 1\n";
+}
+
 StageTest* StageTest::current_ = nullptr;
 
 void StageTest::SetUp() {

@@ -38,6 +38,8 @@ std::vector<std::string> FolderEntries(const std::string& path);
 
 // UTF-8 text as code page 932 bytes, converted by iconv.
 std::string Cp932(const std::string& utf8);
+// The program's usage text, as a UTF-8 terminal shows it.
+std::string UsageTextUtf8();
 
 // Runs stages in-process: fresh run state, work files in a temporary folder,
 // waits counted instead of slept, commands recorded (and handed to OnCommand

@@ -1,0 +1,107 @@
+// The console in a terminal: code page 932 texts in the terminal's character
+// set, shown piece by piece; a pipe keeps the code page 932 bytes.
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/terminal_charset.h"
+#include "test_support.h"
+
+namespace {
+
+// Starts "qarvik argument" in dir in a UTF-8 locale on a new terminal that adds
+// no CR to line ends, its standard output a pipe to cat when through_pipe.
+pid_t StartOnTerminal(const TempDir& dir, const char* argument, bool through_pipe, int* reader) {
+    pid_t child = forkpty(reader, nullptr, nullptr, nullptr);
+    if (child != 0) return child;
+    termios modes{};
+    tcgetattr(STDOUT_FILENO, &modes);
+    modes.c_oflag &= ~OPOST;
+    tcsetattr(STDOUT_FILENO, TCSANOW, &modes);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    setenv("QARVIK_NETWORK", dir.File("net.txt").c_str(), 1);
+    unsetenv("COMSPEC");  // the wincmd beside the program
+    if (chdir(dir.Path().c_str()) == 0) {
+        execl("/bin/sh", "sh", "-c", through_pipe ? "\"$0\" \"$1\" | cat" : "exec \"$0\" \"$1\"",
+              QARVIK_PATH, argument, nullptr);
+    }
+    _exit(127);
+}
+
+// Reads until the text holds until (or to the end when until is empty); false
+// when nothing comes for ten seconds. A closed terminal reads as an error.
+bool ReadUntil(int reader, const std::string& until, std::string* text) {
+    char bytes[512];
+    for (ssize_t count = 0; until.empty() || text->find(until) == std::string::npos;) {
+        pollfd ready{reader, POLLIN, 0};
+        if (poll(&ready, 1, 10000) != 1) return false;
+        if ((count = read(reader, bytes, sizeof bytes)) <= 0) return until.empty();
+        text->append(bytes, static_cast<size_t>(count));
+    }
+    return true;
+}
+
+TEST(Terminal, ShowsTextsInItsCharacterSetWhileAPipeGetsCodePage932) {
+    const std::string banner = "Network Address Search Utility : Qarvik.exe(R2.1)\n\n";
+    const std::string wrong = "不正なパラメータです。(/cX)\n" + UsageTextUtf8();
+    for (bool through_pipe : {false, true}) {
+        for (const auto& [argument, utf8] : {std::pair{"/?", UsageTextUtf8()}, {"/cX", wrong}}) {
+            SCOPED_TRACE(std::string(argument) + (through_pipe ? " through a pipe" : ""));
+            TempDir dir;
+            int reader = -1;
+            pid_t child = StartOnTerminal(dir, argument, through_pipe, &reader);
+            std::string console;
+            EXPECT_TRUE(ReadUntil(reader, "", &console));
+            close(reader);
+            waitpid(child, nullptr, 0);
+            EXPECT_EQ(console, banner + (through_pipe ? Cp932(utf8) : utf8));
+        }
+    }
+}
+
+TEST(Terminal, ProgressShowsWhileTheToolsRun) {
+    TempDir dir;
+    WriteFileBytes(dir.File("net.txt"),
+                   "timing 0.05\nmachine PC\nadapter 10.1.2.1 00-A0-C9-00-00-0A\n");
+    int reader = -1;
+    pid_t child = StartOnTerminal(dir, "/m255.255.255.248", false, &reader);
+    std::string console;
+    EXPECT_TRUE(ReadUntil(reader, "\tSearch 5 hosts : <", &console));
+    EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0);  // five silent addresses still to ping
+    EXPECT_TRUE(ReadUntil(reader, "(Lumbrant)End  : Write Response File\n", &console));
+    close(reader);
+    waitpid(child, nullptr, 0);
+}
+
+TEST(Terminal, ShiftJisLocalesTakeTheBytesAsTheyAre) {
+    for (const char* codeset : {"cp932", "Shift_JIS", "SJIS"}) {
+        EXPECT_TRUE(IsShiftJisCodeset(codeset));
+    }
+    EXPECT_FALSE(IsShiftJisCodeset("UTF-8"));
+}
+
+TEST(Terminal, JoinsLeadBytesAcrossPiecesAndShowsWhatCannotBeConvertedAsQuestionMarks) {
+    const std::string lead = Cp932("使").substr(0, 1), second = Cp932("使").substr(1);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{lead, second + "\n"}, "使\n"},
+        {{lead, "\n"}, "?\n"},              // a lead byte before a line end
+        {{"\x85\x40" "a", "\xFF"}, "?a?"},  // no character there; not a byte of the code page
+        {{"a" + lead}, "a?"},               // a lead byte still waiting at the end
+    };
+    for (const auto& [pieces, shown] : cases) {
+        char* bytes = nullptr;
+        size_t size = 0;
+        FILE* out = open_memstream(&bytes, &size);
+        ASSERT_TRUE(OpenTerminalConversion("UTF-8"));
+        for (const std::string& piece : pieces) WriteTerminalText(piece.data(), piece.size(), out);
+        CloseTerminalConversion(out);
+        fclose(out);
+        EXPECT_EQ(std::string(bytes, size), shown);
+        free(bytes);
+    }
+    EXPECT_FALSE(OpenTerminalConversion("NO-SUCH-CHARACTER-SET"));
+}
+
+}  // namespace
