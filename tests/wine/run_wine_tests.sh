@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs the 32-bit Windows build (Qarvik.exe and the stand-in tools built as
 # Windows programs) under Wine as every Windows version of the platform table
-# and beyond it (win95, win98, winme, nt40, win2k, winxp, win2003, vista), and
+# and beyond it (win95, win98, winme, nt40, win2k, winxp, win2003, nt351), and
+# as every version from Vista on that this Wine knows, in English and in
+# Japanese (Wine's locale ja_JP.UTF-8 gives the tools code page 932), and
 # compares each run byte for byte with the same run of the Linux build against
-# wincmd under the matching QARVIK_WINVER: the exit status, the console output
+# wincmd under the matching QARVIK_WINVER and QARVIK_CODEPAGE: the exit status, the console output
 # and the error output (with the CR LF of Windows text mode read as LF), the
 # response file, and the work files left in the temp folder.
 #
@@ -42,6 +44,12 @@ for command in wine wineboot winecfg wineserver winepath perl; do
   command -v "$command" >/dev/null || { echo "missing: $command" >&2; exit 2; }
 done
 [ -x /usr/lib/wine/wine ] || { echo "missing: 32-bit Wine (wine32)" >&2; exit 2; }
+# The Japanese runs need the locale that Wine takes code page 932 from.
+japanese_locale=ja_JP.UTF-8
+locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8' || {
+  echo "missing: the $japanese_locale locale (localedef -i ja_JP -f UTF-8 $japanese_locale)" >&2
+  exit 2
+}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-wine.XXXXXX") || exit 2
 export WINEPREFIX="$work/prefix" WINEARCH=win32 WINEDEBUG=-all LC_ALL=C LANG=C
@@ -98,7 +106,8 @@ network_win=$(winepath -w "$network" 2>/dev/null)
 run_linux() {
   local dir=$1; shift
   mkdir -p "$dir/$TEMP_NAME"
-  (cd "$dir" && env TMPDIR="$dir/$TEMP_NAME" QARVIK_WINVER="$LINUX_WINVER" QARVIK_NETWORK="$network" \
+  (cd "$dir" && env TMPDIR="$dir/$TEMP_NAME" QARVIK_WINVER="$LINUX_WINVER" \
+     QARVIK_CODEPAGE="$LINUX_CODEPAGE" QARVIK_NETWORK="$network" \
      COMSPEC="$lin_dir/wincmd" timeout 60 "$lin_dir/qarvik" "$@" >out.bin 2>err.bin
    echo $? >status.txt)
 }
@@ -107,7 +116,7 @@ run_linux() {
 run_windows() {
   local dir=$1; shift
   mkdir -p "$dir"
-  (cd "$dir" && env QARVIK_NETWORK="$network_win" \
+  (cd "$dir" && env LC_ALL="$WINE_LOCALE" QARVIK_NETWORK="$network_win" \
      timeout 120 wine "$win_dir/Qarvik.exe" "$@" >out.bin 2>err.bin
    echo $? >status.txt)
 }
@@ -220,11 +229,14 @@ use_version() {
 
 TEMP_NAME=tmp
 WIN_TEMP_PREFIX_NOW="$win_temp\\"
+# English unless a case says otherwise: Wine's C locale gives code page 437.
+WINE_LOCALE=C
+LINUX_CODEPAGE=437
 versions_started=$SECONDS
 # Each version: the winecfg name, the QARVIK_WINVER name, the numbers Wine reports.
 for version in "win95 95 4.0.67109814" "win98 98 4.10.67766446" "winme me 4.90.73010104" \
                "nt40 nt4 4.0.1381" "win2k 2000 5.0.2195" "winxp xp 5.1.2600" \
-               "win2003 2003 5.2.3790" "vista vista 6.0."; do
+               "win2003 2003 5.2.3790" "nt351 3.51.1057 3.51.1057"; do
   read -r wine_name linux_name numbers <<<"$version"
   use_version "$wine_name" "$linux_name" "$numbers"
   check_case "$wine_name-tcpip" rsp /n10.20.30.0 /m255.255.255.248 /orsp.txt
@@ -232,14 +244,31 @@ for version in "win95 95 4.0.67109814" "win98 98 4.10.67766446" "winme me 4.90.7
 done
 echo "   16 runs compared in $((SECONDS - versions_started)) s"
 
-# Vista has no adapter tool, so the final "del" of the adapter work files names
-# them: they were to be in the run's private folder inside the temp folder,
-# which the leftover checks above found removed.
-if grep -aqE 'Could Not Find .*\\qarvik-[0-9a-f]+-[0-9]+\\tmp00\.txt' "$work/windows/vista-tcpip/err.read"; then
-  pass "vista-tcpip: work files in the run's private folder qarvik-<pid>-<n>"
+# NT 3.51 has no adapter tool, so the final "del" of the adapter work files
+# names them: they were to be in the run's private folder inside the temp
+# folder, which the leftover checks above found removed.
+if grep -aqE 'Could Not Find .*\\qarvik-[0-9a-f]+-[0-9]+\\tmp00\.txt' "$work/windows/nt351-tcpip/err.read"; then
+  pass "nt351-tcpip: work files in the run's private folder qarvik-<pid>-<n>"
 else
-  fail "vista-tcpip: work files in the run's private folder qarvik-<pid>-<n>"
+  fail "nt351-tcpip: work files in the run's private folder qarvik-<pid>-<n>"
 fi
+
+# From Vista on the tools print in the console's language: each version once in
+# English and once in Japanese.
+modern_started=$SECONDS
+for version in "vista vista 6.0.6002" "win2008 2008 6.0.6002" "win7 7 6.1.7601" \
+               "win2008r2 2008r2 6.1.7601" "win8 8 6.2.9200" "win81 8.1 6.3.9600" \
+               "win10 10 10.0."; do
+  read -r wine_name linux_name numbers <<<"$version"
+  use_version "$wine_name" "$linux_name" "$numbers"
+  for language in "en C 437" "ja $japanese_locale 932"; do
+    read -r language_name WINE_LOCALE LINUX_CODEPAGE <<<"$language"
+    check_case "$wine_name-$language_name-tcpip" rsp /n10.20.30.0 /m255.255.255.248 /orsp.txt
+  done
+done
+WINE_LOCALE=C
+LINUX_CODEPAGE=437
+echo "   14 runs from Vista on compared in $((SECONDS - modern_started)) s"
 
 use_version winxp xp 5.1.2600
 check_case usage none '/?'
