@@ -2,6 +2,7 @@
 // every command line recorded: console bytes, command order, response file,
 // and the work files left behind.
 
+#include <cstdio>
 #include <regex>
 #include <set>
 #include <string>
@@ -281,24 +282,42 @@ TEST_F(EndToEnd, NetBeuiRunListsTheBrowseList) {
     }
 }
 
-TEST_F(EndToEnd, DemoNetworkInventory) {
-    QarvikRun run = Run({}, "xp", "");
-    EXPECT_EQ(run.ExitStatus, 0);
-    EXPECT_EQ(run.Errors, "");
-    EXPECT_EQ(ResponseFile(),
-              "MYPC,192.168.1.10,00-a0-c9-12-34-56\r\n"
-              "ROUTER,192.168.1.1,00-0c-29-00-00-01\r\n"
-              "PRINTER1,192.168.1.5,00-0c-29-00-00-05\r\n"
-              "PC-SALES1,192.168.1.7,00-0c-29-aa-bb-cc\r\n"
-              "PC-SALES2,192.168.1.8,00-0c-29-aa-bb-cd\r\n"
-              "FILESERVER,192.168.1.12,00-0c-29-12-00-12\r\n"
-              "PC-ACCOUNT,192.168.1.20,00-0c-29-20-00-20\r\n"
-              "PC-DESIGN,192.168.1.21,00-0c-29-21-00-21\r\n"
-              "PC-LAPTOP,192.168.1.40,\r\n"
-              "OLD-SERVER,192.168.1.60,\r\n"
-              "192.168.1.33,192.168.1.33,00-a0-c9-33-33-33\r\n"
-              "192.168.1.34,192.168.1.34,00-a0-c9-34-34-34\r\n"
-              "192.168.1.50,192.168.1.50,00-0c-29-50-00-50\r\n");
+// Today's Windows in either language finds the hosts that XP finds.
+TEST_F(EndToEnd, DemoNetworkInventoryOnXpAndFromVersionSixOn) {
+    struct {
+        const char* winver;
+        const char* code_page;
+        const char* os_line;
+    } cases[] = {
+        {"xp", "", "\tOS         = Windows XP\n"},
+        {"10", "932", "\tOS         = Windows 10\n"},
+        {"7", "437", "\tOS         = Windows 7\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.winver);
+        QarvikRun run;
+        run.WinVer = c.winver;
+        run.CodePage = c.code_page;
+        std::remove(dir_.File("work/rsp.txt").c_str());
+        RunQarvik(dir_, &run);
+        EXPECT_EQ(run.ExitStatus, 0);
+        EXPECT_EQ(run.Errors, "");
+        EXPECT_NE(run.Console.find(c.os_line), std::string::npos) << run.Console;
+        EXPECT_EQ(ResponseFile(),
+                  "MYPC,192.168.1.10,00-a0-c9-12-34-56\r\n"
+                  "ROUTER,192.168.1.1,00-0c-29-00-00-01\r\n"
+                  "PRINTER1,192.168.1.5,00-0c-29-00-00-05\r\n"
+                  "PC-SALES1,192.168.1.7,00-0c-29-aa-bb-cc\r\n"
+                  "PC-SALES2,192.168.1.8,00-0c-29-aa-bb-cd\r\n"
+                  "FILESERVER,192.168.1.12,00-0c-29-12-00-12\r\n"
+                  "PC-ACCOUNT,192.168.1.20,00-0c-29-20-00-20\r\n"
+                  "PC-DESIGN,192.168.1.21,00-0c-29-21-00-21\r\n"
+                  "PC-LAPTOP,192.168.1.40,\r\n"
+                  "OLD-SERVER,192.168.1.60,\r\n"
+                  "192.168.1.33,192.168.1.33,00-a0-c9-33-33-33\r\n"
+                  "192.168.1.34,192.168.1.34,00-a0-c9-34-34-34\r\n"
+                  "192.168.1.50,192.168.1.50,00-0c-29-50-00-50\r\n");
+    }
 }
 
 // On version 5.2 the values stand at column 39; the disconnected adapter listed

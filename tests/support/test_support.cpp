@@ -296,6 +296,7 @@ void StartQarvik(const TempDir& dir, QarvikRun* run) {
         "RECORD_LOG=" + log,
         std::string("RECORD_FORWARD=") + (run->ForwardToWincmd ? WINCMD_PATH : ""),
         "QARVIK_WINVER=" + run->WinVer,
+        "QARVIK_CODEPAGE=" + run->CodePage,
         "QARVIK_NETWORK=" + run->Network,
     };
     run->Process = StartProcess(argv, env, work, dir.File("stdout"), dir.File("stderr"));

@@ -85,6 +85,7 @@ private:
 struct QarvikRun {
     std::vector<std::string> Args;
     std::string WinVer = "xp";     // QARVIK_WINVER
+    std::string CodePage;          // QARVIK_CODEPAGE; empty: the default, 932
     std::string Network;           // QARVIK_NETWORK; empty: the built-in demo network
     bool ForwardToWincmd = true;   // false: commands are only recorded
     std::string TmpDir;            // TMPDIR; empty: dir/tmp/
