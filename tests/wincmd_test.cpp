@@ -469,7 +469,7 @@ TEST(WincmdNetworkFile, MalformedFileNamesFileAndLine) {
          ":2: bad adapter type 'modem' (ppp)"},
         {"machine A\nadapter - 00-0C-29-00-00-01 ppp\n", ":2: a ppp adapter needs an address"},
         {"machine A\nhost 192.168.1.2 00-0C-29-00-00-01 -\n",
-         ":2: 'host' needs 5 fields: host ADDRESS MAC DNS-NAME|- up|arp-only|down"},
+         ":2: 'host' needs 5 or 6 fields: host ADDRESS MAC DNS-NAME|- up|arp-only|down [RTT]"},
         {"machine A\r\nhost 192.168.1.256 00-0C-29-00-00-01 - up\r\n",
          ":2: bad address '192.168.1.256'"},
         {"machine A\nhost 192.168.1 00-0C-29-00-00-01 - up\n", ":2: bad address '192.168.1'"},
