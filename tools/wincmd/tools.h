@@ -22,11 +22,11 @@ enum WinFormat {
     // code page, and adapters are named after their connection.
     FORMAT_VISTA,  // 6.0 and 6.1: "Local Area Connection" adapters
     FORMAT_8,      // 6.2, 6.3 and other versions from 6 on but 10.0: "Ethernet" adapters
-    FORMAT_10,     // 10.0: the Japanese ipconfig puts its values two columns further
+    FORMAT_10,     // 10.0: the Japanese ipconfig puts its values three columns further
 };
 
 // The format of a version as the tools of that version print it; versions
-// from 5.2 up to 6 print like XP, and so do versions below 4.
+// below 6 without a format of their own print like XP.
 WinFormat FormatOfVersion(uint32_t major, uint32_t minor, uint32_t build);
 
 // Whether a format belongs to the Windows 95 family (winipcfg, no ipconfig).
