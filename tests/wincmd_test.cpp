@@ -3,7 +3,9 @@
 // redirections and messages, and the network file.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,9 +22,11 @@ struct WincmdRun {
 };
 
 WincmdRun Wincmd(const std::string& command_line, const std::string& winver = "xp",
-                 const std::string& network = "") {
+                 const std::string& network = "", const std::string& code_page = "") {
     WincmdRun run;
-    run.Status = RunWincmd(command_line, {"QARVIK_WINVER=" + winver, "QARVIK_NETWORK=" + network},
+    run.Status = RunWincmd(command_line,
+                           {"QARVIK_WINVER=" + winver, "QARVIK_NETWORK=" + network,
+                            "QARVIK_CODEPAGE=" + code_page},
                            &run.Out, &run.Err);
     return run;
 }
@@ -89,7 +93,6 @@ TEST(WincmdAdapterReport, ValuesSitAtEachVersionsColumnsInAdapterOrder) {
         {"2000", false, "ipconfig /all > ", "Physical", "IP Address", 37, 37, "\r\r"},
         {"xp", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44, "\r\r"},
         {"2003", false, "ipconfig /all > ", "Physical", "IP Address", 39, 39, "\r\r"},
-        {"vista", false, "ipconfig /all > ", "Physical", "IP Address", 44, 44, "\r\r"},
     };
     const std::vector<std::string> macs = {"00-A0-C9-AB-CD-EF", "00-A0-C9-00-00-02",
                                            "02-0C-29-FE-DC-BA"};
@@ -128,7 +131,7 @@ TEST(WincmdAdapterReport, EveryAdapterKindAsTheRealToolsPrintIt) {
     } cases[] = {
         {"98", "\r", "PPP Adapter.", 0, 0},
         {"nt4", "\r", "Ethernet adapter NdisWan2:", 1, 0},
-        {"2000", "\r\r", "PPP adapter Dial-up 2:", 1, 0},
+        {"2000", "\r\r", "PPP adapter Dial-up 2:", 1, 1},
         {"xp", "\r\r", "PPP adapter Dial-up 2:", 1, 1},
         {"2003", "\r\r", "PPP adapter Dial-up 2:", 1, 1},
     };
@@ -148,6 +151,77 @@ TEST(WincmdAdapterReport, EveryAdapterKindAsTheRealToolsPrintIt) {
         EXPECT_EQ(LinesHolding(lines, "Media disconnected").size(), c.disconnected);
         EXPECT_EQ(LinesHolding(lines, "Autoconfiguration IP Address").size(), c.autoconfiguration);
         EXPECT_EQ(LinesHolding(lines, c.ppp_heading).size(), 1u);
+    }
+}
+
+// Before version 6, the lines whose wording differs between layouts, as the
+// real reports word them.
+TEST(WincmdAdapterReport, OlderLayoutsWordTheirLinesAsTheRealReports) {
+    const struct {
+        const char* winver;
+        const char* line;
+    } cases[] = {
+        {"xp", "        Dhcp Enabled. . . . . . . . . . . : No"},
+        {"xp", "        Connection-specific DNS Suffix  . : "},
+        {"2003", "   Primary Dns Suffix  . . . . . . . : "},
+        {"2003", "   DHCP Enabled. . . . . . . . . . . : No"},
+        {"2000", "\tAutoconfiguration IP Address. . . : 169.254.7.9"},
+        {"2000", "\tConnection-specific DNS Suffix  . : "},
+    };
+    const std::string network = std::string(FIXTURES_PATH) + "/adapter_kinds.txt";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.winver) + " " + c.line);
+        std::vector<std::string> lines =
+            ReportLines(Wincmd("ipconfig /all", c.winver, network).Out, "\r\r");
+        EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end());
+    }
+}
+
+// A connected, a disconnected and an autoconfigured adapter, from version 6 on.
+const char kModernAdapters[] =
+    "machine OFFICE10\n"
+    "adapter 10.1.2.3 00-A0-C9-AB-CD-EF\n"
+    "adapter - 00-A0-C9-00-00-02\n"
+    "adapter 169.254.7.9 02-0C-29-FE-DC-BA\n";
+
+TEST(WincmdModernIpconfig, MacAndIpv4ValuesAtEachLayoutsColumn) {
+    const char* const english[] = {"Physical Address", "IPv4 Address",
+                                   "Autoconfiguration IPv4 Address", "Media disconnected",
+                                   "(Preferred) "};
+    const char* const japanese[] = {"物理アドレス", "IPv4 アドレス", "自動構成 IPv4 アドレス",
+                                    "メディアは接続されていません", "(優先) "};
+    const struct {
+        const char* winver;
+        const char* code_page;
+        const char* const* texts;  // MAC label, IPv4 label, autoconfiguration label, ...
+        size_t column;
+    } cases[] = {
+        {"7", "437", english, 39},     {"2022", "1252", english, 39}, {"7", "932", japanese, 39},
+        {"2008r2", "932", japanese, 39}, {"10", "932", japanese, 42}, {"2019", "932", japanese, 42},
+    };
+    const std::vector<std::string> macs = {"00-A0-C9-AB-CD-EF", "00-A0-C9-00-00-02",
+                                           "02-0C-29-FE-DC-BA"};
+    const std::vector<std::string> addresses = {"10.1.2.3", "169.254.7.9"};
+    TempDir dir;
+    const std::string network = dir.File("net.txt");
+    WriteFileBytes(network, kModernAdapters);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.winver) + " " + c.code_page);
+        std::vector<std::string> lines =
+            ReportLines(Wincmd("ipconfig /all", c.winver, network, c.code_page).Out);
+        std::vector<std::string> mac_lines = LinesHolding(lines, Cp932(c.texts[0]));
+        std::vector<std::string> ip_lines = LinesHolding(lines, Cp932(c.texts[1]));
+        ASSERT_EQ(mac_lines.size(), macs.size());
+        ASSERT_EQ(ip_lines.size(), addresses.size());
+        for (size_t k = 0; k < macs.size(); ++k) {
+            EXPECT_EQ(mac_lines[k].substr(c.column - 2), ": " + macs[k]);
+        }
+        for (size_t k = 0; k < addresses.size(); ++k) {
+            EXPECT_EQ(ip_lines[k].substr(c.column - 2), ": " + addresses[k] + Cp932(c.texts[4]));
+        }
+        EXPECT_EQ(LinesHolding(ip_lines, Cp932(c.texts[2])).size(), 1u);
+        EXPECT_EQ(LinesHolding(lines, Cp932(c.texts[3])).size(), 1u);
+        EXPECT_TRUE(LinesHolding(lines, "IP Address").empty());
     }
 }
 
@@ -240,6 +314,43 @@ TEST(WincmdPing, AddressWithoutResolvingSwitchShowsNoName) {
     EXPECT_EQ(ReportLines(run.Out)[1], "Pinging 192.168.1.7 with 32 bytes of data:");
 }
 
+TEST(WincmdPing, FromVersion6TheReportLanguageAndNoEmptyLineAfterTheHeader) {
+    const struct {
+        const char* winver;
+        const char* code_page;
+        const char* command;
+        const char* header;  // UTF-8
+        const char* answer;
+        const char* statistics;
+        const char* packets;
+    } cases[] = {
+        {"10", "932", "ping -a -n 1 192.168.1.7",
+         "PC-SALES1 [192.168.1.7]に ping を送信しています 32 バイトのデータ:",
+         "192.168.1.7 からの応答: バイト数 =32 時間 <1ms TTL=128", "192.168.1.7 の ping 統計:",
+         "    パケット数: 送信 = 1、受信 = 1、損失 = 0 (0% の損失)、"},
+        {"7", "932", "ping -n 1 192.168.1.40",
+         "192.168.1.40 に ping を送信しています 32 バイトのデータ:", "要求がタイムアウトしました。",
+         "192.168.1.40 の ping 統計:",
+         "    パケット数: 送信 = 1、受信 = 0、損失 = 1 (100% の損失)、"},
+        {"2012", "437", "ping -a -n 1 192.168.1.7",
+         "Pinging PC-SALES1 [192.168.1.7] with 32 bytes of data:",
+         "Reply from 192.168.1.7: bytes=32 time<1ms TTL=128", "Ping statistics for 192.168.1.7:",
+         "    Packets: Sent = 1, Received = 1, Lost = 0 (0% loss),"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.winver) + " " + c.code_page + " " + c.command);
+        std::vector<std::string> lines =
+            ReportLines(Wincmd(c.command, c.winver, "", c.code_page).Out);
+        ASSERT_GE(lines.size(), 6u);
+        EXPECT_EQ(lines[0], "");
+        EXPECT_EQ(lines[1], Cp932(c.header));
+        EXPECT_EQ(lines[2], Cp932(c.answer));
+        EXPECT_EQ(lines[3], "");
+        EXPECT_EQ(lines[4], Cp932(c.statistics));
+        EXPECT_EQ(lines[5], Cp932(c.packets));
+    }
+}
+
 struct ArpCase {
     const char* address;
     const char* mac;  // nullptr: not in the cache
@@ -270,6 +381,30 @@ TEST(WincmdArp, DynamicLineForHostsThatAnswerPingOrArp) {
         ASSERT_EQ(dynamic.size(), 1u);
         EXPECT_EQ(Words(dynamic[0]), (std::vector<std::string>{c.address, c.mac, "dynamic"}));
         EXPECT_EQ(dynamic[0].find(c.mac), 24u);  // under its heading
+    }
+}
+
+TEST(WincmdArp, FromVersion6TheTypeIsPaddedToTenBytesInTheReportLanguage) {
+    const struct {
+        const char* code_page;
+        const char* interface;  // UTF-8
+        const char* heading;
+        const char* type;
+    } cases[] = {
+        {"437", "Interface: 192.168.1.10 --- 0xb",
+         "  Internet Address      Physical Address      Type", "dynamic"},
+        {"932", "インターフェイス: 192.168.1.10 --- 0xb",
+         "  インターネット アドレス 物理アドレス           種類", "動的"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code_page);
+        const std::string type = Cp932(c.type);
+        std::vector<std::string> lines =
+            ReportLines(Wincmd("arp -a 192.168.1.7", "10", "", c.code_page).Out);
+        const std::vector<std::string> expected = {
+            "", Cp932(c.interface), Cp932(c.heading),
+            "  192.168.1.7           00-0c-29-aa-bb-cc     " + type + std::string(10 - type.size(), ' ')};
+        EXPECT_EQ(lines, expected);
     }
 }
 
@@ -311,6 +446,42 @@ TEST(WincmdNetView, EmptyBrowseListHasNoComputerLines) {
     EXPECT_TRUE(LinesHolding(ReportLines(run.Out), "\\\\").empty());
 }
 
+// Error 6118 goes to standard error, so the redirected report stays empty.
+TEST(WincmdNetView, WithoutABrowseListVersion6OnFailsWithError6118) {
+    const struct {
+        const char* winver;
+        const char* code_page;
+        const char* message;  // UTF-8, the last of its three lines
+        const char* first;
+    } cases[] = {
+        {"7", "437", "The list of servers for this workgroup is not currently available",
+         "System error 6118 has occurred."},
+        {"2016", "932", "このワークグループのサーバー一覧は現在利用できません",
+         "システム エラー 6118 が発生しました。"},
+    };
+    TempDir dir;
+    WriteFileBytes(dir.File("n.txt"), "machine ME\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.winver);
+        WincmdRun run = Wincmd("net view > " + dir.File("view.txt"), c.winver, dir.File("n.txt"),
+                               c.code_page);
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_EQ(ReadFileBytes(dir.File("view.txt")), "");
+        EXPECT_EQ(run.Err, Cp932(c.first) + "\r\n\r\n" + Cp932(c.message) + "\r\n");
+    }
+}
+
+// Qarvik skips three lines before the computers, in either language.
+TEST(WincmdNetView, FromVersion6TheComputersFollowThreeHeadingLines) {
+    for (const char* code_page : {"437", "932"}) {
+        SCOPED_TRACE(code_page);
+        std::vector<std::string> lines = ReportLines(Wincmd("net view", "10", "", code_page).Out);
+        ASSERT_GE(lines.size(), 4u);
+        EXPECT_EQ(lines[2], std::string(79, '-'));
+        EXPECT_EQ(lines[3].rfind("\\\\MYPC ", 0), 0u) << lines[3];
+    }
+}
+
 struct NbtstatCase {
     const char* winver;
     const char* name;
@@ -340,6 +511,25 @@ TEST(WincmdNbtstat, MacLineAtEachVersionsColumn) {
     }
 }
 
+TEST(WincmdNbtstat, FromVersion6TheMacLineInTheReportLanguage) {
+    const struct {
+        const char* code_page;
+        const char* name;
+        const char* line;  // UTF-8
+    } cases[] = {
+        {"437", "PC-SALES1", "    MAC Address = 00-0C-29-AA-BB-CC"},
+        {"437", "NOPE", "    Host not found."},
+        {"932", "PC-SALES1", "    MAC アドレス = 00-0C-29-AA-BB-CC"},
+        {"932", "NOPE", "    ホストが見つかりません。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.code_page) + " " + c.name);
+        std::vector<std::string> lines =
+            ReportLines(Wincmd(std::string("nbtstat -a ") + c.name, "11", "", c.code_page).Out);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), Cp932(c.line)), 1);
+    }
+}
+
 TEST(WincmdNbtstat, NamesMatchIgnoringAsciiCaseButNotInsideDoubleByteCharacters) {
     TempDir dir;
     const std::string network = dir.File("browse.txt");
@@ -361,6 +551,22 @@ TEST(WincmdNbtstat, NamesMatchIgnoringAsciiCaseButNotInsideDoubleByteCharacters)
         } else {
             ASSERT_EQ(mac_lines.size(), 1u);
             EXPECT_EQ(mac_lines[0].substr(18), c.mac);
+        }
+    }
+}
+
+// Windows 2000 and XP printed their English reports on Japanese systems too.
+TEST(WincmdReportLanguage, VersionsBefore6PrintTheSameBytesWhateverTheCodePage) {
+    const char* const commands[] = {"ping -a -n 1 192.168.1.7", "ping -n 1 192.168.1.40",
+                                    "ping -n 1 nohost",         "arp -a 192.168.1.7",
+                                    "arp -a 192.168.1.99",      "net view",
+                                    "nbtstat -a PC-SALES1",     "nbtstat -a NOPE"};
+    for (const char* winver : {"98", "nt4", "2000", "xp", "2003"}) {
+        std::vector<std::string> all(std::begin(commands), std::end(commands));
+        all.push_back(winver == std::string("98") ? "winipcfg /all" : "ipconfig /all");
+        for (const std::string& command : all) {
+            SCOPED_TRACE(std::string(winver) + " " + command);
+            EXPECT_EQ(Wincmd(command, winver, "", "932").Out, Wincmd(command, winver, "", "437").Out);
         }
     }
 }
@@ -469,7 +675,7 @@ TEST(WincmdNetworkFile, MalformedFileNamesFileAndLine) {
          ":2: bad adapter type 'modem' (ppp)"},
         {"machine A\nadapter - 00-0C-29-00-00-01 ppp\n", ":2: a ppp adapter needs an address"},
         {"machine A\nhost 192.168.1.2 00-0C-29-00-00-01 -\n",
-         ":2: 'host' needs 5 fields: host ADDRESS MAC DNS-NAME|- up|arp-only|down"},
+         ":2: 'host' needs 5 or 6 fields: host ADDRESS MAC DNS-NAME|- up|arp-only|down [RTT]"},
         {"machine A\r\nhost 192.168.1.256 00-0C-29-00-00-01 - up\r\n",
          ":2: bad address '192.168.1.256'"},
         {"machine A\nhost 192.168.1 00-0C-29-00-00-01 - up\n", ":2: bad address '192.168.1'"},

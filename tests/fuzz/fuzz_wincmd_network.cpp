@@ -58,7 +58,10 @@ void CheckNetwork(const Network& net) {
 
 // Every tool of the first byte's version, asked about every entry.
 void AskEveryTool(const Network& net, uint8_t version) {
-    ToolContext context{static_cast<WinFormat>(version % (FORMAT_2003 + 1)), &net, g_sink};
+    // The high bit chooses the language, which counts from version 6 on.
+    const WinFormat format = static_cast<WinFormat>((version & 0x7F) % (FORMAT_10 + 1));
+    const ReportLanguage language = (version & 0x80) != 0 ? LANGUAGE_JAPANESE : LANGUAGE_ENGLISH;
+    ToolContext context{format, &net, g_sink, language};
     if (IsWin95Family(context.Format)) {
         RunWinipcfg(context, {"/all"}, g_sink);
     } else {
@@ -86,7 +89,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return g_sink == nullptr ? 1 : 0;
 }
 
-// First byte: the report version; the rest is the network file.
+// First byte: the report version and language; the rest is the network file.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     std::string text(reinterpret_cast<const char*>(data + 1), size - 1);

@@ -21,24 +21,60 @@ std::string LowerCase(const std::string& text) {
     return lower;
 }
 
-std::string EntryLine(const ArpRow& row) {
-    return "  " + PadRight(FormatAddress(row.Address), 22) + PadRight(LowerCase(row.Mac), 22) +
-           (row.Static ? "static" : "dynamic");
+struct ArpTexts {
+    const char* NoEntries;
+    const char* Interface;
+    const char* Heading;
+    const char* Dynamic;
+    const char* Static;
+};
+
+const ArpTexts kEnglish = {
+    "No ARP Entries Found",
+    "Interface: ",
+    "  Internet Address      Physical Address      Type",
+    "dynamic",
+    "static",
+};
+
+// The heading is not over the columns, as in the real report. The message
+// for an empty table rests on no real capture.
+const ArpTexts kJapanese = {
+    "ARP \203G\203\223\203g\203\212\202\252\214\251\202\302\202\251\202\350\202\334\202\271"
+    "\202\361\202\305\202\265\202\275\201B",     // ARP エントリが見つかりませんでした。
+    "\203C\203\223\203^\201[\203t\203F\203C\203X: ",  // インターフェイス:
+    "  \203C\203\223\203^\201[\203l\203b\203g \203A\203h\203\214\203X "
+    "\225\250\227\235\203A\203h\203\214\203X           \216\355\227\336",  //   インターネット アドレス 物理アドレス           種類
+    "\223\256\223I",  // 動的
+    "\220\303\223I",  // 静的
+};
+
+constexpr size_t kColumnWidth = 22;  // puts the MAC at 24 and the type at 46
+constexpr size_t kModernTypeWidth = 10;
+
+// From version 6 on the type is padded with blanks to 10 bytes.
+std::string EntryLine(const ToolContext& context, const ArpTexts& text, const ArpRow& row) {
+    const std::string type = row.Static ? text.Static : text.Dynamic;
+    return "  " + PadRight(FormatAddress(row.Address), kColumnWidth) +
+           PadRight(LowerCase(row.Mac), kColumnWidth) +
+           (IsModern(context.Format) ? PadRight(type, kModernTypeWidth) : type);
 }
 
 }  // namespace
 
 int PutArpReport(FILE* out, const ToolContext& context, uint32_t interface_address,
                  const std::vector<ArpRow>& rows) {
-    (void)context;
+    const ArpTexts& text = IsJapanese(context) ? kJapanese : kEnglish;
     if (rows.empty() || interface_address == 0) {
-        PutLine(out, "No ARP Entries Found");
+        PutLine(out, text.NoEntries);
         return 1;
     }
+    // From version 6 on, loopback and tunnel interfaces come first.
+    const char* index = IsModern(context.Format) ? "0xb" : "0x2";
     PutLine(out, "");
-    PutLine(out, "Interface: " + FormatAddress(interface_address) + " --- 0x2");
-    PutLine(out, "  Internet Address      Physical Address      Type");
-    for (const ArpRow& row : rows) PutLine(out, EntryLine(row));
+    PutLine(out, text.Interface + FormatAddress(interface_address) + " --- " + index);
+    PutLine(out, text.Heading);
+    for (const ArpRow& row : rows) PutLine(out, EntryLine(context, text, row));
     return 0;
 }
 

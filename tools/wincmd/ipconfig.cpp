@@ -1,21 +1,29 @@
-// ipconfig of Windows NT 4.0, 2000, XP and 5.2: the adapter configuration report.
+// ipconfig: the adapter configuration report. Here the layouts of Windows NT
+// 4.0, 2000, XP and 5.2; those of version 6 on are in ipconfig_modern.cpp.
 #include "tools.h"
 
 namespace {
 
 struct IpconfigLayout {
     const char* Title;
-    int Indent;       // blanks before every label
-    int ValueColumn;  // where every value starts, MAC and IP address included
+    const char* Indent;  // before every label
+    int ValueColumn;     // where every value starts, MAC and IP address included
     bool HasDnsSuffix;
     bool HasAutoconfiguration;  // prints a 169.254.x.x address under its own label
     bool EndsWithCrCr;          // a CR before each line end, as its redirected report has
+    const char* DhcpLabel;
 };
 
-const IpconfigLayout kNt4 = {"Windows NT IP Configuration", 8, 31, false, false, false};
-const IpconfigLayout kWindows2000 = {"Windows 2000 IP Configuration", 8, 37, false, false, true};
-const IpconfigLayout kWindowsXp = {"Windows IP Configuration", 8, 44, true, true, true};
-const IpconfigLayout kWindows2003 = {"Windows IP Configuration", 3, 39, true, true, true};
+const char kEightBlanks[] = "        ";
+// Windows 2000 indents with a TAB, which leaves room for its longest label.
+const IpconfigLayout kNt4 = {"Windows NT IP Configuration", kEightBlanks, 31, false, false, false,
+                             "DHCP Enabled"};
+const IpconfigLayout kWindows2000 = {"Windows 2000 IP Configuration", "\t", 37, true, true, true,
+                                     "DHCP Enabled"};
+const IpconfigLayout kWindowsXp = {"Windows IP Configuration", kEightBlanks, 44, true, true, true,
+                                   "Dhcp Enabled"};
+const IpconfigLayout kWindows2003 = {"Windows IP Configuration", "   ", 39, true, true, true,
+                                     "DHCP Enabled"};
 
 const IpconfigLayout& LayoutOf(WinFormat format) {
     if (format == FORMAT_NT4) return kNt4;
@@ -34,7 +42,8 @@ struct Report {
         PutLine(Out, Layout.EndsWithCrCr ? text + "\r" : text);
     }
     void Field(const char* label, const std::string& value) const {
-        Line(FieldLine(Layout.Indent, label, Layout.ValueColumn, value));
+        Line(LeaderLine(Layout.Indent + std::string(label),
+                        static_cast<size_t>(Layout.ValueColumn - 2), false, value));
     }
 };
 
@@ -59,7 +68,8 @@ std::string AdapterDescription(size_t index, const OwnAdapter& adapter) {
 
 void PutHostPart(const Report& report, const Network& network) {
     report.Field("Host Name", network.MachineName);
-    if (report.Layout.HasDnsSuffix) report.Field("Primary Dns Suffix", "");
+    // The blank that ends the suffix labels puts two blanks before their dots.
+    if (report.Layout.HasDnsSuffix) report.Field("Primary Dns Suffix ", "");
     report.Field("Node Type", "Hybrid");
     report.Field("IP Routing Enabled", "No");
     report.Field("WINS Proxy Enabled", "No");
@@ -81,36 +91,48 @@ void PutAdapter(const Report& report, size_t index, const OwnAdapter& adapter, b
     const bool connected = adapter.Kind != ADAPTER_DISCONNECTED;
     if (!connected) report.Field("Media State", "Media disconnected");
     if (connected && report.Layout.HasDnsSuffix) {
-        report.Field("Connection-specific DNS Suffix", "");
+        report.Field("Connection-specific DNS Suffix ", "");
     }
     if (all) {
         report.Field("Description", AdapterDescription(index, adapter));
         report.Field("Physical Address", adapter.Mac);
     }
     if (!connected) return;
-    if (all) report.Field("DHCP Enabled", adapter.Address == 0 ? "Yes" : "No");
+    if (all) report.Field(report.Layout.DhcpLabel, adapter.Address == 0 ? "Yes" : "No");
     report.Field(AddressLabel(report, adapter.Address), FormatAddress(adapter.Address));
     report.Field("Subnet Mask", ClassfulMask(adapter.Address));
     report.Field("Default Gateway", "");
 }
 
+// False for any word but the /all switch.
+bool ReadSwitches(const Arguments& args, bool* all) {
+    for (const std::string& arg : args) {
+        if (!SameName(arg, "/all") && !SameName(arg, "-all")) return false;
+        *all = true;
+    }
+    return true;
+}
+
+void PutUsage(const Report& report) {
+    report.Line("");
+    report.Line("Error: unrecognized or incomplete command line.");
+    report.Line("");
+    report.Line("USAGE:");
+    report.Line("    ipconfig [/all]");
+}
+
 }  // namespace
 
 int RunIpconfig(const ToolContext& context, const Arguments& args, FILE* out) {
-    const Report report{out, LayoutOf(context.Format), context.Format};
+    const bool modern = IsModern(context.Format);
+    // From version 6 on, lines end with CR LF, as the NT 4.0 ones do.
+    const Report report{out, modern ? kNt4 : LayoutOf(context.Format), context.Format};
     bool all = false;
-    for (const std::string& arg : args) {
-        if (SameName(arg, "/all") || SameName(arg, "-all")) {
-            all = true;
-        } else {
-            report.Line("");
-            report.Line("Error: unrecognized or incomplete command line.");
-            report.Line("");
-            report.Line("USAGE:");
-            report.Line("    ipconfig [/all]");
-            return 1;
-        }
+    if (!ReadSwitches(args, &all)) {
+        PutUsage(report);
+        return 1;
     }
+    if (modern) return PutModernIpconfig(context, all, out);
     report.Line("");
     report.Line(report.Layout.Title);
     report.Line("");

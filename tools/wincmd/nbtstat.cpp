@@ -15,27 +15,78 @@ void PutUsage(FILE* out) {
     PutLine(out, "");
 }
 
+struct NbtstatTexts {
+    const char* NodeStart;  // before the own address
+    const char* NodeEnd;
+    const char* TableTitle;
+    const char* Heading;
+    const char* Unique;
+    const char* Group;
+    const char* Registered;
+    const char* MacLabel;
+    const char* NotFound;
+};
+
+const NbtstatTexts kEnglish = {
+    "Node IpAddress: [",
+    "] Scope Id: []",
+    "       NetBIOS Remote Machine Name Table",
+    "   Name               Type         Status",
+    "UNIQUE",
+    "GROUP",
+    "Registered",
+    "MAC Address = ",
+    "    Host not found.",
+};
+
+// No real capture shows the Japanese report: these are the texts the tool is
+// thought to print, the MAC value at column 19.
+const NbtstatTexts kJapanese = {
+    "\203m\201[\203h IP \203A\203h\203\214\203X: [",  // ノード IP アドレス: [
+    "] \203X\203R\201[\203v ID: []",                    // ] スコープ ID: []
+    "       NetBIOS \203\212\203\202\201[\203g \203R\203\223\203s\203\205\201[\203^\201[\226\274"
+    "\203e\201[\203u\203\213",                          // NetBIOS リモート コンピューター名テーブル
+    "   \226\274\221O               \216\355\227\336         \217\363\221\324",  //    名前               種類         状態
+    "\210\352\210\323",                          // 一意
+    "\203O\203\213\201[\203v",                  // グループ
+    "\223o\230^\215\317",                        // 登録済
+    "MAC \203A\203h\203\214\203X = ",           // MAC アドレス =
+    "    \203z\203X\203g\202\252\214\251\202\302\202\251\202\350\202\334\202\271\202\361\201B",  // ホストが見つかりません。
+};
+
 std::string NameRow(const std::string& indent, const std::string& name, const char* suffix,
-                    const char* type) {
+                    const char* type, const NbtstatTexts& text) {
     return indent + PadRight(name, kNetBiosNameWidth) + suffix + "  " + PadRight(type, 12) +
-           "Registered";
+           text.Registered;
 }
 
 // The name table and the MAC line; indent is the block's indentation, which
 // puts the MAC at column 14 (no indentation) or 18 (four blanks).
-void PutNameTable(FILE* out, const std::string& indent, const BrowseEntry& entry) {
+void PutNameTable(FILE* out, const std::string& indent, const BrowseEntry& entry,
+                  const NbtstatTexts& text) {
     PutLine(out, "");
-    PutLine(out, indent + "       NetBIOS Remote Machine Name Table");
+    PutLine(out, indent + text.TableTitle);
     PutLine(out, "");
-    PutLine(out, indent + "   Name               Type         Status");
+    PutLine(out, indent + text.Heading);
     PutLine(out, indent + std::string(45, '-'));
-    PutLine(out, NameRow(indent, entry.Name, "<00>", "UNIQUE"));
-    PutLine(out, NameRow(indent, kWorkgroup, "<00>", "GROUP"));
-    PutLine(out, NameRow(indent, entry.Name, "<20>", "UNIQUE"));
-    PutLine(out, NameRow(indent, kWorkgroup, "<1E>", "GROUP"));
+    PutLine(out, NameRow(indent, entry.Name, "<00>", text.Unique, text));
+    PutLine(out, NameRow(indent, kWorkgroup, "<00>", text.Group, text));
+    PutLine(out, NameRow(indent, entry.Name, "<20>", text.Unique, text));
+    PutLine(out, NameRow(indent, kWorkgroup, "<1E>", text.Group, text));
     PutLine(out, "");
-    PutLine(out, indent + "MAC Address = " + entry.Mac);
+    PutLine(out, indent + text.MacLabel + entry.Mac);
     PutLine(out, "");
+}
+
+// The connection the tool asks through: from version 6 on, the first connected
+// adapter's, named as ipconfig names it.
+std::string ConnectionHeading(const ToolContext& context) {
+    if (!IsModern(context.Format)) return "Local Area Connection:";
+    const std::vector<OwnAdapter>& adapters = context.Net->Adapters;
+    for (size_t i = 0; i < adapters.size(); ++i) {
+        if (adapters[i].Address != 0) return ConnectionName(context, i, adapters[i].Kind) + ":";
+    }
+    return ConnectionName(context, 0, ADAPTER_LAN) + ":";
 }
 
 }  // namespace
@@ -46,20 +97,21 @@ int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out) {
         return 1;
     }
     const Network& network = *context.Net;
+    const NbtstatTexts& text = IsJapanese(context) ? kJapanese : kEnglish;
     const BrowseEntry* entry = FindBrowseEntry(network, args[1]);
     const bool indented = context.Format == FORMAT_2000 || PrintsLikeXp(context.Format);
     const std::string indent = indented ? "    " : "";
     PutLine(out, "");
     if (indented) {
-        PutLine(out, "Local Area Connection:");
-        PutLine(out, "Node IpAddress: [" + FormatAddress(FirstOwnAddress(network)) + "] Scope Id: []");
+        PutLine(out, ConnectionHeading(context));
+        PutLine(out, text.NodeStart + FormatAddress(FirstOwnAddress(network)) + text.NodeEnd);
     }
     if (entry == nullptr) {
         if (indented) PutLine(out, "");
-        PutLine(out, "    Host not found.");
+        PutLine(out, text.NotFound);
         PutLine(out, "");
         return 1;
     }
-    PutNameTable(out, indent, *entry);
+    PutNameTable(out, indent, *entry, text);
     return 0;
 }

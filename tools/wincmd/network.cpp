@@ -196,9 +196,9 @@ struct Parser {
         if (keyword == "adapter") return ParseAdapter(words);
         if (keyword == "host") {
             OtherHost host{};
-            if (words.size() != 6 &&
-                !FieldCount(words, 5, "host ADDRESS MAC DNS-NAME|- up|arp-only|down")) {
-                return false;
+            if (words.size() != 5 && words.size() != 6) {
+                return Fail("'host' needs 5 or 6 fields: "
+                            "host ADDRESS MAC DNS-NAME|- up|arp-only|down [RTT]");
             }
             if (!Address(words[1].Text, &host.Address) || !Mac(words[2].Text, &host.Mac) ||
                 !Name(words[3].Text, &host.DnsName)) {

@@ -73,11 +73,102 @@ bool ReadOptions(const Arguments& args, PingOptions* options, FILE* out) {
 
 }  // namespace
 
+namespace {
+
+// The texts of a ping report, in pieces around the figures and addresses.
+struct PingTexts {
+    const char* HeaderStart;
+    const char* HeaderAfterBrackets;  // after "NAME [ADDRESS]"
+    const char* HeaderAfterAddress;   // after the address alone
+    const char* ReplyStart;
+    const char* ReplyAfterAddress;  // before "<1ms" or "=5ms"
+    const char* TimedOut;
+    const char* StatisticsStart;
+    const char* StatisticsEnd;
+    const char* Sent;
+    const char* Received;
+    const char* Lost;
+    const char* LossStart;
+    const char* LossEnd;
+    const char* RoundTrips;
+    const char* Minimum;
+    const char* Maximum;  // after the minimum's figure
+    const char* Average;
+    const char* UnknownHostStart;
+    const char* UnknownHostEnd;
+};
+
+const PingTexts kEnglish = {
+    "Pinging ",
+    " with 32 bytes of data:",
+    " with 32 bytes of data:",
+    "Reply from ",
+    ": bytes=32 time",
+    "Request timed out.",
+    "Ping statistics for ",
+    ":",
+    "    Packets: Sent = ",
+    ", Received = ",
+    ", Lost = ",
+    " (",
+    "% loss),",
+    "Approximate round trip times in milli-seconds:",
+    "    Minimum = ",
+    "ms, Maximum = ",
+    "ms, Average = ",
+    "Ping request could not find host ",
+    ". Please check the name and try again.",
+};
+
+// The name or address starts the header, with no blank between "]" and
+// "に". The unknown-host message rests on no real capture.
+const PingTexts kJapanese = {
+    "",
+    "\202\311 ping \202\360\221\227\220M\202\265\202\304\202\242\202\334\202\267 32 "
+    "\203o\203C\203g\202\314\203f\201[\203^:",  // に ping を送信しています 32 バイトのデータ:
+    " \202\311 ping \202\360\221\227\220M\202\265\202\304\202\242\202\334\202\267 32 "
+    "\203o\203C\203g\202\314\203f\201[\203^:",  //  に ping を送信しています 32 バイトのデータ:
+    "",
+    " \202\251\202\347\202\314\211\236\223\232: \203o\203C\203g\220\224 =32 \216\236\212\324 ",  //  からの応答: バイト数 =32 時間
+    "\227v\213\201\202\252\203^\203C\203\200\203A\203E\203g\202\265\202\334\202\265\202\275\201B",  // 要求がタイムアウトしました。
+    "",
+    " \202\314 ping \223\235\214v:",                        //  の ping 統計:
+    "    \203p\203P\203b\203g\220\224: \221\227\220M = ",  //     パケット数: 送信 =
+    "\201A\216\363\220M = ",                                 // 、受信 =
+    "\201A\221\271\216\270 = ",                             // 、損失 =
+    " (",
+    "% \202\314\221\271\216\270)\201A",  // % の損失)、
+    "\203\211\203E\203\223\203h \203g\203\212\203b\203v\202\314\212T\216Z\216\236\212\324 "
+    "(\203~\203\212\225b):",             // ラウンド トリップの概算時間 (ミリ秒):
+    "    \215\305\217\254 = ",         //     最小 =
+    "ms\201A\215\305\221\345 = ",     // ms、最大 =
+    "ms\201A\225\275\213\317 = ",     // ms、平均 =
+    "Ping \227v\213\201\202\305\202\315\203z\203X\203g ",  // Ping 要求ではホスト
+    " \202\252\214\251\202\302\202\251\202\350\202\334\202\271\202\361\202\305\202\265\202\275\201B"
+    "\203z\203X\203g\226\274\202\360\212m\224F\202\265\202\304\202\340\202\244\210\352\223x"
+    "\216\300\215s\202\265\202\304\202\255\202\276\202\263\202\242\201B",
+    //  が見つかりませんでした。ホスト名を確認してもう一度実行してください。
+};
+
+const PingTexts& TextsOf(const ToolContext& context) {
+    return IsJapanese(context) ? kJapanese : kEnglish;
+}
+
+}  // namespace
+
 std::string PingHeaderLine(const ToolContext& context, const std::string& name,
                            const std::string& address) {
-    (void)context;
-    return "Pinging " + (name.empty() ? address : name + " [" + address + "]") +
-           " with 32 bytes of data:";
+    const PingTexts& text = TextsOf(context);
+    if (name.empty()) return text.HeaderStart + address + text.HeaderAfterAddress;
+    return text.HeaderStart + name + " [" + address + "]" + text.HeaderAfterBrackets;
+}
+
+void PutPingHeader(FILE* out, const ToolContext& context, const std::string& name,
+                   const std::string& address) {
+    PutLine(out, "");
+    PutLine(out, PingHeaderLine(context, name, address));
+    // From version 6 on the replies follow the header directly.
+    if (!IsModern(context.Format)) PutLine(out, "");
 }
 
 std::string PingReplyLine(const ToolContext& context, const std::string& address,
@@ -87,36 +178,35 @@ std::string PingReplyLine(const ToolContext& context, const std::string& address
     const long time_ms = static_cast<long>(outcome.TimeMs);
     const std::string time = time_ms < resolution_ms ? "<" + std::to_string(resolution_ms) + "ms"
                                                      : "=" + std::to_string(time_ms) + "ms";
-    return "Reply from " + address + ": bytes=32 time" + time + " TTL=" +
+    const PingTexts& text = TextsOf(context);
+    return text.ReplyStart + address + text.ReplyAfterAddress + time + " TTL=" +
            std::to_string(outcome.Ttl);
 }
 
-std::string PingTimeoutLine(const ToolContext& context) {
-    (void)context;
-    return "Request timed out.";
-}
+std::string PingTimeoutLine(const ToolContext& context) { return TextsOf(context).TimedOut; }
 
 void PutPingStatistics(FILE* out, const ToolContext& context, const std::string& address,
                        const PingTally& tally) {
+    const PingTexts& text = TextsOf(context);
     const unsigned long long lost = tally.Sent - tally.Received;
     const unsigned long long loss_percent = tally.Sent == 0 ? 0 : lost * 100 / tally.Sent;
     PutLine(out, "");
-    PutLine(out, "Ping statistics for " + address + ":");
-    PutLine(out, "    Packets: Sent = " + std::to_string(tally.Sent) + ", Received = " +
-                     std::to_string(tally.Received) + ", Lost = " + std::to_string(lost) + " (" +
-                     std::to_string(loss_percent) + "% loss),");
+    PutLine(out, text.StatisticsStart + address + text.StatisticsEnd);
+    PutLine(out, text.Sent + std::to_string(tally.Sent) + text.Received +
+                     std::to_string(tally.Received) + text.Lost + std::to_string(lost) +
+                     text.LossStart + std::to_string(loss_percent) + text.LossEnd);
     if (tally.Received == 0) return;
     const std::string minimum = std::to_string(static_cast<long>(tally.MinimumMs));
     const std::string maximum = std::to_string(static_cast<long>(tally.MaximumMs));
     const std::string average = std::to_string(static_cast<long>(tally.TotalMs / tally.Received));
-    PutLine(out, "Approximate round trip times in milli-seconds:");
+    PutLine(out, text.RoundTrips);
     // Before XP the last two figures are right-aligned in two places.
     const bool padded = !PrintsLikeXp(context.Format);
-    auto figure = [padded](const std::string& text) {
-        return padded && text.size() < 2 ? " " + text : text;
+    auto figure = [padded](const std::string& number) {
+        return padded && number.size() < 2 ? " " + number : number;
     };
-    PutLine(out, "    Minimum = " + minimum + "ms, Maximum = " + figure(maximum) +
-                     "ms, Average = " + figure(average) + "ms");
+    PutLine(out, text.Minimum + minimum + text.Maximum + figure(maximum) + text.Average +
+                     figure(average) + "ms");
 }
 
 void CountEcho(PingTally* tally, const EchoOutcome& outcome) {
@@ -155,17 +245,15 @@ int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
     } else if (AddressOfName(network, options.Target, &address)) {
         name = options.Target;
     } else {
+        const PingTexts& text = TextsOf(context);
         PutLine(out, PrintsLikeXp(context.Format)
-                         ? "Ping request could not find host " + options.Target +
-                               ". Please check the name and try again."
+                         ? text.UnknownHostStart + options.Target + text.UnknownHostEnd
                          : "Unknown host " + options.Target + ".");
         return 1;
     }
 
     const std::string address_text = FormatAddress(address);
-    PutLine(out, "");
-    PutLine(out, PingHeaderLine(context, name, address_text));
-    PutLine(out, "");
+    PutPingHeader(out, context, name, address_text);
     const bool answered = AnswersPing(network, address);
     // The simulated replies print as instant ones from a Windows host.
     const EchoOutcome outcome{answered, 0, kSimulatedTtl};

@@ -80,8 +80,9 @@ using CommandFunction = int (*)(const ToolContext&, const Arguments&, FILE*);
 
 constexpr unsigned Bit(WinFormat format) { return 1u << format; }
 constexpr unsigned kWin95Family = Bit(FORMAT_95) | Bit(FORMAT_98);
-constexpr unsigned kNtFamily =
-    Bit(FORMAT_NT4) | Bit(FORMAT_2000) | Bit(FORMAT_XP) | Bit(FORMAT_2003);
+constexpr unsigned kNtFamily = Bit(FORMAT_NT4) | Bit(FORMAT_2000) | Bit(FORMAT_XP) |
+                               Bit(FORMAT_2003) | Bit(FORMAT_VISTA) | Bit(FORMAT_8) |
+                               Bit(FORMAT_10);
 constexpr unsigned kEveryFormat = kWin95Family | kNtFamily;
 
 struct CommandEntry {
@@ -141,9 +142,10 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
     return true;
 }
 
-// The machine's format and network; false after an error message. Without a
-// given version the simulated one comes from QARVIK_WINVER.
-bool LoadMachine(const PlatformVersion* given_version, WinFormat* format, Network* network) {
+// The machine's format, report language and network; false after an error
+// message. Without a given version the simulated one comes from QARVIK_WINVER.
+// The language follows the platform's report code page, as Qarvik's does.
+bool LoadMachine(const PlatformVersion* given_version, ToolContext* context, Network* network) {
     PlatformVersion version{};
     if (given_version != nullptr) {
         version = *given_version;
@@ -155,7 +157,9 @@ bool LoadMachine(const PlatformVersion* given_version, WinFormat* format, Networ
             return false;
         }
     }
-    *format = FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber);
+    context->Format =
+        FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber);
+    context->Language = LanguageOfReports(context->Format, PlatformGetReportCodePage());
     std::string error;
     if (!LoadNetwork(std::getenv("QARVIK_NETWORK"), network, &error)) {
         PutErrorLine("wincmd: " + error);
@@ -173,7 +177,7 @@ int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion*
     ToolContext context{FORMAT_XP, nullptr, stderr};
     Network network;
     if (command->IsNetworkTool) {
-        if (!LoadMachine(version, &context.Format, &network)) return 1;
+        if (!LoadMachine(version, &context, &network)) return 1;
         if ((command->Formats & Bit(context.Format)) == 0) return NotRecognized(words[0]);
         context.Net = &network;
     }

@@ -18,27 +18,54 @@ enum WinFormat {
     FORMAT_2000,
     FORMAT_XP,
     FORMAT_2003,  // version 5.2: the XP tools, with ipconfig's labels indented less
+    // From version 6 on the tools print English or Japanese, by the console's
+    // code page, and adapters are named after their connection.
+    FORMAT_VISTA,  // 6.0 and 6.1: "Local Area Connection" adapters
+    FORMAT_8,      // 6.2, 6.3 and other versions from 6 on but 10.0: "Ethernet" adapters
+    FORMAT_10,     // 10.0: the Japanese ipconfig puts its values three columns further
 };
 
 // The format of a version as the tools of that version print it; versions
-// after 5.2 print like XP.
+// below 6 without a format of their own print like XP.
 WinFormat FormatOfVersion(uint32_t major, uint32_t minor, uint32_t build);
 
 // Whether a format belongs to the Windows 95 family (winipcfg, no ipconfig).
 bool IsWin95Family(WinFormat format);
 
-// Whether ping and nbtstat print as on XP (XP and 5.2).
+// Whether ping and nbtstat print as on XP (XP, 5.2 and every version from 6 on).
 bool PrintsLikeXp(WinFormat format);
+
+// Whether a format is of version 6 or later, whose tools print in the language
+// of the console's code page.
+bool IsModern(WinFormat format);
+
+enum ReportLanguage {
+    LANGUAGE_ENGLISH,
+    LANGUAGE_JAPANESE,  // code page 932 texts
+};
+
+// The language a version's tools print in on a console of the given code page:
+// Japanese from version 6 on when the code page is 932, else English (earlier
+// versions printed their English texts on Japanese systems too).
+ReportLanguage LanguageOfReports(WinFormat format, uint32_t code_page);
 
 struct ToolContext {
     WinFormat Format;
     const Network* Net;
     FILE* Errors;
+    ReportLanguage Language = LANGUAGE_ENGLISH;
 };
+
+// Before version 6 the reports are English whatever the context says.
+inline bool IsJapanese(const ToolContext& context) {
+    return context.Language == LANGUAGE_JAPANESE && IsModern(context.Format);
+}
 
 using Arguments = std::vector<std::string>;
 
 int RunIpconfig(const ToolContext& context, const Arguments& args, FILE* out);
+// ipconfig's report from version 6 on, with /all or without.
+int PutModernIpconfig(const ToolContext& context, bool all, FILE* out);
 int RunWinipcfg(const ToolContext& context, const Arguments& args, FILE* out);
 int RunPing(const ToolContext& context, const Arguments& args, FILE* out);
 int RunArp(const ToolContext& context, const Arguments& args, FILE* out);
@@ -67,6 +94,10 @@ std::string PingHeaderLine(const ToolContext& context, const std::string& name,
 std::string PingReplyLine(const ToolContext& context, const std::string& address,
                           const EchoOutcome& outcome);
 std::string PingTimeoutLine(const ToolContext& context);
+// The empty line and the header line that start a report, and before version 6
+// the empty line after them.
+void PutPingHeader(FILE* out, const ToolContext& context, const std::string& name,
+                   const std::string& address);
 void CountEcho(PingTally* tally, const EchoOutcome& outcome);
 void PutPingStatistics(FILE* out, const ToolContext& context, const std::string& address,
                        const PingTally& tally);
@@ -91,6 +122,17 @@ void PutLine(FILE* out, const std::string& text);
 // An "  Label . . . . : value" line whose value starts exactly at column (a
 // byte offset): dot leaders fill the room between label and colon.
 std::string FieldLine(int indent, const std::string& label, int column, const std::string& value);
+
+// The same from the line's start (indentation and label, in bytes), with the
+// colon at colon_column. The leader's dots stand on columns of one parity, so
+// the leaders of all lines line up: ". . . :" with a blank before the colon,
+// or ". . . .:" when dot_meets_colon.
+std::string LeaderLine(const std::string& start, size_t colon_column, bool dot_meets_colon,
+                       const std::string& value);
+
+// The name of an own adapter's connection from version 6 on ("Ethernet 2"),
+// numbered by its place among the machine's adapters.
+std::string ConnectionName(const ToolContext& context, size_t index, AdapterKind kind);
 
 // The classful mask of an address (0.0.0.0 for a disconnected adapter): the
 // simulated network knows no other.
