@@ -24,13 +24,14 @@ bool IsSafeName(const char* name) {
 }  // namespace
 
 // First byte: the nbtstat MAC column (14 of Windows NT 4.0, 18 of 2000 and XP,
-// or any other); then the browse list and the reports, separated by 0xFF.
+// after "= " from version 6 on, or any other); then the browse list and the reports, separated by 0xFF.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     FuzzBeginInput();
-    switch (data[0] % 4) {
+    switch (data[0] % 5) {
         case 0: State.Columns.NbtMacColumn = 14; break;
         case 1: State.Columns.NbtMacColumn = 18; break;
+        case 2: State.Markers.ValuesAfterLabel = true; break;  // after "= ", from version 6 on
         default: State.Columns.NbtMacColumn = static_cast<int8_t>(data[0]); break;
     }
     std::vector<std::string> parts = SplitInput(data + 1, size - 1, '\xFF', kMaxParts);
