@@ -254,10 +254,13 @@ else
 fi
 
 # From Vista on the tools print in the console's language: each version once in
-# English and once in Japanese.
+# English and once in Japanese. Wine 8.0 gives its win7 the product type of a
+# server and its win2008r2 that of a workstation, so those two compare with the
+# Linux build as the product that Wine reports. Wine reports 8.1 and 10 to
+# Qarvik.exe only because its manifest declares them (6.2 otherwise).
 modern_started=$SECONDS
-for version in "vista vista 6.0.6002" "win2008 2008 6.0.6002" "win7 7 6.1.7601" \
-               "win2008r2 2008r2 6.1.7601" "win8 8 6.2.9200" "win81 8.1 6.3.9600" \
+for version in "vista vista 6.0.6002" "win2008 2008 6.0.6002" "win7 2008r2 6.1.7601" \
+               "win2008r2 7 6.1.7601" "win8 8 6.2.9200" "win81 8.1 6.3.9600" \
                "win10 10 10.0."; do
   read -r wine_name linux_name numbers <<<"$version"
   use_version "$wine_name" "$linux_name" "$numbers"
