@@ -6,6 +6,9 @@
 
 #include "platform/winver.h"
 #include "tools.h"
+#ifdef WINCMD_LIVE
+#include "live/live_tools.h"
+#endif
 
 std::vector<Token> Tokenize(const std::string& text) {
     std::vector<Token> tokens;
@@ -142,8 +145,10 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
 }
 
 // The machine's format and network; false after an error message. Without a
-// given version the simulated one comes from QARVIK_WINVER.
-bool LoadMachine(const PlatformVersion* given_version, WinFormat* format, Network* network) {
+// given version the simulated one comes from QARVIK_WINVER. A live network
+// is the machine's own, and its ping and arp answer with real packets.
+bool LoadMachine(const PlatformVersion* given_version, WinFormat* format, Network* network,
+                 const LiveTools** live) {
     PlatformVersion version{};
     if (given_version != nullptr) {
         version = *given_version;
@@ -157,7 +162,16 @@ bool LoadMachine(const PlatformVersion* given_version, WinFormat* format, Networ
     }
     *format = FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber);
     std::string error;
-    if (!LoadNetwork(std::getenv("QARVIK_NETWORK"), network, &error)) {
+    const char* network_name = std::getenv("QARVIK_NETWORK");
+#ifdef WINCMD_LIVE
+    if (IsLiveNetworkName(network_name)) {
+        *live = &kLiveTools;
+        if (LoadLiveMachine(network, &error)) return true;
+        PutErrorLine("wincmd: " + error);
+        return false;
+    }
+#endif
+    if (!LoadNetwork(network_name, network, &error)) {
         PutErrorLine("wincmd: " + error);
         return false;
     }
@@ -173,7 +187,7 @@ int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion*
     ToolContext context{FORMAT_XP, nullptr, stderr};
     Network network;
     if (command->IsNetworkTool) {
-        if (!LoadMachine(version, &context.Format, &network)) return 1;
+        if (!LoadMachine(version, &context.Format, &network, &context.Live)) return 1;
         if ((command->Formats & Bit(context.Format)) == 0) return NotRecognized(words[0]);
         context.Net = &network;
     }

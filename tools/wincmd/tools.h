@@ -30,10 +30,29 @@ bool IsWin95Family(WinFormat format);
 // Whether ping and nbtstat print as on XP (XP and 5.2).
 bool PrintsLikeXp(WinFormat format);
 
+struct ToolContext;
+
+// What ping was asked, once its options are read.
+struct PingRequest {
+    bool ResolveName;  // -a
+    unsigned long Count;
+    unsigned long TimeoutMs;
+    std::string Target;
+};
+
+// The tools that answer from the machine itself (QARVIK_NETWORK=live) rather
+// than from the simulated network.
+struct LiveTools {
+    int (*Ping)(const ToolContext& context, const PingRequest& request, FILE* out);
+    // address null: the whole table
+    int (*Arp)(const ToolContext& context, const uint32_t* address, FILE* out);
+};
+
 struct ToolContext {
     WinFormat Format;
     const Network* Net;
     FILE* Errors;
+    const LiveTools* Live = nullptr;  // set: ping and arp answer from the machine
 };
 
 using Arguments = std::vector<std::string>;
