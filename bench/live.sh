@@ -31,8 +31,9 @@ if [[ ${#missing[@]} -gt 0 ]]; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-live-bench-XXXXXX")
-segment_start "qb$$"
 trap 'segment_remove; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+segment_start "qb$$"
 
 # 32 hosts spread over the /24: one in eight drops ICMP echo, one in ten is
 # down, one in three is named; two names have no host.

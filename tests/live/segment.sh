@@ -1,9 +1,12 @@
+# shellcheck shell=bash
 # A segment of network namespaces on 198.18.0.0/24, with no link to the
 # machine's own network: a bridge namespace, a scanning namespace and one
 # namespace per host, joined by veth pairs made inside the namespaces (never
 # in the machine's own). Sourced by the live segment test and bench/live.sh.
 #
-#   segment_start PREFIX        names every namespace PREFIX-...; removes all on exit
+#   segment_start PREFIX        names every namespace PREFIX-... (PREFIX ends in $$)
+#   segment_remove              removes every namespace and file made; callers
+#                               trap it on EXIT before segment_start
 #   segment_add_scanner ADDRESS...   the scanning machine (.1 and more addresses)
 #   segment_add_host N KIND     host 198.18.0.N: up | no-echo | down
 #   segment_name ADDRESS NAME   a name in the scanning namespace's hosts file
@@ -26,6 +29,20 @@ segment_remove() {
     return 0
 }
 
+# Removes what runs of this kind left when killed outright (no trap runs on
+# SIGKILL): namespaces named STEM<pid>-... whose process is gone.
+segment_remove_stale() {
+    local ns pid
+    for ns in $({ ip netns list | awk '{ print $1 }'; ls /etc/netns 2>/dev/null; } |
+                grep -E "^$1[0-9]+-" || true); do
+        pid=${ns#"$1"}
+        pid=${pid%%-*}
+        kill -0 "$pid" 2>/dev/null && continue
+        ip netns del "$ns" 2>/dev/null || true
+        rm -rf "/etc/netns/$ns"
+    done
+}
+
 segment_namespace() {
     ip netns add "$1"
     segment_namespaces+=("$1")
@@ -37,8 +54,7 @@ segment_start() {
     SEGMENT_BRIDGE=$1-br
     SEGMENT_SCAN=$1-scan
     SEGMENT_PREFIX=$1
-    trap segment_remove EXIT
-    trap 'exit 130' INT TERM
+    segment_remove_stale "${1%%[0-9]*}"
     segment_namespace "$SEGMENT_BRIDGE"
     ip -n "$SEGMENT_BRIDGE" link add br0 type bridge
     ip -n "$SEGMENT_BRIDGE" link set br0 up

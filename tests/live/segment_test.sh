@@ -24,8 +24,9 @@ if ! segment_possible; then
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-segment-XXXXXX")
-segment_start "qv$$"
 trap 'segment_remove; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+segment_start "qv$$"
 
 # The layout. The scanner is .1 (named) and .2 on one interface.
 segment_add_scanner 1 2
@@ -74,7 +75,7 @@ live_run() {
     shift 2
     mkdir -p "$dir/tmp"
     segment_scan ip neigh flush all
-    (cd "$dir" && segment_scan env QARVIK_NETWORK=live QARVIK_WINVER="$winver" COMSPEC="$wincmd" \
+    (cd "$dir" && segment_scan env QARVIK_NETWORK=live QARVIK_WINVER="$winver" QARVIK_CODEPAGE=932 COMSPEC="$wincmd" \
         TMPDIR="$dir/tmp/" "$qarvik" "$@" > console.txt 2> errors.txt) ||
         fail "$name: exit status $?"
 }
@@ -117,15 +118,18 @@ if command -v setpriv >/dev/null; then
     status=0
     segment_scan env QARVIK_NETWORK=live setpriv --inh-caps=-net_raw --bounding-set=-net_raw \
         "$wincmd" /c "ping -n 1 198.18.0.3" > "$work/no-socket.out" 2> "$work/no-socket.err" || status=$?
-    [[ $status -eq 1 && $(wc -l < "$work/no-socket.err") -eq 1 && ! -s $work/no-socket.out ]] &&
-        grep -q 'ICMP socket' "$work/no-socket.err" ||
+    if ! [[ $status -eq 1 && $(wc -l < "$work/no-socket.err") -eq 1 && ! -s $work/no-socket.out ]] ||
+        ! grep -q 'ICMP socket' "$work/no-socket.err"; then
         fail "ping without an ICMP socket: status $status, $(cat "$work/no-socket.err")"
+    fi
 fi
 status=0
 unshare -n env QARVIK_NETWORK=live "$wincmd" /c "ipconfig /all" > "$work/no-adapter.out" \
     2> "$work/no-adapter.err" || status=$?
-[[ $status -eq 1 && ! -s $work/no-adapter.out ]] && grep -q 'no network interface' "$work/no-adapter.err" ||
+if ! [[ $status -eq 1 && ! -s $work/no-adapter.out ]] ||
+    ! grep -q 'no network interface' "$work/no-adapter.err"; then
     fail "ipconfig without an adapter: status $status, $(cat "$work/no-adapter.err")"
+fi
 
 if [[ $failures -gt 0 ]]; then
     echo "live segment: $failures check(s) failed"

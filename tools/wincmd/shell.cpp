@@ -162,6 +162,7 @@ bool LoadMachine(const PlatformVersion* given_version, WinFormat* format, Networ
     }
     *format = FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber);
     std::string error;
+    *live = nullptr;
     const char* network_name = std::getenv("QARVIK_NETWORK");
 #ifdef WINCMD_LIVE
     if (IsLiveNetworkName(network_name)) {

@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -246,6 +247,8 @@ bool EchoSocket::Open(std::string* error) {
         }
         raw_ = true;
         identifier_ = static_cast<uint16_t>(getpid() & 0xFFFF);
+        // Spares the socket every other ICMP message; replies are matched anyway,
+        // so a kernel without the filter costs nothing but wake-ups.
         icmp_filter only_replies{~(1u << ICMP_ECHOREPLY)};
         setsockopt(descriptor_, SOL_RAW, ICMP_FILTER, &only_replies, sizeof only_replies);
     }
@@ -304,9 +307,11 @@ bool EchoSocket::AwaitReply(uint32_t address, uint16_t sequence, Clock::time_poi
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return true;
+        // In slices of at most a second, so that no time-out overflows poll's int.
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        const int slice_ms = static_cast<int>(std::min<long long>(left.count(), 999)) + 1;
         pollfd readable{descriptor_, POLLIN, 0};
-        int ready = poll(&readable, 1, static_cast<int>(left.count()) + 1);
+        int ready = poll(&readable, 1, slice_ms);
         if (ready < 0 && errno != EINTR) {
             *error = Reason("cannot wait for an echo reply", errno);
             return false;
