@@ -83,14 +83,16 @@ int RunArp(const ToolContext& context, const Arguments& args, FILE* out) {
         PutUsage(out);
         return 1;
     }
+    const bool one_address = args.size() == 2;
+    uint32_t address = 0;
+    if (one_address && !ParseAddress(args[1], &address)) {
+        PutUsage(out);
+        return 1;
+    }
+    if (context.Live != nullptr) return context.Live->Arp(context, one_address ? &address : nullptr, out);
     const Network& network = *context.Net;
     std::vector<const OtherHost*> entries;
-    if (args.size() == 2) {
-        uint32_t address = 0;
-        if (!ParseAddress(args[1], &address)) {
-            PutUsage(out);
-            return 1;
-        }
+    if (one_address) {
         if (const OtherHost* host = FindArpEntry(network, address)) entries.push_back(host);
     } else {
         for (const OtherHost& host : network.Hosts) {

@@ -99,8 +99,10 @@ void PutAdapter(const Report& report, size_t index, const OwnAdapter& adapter, b
     }
     if (!connected) return;
     if (all) report.Field(report.Layout.DhcpLabel, adapter.Address == 0 ? "Yes" : "No");
-    report.Field(AddressLabel(report, adapter.Address), FormatAddress(adapter.Address));
-    report.Field("Subnet Mask", ClassfulMask(adapter.Address));
+    for (uint32_t address : AdapterAddresses(adapter)) {
+        report.Field(AddressLabel(report, address), FormatAddress(address));
+        report.Field("Subnet Mask", ClassfulMask(address));
+    }
     report.Field("Default Gateway", "");
 }
 

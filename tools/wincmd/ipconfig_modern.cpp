@@ -196,11 +196,12 @@ void PutAddresses(const Report& report, size_t index, const OwnAdapter& adapter)
     const bool dial_up = adapter.Kind == ADAPTER_PPP;
     const std::string link_local = dial_up ? "" : LinkLocalAddress(adapter.Mac, index);
     if (!link_local.empty()) report.AddressField(text.LinkLocal, link_local);
-    if (adapter.Address != 0) {
-        const bool automatic = IsAutoconfigurationAddress(adapter.Address);
+    for (uint32_t address : AdapterAddresses(adapter)) {
+        if (address == 0) continue;
+        const bool automatic = IsAutoconfigurationAddress(address);
         report.AddressField(automatic ? text.AutoconfigurationIpv4 : text.Ipv4Address,
-                            FormatAddress(adapter.Address));
-        report.Field(text.SubnetMask, dial_up ? kDialUpMask : ClassfulMask(adapter.Address));
+                            FormatAddress(address));
+        report.Field(text.SubnetMask, dial_up ? kDialUpMask : ClassfulMask(address));
     }
     report.Field(text.DefaultGateway, "");
     if (report.All) report.Field(text.NetBios, text.Enabled);

@@ -363,6 +363,12 @@ bool LoadNetwork(const char* path, Network* network, std::string* error) {
 
 bool IsAutoconfigurationAddress(uint32_t address) { return (address >> 16) == 0xA9FE; }
 
+std::vector<uint32_t> AdapterAddresses(const OwnAdapter& adapter) {
+    std::vector<uint32_t> addresses{adapter.Address};
+    addresses.insert(addresses.end(), adapter.MoreAddresses.begin(), adapter.MoreAddresses.end());
+    return addresses;
+}
+
 uint32_t FirstOwnAddress(const Network& network) {
     for (const OwnAdapter& adapter : network.Adapters) {
         if (adapter.Address != 0) return adapter.Address;

@@ -26,7 +26,11 @@ struct OwnAdapter {
     uint32_t Address;  // 0: none (0.0.0.0, or disconnected)
     std::string Mac;   // upper case, "00-A0-C9-12-34-56"
     AdapterKind Kind;
+    std::vector<uint32_t> MoreAddresses = {};  // a live interface's further IPv4 addresses
 };
+
+// Every address of a connected adapter, each shown with its own address lines.
+std::vector<uint32_t> AdapterAddresses(const OwnAdapter& adapter);
 
 // Whether the adapter's address was given to itself for want of a DHCP
 // server (169.254.x.x).

@@ -236,6 +236,10 @@ void WaitScaled(const Network& network, double milliseconds) {
 int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
     PingOptions options;
     if (!ReadOptions(args, &options, out)) return 1;
+    if (context.Live != nullptr) {
+        return context.Live->Ping(
+            context, {options.ResolveName, options.Count, options.TimeoutMs, options.Target}, out);
+    }
     const Network& network = *context.Net;
 
     uint32_t address = 0;

@@ -6,6 +6,9 @@
 
 #include "platform/winver.h"
 #include "tools.h"
+#ifdef WINCMD_LIVE
+#include "live/live_tools.h"
+#endif
 
 std::vector<Token> Tokenize(const std::string& text) {
     std::vector<Token> tokens;
@@ -144,7 +147,9 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
 
 // The machine's format, report language and network; false after an error
 // message. Without a given version the simulated one comes from QARVIK_WINVER.
-// The language follows the platform's report code page, as Qarvik's does.
+// The language follows the platform's report code page, as Qarvik's does. A
+// live network is the machine's own, and its ping and arp answer with real
+// packets.
 bool LoadMachine(const PlatformVersion* given_version, ToolContext* context, Network* network) {
     PlatformVersion version{};
     if (given_version != nullptr) {
@@ -161,7 +166,17 @@ bool LoadMachine(const PlatformVersion* given_version, ToolContext* context, Net
         FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber);
     context->Language = LanguageOfReports(context->Format, PlatformGetReportCodePage());
     std::string error;
-    if (!LoadNetwork(std::getenv("QARVIK_NETWORK"), network, &error)) {
+    context->Live = nullptr;
+    const char* network_name = std::getenv("QARVIK_NETWORK");
+#ifdef WINCMD_LIVE
+    if (IsLiveNetworkName(network_name)) {
+        context->Live = &kLiveTools;
+        if (LoadLiveMachine(network, &error)) return true;
+        PutErrorLine("wincmd: " + error);
+        return false;
+    }
+#endif
+    if (!LoadNetwork(network_name, network, &error)) {
         PutErrorLine("wincmd: " + error);
         return false;
     }

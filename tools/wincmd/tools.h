@@ -49,11 +49,30 @@ enum ReportLanguage {
 // versions printed their English texts on Japanese systems too).
 ReportLanguage LanguageOfReports(WinFormat format, uint32_t code_page);
 
+struct ToolContext;
+
+// What ping was asked, once its options are read.
+struct PingRequest {
+    bool ResolveName;  // -a
+    unsigned long Count;
+    unsigned long TimeoutMs;
+    std::string Target;
+};
+
+// The tools that answer from the machine itself (QARVIK_NETWORK=live) rather
+// than from the simulated network.
+struct LiveTools {
+    int (*Ping)(const ToolContext& context, const PingRequest& request, FILE* out);
+    // address null: the whole table
+    int (*Arp)(const ToolContext& context, const uint32_t* address, FILE* out);
+};
+
 struct ToolContext {
     WinFormat Format;
     const Network* Net;
     FILE* Errors;
     ReportLanguage Language = LANGUAGE_ENGLISH;
+    const LiveTools* Live = nullptr;  // set: ping and arp answer from the machine
 };
 
 // Before version 6 the reports are English whatever the context says.

@@ -146,8 +146,10 @@ void PutAdapter(FILE* out, const WinipcfgText& text, size_t index, const OwnAdap
     PutLine(out, FieldLine(kIndent, text.MacLabel, text.MacColumn, adapter.Mac));
     if (adapter.Kind == ADAPTER_DISCONNECTED) return;
     if (all) PutField(out, text, text.DhcpEnabled, adapter.Address == 0 ? kYes : kNo);
-    PutLine(out, FieldLine(kIndent, text.IpLabel, text.ValueColumn, FormatAddress(adapter.Address)));
-    PutField(out, text, text.SubnetMask, ClassfulMask(adapter.Address));
+    for (uint32_t address : AdapterAddresses(adapter)) {
+        PutLine(out, FieldLine(kIndent, text.IpLabel, text.ValueColumn, FormatAddress(address)));
+        PutField(out, text, text.SubnetMask, ClassfulMask(address));
+    }
     PutField(out, text, text.Gateway, "");
     if (!all) return;
     PutField(out, text, text.DhcpServer, "");

@@ -1,0 +1,112 @@
+# shellcheck shell=bash
+# A segment of network namespaces on 198.18.0.0/24, with no link to the
+# machine's own network: a bridge namespace, a scanning namespace and one
+# namespace per host, joined by veth pairs made inside the namespaces (never
+# in the machine's own). Sourced by the live segment test and bench/live.sh.
+#
+#   segment_start PREFIX        names every namespace PREFIX-... (PREFIX ends in $$)
+#   segment_remove              removes every namespace and file made; callers
+#                               trap it on EXIT before segment_start
+#   segment_add_scanner ADDRESS...   the scanning machine (.1 and more addresses)
+#   segment_add_host N KIND     host 198.18.0.N: up | no-echo | down
+#   segment_name ADDRESS NAME   a name in the scanning namespace's hosts file
+#   segment_scan COMMAND...     runs a command in the scanning namespace
+#
+# KIND up answers ping and ARP; no-echo drops ICMP echo but answers ARP;
+# down has its interface down. Every host N has the MAC 02:18:00:00:00:NN (hex).
+
+SEGMENT_NET=198.18.0
+segment_namespaces=()
+
+# The hardware address of host N (and of the scanner, N = 1).
+segment_mac() { printf '02:18:00:00:00:%02x' "$1"; }
+
+segment_remove() {
+    local ns
+    for ns in "${segment_namespaces[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
+    segment_namespaces=()
+    [[ -n ${SEGMENT_SCAN:-} ]] && rm -rf "/etc/netns/$SEGMENT_SCAN"
+    return 0
+}
+
+# Removes what runs of this kind left when killed outright (no trap runs on
+# SIGKILL): namespaces named STEM<pid>-... whose process is gone.
+segment_remove_stale() {
+    local ns pid
+    for ns in $({ ip netns list | awk '{ print $1 }'; ls /etc/netns 2>/dev/null; } |
+                grep -E "^$1[0-9]+-" || true); do
+        pid=${ns#"$1"}
+        pid=${pid%%-*}
+        kill -0 "$pid" 2>/dev/null && continue
+        ip netns del "$ns" 2>/dev/null || true
+        rm -rf "/etc/netns/$ns"
+    done
+}
+
+segment_namespace() {
+    ip netns add "$1"
+    segment_namespaces+=("$1")
+    ip -n "$1" link set lo up
+}
+
+# segment_start PREFIX: the bridge and the scanning namespace's resolver files.
+segment_start() {
+    SEGMENT_BRIDGE=$1-br
+    SEGMENT_SCAN=$1-scan
+    SEGMENT_PREFIX=$1
+    segment_remove_stale "${1%%[0-9]*}"
+    segment_namespace "$SEGMENT_BRIDGE"
+    ip -n "$SEGMENT_BRIDGE" link add br0 type bridge
+    ip -n "$SEGMENT_BRIDGE" link set br0 up
+    # ip netns exec puts these over /etc: names from the hosts file alone, and
+    # a DNS server on loopback, so no look-up leaves the namespace.
+    mkdir -p "/etc/netns/$SEGMENT_SCAN"
+    printf '127.0.0.1 localhost\n' > "/etc/netns/$SEGMENT_SCAN/hosts"
+    printf 'hosts: files\n' > "/etc/netns/$SEGMENT_SCAN/nsswitch.conf"
+    printf 'nameserver 127.0.0.1\n' > "/etc/netns/$SEGMENT_SCAN/resolv.conf"
+}
+
+# segment_link NAMESPACE INTERFACE N: a veth pair from the bridge to the
+# namespace, named INTERFACE there, with host N's MAC.
+segment_link() {
+    local ns=$1 interface=$2 port=p$3
+    ip -n "$SEGMENT_BRIDGE" link add "$port" type veth peer name "$interface" netns "$ns"
+    ip -n "$SEGMENT_BRIDGE" link set "$port" master br0 up
+    ip -n "$ns" link set "$interface" address "$(segment_mac "$3")"
+}
+
+# segment_add_scanner HOST_NUMBER...: the scanning machine. Its first
+# interface, q0, has no carrier (its far end is down); q1 is on the segment
+# with one address per HOST_NUMBER.
+segment_add_scanner() {
+    local n
+    segment_namespace "$SEGMENT_SCAN"
+    ip -n "$SEGMENT_BRIDGE" link add idle0 type veth peer name q0 netns "$SEGMENT_SCAN"
+    ip -n "$SEGMENT_SCAN" link set q0 address 02:18:00:00:ff:00 up
+    segment_link "$SEGMENT_SCAN" q1 "$1"
+    for n in "$@"; do ip -n "$SEGMENT_SCAN" addr add "$SEGMENT_NET.$n/24" dev q1; done
+    ip -n "$SEGMENT_SCAN" link set q1 up
+}
+
+segment_add_host() {
+    local n=$1 kind=$2 ns=$SEGMENT_PREFIX-h$1
+    segment_namespace "$ns"
+    segment_link "$ns" eth0 "$n"
+    ip -n "$ns" addr add "$SEGMENT_NET.$n/24" dev eth0
+    [[ $kind == down ]] || ip -n "$ns" link set eth0 up
+    if [[ $kind == no-echo ]]; then
+        ip netns exec "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
+    fi
+}
+
+segment_name() { printf '%s %s\n' "$1" "$2" >> "/etc/netns/$SEGMENT_SCAN/hosts"; }
+
+segment_scan() { ip netns exec "$SEGMENT_SCAN" "$@"; }
+
+# Whether namespaces can be made here: root and a working `ip netns`.
+segment_possible() {
+    [[ $(id -u) -eq 0 ]] && command -v ip >/dev/null || return 1
+    local probe=qarvik-probe-$$
+    ip netns add "$probe" 2>/dev/null || return 1
+    ip netns del "$probe"
+}

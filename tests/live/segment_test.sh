@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The whole chain on a real segment: qarvik runs its commands through wincmd
+# in live mode inside a scanning namespace, on a segment of namespaces that
+# this script builds and removes, and its response file must hold exactly the
+# rows the segment's layout implies. Needs root and `ip netns`; without them
+# it exits 77, which ctest reports as skipped (or fails when
+# QARVIK_LIVE_SEGMENT_REQUIRED is 1).
+#
+#   tests/live/segment_test.sh QARVIK WINCMD
+set -euo pipefail
+
+qarvik=$(realpath "$1")
+wincmd=$(realpath "$2")
+source "$(dirname "$0")/segment.sh"
+if ! segment_possible; then
+    # CI sets QARVIK_LIVE_SEGMENT_REQUIRED=1: there a skip would hide a failure.
+    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: cannot make namespaces"; exit 1; }
+    echo "skipped: needs root and ip netns"
+    exit 77
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-segment-XXXXXX")
+trap 'segment_remove; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+segment_start "qv$$"
+
+# The layout. The scanner is .1 (named) and .2 on one interface.
+segment_add_scanner 1 2
+segment_add_host 3 up;        segment_name 198.18.0.3 alpha
+segment_add_host 4 up;        segment_name 198.18.0.4 bravo
+segment_add_host 5 up
+segment_add_host 6 no-echo
+segment_add_host 9 down
+segment_add_host 11 up;       segment_name 198.18.0.11 charlie
+segment_add_host 14 up
+segment_add_host 33 up;       segment_name 198.18.0.33 delta
+segment_add_host 200 no-echo; segment_name 198.18.0.200 echo
+segment_add_host 254 up
+segment_name 198.18.0.1 qscan
+segment_name 198.18.0.12 ghost   # a name without a host
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# rows LINE...: the response file those lines make (CR LF line ends).
+rows() { printf '%s\r\n' "$@"; }
+
+# The rows of 198.18.0.0/28 (.1 to .14): the own addresses with the scanning
+# interface's MAC, the named ones, then the ARP cache's (.6 from it alone);
+# .9 is down and unnamed, .12 is named but has no host.
+own=$(segment_mac 1 | tr : -)
+mac() { segment_mac "$1" | tr : -; }
+rows_28=(
+    "qscan,198.18.0.1,$own" "198.18.0.2,198.18.0.2,$own"
+    "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "charlie,198.18.0.11,$(mac 11)"
+    "ghost,198.18.0.12,"
+    "198.18.0.5,198.18.0.5,$(mac 5)" "198.18.0.6,198.18.0.6,$(mac 6)" "198.18.0.14,198.18.0.14,$(mac 14)"
+)
+rows_24=(
+    "qscan,198.18.0.1,$own" "198.18.0.2,198.18.0.2,$own"
+    "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "charlie,198.18.0.11,$(mac 11)"
+    "ghost,198.18.0.12," "delta,198.18.0.33,$(mac 33)" "echo,198.18.0.200,$(mac 200)"
+    "198.18.0.5,198.18.0.5,$(mac 5)" "198.18.0.6,198.18.0.6,$(mac 6)" "198.18.0.14,198.18.0.14,$(mac 14)"
+    "198.18.0.254,198.18.0.254,$(mac 254)"
+)
+
+# live_run NAME WINVER ARGS...: one qarvik run in the scanning namespace from a
+# cold neighbour table; its response file and error output are kept.
+live_run() {
+    local name=$1 winver=$2 dir=$work/$1
+    shift 2
+    mkdir -p "$dir/tmp"
+    segment_scan ip neigh flush all
+    (cd "$dir" && segment_scan env QARVIK_NETWORK=live QARVIK_WINVER="$winver" QARVIK_CODEPAGE=932 COMSPEC="$wincmd" \
+        TMPDIR="$dir/tmp/" "$qarvik" "$@" > console.txt 2> errors.txt) ||
+        fail "$name: exit status $?"
+}
+
+# check_run NAME ROW...: the response file holds exactly these rows, and no
+# tool reported a failure.
+check_run() {
+    local name=$1 dir=$work/$1
+    shift
+    touch "$dir/rsp.txt"
+    if ! cmp -s <(rows "$@") "$dir/rsp.txt"; then
+        fail "$name: response file differs (expected <, written >)"
+        diff <(rows "$@" | tr -d '\r') <(tr -d '\r' < "$dir/rsp.txt") || true
+    fi
+    [[ -s $dir/errors.txt ]] && fail "$name: error output: $(head -3 "$dir/errors.txt")"
+    [[ -z $(ls -A "$dir/tmp") ]] || fail "$name: left work files"
+    echo "$name: checked"
+}
+
+# One by one on a /28 through raw ICMP sockets (the group range excludes
+# every group), then the /24 with probes in flight through ICMP datagram
+# sockets.
+segment_scan sysctl -qw net.ipv4.ping_group_range="1 0"
+live_run p1-28 xp /m255.255.255.240 /w300 /p1
+check_run p1-28 "${rows_28[@]}"
+
+segment_scan sysctl -qw net.ipv4.ping_group_range="0 2147483647"
+live_run p32-24 xp /w300 /p32
+check_run p32-24 "${rows_24[@]}"
+
+# Windows 10's Japanese reports (code page 932) give the same rows.
+live_run win10-24 10 /w300 /p32
+check_run win10-24 "${rows_24[@]}"
+
+# Failures are reported, not answered: no ICMP socket (no CAP_NET_RAW, no
+# group in the range), and a machine without an adapter.
+segment_scan sysctl -qw net.ipv4.ping_group_range="1 0"
+if command -v setpriv >/dev/null; then
+    status=0
+    segment_scan env QARVIK_NETWORK=live setpriv --inh-caps=-net_raw --bounding-set=-net_raw \
+        "$wincmd" /c "ping -n 1 198.18.0.3" > "$work/no-socket.out" 2> "$work/no-socket.err" || status=$?
+    if ! [[ $status -eq 1 && $(wc -l < "$work/no-socket.err") -eq 1 && ! -s $work/no-socket.out ]] ||
+        ! grep -q 'ICMP socket' "$work/no-socket.err"; then
+        fail "ping without an ICMP socket: status $status, $(cat "$work/no-socket.err")"
+    fi
+fi
+status=0
+unshare -n env QARVIK_NETWORK=live "$wincmd" /c "ipconfig /all" > "$work/no-adapter.out" \
+    2> "$work/no-adapter.err" || status=$?
+if ! [[ $status -eq 1 && ! -s $work/no-adapter.out ]] ||
+    ! grep -q 'no network interface' "$work/no-adapter.err"; then
+    fail "ipconfig without an adapter: status $status, $(cat "$work/no-adapter.err")"
+fi
+
+if [[ $failures -gt 0 ]]; then
+    echo "live segment: $failures check(s) failed"
+    exit 1
+fi
+echo "live segment: every check passed"

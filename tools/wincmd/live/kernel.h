@@ -1,0 +1,74 @@
+// The live machine as the kernel and the resolver describe it: interfaces and
+// their addresses, the neighbour (ARP) table, name look-ups, and ICMP echo.
+// Thin wrappers around the system calls; what their answers mean for the
+// reports is decided in kernel_answers.h. Every failure comes back as a
+// reason, never as a made-up answer.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "live/kernel_answers.h"
+
+struct LiveInterface {
+    std::string Name;
+    unsigned Index;
+    unsigned Flags;          // IFF_*
+    unsigned HardwareType;   // ARPHRD_*
+    std::string HardwareAddress;            // raw bytes
+    std::vector<uint32_t> Addresses;        // IPv4, host byte order, in the system's order
+};
+
+// Every interface, in the order the system lists them.
+bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error);
+
+struct NeighbourEntry {
+    uint32_t Address;  // host byte order
+    unsigned InterfaceIndex;
+    unsigned State;    // NUD_*
+    std::string HardwareAddress;  // raw bytes; empty when the entry has none
+};
+
+// The kernel's IPv4 neighbour table (netlink, which gives each entry's state).
+bool ReadNeighbourTable(std::vector<NeighbourEntry>* entries, std::string* error);
+
+// The system resolver's reverse look-up of an address (hosts file, DNS).
+ReverseLookup LookUpName(uint32_t address);
+
+// The system resolver's IPv4 address of a name.
+bool LookUpAddress(const std::string& name, uint32_t* address, std::string* error);
+
+using Clock = std::chrono::steady_clock;
+
+struct EchoResult {
+    bool Replied;
+    double TimeMs;
+    int Ttl;
+};
+
+// ICMP echo to one address: the kernel's ICMP datagram socket where
+// net.ipv4.ping_group_range lets this process have one, else a raw socket.
+class EchoSocket {
+public:
+    EchoSocket() = default;
+    ~EchoSocket();
+    EchoSocket(const EchoSocket&) = delete;
+    EchoSocket& operator=(const EchoSocket&) = delete;
+
+    bool Open(std::string* error);
+    // Sends echo request number sequence; *sent is when it left.
+    bool Send(uint32_t address, uint16_t sequence, Clock::time_point* sent, std::string* error);
+    // Waits up to deadline for the reply to that request.
+    bool AwaitReply(uint32_t address, uint16_t sequence, Clock::time_point sent,
+                    Clock::time_point deadline, EchoResult* result, std::string* error);
+
+private:
+    bool Receive(uint32_t address, uint16_t sequence, bool* matched, int* ttl, std::string* error);
+
+    int descriptor_ = -1;
+    bool raw_ = false;
+    uint16_t identifier_ = 0;  // raw socket only: the kernel picks it for a datagram socket
+    std::string payload_;      // 32 bytes, a random part first, so replies can be told apart
+};

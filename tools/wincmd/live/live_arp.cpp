@@ -1,0 +1,58 @@
+// arp -a of the live machine: the kernel's neighbour entries, each under the
+// adapter it was resolved on. Entries still resolving or failed are not
+// listed, as Windows keeps no such rows.
+#include "live/kernel.h"
+#include "live/live_tools.h"
+
+namespace {
+
+uint32_t OwnAddressOf(const LiveInterface& interface) {
+    return interface.Addresses.empty() ? 0 : interface.Addresses.front();
+}
+
+// The listed rows of the table on one interface, for every address or one.
+std::vector<ArpRow> RowsOn(const std::vector<NeighbourEntry>& table, unsigned index,
+                           const uint32_t* address) {
+    std::vector<ArpRow> rows;
+    for (const NeighbourEntry& entry : table) {
+        if (entry.InterfaceIndex != index || (address != nullptr && entry.Address != *address)) continue;
+        const NeighbourListing listing = ListingOfNeighbourState(entry.State);
+        if (listing == NEIGHBOUR_NOT_LISTED) continue;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(entry.HardwareAddress.data());
+        rows.push_back({entry.Address, MacText(bytes, entry.HardwareAddress.size()),
+                        listing == NEIGHBOUR_STATIC});
+    }
+    return rows;
+}
+
+void ReportFailure(const ToolContext& context, const std::string& error) {
+    std::fprintf(context.Errors, "wincmd: arp: %s\n", error.c_str());
+}
+
+}  // namespace
+
+int RunLiveArp(const ToolContext& context, const uint32_t* address, FILE* out) {
+    std::vector<NeighbourEntry> table;
+    std::vector<LiveInterface> interfaces;
+    std::string error;
+    if (!ReadNeighbourTable(&table, &error) || !ListInterfaces(&interfaces, &error)) {
+        ReportFailure(context, error);
+        return 1;
+    }
+    // One block per interface with rows, in the system's order of interfaces.
+    bool any_block = false;
+    for (const LiveInterface& interface : interfaces) {
+        std::vector<ArpRow> rows = RowsOn(table, interface.Index, address);
+        // Only adapters have a table (loopback holds entries of its own), and
+        // without an IPv4 address of its own an interface has no IPv4 table.
+        if (rows.empty() || OwnAddressOf(interface) == 0 ||
+            !ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size())) {
+            continue;
+        }
+        PutArpReport(out, context, OwnAddressOf(interface), rows);
+        any_block = true;
+        if (address != nullptr) break;  // one row is the whole answer
+    }
+    if (any_block) return 0;
+    return PutArpReport(out, context, 0, {});
+}

@@ -1,0 +1,24 @@
+// The tools of the live machine (QARVIK_NETWORK=live): they answer from the
+// machine wincmd runs on, in the report formats of the simulated version.
+// ipconfig and winipcfg report the machine's interfaces, ping sends real ICMP
+// echo requests, arp reads the kernel's neighbour table. net view and nbtstat
+// answer as a machine with no browse list and no NetBIOS.
+#pragma once
+
+#include <string>
+
+#include "tools.h"
+
+// Whether QARVIK_NETWORK names the live machine.
+bool IsLiveNetworkName(const char* value);
+
+// The machine as the adapter tools report it: the host name and one adapter
+// per interface with an Ethernet address, in the system's order; no other
+// hosts, no DNS records, no browse list. False with the reason when the
+// interfaces cannot be read or none has a hardware address.
+bool LoadLiveMachine(Network* network, std::string* error);
+
+int RunLivePing(const ToolContext& context, const PingRequest& request, FILE* out);
+int RunLiveArp(const ToolContext& context, const uint32_t* address, FILE* out);
+
+extern const LiveTools kLiveTools;
