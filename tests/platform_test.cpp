@@ -58,6 +58,20 @@ TEST(SimulatedVersion, NamesNumbersAndFailures) {
     }
 }
 
+TEST(SimulatedCodePage, NumberOrTheDefault932) {
+    const struct {
+        const char* text;
+        uint32_t code_page;
+    } cases[] = {
+        {nullptr, 932}, {"", 932}, {"932", 932}, {"437", 437}, {"65001", 65001},
+        {"0x1B5", 932}, {"4294967296", 932}, {"cp437", 932}, {"437x", 932}, {"-437", 932},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text == nullptr ? "(unset)" : c.text);
+        EXPECT_EQ(ParseSimulatedCodePage(c.text), c.code_page);
+    }
+}
+
 TEST(TempDirectory, EndsWithOneSeparatorAndDefaultsToTmp) {
     struct {
         const char* tmpdir;

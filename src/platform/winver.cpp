@@ -84,10 +84,11 @@ bool ParseSimulatedVersion(const char* text, PlatformVersion* version) {
 }
 
 uint32_t ParseSimulatedCodePage(const char* text) {
-    uint32_t code_page = CODE_PAGE_JAPANESE;
-    if (text == nullptr || text[0] == '\0') return code_page;
+    uint32_t code_page = 0;
     const char* cursor = text;
-    if (std::isdigit(static_cast<unsigned char>(text[0])) && ReadNumber(&cursor, '\0', &code_page)) {
+    const bool decimal = text != nullptr && text[0] != '\0' &&
+                         text[std::strspn(text, "0123456789")] == '\0';
+    if (decimal && ReadNumber(&cursor, '\0', &code_page)) {
         return code_page;
     }
     return CODE_PAGE_JAPANESE;
