@@ -84,7 +84,7 @@ const char* ServerOfVersion10(uint32_t build) {
 }
 
 // The fixed name of the version, or nullptr for a version without one.
-const char* NamedVersion(const PlatformVersion& version) {
+const char* FixedNameOf(const PlatformVersion& version) {
     if (version.MajorVersion == 10 && version.MinorVersion == 0) {
         if (version.IsServer) return ServerOfVersion10(version.BuildNumber);
         return version.BuildNumber >= kFirstWindows11Build ? OS_NAME_11 : OS_NAME_10;
@@ -120,7 +120,7 @@ void PrintPlatformLine(const PlatformRow& platform, const PlatformVersion& versi
 }  // namespace
 
 void ModernWindowsName(const PlatformVersion& version, char* name, size_t size) {
-    const char* fixed = NamedVersion(version);
+    const char* fixed = FixedNameOf(version);
     if (fixed != nullptr) {
         std::snprintf(name, size, "%s", fixed);
         return;

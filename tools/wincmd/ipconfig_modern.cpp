@@ -137,12 +137,6 @@ std::string HexGroup(unsigned value) {
     return group;
 }
 
-int HexDigit(char c) {
-    const std::string digits = "0123456789abcdef";
-    const size_t value = digits.find(static_cast<char>(c | 0x20));
-    return value == std::string::npos ? -1 : static_cast<int>(value);
-}
-
 // The link-local IPv6 address made from the MAC (fe80:: and the modified
 // EUI-64), with the interface index after "%"; empty without a MAC of six
 // bytes.
@@ -150,8 +144,8 @@ std::string LinkLocalAddress(const std::string& mac, size_t index) {
     if (mac.size() != 17) return "";
     unsigned bytes[6] = {};
     for (size_t i = 0; i < 6; ++i) {
-        const int high = HexDigit(mac[i * 3]);
-        const int low = HexDigit(mac[i * 3 + 1]);
+        const int high = HexValue(mac[i * 3]);
+        const int low = HexValue(mac[i * 3 + 1]);
         if (high < 0 || low < 0) return "";
         bytes[i] = static_cast<unsigned>(high * 16 + low);
     }

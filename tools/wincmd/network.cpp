@@ -65,13 +65,6 @@ std::string RestOfLine(std::string_view line, size_t offset) {
     return std::string(line.substr(start, end - start));
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Six two-digit hexadecimal groups joined by "-", returned in upper case.
 bool ParseMac(std::string_view text, std::string* mac) {
     if (text.size() != 17) return false;
@@ -442,4 +435,11 @@ const BrowseEntry* FindBrowseEntry(const Network& network, const std::string& na
         if (SameName(name, entry.Name)) return &entry;
     }
     return nullptr;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }

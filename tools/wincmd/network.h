@@ -76,6 +76,9 @@ bool LoadNetwork(const char* path, Network* network, std::string* error);
 bool ParseNetworkText(const std::string& text, const std::string& source, Network* network,
                       std::string* error);
 
+// The value of a hexadecimal digit in either case; -1 for any other character.
+int HexValue(char c);
+
 // Dotted decimal, four numbers of 0 to 255.
 bool ParseAddress(std::string_view text, uint32_t* address);
 std::string FormatAddress(uint32_t address);
