@@ -11,9 +11,11 @@
 
 namespace {
 
-// Starts "qarvik argument" in dir in a UTF-8 locale on a new terminal that adds
-// no CR to line ends, its standard output a pipe to cat when through_pipe.
-pid_t StartOnTerminal(const TempDir& dir, const char* argument, bool through_pipe, int* reader) {
+// Starts the command in dir in a UTF-8 locale on a new terminal that adds no
+// CR to line ends, its standard output and error a pipe to cat when
+// through_pipe.
+pid_t StartOnTerminal(const TempDir& dir, std::vector<const char*> command, bool through_pipe,
+                      int* reader) {
     pid_t child = forkpty(reader, nullptr, nullptr, nullptr);
     if (child != 0) return child;
     termios modes{};
@@ -23,11 +25,17 @@ pid_t StartOnTerminal(const TempDir& dir, const char* argument, bool through_pip
     setenv("LC_ALL", "C.UTF-8", 1);
     setenv("QARVIK_NETWORK", dir.File("net.txt").c_str(), 1);
     unsetenv("COMSPEC");  // the wincmd beside the program
-    if (chdir(dir.Path().c_str()) == 0) {
-        execl("/bin/sh", "sh", "-c", through_pipe ? "\"$0\" \"$1\" | cat" : "exec \"$0\" \"$1\"",
-              QARVIK_PATH, argument, nullptr);
-    }
+    command.insert(command.begin(), {"sh", "-c", through_pipe ? "\"$@\" 2>&1 | cat" : "exec \"$@\"",
+                                     "sh"});
+    command.push_back(nullptr);
+    if (chdir(dir.Path().c_str()) == 0) execv("/bin/sh", const_cast<char**>(command.data()));
     _exit(127);
+}
+
+// Starts "qarvik argument" in dir, as StartOnTerminal does.
+pid_t StartQarvikOnTerminal(const TempDir& dir, const char* argument, bool through_pipe,
+                            int* reader) {
+    return StartOnTerminal(dir, {QARVIK_PATH, argument}, through_pipe, reader);
 }
 
 // Reads until the text holds until (or to the end when until is empty); false
@@ -51,7 +59,7 @@ TEST(Terminal, ShowsTextsInItsCharacterSetWhileAPipeGetsCodePage932) {
             SCOPED_TRACE(std::string(argument) + (through_pipe ? " through a pipe" : ""));
             TempDir dir;
             int reader = -1;
-            pid_t child = StartOnTerminal(dir, argument, through_pipe, &reader);
+            pid_t child = StartQarvikOnTerminal(dir, argument, through_pipe, &reader);
             std::string console;
             EXPECT_TRUE(ReadUntil(reader, "", &console));
             close(reader);
@@ -66,13 +74,32 @@ TEST(Terminal, ProgressShowsWhileTheToolsRun) {
     WriteFileBytes(dir.File("net.txt"),
                    "timing 0.05\nmachine PC\nadapter 10.1.2.1 00-A0-C9-00-00-0A\n");
     int reader = -1;
-    pid_t child = StartOnTerminal(dir, "/m255.255.255.248", false, &reader);
+    pid_t child = StartQarvikOnTerminal(dir, "/m255.255.255.248", false, &reader);
     std::string console;
     EXPECT_TRUE(ReadUntil(reader, "\tSearch 5 hosts : <", &console));
     EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0);  // five silent addresses still to ping
     EXPECT_TRUE(ReadUntil(reader, "(Lumbrant)End  : Write Response File\n", &console));
     close(reader);
     waitpid(child, nullptr, 0);
+}
+
+TEST(Terminal, WincmdsJapaneseErrorShowsInTheTerminalsCharacterSetWhileAPipeGetsCodePage932) {
+    const std::string error = "システム エラー 6118 が発生しました。\r\n\r\n"
+                              "このワークグループのサーバー一覧は現在利用できません\r\n";
+    for (bool through_pipe : {false, true}) {
+        SCOPED_TRACE(through_pipe ? "through a pipe" : "on the terminal");
+        TempDir dir;
+        WriteFileBytes(dir.File("net.txt"), "machine PC\nadapter 10.1.2.1 00-A0-C9-00-00-0A\n");
+        int reader = -1;
+        pid_t child = StartOnTerminal(
+            dir, {"env", "QARVIK_WINVER=10", "QARVIK_CODEPAGE=932", WINCMD_PATH, "/c", "net view"},
+            through_pipe, &reader);
+        std::string console;
+        EXPECT_TRUE(ReadUntil(reader, "", &console));
+        close(reader);
+        waitpid(child, nullptr, 0);
+        EXPECT_EQ(console, through_pipe ? Cp932(error) : error);
+    }
 }
 
 TEST(Terminal, ShiftJisLocalesTakeTheBytesAsTheyAre) {

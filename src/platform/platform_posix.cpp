@@ -52,16 +52,6 @@ void WriteToTerminal(const char* text, size_t length) { WriteTerminalText(text, 
 
 void CloseTerminal() { CloseTerminalConversion(stdout); }
 
-// The character set of the user's locale. The program's own handling of bytes
-// stays in the locale it started in, so the locale is put back at once.
-void UserCodeset(char* codeset, size_t size) {
-    char before[256];
-    std::snprintf(before, sizeof before, "%s", std::setlocale(LC_CTYPE, nullptr));
-    std::setlocale(LC_CTYPE, "");
-    std::snprintf(codeset, size, "%s", nl_langinfo(CODESET));
-    std::setlocale(LC_CTYPE, before);
-}
-
 }  // namespace
 
 // Standard output has no text mode here: its bytes are the program's, code page

@@ -1,9 +1,13 @@
 #include "platform/terminal_charset.h"
 
 #include <iconv.h>
+#include <langinfo.h>
 #include <strings.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <string>
 
 #include "text/messages.h"
@@ -11,13 +15,20 @@
 namespace {
 
 const iconv_t kNoConversion = reinterpret_cast<iconv_t>(-1);
-iconv_t g_conversion = kNoConversion;
 
 // A code page 932 character is one byte, or a lead byte and a second byte; a
 // text can end between the two.
 constexpr size_t kMaxWaitingBytes = 1;
-char g_waiting[kMaxWaitingBytes];
-size_t g_waiting_length = 0;
+
+// The conversion of one stream: a lead byte that ended a text waits for the
+// next one.
+struct Conversion {
+    iconv_t Handle = kNoConversion;
+    char Waiting[kMaxWaitingBytes];
+    size_t WaitingLength = 0;
+};
+
+Conversion g_console;  // the program's console texts
 
 bool IsLeadByte(unsigned char byte) {
     return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
@@ -36,29 +47,68 @@ size_t UnconvertibleLength(const char* text, size_t length) {
 
 // Keeps the incomplete character that ends a text for the next text; false
 // when it does not fit (it cannot be a character then).
-bool KeepWaiting(const char* text, size_t length) {
+bool KeepWaiting(Conversion* conversion, const char* text, size_t length) {
     if (length > kMaxWaitingBytes) return false;
-    for (size_t k = 0; k < length; ++k) g_waiting[k] = text[k];
-    g_waiting_length = length;
+    for (size_t k = 0; k < length; ++k) conversion->Waiting[k] = text[k];
+    conversion->WaitingLength = length;
     return true;
 }
 
-void Convert(const char* text, size_t length, std::FILE* out) {
+void Convert(Conversion* conversion, const char* text, size_t length, std::FILE* out) {
     char* in = const_cast<char*>(text);  // iconv does not write the input
     size_t in_left = length;
     while (in_left > 0) {
         char converted[256];  // room for several characters of any character set
         char* converted_end = converted;
         size_t room = sizeof converted;
-        size_t result = iconv(g_conversion, &in, &in_left, &converted_end, &room);
+        size_t result = iconv(conversion->Handle, &in, &in_left, &converted_end, &room);
         std::fwrite(converted, 1, sizeof converted - room, out);
         if (result != static_cast<size_t>(-1) || errno == E2BIG) continue;
-        if (errno == EINVAL && KeepWaiting(in, in_left)) return;
+        if (errno == EINVAL && KeepWaiting(conversion, in, in_left)) return;
         std::fputs(MSG_UNCONVERTIBLE, out);
         size_t skipped = UnconvertibleLength(in, in_left);
         in += skipped;
         in_left -= skipped;
     }
+}
+
+void WriteConverted(Conversion* conversion, const char* text, size_t length, std::FILE* out) {
+    if (conversion->WaitingLength == 0) {
+        Convert(conversion, text, length, out);
+        return;
+    }
+    std::string joined(conversion->Waiting, conversion->WaitingLength);
+    joined.append(text, length);
+    conversion->WaitingLength = 0;
+    Convert(conversion, joined.data(), joined.size(), out);
+}
+
+void EndConversion(Conversion* conversion, std::FILE* out) {
+    if (conversion->WaitingLength > 0) std::fputs(MSG_UNCONVERTIBLE, out);
+    conversion->WaitingLength = 0;
+    std::fflush(out);
+    if (conversion->Handle != kNoConversion) iconv_close(conversion->Handle);
+    conversion->Handle = kNoConversion;
+}
+
+// A stream whose bytes are converted on their way to a terminal.
+struct TerminalStream {
+    Conversion State;
+    std::FILE* Terminal;
+};
+
+ssize_t WriteToTerminalStream(void* cookie, const char* bytes, size_t size) {
+    TerminalStream* stream = static_cast<TerminalStream*>(cookie);
+    WriteConverted(&stream->State, bytes, size, stream->Terminal);
+    std::fflush(stream->Terminal);
+    return static_cast<ssize_t>(size);
+}
+
+int CloseTerminalStream(void* cookie) {
+    TerminalStream* stream = static_cast<TerminalStream*>(cookie);
+    EndConversion(&stream->State, stream->Terminal);
+    delete stream;
+    return 0;
 }
 
 }  // namespace
@@ -70,27 +120,41 @@ bool IsShiftJisCodeset(const char* codeset) {
     return false;
 }
 
+void UserCodeset(char* codeset, size_t size) {
+    char before[256];
+    std::snprintf(before, sizeof before, "%s", std::setlocale(LC_CTYPE, nullptr));
+    std::setlocale(LC_CTYPE, "");
+    std::snprintf(codeset, size, "%s", nl_langinfo(CODESET));
+    std::setlocale(LC_CTYPE, before);
+}
+
 bool OpenTerminalConversion(const char* codeset) {
-    g_conversion = iconv_open(codeset, "CP932");
-    g_waiting_length = 0;
-    return g_conversion != kNoConversion;
+    g_console.Handle = iconv_open(codeset, "CP932");
+    g_console.WaitingLength = 0;
+    return g_console.Handle != kNoConversion;
 }
 
 void WriteTerminalText(const char* text, size_t length, std::FILE* out) {
-    if (g_waiting_length == 0) {
-        Convert(text, length, out);
-        return;
-    }
-    std::string joined(g_waiting, g_waiting_length);
-    joined.append(text, length);
-    g_waiting_length = 0;
-    Convert(joined.data(), joined.size(), out);
+    WriteConverted(&g_console, text, length, out);
 }
 
-void CloseTerminalConversion(std::FILE* out) {
-    if (g_waiting_length > 0) std::fputs(MSG_UNCONVERTIBLE, out);
-    g_waiting_length = 0;
-    std::fflush(out);
-    if (g_conversion != kNoConversion) iconv_close(g_conversion);
-    g_conversion = kNoConversion;
+void CloseTerminalConversion(std::FILE* out) { EndConversion(&g_console, out); }
+
+std::FILE* OpenTerminalStream(std::FILE* terminal) {
+    if (isatty(fileno(terminal)) == 0) return nullptr;
+    char codeset[64];
+    UserCodeset(codeset, sizeof codeset);
+    if (IsShiftJisCodeset(codeset)) return nullptr;
+    iconv_t handle = iconv_open(codeset, "CP932");
+    if (handle == kNoConversion) return nullptr;
+    TerminalStream* stream = new TerminalStream{{handle, {}, 0}, terminal};
+    std::FILE* converted = fopencookie(stream, "w", {nullptr, WriteToTerminalStream, nullptr,
+                                                     CloseTerminalStream});
+    if (converted == nullptr) {
+        CloseTerminalStream(stream);
+        return nullptr;
+    }
+    // A line at a time, so that a report shows as it is written.
+    std::setvbuf(converted, nullptr, _IOLBF, BUFSIZ);
+    return converted;
 }

@@ -10,6 +10,11 @@
 // in any case: such a terminal takes the bytes as they are.
 bool IsShiftJisCodeset(const char* codeset);
 
+// The character set of the user's locale (LC_ALL, LC_CTYPE, LANG). The
+// program's own handling of bytes stays in the locale it started in, so the
+// locale is put back at once.
+void UserCodeset(char* codeset, size_t size);
+
 // Readies the conversion from code page 932 into codeset; false when the C
 // library cannot convert between the two.
 bool OpenTerminalConversion(const char* codeset);
@@ -22,3 +27,10 @@ void WriteTerminalText(const char* text, size_t length, std::FILE* out);
 // Writes a lead byte that still waits as "?" (it has no second byte to make a
 // character with) and ends the conversion.
 void CloseTerminalConversion(std::FILE* out);
+
+// A stream that writes what it is given to terminal in the character set of
+// the user's locale, converted from code page 932 as the console texts are, for
+// a program that writes its texts with the C library's stream functions; null
+// when terminal is not a terminal, takes the bytes as they are, or cannot be
+// converted for. Closing it ends the conversion, not the terminal's stream.
+std::FILE* OpenTerminalStream(std::FILE* terminal);

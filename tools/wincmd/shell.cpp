@@ -115,6 +115,21 @@ const CommandEntry* FindCommand(std::string name) {
     return nullptr;
 }
 
+// Said by the adapter tool, which Qarvik runs once a run, when no network was
+// chosen: the answers are made up, and these are the ways to real ones.
+const char kDemoNetworkNotice[] =
+    "wincmd: the built-in demo network answers; QARVIK_NETWORK=live answers from this "
+    "machine's own segment, QARVIK_NETWORK=FILE from a network file";
+
+bool IsAdapterTool(const CommandEntry& command) {
+    return command.Function == RunIpconfig || command.Function == RunWinipcfg;
+}
+
+bool AnswersFromDemoNetwork() {
+    const char* network_name = std::getenv("QARVIK_NETWORK");
+    return network_name == nullptr || network_name[0] == '\0';
+}
+
 int NotRecognized(const std::string& word) {
     PutErrorLine("'" + word + "' is not recognized as an internal or external command,");
     PutErrorLine("operable program or batch file.");
@@ -195,6 +210,7 @@ int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion*
         if (!LoadMachine(version, &context, &network)) return 1;
         if ((command->Formats & Bit(context.Format)) == 0) return NotRecognized(words[0]);
         context.Net = &network;
+        if (IsAdapterTool(*command) && AnswersFromDemoNetwork()) PutErrorLine(kDemoNetworkNotice);
     }
     Arguments args(words.begin() + 1, words.end());
     return command->Function(context, args, output);
