@@ -115,12 +115,20 @@ TEST(CommandLine, AcceptedFormsShowInTheEcho) {
 // In-process: the settings that the rest of the run works with.
 class CommandLineSettings : public StageTest {
 protected:
-    void Parse(std::vector<std::string> args) {
+    // The console; an exit's status goes to exit_status when it is given.
+    std::string Parse(std::vector<std::string> args, int* exit_status = nullptr) {
         args.insert(args.begin(), "qarvik");
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
-        CaptureConsole([&] { ParseCommandLine(static_cast<int>(args.size()), argv.data()); });
+        return CaptureConsole([&] {
+            try {
+                ParseCommandLine(static_cast<int>(args.size()), argv.data());
+            } catch (const ExitCalled& exit) {
+                if (exit_status == nullptr) throw;
+                *exit_status = exit.status;
+            }
+        });
     }
 };
 
@@ -144,7 +152,6 @@ TEST_F(CommandLineSettings, DefaultsAndTheMaskOfEachClass) {
         {{"/w750ms"}, CLASS_C, "255.255.255.0", 750},
         {{"/w500", "/w0"}, CLASS_C, "255.255.255.0", 0},
         {{"/p64"}, CLASS_C, "255.255.255.0", 0, 64},
-        {{"/p 8x", "/p+3"}, CLASS_C, "255.255.255.0", 0, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
@@ -155,6 +162,59 @@ TEST_F(CommandLineSettings, DefaultsAndTheMaskOfEachClass) {
         EXPECT_EQ(State.Settings.Probes, c.probes);
         EXPECT_STREQ(State.Settings.NetAdd, "");
         EXPECT_STREQ(State.Settings.ResFile, "rsp.txt");
+    }
+}
+
+// Network and mask values, and the probe count: what is kept, or nullptr for a
+// wrong argument, which prints its line and the usage text and nothing else.
+TEST_F(CommandLineSettings, AddressesAreDottedDecimalMasksSweepableProbesDigits) {
+    const struct {
+        const char* argument;
+        const char* kept;
+    } cases[] = {
+        {"/n192.168.1.0", "192.168.1.0"},
+        {"/n0.0.0.0", "0.0.0.0"},
+        {"/n01.002.3.4", "1.2.3.4"},
+        {"/n999.1.1.1", nullptr},
+        {"/n1.2.3.256", nullptr},
+        {"/n-1.2.3.4", nullptr},
+        {"/n+1.2.3.4", nullptr},
+        {"/nfoo", nullptr},
+        {"/n1.2.3", nullptr},
+        {"/n1..3.4", nullptr},
+        {"/n1.2.3.4x", nullptr},
+        {"/n 1.2.3.4", nullptr},
+        {"/n1.2.3.4.", nullptr},
+        {"/m255.255.255.255", "255.255.255.255"},
+        {"/m255.255.255.254", "255.255.255.254"},
+        {"/m255.255.255.000", "255.255.255.0"},
+        {"/m255.255.240.0", "255.255.240.0"},
+        {"/m255.0.0.0", "255.0.0.0"},
+        {"/m254.0.0.0", nullptr},
+        {"/m0.0.0.0", nullptr},
+        {"/m255.0.255.0", nullptr},
+        {"/m255.255.0.255", nullptr},
+        {"/mfoo", nullptr},
+        {"/p08", "8"},
+        {"/p8x", nullptr},
+        {"/p 8", nullptr},
+        {"/p+3", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argument);
+        int status = -1;
+        std::string console = Parse({c.argument}, &status);
+        if (c.kept == nullptr) {
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(console, InvalidParameter(c.argument) + UsageText());
+            continue;
+        }
+        EXPECT_EQ(status, -1);
+        const RunSettings& settings = State.Settings;
+        const std::string kept = c.argument[1] == 'n'   ? settings.NetAdd
+                                 : c.argument[1] == 'm' ? settings.MaskAdd
+                                                        : std::to_string(settings.Probes);
+        EXPECT_EQ(kept, c.kept);
     }
 }
 
