@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -96,17 +96,15 @@ TEST(WorkFolder, FilesPlantedInTheTempDirectoryAreIgnored) {
 }
 
 TEST(WorkFolder, InterruptedSweepRemovesTheWorkFolder) {
-    rlimit core{};  // SIGQUIT ends the run with a core dump: none here
-    ASSERT_EQ(getrlimit(RLIMIT_CORE, &core), 0);
-    core.rlim_cur = 0;
-    ASSERT_EQ(setrlimit(RLIMIT_CORE, &core), 0);
+    const rlimit no_core = {0, 0};  // SIGQUIT ends the run with a core dump: none here
+    ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
     // One by one, and with probes in flight whose slot files must go too.
     const struct {
         std::vector<std::string> args;
         int signal;
     } cases[] = {{{}, SIGINT}, {{"/p8"}, SIGINT}, {{}, SIGQUIT}, {{"/p8"}, SIGPIPE}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(strsignal(c.signal) + std::string(c.args.empty() ? " one by one" : " /p8"));
+        SCOPED_TRACE(c.signal);
         TempDir dir;
         QarvikRun run;
         run.Args = c.args;
@@ -183,26 +181,21 @@ TEST(WorkFolder, NoCommandInterpreterEndsTheRunBeforeTheWorkFolder) {
     for (bool comspec_exists : {false, true}) {
         SCOPED_TRACE(comspec_exists ? "not executable" : "missing");
         TempDir dir;
-        char* real = realpath(dir.Path().c_str(), nullptr);
-        const std::string folder = real;
-        std::free(real);
-        const std::string program = folder + "/qarvik";
-        WriteFileBytes(program, ReadFileBytes(QARVIK_PATH));
-        ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+        const std::string folder = std::filesystem::canonical(dir.Path()).string();
         QarvikRun run;
-        run.Program = program;
+        run.Program = folder + "/qarvik";
+        WriteFileBytes(run.Program, ReadFileBytes(QARVIK_PATH));
+        ASSERT_EQ(chmod(run.Program.c_str(), 0755), 0);
         run.Comspec = folder + "/cmd.exe";
         if (comspec_exists) WriteFileBytes(run.Comspec, "#!/bin/sh\n");
         mkdir(dir.File("work").c_str(), 0755);
         WriteFileBytes(dir.File("work/rsp.txt"), "an earlier inventory\r\n");
-        run.Args = kSmallOfficeArgs;
         RunQarvik(dir, &run);
 
         EXPECT_EQ(run.ExitStatus, 2);
-        const std::string end = "\tOutputFile = rsp.txt\nCannot start a command interpreter, tried : " +
-                                run.Comspec + ", " + folder + "/wincmd\n";
-        ASSERT_GE(run.Console.size(), end.size());
-        EXPECT_EQ(run.Console.substr(run.Console.size() - end.size()), end);
+        EXPECT_EQ(run.Console.substr(run.Console.find("\tOutputFile")),
+                  "\tOutputFile = rsp.txt\nCannot start a command interpreter, tried : " +
+                      run.Comspec + ", " + folder + "/wincmd\n");
         EXPECT_EQ(run.Errors, "");
         EXPECT_EQ(ResponseFile(dir), "an earlier inventory\r\n");
         EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});

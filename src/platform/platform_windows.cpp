@@ -189,6 +189,7 @@ bool OsFindCommandInterpreter(char* tried, size_t size) {
         if (added < 0) break;
         length += static_cast<size_t>(added);
     }
+    tried[size - 1] = '\0';  // a cut list ends inside the buffer too
     return false;
 }
 

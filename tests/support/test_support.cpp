@@ -241,9 +241,7 @@ pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int signal_number : {SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGPIPE}) {
-        sigaddset(&defaults, signal_number);
-    }
+    for (int number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE}) sigaddset(&defaults, number);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t child = 0;
