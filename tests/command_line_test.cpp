@@ -64,8 +64,14 @@ TEST(CommandLine, WrongArgumentsGiveMessageAndUsage) {
         {"/p65"},
         {"/pabc"},
         {"/p-1"},
+        {"/p8x"}, {"/p 8"}, {"/p+3"},
         {"/n192.168.100.1000"},  // 16 characters: no room for the NUL
         {"/m255.255.255.255."},
+        // Not four decimal numbers 0 to 255 joined by dots, nothing before or after.
+        {"/n999.1.1.1"}, {"/n1.2.3.256"}, {"/n-1.2.3.4"}, {"/n+1.2.3.4"}, {"/nfoo"}, {"/n1.2.3"},
+        {"/n1..3.4"}, {"/n1.2.3.4x"}, {"/n 1.2.3.4"}, {"/n1.2.3.4."}, {"/mfoo"},
+        // Not ones then zeros, or wider than class A.
+        {"/m0.0.0.0"}, {"/m254.0.0.0"}, {"/m255.0.255.0"}, {"/m255.255.0.255"},
         {"/o" + std::string(1024, 'f')},
         {"/cA", "/cZ", "/cB"},
     };
@@ -100,6 +106,11 @@ TEST(CommandLine, AcceptedFormsShowInTheEcho) {
         {{"/n10.0.0.0", "/n192.168.0.0"}, Echo("C", "192.168.0.0", "", "rsp.txt")},
         {{"/cB", "/m255.255.255.0"}, Echo("B", "", "255.255.255.0", "rsp.txt")},
         {{"/N192.168.100.10"}, Echo("C", "192.168.100.10", "", "rsp.txt")},
+        {{"/n0.0.0.0", "/m255.0.0.0"}, Echo("C", "0.0.0.0", "255.0.0.0", "rsp.txt")},
+        {{"/n01.002.3.4", "/m255.255.255.000"}, Echo("C", "1.2.3.4", "255.255.255.0", "rsp.txt")},
+        {{"/m255.255.255.254"}, Echo("C", "", "255.255.255.254", "rsp.txt")},
+        {{"/m255.255.255.255", "/p08"}, Echo("C", "", "255.255.255.255", "rsp.txt") +
+                                             "\tProbes     = 8\n"},
         {{"/oout dir/list.csv"}, Echo("C", "", "", "out dir/list.csv")},
         {{"/o" + max_path}, Echo("C", "", "", max_path.c_str())},
     };
@@ -144,7 +155,6 @@ TEST_F(CommandLineSettings, DefaultsAndTheMaskOfEachClass) {
         {{"/w750ms"}, CLASS_C, "255.255.255.0", 750},
         {{"/w500", "/w0"}, CLASS_C, "255.255.255.0", 0},
         {{"/p64"}, CLASS_C, "255.255.255.0", 0, 64},
-        {{"/p 8x", "/p+3"}, CLASS_C, "255.255.255.0", 0, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);

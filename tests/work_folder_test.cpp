@@ -3,9 +3,11 @@
 // directory is never read or written; a temp directory that command lines
 // cannot carry, or where no folder can be made, ends the run with status 2.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -94,17 +96,24 @@ TEST(WorkFolder, FilesPlantedInTheTempDirectoryAreIgnored) {
 }
 
 TEST(WorkFolder, InterruptedSweepRemovesTheWorkFolder) {
+    const rlimit no_core = {0, 0};  // SIGQUIT ends the run with a core dump: none here
+    ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
     // One by one, and with probes in flight whose slot files must go too.
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"/p8"}}) {
-        SCOPED_TRACE(args.empty() ? "one by one" : args[0]);
+    const struct {
+        std::vector<std::string> args;
+        int signal;
+    } cases[] = {{{}, SIGINT}, {{"/p8"}, SIGINT}, {{}, SIGQUIT}, {{"/p8"}, SIGPIPE}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signal);
         TempDir dir;
         QarvikRun run;
-        run.Args = args;
+        run.Args = c.args;
         run.Network = kSmallOffice;
         run.InterruptAfterCommands = 40;  // the adapter report and about 20 probes
+        run.Signal = c.signal;
         RunQarvik(dir, &run);
 
-        EXPECT_EQ(run.ExitStatus, 128 + SIGINT);
+        EXPECT_EQ(run.ExitStatus, 128 + c.signal);
         EXPECT_GE(run.Commands.size(), 40u);
         EXPECT_LT(run.Commands.size(), 509u);  // ended in the middle of the sweep
         EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
@@ -162,6 +171,34 @@ TEST(WorkFolder, TempDirectoriesThatCommandLinesCannotCarryOrThatCannotHoldAFold
             EXPECT_EQ(ResponseFile(dir), "an earlier inventory\r\n");
         }
         EXPECT_EQ(FolderEntries(tmp), std::vector<std::string>{});
+    }
+}
+
+// A copy of the program without wincmd beside it, and COMSPEC naming a missing
+// or a not executable file: the run names both and ends before it makes its
+// work folder, so the response file stays as it was.
+TEST(WorkFolder, NoCommandInterpreterEndsTheRunBeforeTheWorkFolder) {
+    for (bool comspec_exists : {false, true}) {
+        SCOPED_TRACE(comspec_exists ? "not executable" : "missing");
+        TempDir dir;
+        const std::string folder = std::filesystem::canonical(dir.Path()).string();
+        QarvikRun run;
+        run.Program = folder + "/qarvik";
+        WriteFileBytes(run.Program, ReadFileBytes(QARVIK_PATH));
+        ASSERT_EQ(chmod(run.Program.c_str(), 0755), 0);
+        run.Comspec = folder + "/cmd.exe";
+        if (comspec_exists) WriteFileBytes(run.Comspec, "#!/bin/sh\n");
+        mkdir(dir.File("work").c_str(), 0755);
+        WriteFileBytes(dir.File("work/rsp.txt"), "an earlier inventory\r\n");
+        RunQarvik(dir, &run);
+
+        EXPECT_EQ(run.ExitStatus, 2);
+        EXPECT_EQ(run.Console.substr(run.Console.find("\tOutputFile")),
+                  "\tOutputFile = rsp.txt\nCannot start a command interpreter, tried : " +
+                      run.Comspec + ", " + folder + "/wincmd\n");
+        EXPECT_EQ(run.Errors, "");
+        EXPECT_EQ(ResponseFile(dir), "an earlier inventory\r\n");
+        EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
     }
 }
 

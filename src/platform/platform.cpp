@@ -139,6 +139,11 @@ void PlatformWait(int milliseconds) {
     OsWait(milliseconds);
 }
 
+bool PlatformFindCommandInterpreter(char* tried, size_t size) {
+    if (g_run_command_hook != nullptr) return true;
+    return OsFindCommandInterpreter(tried, size);
+}
+
 int PlatformRunCommand(const char* command_line) {
     std::fflush(stdout);
     if (g_run_command_hook != nullptr) return g_run_command_hook(command_line);

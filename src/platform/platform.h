@@ -29,9 +29,9 @@ void PlatformGetTempDirectory(char* directory, size_t size);
 // The run's private work folder. Makes a new folder inside temp_directory,
 // named "qarvik-" and a unique part (mode 0700 where the platform has modes),
 // and gives its path ending with the separator. From then on an interrupted
-// run (Ctrl-C, Ctrl-Break, SIGTERM) removes the watched files and the folder
-// before the process ends as the platform ends an interrupted program. False
-// when no folder can be made there.
+// run (Ctrl-C, Ctrl-Break; on POSIX also SIGQUIT, SIGHUP, SIGTERM, SIGPIPE)
+// removes the watched files and the folder before the process ends as the
+// platform ends an interrupted program. False when no folder can be made there.
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size);
 // Adds a file of the folder, by its path, to what the removal takes away
 // (once, however often it is named).
@@ -42,6 +42,12 @@ void PlatformRemoveWorkFolder();
 
 // Waits the given milliseconds (or whatever a test put in its place).
 void PlatformWait(int milliseconds);
+
+// Whether a command interpreter can be started (the one the platform names,
+// or its fallback). When none can, tried gets what was tried, as a
+// NUL-terminated text of at most size - 1 bytes. Always true while a test's
+// replacement runs the commands.
+bool PlatformFindCommandInterpreter(char* tried, size_t size);
 
 // Runs one command line through the command interpreter and returns when it has
 // ended. Standard output is flushed first so the console trace keeps its order.
@@ -90,6 +96,7 @@ bool OsGetVersion(PlatformVersion* version);
 uint32_t OsGetReportCodePage();
 void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
+bool OsFindCommandInterpreter(char* tried, size_t size);
 int OsRunCommand(const char* command_line);
 int OsStartCommand(const char* command_line);
 int OsWaitAnyCommand();

@@ -4,6 +4,7 @@
 #include <langinfo.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,9 +70,10 @@ void OsPrepareConsole() {
 
 namespace {
 
-// The signals that end an interrupted run: Ctrl-C, a terminal hang-up, and
-// the polite request to end (there is no Ctrl-Break here).
-const int kInterruptSignals[] = {SIGINT, SIGHUP, SIGTERM};
+// The signals that end an interrupted run: Ctrl-C, Ctrl-\, a terminal
+// hang-up, the polite request to end, and a console pipe whose reader has gone
+// (there is no Ctrl-Break here).
+const int kInterruptSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE};
 sigset_t g_mask_before_hold;
 
 sigset_t InterruptSignalSet() {
@@ -184,6 +186,12 @@ pid_t StartCommandInterpreter(const char* command_line, const sigset_t* child_ma
     return StartInterpreter(wincmd, command_line, child_mask);
 }
 
+// What posix_spawn can run: a regular file the run may execute.
+bool CanStart(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && S_ISREG(info.st_mode) && access(path, X_OK) == 0;
+}
+
 // Waits for child (any child when child is -1); the ended child, or -1 when
 // there is none to wait for.
 pid_t WaitForChild(pid_t child, int* status) {
@@ -194,6 +202,19 @@ pid_t WaitForChild(pid_t child, int* status) {
 }
 
 }  // namespace
+
+// The interpreters that StartCommandInterpreter tries, in its order.
+bool OsFindCommandInterpreter(char* tried, size_t size) {
+    const char* comspec = std::getenv("COMSPEC");
+    bool has_comspec = comspec != nullptr && comspec[0] != '\0';
+    if (has_comspec && CanStart(comspec)) return true;
+    char wincmd[4096];
+    bool has_wincmd = WincmdBesideProgram(wincmd, sizeof wincmd);
+    if (has_wincmd && CanStart(wincmd)) return true;
+    std::snprintf(tried, size, "%s%s%s", has_comspec ? comspec : "", has_comspec ? ", " : "",
+                  has_wincmd ? wincmd : "wincmd");
+    return false;
+}
 
 // An interruption is held off while the tool runs, so the work folder is
 // removed only once no tool writes into it; the tool itself starts with the

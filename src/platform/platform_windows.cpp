@@ -145,19 +145,53 @@ HANDLE CreateInterpreterProcess(const char* interpreter, const char* command_lin
     return process.hProcess;
 }
 
-// %COMSPEC%, else cmd.exe, else command.com (the Windows 95 family).
-HANDLE StartInterpreterProcess(const char* command_line) {
+constexpr int kMaxInterpreters = 3;
+
+// The interpreters in the order they are tried: %COMSPEC%, else cmd.exe, else
+// command.com (the Windows 95 family). Returns how many there are.
+int InterpreterCandidates(const char* candidates[kMaxInterpreters]) {
+    int count = 0;
     const char* comspec = std::getenv("COMSPEC");
-    if (comspec != nullptr && comspec[0] != '\0') {
-        HANDLE process = CreateInterpreterProcess(comspec, command_line);
+    if (comspec != nullptr && comspec[0] != '\0') candidates[count++] = comspec;
+    candidates[count++] = "cmd.exe";
+    candidates[count++] = "command.com";
+    return count;
+}
+
+HANDLE StartInterpreterProcess(const char* command_line) {
+    const char* candidates[kMaxInterpreters];
+    int count = InterpreterCandidates(candidates);
+    for (int k = 0; k < count; ++k) {
+        HANDLE process = CreateInterpreterProcess(candidates[k], command_line);
         if (process != nullptr) return process;
     }
-    HANDLE process = CreateInterpreterProcess("cmd.exe", command_line);
-    if (process != nullptr) return process;
-    return CreateInterpreterProcess("command.com", command_line);
+    return nullptr;
 }
 
 }  // namespace
+
+// Whether an interpreter starts is known only by starting one: "rem" does
+// nothing in every interpreter of the family.
+bool OsFindCommandInterpreter(char* tried, size_t size) {
+    HANDLE process = StartInterpreterProcess("rem");
+    if (process != nullptr) {
+        WaitForSingleObject(process, INFINITE);
+        CloseHandle(process);
+        return true;
+    }
+    const char* candidates[kMaxInterpreters];
+    int count = InterpreterCandidates(candidates);
+    size_t length = 0;
+    tried[0] = '\0';
+    for (int k = 0; k < count && length < size; ++k) {
+        int added = std::snprintf(tried + length, size - length, "%s%s", k > 0 ? ", " : "",
+                                  candidates[k]);
+        if (added < 0) break;
+        length += static_cast<size_t>(added);
+    }
+    tried[size - 1] = '\0';  // a cut list ends inside the buffer too
+    return false;
+}
 
 int OsStartCommand(const char* command_line) {
     for (int id = 0; id < MAXIMUM_WAIT_OBJECTS; ++id) {

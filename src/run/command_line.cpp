@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -44,7 +45,7 @@ bool CopyValue(char* field, size_t size, const char* value) {
     return true;
 }
 
-// Reads the value as atoi does (white space, a sign, digits up to the first
+// /w: reads the value as atoi does (white space, a sign, digits up to the first
 // other character, no digits give 0), but reports values outside low..high,
 // overflowing ones included, as wrong.
 bool ParseNumber(const char* text, int32_t low, int32_t high, int32_t* number) {
@@ -62,17 +63,73 @@ bool ParseNumber(const char* text, int32_t low, int32_t high, int32_t* number) {
     return true;
 }
 
+// Reads only digits, at least one, as a number from low to high.
+bool ParseDigits(const char* text, int32_t low, int32_t high, int32_t* number) {
+    if (*text == '\0') return false;
+    int64_t value = 0;
+    for (; *text != '\0'; ++text) {
+        if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+        value = value * 10 + (*text - '0');
+        if (value > high) return false;
+    }
+    if (value < low) return false;
+    *number = static_cast<int32_t>(value);
+    return true;
+}
+
+constexpr uint32_t kMaxAddressPart = 255;
+constexpr uint32_t kClassAMask = 0xFF000000u;
+
+// Four decimal numbers 0 to 255 separated by dots, nothing before or after;
+// leading zeros read as decimal. The first number goes into the top byte.
+bool ParseDottedQuad(const char* text, uint32_t* address) {
+    uint32_t value = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && *text++ != '.') return false;
+        if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+        uint32_t number = 0;
+        for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
+            number = number * 10 + static_cast<uint32_t>(*text - '0');
+            if (number > kMaxAddressPart) return false;
+        }
+        value = (value << 8) | number;
+    }
+    if (*text != '\0') return false;
+    *address = value;
+    return true;
+}
+
+// Ones, then zeros, and at least the eight ones of the class A mask: a typo
+// never makes the sweep leave a segment or skip across the address space.
+bool IsSweepableMask(uint32_t mask) {
+    uint32_t host_bits = ~mask;
+    return (host_bits & (host_bits + 1)) == 0 && (mask & kClassAMask) == kClassAMask;
+}
+
+// Keeps the address in the form the sweep reads back, so the echo shows what
+// is swept ("01.002.3.4" is 1.2.3.4).
+bool ApplyAddress(const char* value, bool is_mask, char* field, size_t size) {
+    uint32_t address = 0;
+    if (std::strlen(value) >= size || !ParseDottedQuad(value, &address)) return false;
+    if (is_mask && !IsSweepableMask(address)) return false;
+    std::snprintf(field, size, "%u.%u.%u.%u", static_cast<unsigned>(address >> 24),
+                  static_cast<unsigned>((address >> 16) & 0xFFu),
+                  static_cast<unsigned>((address >> 8) & 0xFFu),
+                  static_cast<unsigned>(address & 0xFFu));
+    return true;
+}
+
 bool ApplyArgument(const char* argument) {
     if (std::strlen(argument) < 3) return false;
     RunSettings& settings = State.Settings;
     const char* value = argument + 2;
     switch (std::toupper(static_cast<unsigned char>(argument[1]))) {
         case 'C': return ParseClass(value[0], &settings.Class);
-        case 'M': return CopyValue(settings.MaskAdd, sizeof settings.MaskAdd, value);
-        case 'N': return CopyValue(settings.NetAdd, sizeof settings.NetAdd, value);
+        case 'M': return ApplyAddress(value, true, settings.MaskAdd, sizeof settings.MaskAdd);
+        case 'N': return ApplyAddress(value, false, settings.NetAdd, sizeof settings.NetAdd);
         case 'O': return CopyValue(settings.ResFile, sizeof settings.ResFile, value);
         case 'W': return ParseNumber(value, 0, kMaxPingWait, &settings.PingWait);
-        case 'P': return ParseNumber(value, kMinProbes, MAX_PROBES, &settings.Probes);
+        case 'P': return ParseDigits(value, kMinProbes, MAX_PROBES, &settings.Probes);
         default: return false;
     }
 }

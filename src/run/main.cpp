@@ -23,6 +23,16 @@ void RunStage(const char* trace_name, void (*stage)()) {
     ConsolePrint("%s%s\n", MSG_PROGRESS_END, trace_name);
 }
 
+// Without an interpreter no tool can run. Checked before the work folder is
+// made, so the run ends leaving the temp directory and the response file as
+// they were.
+void RequireCommandInterpreter() {
+    char tried[4096 + 1024];  // an interpreter's path and the fallback's
+    if (PlatformFindCommandInterpreter(tried, sizeof tried)) return;
+    ConsolePrint(MSG_NO_COMMAND_INTERPRETER, tried);
+    PlatformExit(EXIT_NO_INTERPRETER);
+}
+
 void DeleteWorkFiles(int first, int last) {
     for (int k = first; k <= last; ++k) DeleteWorkFile(State.Files.Path[k]);
 }
@@ -33,6 +43,7 @@ void RunDriver(int argc, char** argv) {
     ResetRunState();
     ConsolePrint("%s", MSG_BANNER);
     ParseCommandLine(argc, argv);
+    RequireCommandInterpreter();
     CaptureAdapterReport();
 
     int first_mode_file = 0;

@@ -18,6 +18,8 @@ constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an 
 // Exit status of a run that cannot make its work folder in the temp directory,
 // or whose response file cannot be opened or written.
 constexpr int EXIT_FILE_ERROR = 2;
+// Exit status of a run whose command interpreter cannot be started at all.
+constexpr int EXIT_NO_INTERPRETER = 2;
 constexpr int MAX_PROBES = 64;  // commands in flight at once: what Windows can wait for together
 
 enum ClassMode : int32_t {

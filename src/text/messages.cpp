@@ -63,6 +63,8 @@ const char MSG_MASK[] = "\tMask       = %s\n";
 const char MSG_OUTPUT_FILE[] = "\tOutputFile = %s\n";
 const char MSG_PROBES[] = "\tProbes     = %d\n";
 
+const char MSG_NO_COMMAND_INTERPRETER[] = "Cannot start a command interpreter, tried : %s\n";
+
 const char MSG_TEMP_DIRECTORY_REFUSED[] =
     "Temp directory holds a double quote or a control character, unsafe in a command line : "
     "%s\n";

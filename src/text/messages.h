@@ -25,6 +25,9 @@ extern const char MSG_MASK[];     // %s: MaskAdd
 extern const char MSG_OUTPUT_FILE[];  // %s: ResFile
 extern const char MSG_PROBES[];       // %d: Probes, shown when above 1
 
+// Command interpreter.
+extern const char MSG_NO_COMMAND_INTERPRETER[];  // %s: the interpreters tried
+
 // Work folder.
 extern const char MSG_TEMP_DIRECTORY_REFUSED[];  // %s: the temp directory
 extern const char MSG_WORK_FOLDER_ERROR[];       // %s: the temp directory

@@ -241,7 +241,7 @@ pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (int signal_number : {SIGINT, SIGHUP, SIGTERM}) sigaddset(&defaults, signal_number);
+    for (int number : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE}) sigaddset(&defaults, number);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t child = 0;
@@ -288,11 +288,11 @@ void StartQarvik(const TempDir& dir, QarvikRun* run) {
     mkdir(tmp.c_str(), 0755);
     std::string log = dir.File("commands.log");
     unlink(log.c_str());
-    std::vector<std::string> argv = {QARVIK_PATH};
+    std::vector<std::string> argv = {run->Program.empty() ? QARVIK_PATH : run->Program};
     argv.insert(argv.end(), run->Args.begin(), run->Args.end());
     std::vector<std::string> env = {
         "TMPDIR=" + (run->TmpDir.empty() ? tmp + "/" : run->TmpDir),
-        std::string("COMSPEC=") + RECORD_CMD_PATH,
+        "COMSPEC=" + (run->Comspec.empty() ? RECORD_CMD_PATH : run->Comspec),
         "RECORD_LOG=" + log,
         std::string("RECORD_FORWARD=") + (run->ForwardToWincmd ? WINCMD_PATH : ""),
         "QARVIK_WINVER=" + run->WinVer,
@@ -306,7 +306,7 @@ void FinishQarvik(const TempDir& dir, QarvikRun* run) {
     std::string log = dir.File("commands.log");
     if (run->InterruptAfterCommands > 0) {
         WaitForCommands(log, run->InterruptAfterCommands, run->Process);
-        kill(run->Process, SIGINT);
+        kill(run->Process, run->Signal);
     }
     run->ExitStatus = WaitProcess(run->Process);
     run->Console = ReadFileBytes(dir.File("stdout"));

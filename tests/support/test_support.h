@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <functional>
 #include <string>
@@ -89,7 +90,10 @@ struct QarvikRun {
     std::string Network;           // QARVIK_NETWORK; empty: the built-in demo network
     bool ForwardToWincmd = true;   // false: commands are only recorded
     std::string TmpDir;            // TMPDIR; empty: dir/tmp/
-    size_t InterruptAfterCommands = 0;  // not 0: SIGINT once that many commands ran
+    std::string Program;           // empty: the built qarvik
+    std::string Comspec;           // COMSPEC; empty: the recording interpreter
+    size_t InterruptAfterCommands = 0;  // not 0: Signal once that many commands ran
+    int Signal = SIGINT;
 
     // Results.
     int ExitStatus = -1;
