@@ -94,18 +94,23 @@ TEST(WorkFolder, FilesPlantedInTheTempDirectoryAreIgnored) {
 }
 
 TEST(WorkFolder, InterruptedSweepRemovesTheWorkFolder) {
-    // One by one, and with probes in flight whose slot files must go too.
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"/p8"}}) {
-        SCOPED_TRACE(args.empty() ? "one by one" : args[0]);
+    // One by one, and with probes in flight whose slot files must go too: with
+    // /p255 the sweep's pings fill slots 0 to 253 before the interruption.
+    const struct {
+        std::vector<std::string> args;
+        size_t interrupt_after;
+    } cases[] = {{{}, 40}, {{"/p8"}, 40}, {{"/p255"}, 300}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "one by one" : c.args[0]);
         TempDir dir;
         QarvikRun run;
-        run.Args = args;
+        run.Args = c.args;
         run.Network = kSmallOffice;
-        run.InterruptAfterCommands = 40;  // the adapter report and about 20 probes
+        run.InterruptAfterCommands = c.interrupt_after;
         RunQarvik(dir, &run);
 
         EXPECT_EQ(run.ExitStatus, 128 + SIGINT);
-        EXPECT_GE(run.Commands.size(), 40u);
+        EXPECT_GE(run.Commands.size(), c.interrupt_after);
         EXPECT_LT(run.Commands.size(), 509u);  // ended in the middle of the sweep
         EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
         EXPECT_FALSE(FileExists(dir.File("work/rsp.txt")));

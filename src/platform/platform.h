@@ -43,6 +43,11 @@ void PlatformRemoveWorkFolder();
 // Waits the given milliseconds (or whatever a test put in its place).
 void PlatformWait(int milliseconds);
 
+// True when every tool of the platform has written its whole report by the
+// time it returns, whatever Windows version it plays (the stand-in's live
+// mode); false where that depends on the tool.
+bool PlatformToolsFinishReportsOnReturn();
+
 // Runs one command line through the command interpreter and returns when it has
 // ended. Standard output is flushed first so the console trace keeps its order.
 int PlatformRunCommand(const char* command_line);
@@ -50,7 +55,9 @@ int PlatformRunCommand(const char* command_line);
 // Starts one command line through the command interpreter without waiting for
 // it; standard output is flushed first. Returns the command's id, or -1 when
 // it cannot be started (it then counts as a command that ended with no report).
+// Up to MAX_STARTED_COMMANDS may be running at once.
 int PlatformStartCommand(const char* command_line);
+constexpr int MAX_STARTED_COMMANDS = 255;
 
 // Waits until one of the started commands ends and returns its id; -1 when no
 // started command is left to wait for.
@@ -90,6 +97,7 @@ bool OsGetVersion(PlatformVersion* version);
 uint32_t OsGetReportCodePage();
 void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
+bool OsToolsFinishReportsOnReturn();
 int OsRunCommand(const char* command_line);
 int OsStartCommand(const char* command_line);
 int OsWaitAnyCommand();

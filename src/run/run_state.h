@@ -18,7 +18,7 @@ constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an 
 // Exit status of a run that cannot make its work folder in the temp directory,
 // or whose response file cannot be opened or written.
 constexpr int EXIT_FILE_ERROR = 2;
-constexpr int MAX_PROBES = 64;  // commands in flight at once: what Windows can wait for together
+constexpr int MAX_PROBES = 255;  // hosts in flight at once: a class C segment in one round
 
 enum ClassMode : int32_t {
     CLASS_NETBEUI = 0,
