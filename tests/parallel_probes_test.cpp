@@ -116,7 +116,7 @@ std::string RandomNetwork(unsigned seed, int last) {
     for (int k = 1; k <= last; ++k) {
         if (k == 10 || !chance(40)) continue;
         char mac[18];
-        std::snprintf(mac, sizeof mac, "00-0C-29-00-00-%02X", k);
+        std::snprintf(mac, sizeof mac, "00-0C-29-00-00-%02X", static_cast<unsigned>(k) & 0xFFu);
         std::string name = chance(60) ? "pc" + std::to_string(k) : "-";
         if (chance(10)) {
             text += "dns 10.1.2." + std::to_string(k) + " old" + std::to_string(k) + "\n";
