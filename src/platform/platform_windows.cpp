@@ -176,8 +176,9 @@ namespace {
 // WaitForMultipleObjects watches at most MAXIMUM_WAIT_OBJECTS (64) handles.
 // More running commands are watched in groups of 63, each by a helper thread
 // that waits for its group and a stop event and ends when either is signalled;
-// the main thread waits for the helpers to end. Nothing polls, so no time-out
-// delays the moment a command is seen to end, and no thread runs meanwhile.
+// the main thread waits for the first helper to end, then stops the others.
+// Nothing polls: an ended command is seen at once, and the waiting threads use
+// no processor time. A helper costs one thread start per wait that blocks.
 constexpr DWORD kGroupSize = MAXIMUM_WAIT_OBJECTS - 1;  // and the stop event
 constexpr int kMaxGroups = (MAX_STARTED_COMMANDS + kGroupSize - 1) / kGroupSize;
 // When a helper cannot be started the main thread looks again after this long.
@@ -224,7 +225,7 @@ bool WaitInGroups(const HANDLE* handles, DWORD count) {
         group.Count = count - first < kGroupSize ? count - first : kGroupSize;
         std::memcpy(group.Handles, handles + first, group.Count * sizeof(HANDLE));
         group.Handles[group.Count++] = g_stop_helpers;
-        DWORD thread_id = 0;
+        DWORD thread_id = 0;  // Windows 95 needs somewhere to put it
         HANDLE helper = CreateThread(nullptr, 0, WaitForGroup, &group, 0, &thread_id);
         if (helper == nullptr) {
             all_watched = false;
