@@ -3,8 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <memory>
 #include <string>
 
 #include "discovery/own_host.h"
@@ -52,26 +50,21 @@ std::vector<PlatformCase> PlatformCases() {
 class AdapterReportTest : public StageTest {
 protected:
     void TearDown() override {
-        for (const auto& [name, value] : saved_) {
-            if (value == nullptr) {
-                unsetenv(name.c_str());
-            } else {
-                setenv(name.c_str(), value->c_str(), 1);
-            }
+        if (saved_winver_.empty()) {
+            unsetenv("QARVIK_WINVER");
+        } else {
+            setenv("QARVIK_WINVER", saved_winver_.c_str(), 1);
         }
         StageTest::TearDown();
     }
-    void SetEnv(const char* name, const char* value) {
-        const char* saved = std::getenv(name);
-        if (saved_.count(name) == 0) {
-            saved_[name] = saved == nullptr ? nullptr : std::make_shared<std::string>(saved);
-        }
-        setenv(name, value, 1);
+    void SetWinVer(const char* winver) {
+        const char* saved = std::getenv("QARVIK_WINVER");
+        if (saved != nullptr && saved_winver_.empty()) saved_winver_ = saved;
+        setenv("QARVIK_WINVER", winver, 1);
     }
-    void SetWinVer(const char* winver) { SetEnv("QARVIK_WINVER", winver); }
 
 private:
-    std::map<std::string, std::shared_ptr<std::string>> saved_;
+    std::string saved_winver_;
 };
 
 TEST(ModernPlatform, NameOfEachVersionFromSixOn) {
@@ -147,28 +140,25 @@ TEST_F(AdapterReportTest, EachPlatformRunsItsToolAndSetsItsColumns) {
 TEST_F(AdapterReportTest, ReportSettlesBelowVersionSixOutsideLiveMode) {
     const struct {
         const char* winver;
-        const char* network;  // "" for the demo network
+        const char* network;  // "": the demo network
         std::vector<int> waits;
     } cases[] = {
         {"2003", "", {2000}},
-        {"95", "net.txt", {2000}},
-        {"6.10.0x04000001", "", {2000}},  // Windows 98 by the build number
+        {"6.10.0x04000001", "net.txt", {2000}},  // Windows 98 by the build number
         {"vista", "", {}},
-        {"10", "net.txt", {}},
-        {"2003", "live", {}},
         {"95", "live", {}},
-        {"11", "live", {}},
+        {"10", "live", {}},
     };
     on_command_ = [this](const std::string&) { WriteWorkFile(WF_ADAPTER_REPORT, ""); };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.winver) + " " + c.network);
-        ResetRunState();
         waits_.clear();
         SetWinVer(c.winver);
-        SetEnv("QARVIK_NETWORK", c.network);
+        setenv("QARVIK_NETWORK", c.network, 1);
         CaptureConsole([] { CaptureAdapterReport(); });
         EXPECT_EQ(waits_, c.waits);
     }
+    unsetenv("QARVIK_NETWORK");
 }
 
 TEST_F(AdapterReportTest, UnreadableVersionExitsWithStatusOne) {
