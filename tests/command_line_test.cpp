@@ -61,7 +61,7 @@ TEST(CommandLine, WrongArgumentsGiveMessageAndUsage) {
         {"/w99999999999999999999"},
         {"/w4294967296"},
         {"/p0"},
-        {"/p65"},
+        {"/p256"},
         {"/pabc"},
         {"/p-1"},
         {"/p8x"}, {"/p 8"}, {"/p+3"},
@@ -101,7 +101,7 @@ TEST(CommandLine, AcceptedFormsShowInTheEcho) {
         {{"/wabc"}, Echo("C", "", "", "rsp.txt")},
         {{"/w10000"}, Echo("C", "", "", "rsp.txt")},
         {{"/p1"}, Echo("C", "", "", "rsp.txt")},
-        {{"/p64"}, Echo("C", "", "", "rsp.txt") + "\tProbes     = 64\n"},
+        {{"/p255"}, Echo("C", "", "", "rsp.txt") + "\tProbes     = 255\n"},
         {{"/P2", "/cN"}, Echo("NetBEUI", "", "", "rsp.txt") + "\tProbes     = 2\n"},
         {{"/n10.0.0.0", "/n192.168.0.0"}, Echo("C", "192.168.0.0", "", "rsp.txt")},
         {{"/cB", "/m255.255.255.0"}, Echo("B", "", "255.255.255.0", "rsp.txt")},
@@ -154,7 +154,7 @@ TEST_F(CommandLineSettings, DefaultsAndTheMaskOfEachClass) {
         {{"/w-0"}, CLASS_C, "255.255.255.0", 0},
         {{"/w750ms"}, CLASS_C, "255.255.255.0", 750},
         {{"/w500", "/w0"}, CLASS_C, "255.255.255.0", 0},
-        {{"/p64"}, CLASS_C, "255.255.255.0", 0, 64},
+        {{"/p255"}, CLASS_C, "255.255.255.0", 0, 255},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);

@@ -30,7 +30,7 @@ std::vector<std::string> SlotFilesIn(const std::string& folder) {
     std::vector<std::string> found;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
         std::string name = entry.path().filename().string();
-        if (std::regex_match(name, std::regex("tmp\\d\\d_\\d\\d\\.txt"))) found.push_back(name);
+        if (std::regex_match(name, std::regex("tmp\\d\\d_\\d{2,3}\\.txt"))) found.push_back(name);
     }
     return found;
 }
@@ -100,20 +100,20 @@ TEST_F(ParallelStages, CommandsThatCannotStartEndWithNoReportAndNoSlotFileStays)
 // ---------------------------------------------------------------------------
 // Whole runs.
 
-// A random segment 10.1.2.0/26: own adapters, hosts of every state with and
+// A random segment 10.1.2.1 to last: own adapters, hosts of every state with and
 // without names and round trips, DNS names, and a browse list with a name the
 // interpreter would act on and one that nbtstat does not find.
-std::string RandomNetwork(unsigned seed) {
+std::string RandomNetwork(unsigned seed, int last) {
     std::mt19937 random(seed);
     auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
     std::string text = "timing 0.002\nmachine OWN\nadapter 10.1.2.10 00-A0-C9-00-00-0A\n";
     if (chance(50)) text += "adapter 0.0.0.0 00-A0-C9-00-00-0B\n";
     const char* states[] = {"up", "arp-only", "down"};
     std::string browse;
-    for (int k = 1; k < 63; ++k) {
+    for (int k = 1; k <= last; ++k) {
         if (k == 10 || !chance(40)) continue;
         char mac[18];
-        std::snprintf(mac, sizeof mac, "00-0C-29-00-00-%02X", k);
+        std::snprintf(mac, sizeof mac, "00-0C-29-00-00-%02X", static_cast<unsigned>(k) & 0xFFu);
         std::string name = chance(60) ? "pc" + std::to_string(k) : "-";
         if (chance(10)) {
             text += "dns 10.1.2." + std::to_string(k) + " old" + std::to_string(k) + "\n";
@@ -147,7 +147,7 @@ RunRecord RecordRun(const std::string& network, const std::vector<std::string>& 
     RunRecord record;
     record.console = std::regex_replace(run.Console, std::regex("\tProbes     = \\d+\n"), "");
     record.response = ReadFileBytes(dir.File("work/rsp.txt"));
-    const std::regex report_file("( >>? | )\\S*(tmp\\d\\d)(_\\d\\d)?\\.txt$");
+    const std::regex report_file("( >>? | )\\S*(tmp\\d\\d)(_\\d{2,3})?\\.txt$");
     for (const std::string& command : run.Commands) {
         record.commands.insert(std::regex_replace(command, report_file, " @$2"));
     }
@@ -158,11 +158,14 @@ class ParallelRuns : public ::testing::TestWithParam<int> {};
 
 TEST_P(ParallelRuns, RandomNetworksGiveTheOneByOneRun) {
     const int probes = GetParam();
-    const std::string network = RandomNetwork(static_cast<unsigned>(probes) * 7919u);
+    // A /26, or a class C for more than 64 at once, so that every slot is used.
+    const int last = probes > 64 ? 254 : 62;
+    const std::string network = RandomNetwork(static_cast<unsigned>(probes) * 7919u, last);
     const std::string option = "/p" + std::to_string(probes);
     for (const std::string mode : {"/cC", "/cN"}) {
         SCOPED_TRACE(mode);
-        const std::vector<std::string> base = {mode, "/n10.1.2.0", "/m255.255.255.192"};
+        const std::vector<std::string> base = {mode, "/n10.1.2.0",
+                                               last > 62 ? "/m255.255.255.0" : "/m255.255.255.192"};
         std::vector<std::string> parallel_args = base;
         parallel_args.push_back(option);
         const RunRecord one_by_one = RecordRun(network, base);
@@ -174,6 +177,6 @@ TEST_P(ParallelRuns, RandomNetworksGiveTheOneByOneRun) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Probes, ParallelRuns, ::testing::Values(2, 5, 64));
+INSTANTIATE_TEST_SUITE_P(Probes, ParallelRuns, ::testing::Values(2, 5, 64, 255));
 
 }  // namespace

@@ -98,23 +98,27 @@ TEST(WorkFolder, FilesPlantedInTheTempDirectoryAreIgnored) {
 TEST(WorkFolder, InterruptedSweepRemovesTheWorkFolder) {
     const rlimit no_core = {0, 0};  // SIGQUIT ends the run with a core dump: none here
     ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);
-    // One by one, and with probes in flight whose slot files must go too.
+    // One by one, and with probes in flight whose slot files must go too: with
+    // /p255 the sweep's pings fill slots 0 to 253 before the interruption.
     const struct {
         std::vector<std::string> args;
         int signal;
-    } cases[] = {{{}, SIGINT}, {{"/p8"}, SIGINT}, {{}, SIGQUIT}, {{"/p8"}, SIGPIPE}};
+        size_t interrupt_after;
+    } cases[] = {{{}, SIGINT, 40},      {{"/p8"}, SIGINT, 40}, {{}, SIGQUIT, 40},
+                 {{"/p8"}, SIGPIPE, 40}, {{"/p255"}, SIGINT, 300}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "one by one" : c.args[0]);
         SCOPED_TRACE(c.signal);
         TempDir dir;
         QarvikRun run;
         run.Args = c.args;
         run.Network = kSmallOffice;
-        run.InterruptAfterCommands = 40;  // the adapter report and about 20 probes
+        run.InterruptAfterCommands = c.interrupt_after;
         run.Signal = c.signal;
         RunQarvik(dir, &run);
 
         EXPECT_EQ(run.ExitStatus, 128 + c.signal);
-        EXPECT_GE(run.Commands.size(), 40u);
+        EXPECT_GE(run.Commands.size(), c.interrupt_after);
         EXPECT_LT(run.Commands.size(), 509u);  // ended in the middle of the sweep
         EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
         EXPECT_FALSE(FileExists(dir.File("work/rsp.txt")));

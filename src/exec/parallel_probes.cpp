@@ -8,6 +8,8 @@
 namespace {
 
 constexpr int kNotRunning = -1;
+// Each slot runs one command at a time.
+static_assert(MAX_PROBES <= MAX_STARTED_COMMANDS, "every slot's command can run at once");
 
 // One slot of the window: the job it holds and where that job stands.
 struct Slot {

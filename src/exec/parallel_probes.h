@@ -11,7 +11,7 @@
 #include "exec/command_runner.h"
 #include "run/run_state.h"
 
-constexpr size_t SLOT_PATH_SIZE = WORK_PATH_SIZE + 3;  // room for "_SS"
+constexpr size_t SLOT_PATH_SIZE = WORK_PATH_SIZE + 4;  // room for "_SSS"
 
 // What a stage tells the runner about its jobs.
 struct ProbeJobs {
@@ -32,7 +32,7 @@ struct ProbeJobs {
 bool RunProbeJobs(uint32_t first, uint32_t end, const ProbeJobs& jobs);
 
 // The slot's copy of a work file: the work file's path with "_SS" (the slot as
-// two digits) before its extension.
+// two digits, three from slot 100 on) before its extension.
 void SlotFilePath(int work_file, int slot, char* path, size_t size);
 
 // Adds the report in slot_path to the end of target_path (after emptying it

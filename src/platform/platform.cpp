@@ -17,8 +17,9 @@ ConsoleWriter g_console_writer = nullptr;
 // What an interruption removes: the folder and the names of the files in it.
 // Written only while the handlers are held off, and prepared in full before it
 // is armed, so a handler reads it as it stands. Room for the twelve work files
-// and every probe slot's copies of four of them.
-constexpr int kMaxWatchedFiles = 12 + 4 * 64;
+// and four copies of them for every command that can run at once (the probe
+// slots' files).
+constexpr int kMaxWatchedFiles = 12 + 4 * MAX_STARTED_COMMANDS;
 constexpr size_t kWatchedPathSize = 1024;  // the run's paths fit, with their NUL
 constexpr size_t kWatchedNameSize = 32;
 char g_watched_folder[kWatchedPathSize];
@@ -143,6 +144,7 @@ bool PlatformFindCommandInterpreter(char* tried, size_t size) {
     if (g_run_command_hook != nullptr) return true;
     return OsFindCommandInterpreter(tried, size);
 }
+bool PlatformToolsFinishReportsOnReturn() { return OsToolsFinishReportsOnReturn(); }
 
 int PlatformRunCommand(const char* command_line) {
     std::fflush(stdout);

@@ -48,6 +48,10 @@ void PlatformWait(int milliseconds);
 // NUL-terminated text of at most size - 1 bytes. Always true while a test's
 // replacement runs the commands.
 bool PlatformFindCommandInterpreter(char* tried, size_t size);
+// True when every tool of the platform has written its whole report by the
+// time it returns, whatever Windows version it plays (the stand-in's live
+// mode); false where that depends on the tool.
+bool PlatformToolsFinishReportsOnReturn();
 
 // Runs one command line through the command interpreter and returns when it has
 // ended. Standard output is flushed first so the console trace keeps its order.
@@ -56,7 +60,9 @@ int PlatformRunCommand(const char* command_line);
 // Starts one command line through the command interpreter without waiting for
 // it; standard output is flushed first. Returns the command's id, or -1 when
 // it cannot be started (it then counts as a command that ended with no report).
+// Up to MAX_STARTED_COMMANDS may be running at once.
 int PlatformStartCommand(const char* command_line);
+constexpr int MAX_STARTED_COMMANDS = 255;
 
 // Waits until one of the started commands ends and returns its id; -1 when no
 // started command is left to wait for.
@@ -97,6 +103,7 @@ uint32_t OsGetReportCodePage();
 void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
 bool OsFindCommandInterpreter(char* tried, size_t size);
+bool OsToolsFinishReportsOnReturn();
 int OsRunCommand(const char* command_line);
 int OsStartCommand(const char* command_line);
 int OsWaitAnyCommand();

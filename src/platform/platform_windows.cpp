@@ -51,6 +51,10 @@ void OsGetTempDirectory(char* directory, size_t size) {
 
 void OsWait(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
+// The adapter tools of the versions before 6 may still be writing their report
+// when they return.
+bool OsToolsFinishReportsOnReturn() { return false; }
+
 namespace {
 
 constexpr DWORD kMaxFolderAttempts = 10000;
@@ -118,9 +122,8 @@ int OsRunCommand(const char* command_line) { return std::system(command_line); }
 
 namespace {
 
-// Commands started and not yet waited for, by id; WaitForMultipleObjects
-// watches at most this many at once.
-HANDLE g_started[MAXIMUM_WAIT_OBJECTS];
+// Commands started and not yet waited for, by id.
+HANDLE g_started[MAX_STARTED_COMMANDS];
 
 // Creates "interpreter /c command_line" as its own process, with the
 // interpreter in quotes when its path holds a blank. Only calls that Windows 95
@@ -194,7 +197,7 @@ bool OsFindCommandInterpreter(char* tried, size_t size) {
 }
 
 int OsStartCommand(const char* command_line) {
-    for (int id = 0; id < MAXIMUM_WAIT_OBJECTS; ++id) {
+    for (int id = 0; id < MAX_STARTED_COMMANDS; ++id) {
         if (g_started[id] != nullptr) continue;
         g_started[id] = StartInterpreterProcess(command_line);
         return g_started[id] != nullptr ? id : -1;
@@ -202,20 +205,108 @@ int OsStartCommand(const char* command_line) {
     return -1;  // already as many running as can be waited for
 }
 
+namespace {
+
+// WaitForMultipleObjects watches at most MAXIMUM_WAIT_OBJECTS (64) handles.
+// More running commands are watched in groups of 63, each by a helper thread
+// that waits for its group and a stop event and ends when either is signalled;
+// the main thread waits for the first helper to end, then stops the others.
+// Nothing polls: an ended command is seen at once, and the waiting threads use
+// no processor time. A helper costs one thread start per wait that blocks.
+constexpr DWORD kGroupSize = MAXIMUM_WAIT_OBJECTS - 1;  // and the stop event
+constexpr int kMaxGroups = (MAX_STARTED_COMMANDS + kGroupSize - 1) / kGroupSize;
+// When a helper cannot be started the main thread looks again after this long.
+constexpr DWORD kRetryMs = 10;
+
+struct CommandGroup {
+    HANDLE Handles[MAXIMUM_WAIT_OBJECTS];  // the group's commands, then the stop event
+    DWORD Count;
+};
+
+CommandGroup g_groups[kMaxGroups];
+HANDLE g_stop_helpers = nullptr;  // manual reset: set once one helper has ended
+
+constexpr DWORD kHelperWaitFailed = 1;  // a helper's exit code
+
+DWORD WINAPI WaitForGroup(LPVOID parameter) {
+    const CommandGroup* group = static_cast<const CommandGroup*>(parameter);
+    DWORD result = WaitForMultipleObjects(group->Count, group->Handles, FALSE, INFINITE);
+    return result == WAIT_FAILED ? kHelperWaitFailed : 0;
+}
+
+// The id of a command that has ended, without waiting: the first one of
+// handles; -1 when none has.
+int EndedCommand(const HANDLE* handles, const int* ids, DWORD count) {
+    for (DWORD first = 0; first < count; first += MAXIMUM_WAIT_OBJECTS) {
+        DWORD size = count - first < MAXIMUM_WAIT_OBJECTS ? count - first : MAXIMUM_WAIT_OBJECTS;
+        DWORD result = WaitForMultipleObjects(size, handles + first, FALSE, 0);
+        if (result - WAIT_OBJECT_0 < size) return ids[first + result - WAIT_OBJECT_0];
+    }
+    return -1;
+}
+
+// More than 64 commands: one helper per group; returns once a helper has
+// ended (or after kRetryMs when one could not be started), with every helper
+// ended again. False when waiting failed.
+bool WaitInGroups(const HANDLE* handles, DWORD count) {
+    if (g_stop_helpers == nullptr) g_stop_helpers = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (g_stop_helpers == nullptr) return false;
+    HANDLE helpers[kMaxGroups];
+    DWORD helper_count = 0;
+    bool all_watched = true;
+    for (DWORD first = 0; first < count; first += kGroupSize) {
+        CommandGroup& group = g_groups[helper_count];
+        group.Count = count - first < kGroupSize ? count - first : kGroupSize;
+        std::memcpy(group.Handles, handles + first, group.Count * sizeof(HANDLE));
+        group.Handles[group.Count++] = g_stop_helpers;
+        DWORD thread_id = 0;  // Windows 95 needs somewhere to put it
+        HANDLE helper = CreateThread(nullptr, 0, WaitForGroup, &group, 0, &thread_id);
+        if (helper == nullptr) {
+            all_watched = false;
+            continue;
+        }
+        helpers[helper_count++] = helper;
+    }
+    if (helper_count == 0) {
+        Sleep(kRetryMs);
+        return true;
+    }
+    DWORD result = WaitForMultipleObjects(helper_count, helpers, FALSE,
+                                          all_watched ? INFINITE : kRetryMs);
+    SetEvent(g_stop_helpers);
+    WaitForMultipleObjects(helper_count, helpers, TRUE, INFINITE);
+    DWORD woken = result - WAIT_OBJECT_0;
+    DWORD exit_code = 0;
+    if (woken < helper_count) GetExitCodeThread(helpers[woken], &exit_code);
+    for (DWORD k = 0; k < helper_count; ++k) CloseHandle(helpers[k]);
+    ResetEvent(g_stop_helpers);
+    return result != WAIT_FAILED && exit_code != kHelperWaitFailed;
+}
+
+// Returns once one of the commands has ended; false when waiting failed.
+bool WaitForOneToEnd(const HANDLE* handles, DWORD count) {
+    if (count > MAXIMUM_WAIT_OBJECTS) return WaitInGroups(handles, count);
+    return WaitForMultipleObjects(count, handles, FALSE, INFINITE) - WAIT_OBJECT_0 < count;
+}
+
+}  // namespace
+
 int OsWaitAnyCommand() {
-    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
-    int ids[MAXIMUM_WAIT_OBJECTS];
+    HANDLE handles[MAX_STARTED_COMMANDS];
+    int ids[MAX_STARTED_COMMANDS];
     DWORD count = 0;
-    for (int id = 0; id < MAXIMUM_WAIT_OBJECTS; ++id) {
+    for (int id = 0; id < MAX_STARTED_COMMANDS; ++id) {
         if (g_started[id] == nullptr) continue;
         handles[count] = g_started[id];
         ids[count] = id;
         ++count;
     }
     if (count == 0) return -1;
-    DWORD result = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
-    if (result >= WAIT_OBJECT_0 + count) return -1;
-    int id = ids[result - WAIT_OBJECT_0];
+    int id = EndedCommand(handles, ids, count);
+    while (id < 0) {
+        if (!WaitForOneToEnd(handles, count)) return -1;
+        id = EndedCommand(handles, ids, count);
+    }
     CloseHandle(g_started[id]);
     g_started[id] = nullptr;
     return id;

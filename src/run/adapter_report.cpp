@@ -39,10 +39,10 @@ const ReportMarkers kModernJapaneseMarkers = {MARKER_PINGING_JA, kJapanesePingNa
                                               MARKER_DYNAMIC_JA, MARKER_NBT_MAC_JA, true};
 const PlatformRow kModernEnglish = {nullptr, CMD_IPCONFIG, LABEL_MAC_MODERN_EN,
                                     LABEL_IP_MODERN_EN, kModernColumn, kModernColumn,
-                                    kModernNbtMacColumn, &kModernEnglishMarkers};
+                                    kModernNbtMacColumn, &kModernEnglishMarkers, true};
 const PlatformRow kModernJapanese = {nullptr, CMD_IPCONFIG, LABEL_MAC_MODERN_JA,
                                      LABEL_IP_MODERN_JA, kModernColumn, kModernColumn,
-                                     kModernNbtMacColumn, &kModernJapaneseMarkers};
+                                     kModernNbtMacColumn, &kModernJapaneseMarkers, true};
 
 constexpr uint32_t kFirstModernMajor = 6;
 
@@ -107,6 +107,13 @@ uint32_t ReportCodePageOf(const PlatformVersion& version) {
     return version.MajorVersion >= kFirstModernMajor ? PlatformGetReportCodePage() : 0;
 }
 
+// The adapter tools before version 6 may return before their report is all
+// written; from version 6 on, and where every tool writes its report before it
+// ends, the run goes straight on.
+bool ReportNeedsSettling(const PlatformRow& platform) {
+    return !platform.ReportWrittenOnReturn && !PlatformToolsFinishReportsOnReturn();
+}
+
 void PrintPlatformLine(const PlatformRow& platform, const PlatformVersion& version) {
     if (platform.PrintedLine != nullptr) {
         ConsolePrint("%s", platform.PrintedLine);
@@ -162,7 +169,7 @@ void CaptureAdapterReport() {
     CommandStart(&command, platform->CommandText);
     CommandAppendPath(&command, paths[WF_ADAPTER_REPORT]);
     RunCommand(command.Text);
-    PlatformWait(kReportSettleMs);
+    if (ReportNeedsSettling(*platform)) PlatformWait(kReportSettleMs);
 
     SetColumn(&State.Columns.MacColumn, platform->MacColumn);
     SetColumn(&State.Columns.IpColumn, platform->IpColumn);

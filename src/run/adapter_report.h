@@ -18,6 +18,7 @@ struct PlatformRow {
     int IpColumn;
     int NbtMacColumn;
     const ReportMarkers* Markers;
+    bool ReportWrittenOnReturn = false;  // the adapter tool has written it all when it ends
 };
 
 // The row of the given version, or nullptr for a platform outside the table.

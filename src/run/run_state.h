@@ -20,7 +20,7 @@ constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an 
 constexpr int EXIT_FILE_ERROR = 2;
 // Exit status of a run whose command interpreter cannot be started at all.
 constexpr int EXIT_NO_INTERPRETER = 2;
-constexpr int MAX_PROBES = 64;  // commands in flight at once: what Windows can wait for together
+constexpr int MAX_PROBES = 255;  // hosts in flight at once: a class C segment in one round
 
 enum ClassMode : int32_t {
     CLASS_NETBEUI = 0,

@@ -116,7 +116,7 @@ std::string UsageTextUtf8() {
            "  [/mMaskAdd]  : マスクアドレス\n"
            "  　　　　　　 :   既定値= IPアドレスクラスに応じた値\n"
            "  [/wPingWait] : Pingタイムアウトミリ秒数(1000～10000)\n"
-           "  [/pProbes]   : 同時に調べるホスト数(1～64)\n"
+           "  [/pProbes]   : 同時に調べるホスト数(1～255)\n"
            "  　　　　　　 :   既定値= 1\n";
 }
 
