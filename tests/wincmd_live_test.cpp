@@ -2,12 +2,15 @@
 // them, on made-up answers: neighbour states, interface flags, the resolver's
 // "no name", and echo replies as the two kinds of ICMP socket give them.
 #include <linux/neighbour.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netdb.h>
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -60,23 +63,10 @@ TEST(LiveInterfaces, MacAndInterfaceOfAnAddressLabel) {
     EXPECT_EQ(InterfaceOfLabel("eth0"), "eth0");
 }
 
-TEST(LiveResolver, NoNameIsNotAnErrorButEveryOtherFailureIs) {
-    const struct {
-        int status;
-        int system_error;
-        ReverseLookupKind kind;
-        const char* text;
-    } cases[] = {
-        {0, 0, LOOKUP_NAME, "alpha"},
-        {EAI_NONAME, 0, LOOKUP_NO_NAME, ""},
-        {EAI_AGAIN, 0, LOOKUP_ERROR, gai_strerror(EAI_AGAIN)},
-        {EAI_SYSTEM, ECONNREFUSED, LOOKUP_ERROR, "Connection refused"},
-    };
-    for (const auto& c : cases) {
-        const ReverseLookup lookup = ReadReverseLookup(c.status, "alpha", c.system_error);
-        EXPECT_EQ(lookup.Kind, c.kind) << c.status;
-        EXPECT_EQ(lookup.Text, c.text) << c.status;
-    }
+TEST(LiveResolver, OnlyASuccessfulLookUpGivesAName) {
+    const int statuses[] = {EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_SYSTEM, EAI_MEMORY};
+    EXPECT_EQ(NameOfReverseLookup(0, "alpha"), "alpha");
+    for (int status : statuses) EXPECT_EQ(NameOfReverseLookup(status, "alpha"), "") << status;
 }
 
 // The request as its reply comes back: type 0, the checksum left as it was.
@@ -100,23 +90,110 @@ TEST(LiveEcho, RequestChecksumsToZero) {
     EXPECT_EQ(sum, 0xFFFFu);
 }
 
-TEST(LiveEcho, ReplyFromEitherSocketKindAndTtlFromTheIpHeader) {
-    const std::string icmp = AsReply(EchoRequestPacket(0x1234, 7, "payload"));
+TEST(LiveEcho, OnlyTheReplyToTheRequestMatchesWithItsTtl) {
+    const EchoQuery query{0xC6120003, 0x1234, 7, "payload"};
+    const std::string reply = AsReply(EchoRequestPacket(0x1234, 7, "payload"));
     std::string ip_header(20, '\0');
     ip_header[0] = 0x45;  // version 4, five 32-bit words
     ip_header[8] = 61;    // TTL
-    ReceivedEcho echo{};
-    ASSERT_TRUE(ReadEchoReply(Bytes(ip_header + icmp), ip_header.size() + icmp.size(), true, &echo));
-    EXPECT_EQ(echo.Identifier, 0x1234);
-    EXPECT_EQ(echo.Sequence, 7);
-    EXPECT_EQ(echo.Payload, "payload");
-    EXPECT_EQ(echo.Ttl, 61);
-    ASSERT_TRUE(ReadEchoReply(Bytes(icmp), icmp.size(), false, &echo));
-    EXPECT_EQ(echo.Ttl, -1);  // a datagram socket gives it apart
-    const std::string request = EchoRequestPacket(0x1234, 7, "payload");
-    EXPECT_FALSE(ReadEchoReply(Bytes(request), request.size(), false, &echo));
-    EXPECT_FALSE(ReadEchoReply(Bytes(icmp), 7, false, &echo));  // cut short
-    EXPECT_FALSE(ReadEchoReply(Bytes(ip_header + icmp), 19, true, &echo));
+    const struct {
+        const char* name;
+        std::string data;
+        bool raw;
+        uint32_t source;
+        int control_ttl;
+        bool matched;
+        int ttl;
+    } cases[] = {
+        {"datagram socket", reply, false, query.Address, 64, true, 64},
+        {"datagram socket without TTL", reply, false, query.Address, kUnknownTtl, true, kUnknownTtl},
+        {"raw socket", ip_header + reply, true, query.Address, kUnknownTtl, true, 61},
+        {"wrong source", reply, false, query.Address + 1, 64, false, 0},
+        {"stale sequence", AsReply(EchoRequestPacket(0x1234, 6, "payload")), false, query.Address, 64, false, 0},
+        {"foreign identifier", AsReply(EchoRequestPacket(0x4321, 7, "payload")), false, query.Address, 64, false, 0},
+        {"foreign payload", AsReply(EchoRequestPacket(0x1234, 7, "PAYLOAD")), false, query.Address, 64, false, 0},
+        {"a request", EchoRequestPacket(0x1234, 7, "payload"), false, query.Address, 64, false, 0},
+        {"cut short", reply.substr(0, 7), false, query.Address, 64, false, 0},
+        {"cut IP header", (ip_header + reply).substr(0, 19), true, query.Address, 64, false, 0},
+    };
+    for (const auto& c : cases) {
+        int ttl = 0;
+        EXPECT_EQ(MatchEchoReply(query, c.source, Bytes(c.data), c.data.size(), c.raw, c.control_ttl, &ttl),
+                  c.matched) << c.name;
+        EXPECT_EQ(ttl, c.ttl) << c.name;
+    }
+}
+
+// Netlink records as the kernel writes them, each padded to its alignment.
+template <typename T>
+std::string Record(const T& header, const std::string& body, size_t alignment = 4) {
+    std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
+    bytes += body;
+    return bytes + std::string((alignment - bytes.size() % alignment) % alignment, '\0');
+}
+
+std::string Message(uint16_t type, const std::string& body, uint32_t sequence = 5, uint32_t port = 77) {
+    const nlmsghdr header{static_cast<uint32_t>(NLMSG_HDRLEN + body.size()), type, 0, sequence, port};
+    return Record(header, body);
+}
+
+std::string Attribute(uint16_t type, const std::string& value) {
+    return Record(rtattr{static_cast<unsigned short>(RTA_LENGTH(value.size())), type}, value);
+}
+
+// An RTM_NEWNEIGH message of 198.18.0.N, reachable on interface 2.
+std::string Entry(char n, uint32_t sequence = 5, uint32_t port = 77, const std::string& more = "") {
+    const ndmsg neighbour{AF_INET, 0, 0, 2, NUD_REACHABLE, 0, 0};
+    return Message(RTM_NEWNEIGH,
+                   Record(neighbour, Attribute(NDA_DST, std::string("\xC6\x12\x00", 3) + n) +
+                                         Attribute(NDA_LLADDR, "\x02\x18\0\0\0" + std::string(1, n)) + more),
+                   sequence, port);
+}
+
+std::string ErrorRecord(int error, size_t length = sizeof(nlmsgerr)) {
+    nlmsgerr record{};
+    record.error = error;
+    return Message(NLMSG_ERROR, std::string(reinterpret_cast<const char*>(&record), length));
+}
+
+TEST(LiveNeighbourDump, EntriesOfThisRequestFromTheKernelOnly) {
+    const std::string done = Message(NLMSG_DONE, std::string(4, '\0'));
+    const std::string cut_attribute = Record(rtattr{100, NDA_PROBES}, "");  // claims 100 bytes
+    const struct {
+        const char* name;
+        std::string data;
+        uint32_t sender;
+        NeighbourDumpPart part;
+        const char* addresses;  // last octets of the entries read
+        const char* error;
+    } cases[] = {
+        {"two entries", Entry(3) + Entry(4), 0, DUMP_GOES_ON, "\x03\x04", ""},
+        {"then done", Entry(3) + done + Entry(4), 0, DUMP_DONE, "\x03", ""},
+        {"not from the kernel", Entry(3) + done, 1234, DUMP_GOES_ON, "", ""},
+        {"stale sequence", Entry(3, 4) + Entry(4), 0, DUMP_GOES_ON, "\x04", ""},
+        {"other port", Entry(3, 5, 78) + Entry(4), 0, DUMP_GOES_ON, "\x04", ""},
+        {"truncated attribute", Entry(3, 5, 77, cut_attribute) + Entry(4), 0, DUMP_GOES_ON, "\x04", ""},
+        {"cut message", Entry(3) + Entry(4).substr(0, 30), 0, DUMP_FAILED, "\x03",
+         "the kernel's neighbour table came cut short"},
+        {"refusal", ErrorRecord(-EPERM), 0, DUMP_FAILED, "",
+         "the kernel refused its neighbour table: Operation not permitted"},
+        {"short error record", ErrorRecord(-EPERM, 3), 0, DUMP_FAILED, "",
+         "the kernel's error record came cut short"},
+    };
+    for (const auto& c : cases) {
+        std::vector<NeighbourEntry> entries;
+        std::string error;
+        EXPECT_EQ(ReadNeighbourDumpPart(Bytes(c.data), c.data.size(), c.sender, {5, 77}, &entries, &error),
+                  c.part) << c.name;
+        std::string addresses;
+        for (const NeighbourEntry& entry : entries) {
+            addresses += static_cast<char>(entry.Address & 0xFF);
+            EXPECT_EQ(entry.Address >> 8, 0xC61200u) << c.name;
+            EXPECT_EQ(entry.HardwareAddress, "\x02\x18\0\0\0" + std::string(1, addresses.back())) << c.name;
+        }
+        EXPECT_EQ(addresses, c.addresses) << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
+    }
 }
 
 }  // namespace
