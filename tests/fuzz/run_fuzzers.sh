@@ -13,7 +13,7 @@ shift 2
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_command_line fuzz_filter_lines fuzz_adapter_blocks fuzz_own_host fuzz_other_hosts
-           fuzz_computer_names fuzz_netbeui fuzz_wincmd_split fuzz_wincmd_network)
+           fuzz_computer_names fuzz_netbeui fuzz_wincmd_split fuzz_wincmd_network fuzz_kernel_answers)
 fi
 
 seeds=$build/fuzz-seeds

@@ -184,6 +184,9 @@ bool ReadNeighbourMessage(const unsigned char* data, size_t offset, size_t end,
     return ReadNeighbourAttributes(data, offset + NLMSG_LENGTH(sizeof neighbour), end, entry);
 }
 
+// Error records carry a negative errno, which stays below this.
+constexpr int kLargestErrno = 4096;
+
 std::string Reason(const std::string& what, int error_number) {
     return what + ": " + std::strerror(error_number);
 }
@@ -212,8 +215,9 @@ NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length
                 }
                 // Error 0 acknowledges the request; a dump ends with NLMSG_DONE.
                 if (failure.error != 0) {
+                    const bool is_errno = failure.error < 0 && failure.error > -kLargestErrno;
                     *error = Reason("the kernel refused its neighbour table",
-                                    failure.error < 0 ? -failure.error : EPROTO);
+                                    is_errno ? -failure.error : EPROTO);
                     return DUMP_FAILED;
                 }
             }
