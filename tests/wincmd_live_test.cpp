@@ -1,6 +1,7 @@
 // The live machine's kernel and resolver answers as the stand-in tools report
 // them, on made-up answers: neighbour states, interface flags, the resolver's
-// "no name", and echo replies as the two kinds of ICMP socket give them.
+// answers, echo replies as the two kinds of ICMP socket give them, and the
+// datagrams of a neighbour dump.
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -92,29 +93,25 @@ TEST(LiveEcho, RequestChecksumsToZero) {
 
 TEST(LiveEcho, OnlyTheReplyToTheRequestMatchesWithItsTtl) {
     const EchoQuery query{0xC6120003, 0x1234, 7, "payload"};
+    const uint32_t from = query.Address;
     const std::string reply = AsReply(EchoRequestPacket(0x1234, 7, "payload"));
     std::string ip_header(20, '\0');
     ip_header[0] = 0x45;  // version 4, five 32-bit words
     ip_header[8] = 61;    // TTL
     const struct {
-        const char* name;
-        std::string data;
-        bool raw;
-        uint32_t source;
-        int control_ttl;
-        bool matched;
-        int ttl;
+        const char* name; std::string data; bool raw; uint32_t source; int control_ttl;
+        bool matched; int ttl;
     } cases[] = {
-        {"datagram socket", reply, false, query.Address, 64, true, 64},
-        {"datagram socket without TTL", reply, false, query.Address, kUnknownTtl, true, kUnknownTtl},
-        {"raw socket", ip_header + reply, true, query.Address, kUnknownTtl, true, 61},
-        {"wrong source", reply, false, query.Address + 1, 64, false, 0},
-        {"stale sequence", AsReply(EchoRequestPacket(0x1234, 6, "payload")), false, query.Address, 64, false, 0},
-        {"foreign identifier", AsReply(EchoRequestPacket(0x4321, 7, "payload")), false, query.Address, 64, false, 0},
-        {"foreign payload", AsReply(EchoRequestPacket(0x1234, 7, "PAYLOAD")), false, query.Address, 64, false, 0},
-        {"a request", EchoRequestPacket(0x1234, 7, "payload"), false, query.Address, 64, false, 0},
-        {"cut short", reply.substr(0, 7), false, query.Address, 64, false, 0},
-        {"cut IP header", (ip_header + reply).substr(0, 19), true, query.Address, 64, false, 0},
+        {"datagram socket", reply, false, from, 64, true, 64},
+        {"no TTL handed over", reply, false, from, kUnknownTtl, true, kUnknownTtl},
+        {"raw socket", ip_header + reply, true, from, kUnknownTtl, true, 61},
+        {"wrong source", reply, false, from + 1, 64, false, 0},
+        {"stale sequence", AsReply(EchoRequestPacket(0x1234, 6, "payload")), false, from, 64, false, 0},
+        {"foreign identifier", AsReply(EchoRequestPacket(0x4321, 7, "payload")), false, from, 64, false, 0},
+        {"foreign payload", AsReply(EchoRequestPacket(0x1234, 7, "PAYLOAD")), false, from, 64, false, 0},
+        {"a request", EchoRequestPacket(0x1234, 7, "payload"), false, from, 64, false, 0},
+        {"cut short", reply.substr(0, 7), false, from, 64, false, 0},
+        {"cut IP header", (ip_header + reply).substr(0, 19), true, from, 64, false, 0},
     };
     for (const auto& c : cases) {
         int ttl = 0;
@@ -124,47 +121,36 @@ TEST(LiveEcho, OnlyTheReplyToTheRequestMatchesWithItsTtl) {
     }
 }
 
-// Netlink records as the kernel writes them, each padded to its alignment.
+// Netlink records as the kernel writes them: a header, its body, padding.
 template <typename T>
-std::string Record(const T& header, const std::string& body, size_t alignment = 4) {
-    std::string bytes(reinterpret_cast<const char*>(&header), sizeof header);
-    bytes += body;
-    return bytes + std::string((alignment - bytes.size() % alignment) % alignment, '\0');
+std::string Record(const T& header, const std::string& body) {
+    std::string bytes = std::string(reinterpret_cast<const char*>(&header), sizeof header) + body;
+    return bytes + std::string((4 - bytes.size() % 4) % 4, '\0');
 }
 
 std::string Message(uint16_t type, const std::string& body, uint32_t sequence = 5, uint32_t port = 77) {
-    const nlmsghdr header{static_cast<uint32_t>(NLMSG_HDRLEN + body.size()), type, 0, sequence, port};
-    return Record(header, body);
+    return Record(nlmsghdr{static_cast<uint32_t>(NLMSG_HDRLEN + body.size()), type, 0, sequence, port}, body);
 }
 
 std::string Attribute(uint16_t type, const std::string& value) {
     return Record(rtattr{static_cast<unsigned short>(RTA_LENGTH(value.size())), type}, value);
 }
 
-// An RTM_NEWNEIGH message of 198.18.0.N, reachable on interface 2.
+// An RTM_NEWNEIGH message of 198.18.0.N with the MAC 02-18-00-00-00-N.
 std::string Entry(char n, uint32_t sequence = 5, uint32_t port = 77, const std::string& more = "") {
-    const ndmsg neighbour{AF_INET, 0, 0, 2, NUD_REACHABLE, 0, 0};
-    return Message(RTM_NEWNEIGH,
-                   Record(neighbour, Attribute(NDA_DST, std::string("\xC6\x12\x00", 3) + n) +
-                                         Attribute(NDA_LLADDR, "\x02\x18\0\0\0" + std::string(1, n)) + more),
+    const std::string attributes = Attribute(NDA_DST, std::string("\xC6\x12\x00", 3) + n) +
+                                   Attribute(NDA_LLADDR, std::string("\x02\x18\0\0\0", 5) + n) + more;
+    return Message(RTM_NEWNEIGH, Record(ndmsg{AF_INET, 0, 0, 2, NUD_REACHABLE, 0, 0}, attributes),
                    sequence, port);
-}
-
-std::string ErrorRecord(int error, size_t length = sizeof(nlmsgerr)) {
-    nlmsgerr record{};
-    record.error = error;
-    return Message(NLMSG_ERROR, std::string(reinterpret_cast<const char*>(&record), length));
 }
 
 TEST(LiveNeighbourDump, EntriesOfThisRequestFromTheKernelOnly) {
     const std::string done = Message(NLMSG_DONE, std::string(4, '\0'));
+    const std::string refusal = Message(NLMSG_ERROR, Record(nlmsgerr{-EPERM, {}}, ""));
     const std::string cut_attribute = Record(rtattr{100, NDA_PROBES}, "");  // claims 100 bytes
     const struct {
-        const char* name;
-        std::string data;
-        uint32_t sender;
-        NeighbourDumpPart part;
-        const char* addresses;  // last octets of the entries read
+        const char* name; std::string data; uint32_t sender; NeighbourDumpPart part;
+        const char* entries;  // the last bytes of their addresses
         const char* error;
     } cases[] = {
         {"two entries", Entry(3) + Entry(4), 0, DUMP_GOES_ON, "\x03\x04", ""},
@@ -175,23 +161,20 @@ TEST(LiveNeighbourDump, EntriesOfThisRequestFromTheKernelOnly) {
         {"truncated attribute", Entry(3, 5, 77, cut_attribute) + Entry(4), 0, DUMP_GOES_ON, "\x04", ""},
         {"cut message", Entry(3) + Entry(4).substr(0, 30), 0, DUMP_FAILED, "\x03",
          "the kernel's neighbour table came cut short"},
-        {"refusal", ErrorRecord(-EPERM), 0, DUMP_FAILED, "",
-         "the kernel refused its neighbour table: Operation not permitted"},
-        {"short error record", ErrorRecord(-EPERM, 3), 0, DUMP_FAILED, "",
+        {"refusal", refusal, 0, DUMP_FAILED, "", "the kernel refused its neighbour table: Operation not permitted"},
+        {"short error record", Message(NLMSG_ERROR, "\xff\xff\xff"), 0, DUMP_FAILED, "",
          "the kernel's error record came cut short"},
     };
     for (const auto& c : cases) {
         std::vector<NeighbourEntry> entries;
-        std::string error;
+        std::string error, read;
         EXPECT_EQ(ReadNeighbourDumpPart(Bytes(c.data), c.data.size(), c.sender, {5, 77}, &entries, &error),
                   c.part) << c.name;
-        std::string addresses;
         for (const NeighbourEntry& entry : entries) {
-            addresses += static_cast<char>(entry.Address & 0xFF);
-            EXPECT_EQ(entry.Address >> 8, 0xC61200u) << c.name;
-            EXPECT_EQ(entry.HardwareAddress, "\x02\x18\0\0\0" + std::string(1, addresses.back())) << c.name;
+            read += static_cast<char>(entry.Address & 0xFF);
+            EXPECT_EQ(entry.HardwareAddress, std::string("\x02\x18\0\0\0", 5) + read.back()) << c.name;
         }
-        EXPECT_EQ(addresses, c.addresses) << c.name;
+        EXPECT_EQ(read, c.entries) << c.name;
         EXPECT_EQ(error, c.error) << c.name;
     }
 }
