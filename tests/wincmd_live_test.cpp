@@ -1,13 +1,17 @@
 // The live machine's kernel and resolver answers as the stand-in tools report
 // them, on made-up answers: neighbour states, interface flags, the resolver's
-// "no name", and echo replies as the two kinds of ICMP socket give them.
+// answers, echo replies as the two kinds of ICMP socket give them, and the
+// datagrams of a neighbour dump.
 #include <linux/neighbour.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netdb.h>
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -60,23 +64,10 @@ TEST(LiveInterfaces, MacAndInterfaceOfAnAddressLabel) {
     EXPECT_EQ(InterfaceOfLabel("eth0"), "eth0");
 }
 
-TEST(LiveResolver, NoNameIsNotAnErrorButEveryOtherFailureIs) {
-    const struct {
-        int status;
-        int system_error;
-        ReverseLookupKind kind;
-        const char* text;
-    } cases[] = {
-        {0, 0, LOOKUP_NAME, "alpha"},
-        {EAI_NONAME, 0, LOOKUP_NO_NAME, ""},
-        {EAI_AGAIN, 0, LOOKUP_ERROR, gai_strerror(EAI_AGAIN)},
-        {EAI_SYSTEM, ECONNREFUSED, LOOKUP_ERROR, "Connection refused"},
-    };
-    for (const auto& c : cases) {
-        const ReverseLookup lookup = ReadReverseLookup(c.status, "alpha", c.system_error);
-        EXPECT_EQ(lookup.Kind, c.kind) << c.status;
-        EXPECT_EQ(lookup.Text, c.text) << c.status;
-    }
+TEST(LiveResolver, OnlyASuccessfulLookUpGivesAName) {
+    const int statuses[] = {EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_SYSTEM, EAI_MEMORY};
+    EXPECT_EQ(NameOfReverseLookup(0, "alpha"), "alpha");
+    for (int status : statuses) EXPECT_EQ(NameOfReverseLookup(status, "alpha"), "") << status;
 }
 
 // The request as its reply comes back: type 0, the checksum left as it was.
@@ -100,23 +91,92 @@ TEST(LiveEcho, RequestChecksumsToZero) {
     EXPECT_EQ(sum, 0xFFFFu);
 }
 
-TEST(LiveEcho, ReplyFromEitherSocketKindAndTtlFromTheIpHeader) {
-    const std::string icmp = AsReply(EchoRequestPacket(0x1234, 7, "payload"));
+TEST(LiveEcho, OnlyTheReplyToTheRequestMatchesWithItsTtl) {
+    const EchoQuery query{0xC6120003, 0x1234, 7, "payload"};
+    const uint32_t from = query.Address;
+    const std::string reply = AsReply(EchoRequestPacket(0x1234, 7, "payload"));
     std::string ip_header(20, '\0');
     ip_header[0] = 0x45;  // version 4, five 32-bit words
     ip_header[8] = 61;    // TTL
-    ReceivedEcho echo{};
-    ASSERT_TRUE(ReadEchoReply(Bytes(ip_header + icmp), ip_header.size() + icmp.size(), true, &echo));
-    EXPECT_EQ(echo.Identifier, 0x1234);
-    EXPECT_EQ(echo.Sequence, 7);
-    EXPECT_EQ(echo.Payload, "payload");
-    EXPECT_EQ(echo.Ttl, 61);
-    ASSERT_TRUE(ReadEchoReply(Bytes(icmp), icmp.size(), false, &echo));
-    EXPECT_EQ(echo.Ttl, -1);  // a datagram socket gives it apart
-    const std::string request = EchoRequestPacket(0x1234, 7, "payload");
-    EXPECT_FALSE(ReadEchoReply(Bytes(request), request.size(), false, &echo));
-    EXPECT_FALSE(ReadEchoReply(Bytes(icmp), 7, false, &echo));  // cut short
-    EXPECT_FALSE(ReadEchoReply(Bytes(ip_header + icmp), 19, true, &echo));
+    const struct {
+        const char* name; std::string data; bool raw; uint32_t source; int control_ttl;
+        bool matched; int ttl;
+    } cases[] = {
+        {"datagram socket", reply, false, from, 64, true, 64},
+        {"no TTL handed over", reply, false, from, kUnknownTtl, true, kUnknownTtl},
+        {"raw socket", ip_header + reply, true, from, kUnknownTtl, true, 61},
+        {"wrong source", reply, false, from + 1, 64, false, 0},
+        {"stale sequence", AsReply(EchoRequestPacket(0x1234, 6, "payload")), false, from, 64, false, 0},
+        {"foreign identifier", AsReply(EchoRequestPacket(0x4321, 7, "payload")), false, from, 64, false, 0},
+        {"foreign payload", AsReply(EchoRequestPacket(0x1234, 7, "PAYLOAD")), false, from, 64, false, 0},
+        {"a request", EchoRequestPacket(0x1234, 7, "payload"), false, from, 64, false, 0},
+        {"cut short", reply.substr(0, 7), false, from, 64, false, 0},
+        {"cut IP header", (ip_header + reply).substr(0, 19), true, from, 64, false, 0},
+    };
+    for (const auto& c : cases) {
+        int ttl = 0;
+        EXPECT_EQ(MatchEchoReply(query, c.source, Bytes(c.data), c.data.size(), c.raw, c.control_ttl, &ttl),
+                  c.matched) << c.name;
+        EXPECT_EQ(ttl, c.ttl) << c.name;
+    }
+}
+
+// Netlink records as the kernel writes them: a header, its body, padding.
+template <typename T>
+std::string Record(const T& header, const std::string& body) {
+    std::string bytes = std::string(reinterpret_cast<const char*>(&header), sizeof header) + body;
+    return bytes + std::string((4 - bytes.size() % 4) % 4, '\0');
+}
+
+std::string Message(uint16_t type, const std::string& body, uint32_t sequence = 5, uint32_t port = 77) {
+    return Record(nlmsghdr{static_cast<uint32_t>(NLMSG_HDRLEN + body.size()), type, 0, sequence, port}, body);
+}
+
+std::string Attribute(uint16_t type, const std::string& value) {
+    return Record(rtattr{static_cast<unsigned short>(RTA_LENGTH(value.size())), type}, value);
+}
+
+// An RTM_NEWNEIGH message of 198.18.0.N with the MAC 02-18-00-00-00-N.
+std::string Entry(char n, uint32_t sequence = 5, uint32_t port = 77, const std::string& more = "") {
+    const std::string attributes = Attribute(NDA_DST, std::string("\xC6\x12\x00", 3) + n) +
+                                   Attribute(NDA_LLADDR, std::string("\x02\x18\0\0\0", 5) + n) + more;
+    return Message(RTM_NEWNEIGH, Record(ndmsg{AF_INET, 0, 0, 2, NUD_REACHABLE, 0, 0}, attributes),
+                   sequence, port);
+}
+
+TEST(LiveNeighbourDump, EntriesOfThisRequestFromTheKernelOnly) {
+    const std::string done = Message(NLMSG_DONE, std::string(4, '\0'));
+    const std::string refusal = Message(NLMSG_ERROR, Record(nlmsgerr{-EPERM, {}}, ""));
+    const std::string cut_attribute = Record(rtattr{100, NDA_PROBES}, "");  // claims 100 bytes
+    const struct {
+        const char* name; std::string data; uint32_t sender; NeighbourDumpPart part;
+        const char* entries;  // the last bytes of their addresses
+        const char* error;
+    } cases[] = {
+        {"two entries", Entry(3) + Entry(4), 0, DUMP_GOES_ON, "\x03\x04", ""},
+        {"then done", Entry(3) + done + Entry(4), 0, DUMP_DONE, "\x03", ""},
+        {"not from the kernel", Entry(3) + done, 1234, DUMP_GOES_ON, "", ""},
+        {"stale sequence", Entry(3, 4) + Entry(4), 0, DUMP_GOES_ON, "\x04", ""},
+        {"other port", Entry(3, 5, 78) + Entry(4), 0, DUMP_GOES_ON, "\x04", ""},
+        {"truncated attribute", Entry(3, 5, 77, cut_attribute) + Entry(4), 0, DUMP_GOES_ON, "\x04", ""},
+        {"cut message", Entry(3) + Entry(4).substr(0, 30), 0, DUMP_FAILED, "\x03",
+         "the kernel's neighbour table came cut short"},
+        {"refusal", refusal, 0, DUMP_FAILED, "", "the kernel refused its neighbour table: Operation not permitted"},
+        {"short error record", Message(NLMSG_ERROR, "\xff\xff\xff"), 0, DUMP_FAILED, "",
+         "the kernel's error record came cut short"},
+    };
+    for (const auto& c : cases) {
+        std::vector<NeighbourEntry> entries;
+        std::string error, read;
+        EXPECT_EQ(ReadNeighbourDumpPart(Bytes(c.data), c.data.size(), c.sender, {5, 77}, &entries, &error),
+                  c.part) << c.name;
+        for (const NeighbourEntry& entry : entries) {
+            read += static_cast<char>(entry.Address & 0xFF);
+            EXPECT_EQ(entry.HardwareAddress, std::string("\x02\x18\0\0\0", 5) + read.back()) << c.name;
+        }
+        EXPECT_EQ(read, c.entries) << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
+    }
 }
 
 }  // namespace

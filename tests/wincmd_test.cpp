@@ -662,8 +662,9 @@ TEST(WincmdInterpreter, UnreadableVersionIsAnError) {
 }
 
 struct MalformedCase {
-    const char* text;
+    std::string text;
     const char* error;  // after "wincmd: <path>"
+    const char* path = nullptr;  // read instead of the text
 };
 
 TEST(WincmdNetworkFile, MalformedFileNamesFileAndLine) {
@@ -697,16 +698,20 @@ TEST(WincmdNetworkFile, MalformedFileNamesFileAndLine) {
          ":2: bad round trip '-3' (milliseconds, such as 1 or 0.5)"},
         {"adapter 192.168.1.2 00-0C-29-00-00-01\n", ": no 'machine' line"},
         {"", ": no 'machine' line"},
+        {"machine A\n#" + std::string(64 << 10, 'x') + "\n", ":2: line longer than 64 KiB"},
+        {"machine A\n" + std::string(16 << 20, '\n'), ": the network file is larger than 16 MiB"},
+        {"", ": the network file is larger than 16 MiB", "/dev/zero"},
     };
     TempDir dir;
     const std::string network = dir.File("net.txt");
     for (const MalformedCase& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.text.substr(0, 80));
         WriteFileBytes(network, c.text);
-        WincmdRun run = Wincmd("ping -a -n 1 192.168.1.2", "xp", network);
+        const std::string path = c.path != nullptr ? c.path : network;
+        WincmdRun run = Wincmd("ping -a -n 1 192.168.1.2", "xp", path);
         EXPECT_EQ(run.Status, 1);
         EXPECT_EQ(run.Out, "");
-        EXPECT_EQ(run.Err, "wincmd: " + network + c.error + "\n");
+        EXPECT_EQ(run.Err, "wincmd: " + path + c.error + "\n");
     }
 }
 

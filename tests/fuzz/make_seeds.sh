@@ -9,7 +9,7 @@ export LC_ALL=C
 export QARVIK_NETWORK=$out/network.txt
 mkdir -p "$out"
 for target in command_line filter_lines adapter_blocks own_host other_hosts computer_names netbeui \
-              wincmd_split wincmd_network; do
+              wincmd_split wincmd_network kernel_answers; do
   mkdir -p "$out/fuzz_$target"
 done
 
@@ -77,4 +77,16 @@ printf '%s' 'ping -a -n 1 -w 500 192.168.1.7 >> "/tmp/dir with blank/tmp03.txt"'
   > "$out/fuzz_wincmd_split/ping"
 printf '%s' 'nbtstat -a PC-SALES1 > /tmp/tmp09.txt' > "$out/fuzz_wincmd_split/nbtstat"
 printf '%s' 'del "/tmp/a b/tmp04.txt">>x "q>"' > "$out/fuzz_wincmd_split/quotes"
+# Kernel answers: the mode byte, the request (sequence 5 and port 77, or the
+# address 198.18.0.3 with identifier 0x1234 and sequence 7), the datagram:
+# a neighbour entry of 198.18.0.3 then the dump's end, an echo reply from a
+# datagram socket, and one from a raw socket with its IP header.
+{ printf '\0\0\0\0\x05\0\0\0\x4d'
+  printf '\x30\0\0\0\x1c\0\x02\0\x05\0\0\0\x4d\0\0\0\x02\0\0\0\x02\0\0\0\x02\0\0\0'
+  printf '\x08\0\x01\0\xc6\x12\0\x03\x0a\0\x02\0\x02\x18\0\0\0\x03\0\0'
+  printf '\x14\0\0\0\x03\0\x02\0\x05\0\0\0\x4d\0\0\0\0\0\0\0'; } > "$out/fuzz_kernel_answers/dump"
+echo_reply='\0\0\x91\xc4\x12\x34\0\x07abcdefgh'
+{ printf '\x01\xc6\x12\0\x03\x12\x34\0\x07'; printf "$echo_reply"; } > "$out/fuzz_kernel_answers/echo"
+{ printf '\x03\xc6\x12\0\x03\x12\x34\0\x07\x45\0\0\x24\0\0\0\0\x40\x01\0\0\xc6\x12\0\x03\xc6\x12\0\x01'
+  printf "$echo_reply"; } > "$out/fuzz_kernel_answers/echo-raw"
 rm -f "$QARVIK_NETWORK"

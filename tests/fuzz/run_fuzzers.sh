@@ -13,11 +13,14 @@ shift 2
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_command_line fuzz_filter_lines fuzz_adapter_blocks fuzz_own_host fuzz_other_hosts
-           fuzz_computer_names fuzz_netbeui fuzz_wincmd_split fuzz_wincmd_network)
+           fuzz_computer_names fuzz_netbeui fuzz_wincmd_split fuzz_wincmd_network fuzz_kernel_answers)
 fi
 
+# Seeds are made once, and again when a target has none (a target added since).
 seeds=$build/fuzz-seeds
-if [ ! -d "$seeds" ]; then
+missing=0
+for target in "${targets[@]}"; do [ -d "$seeds/$target" ] || missing=1; done
+if [ "$missing" = 1 ]; then
   "$here/make_seeds.sh" "$build/wincmd" "$seeds" || { echo "seeds failed"; exit 2; }
 fi
 

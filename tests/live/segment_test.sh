@@ -38,6 +38,9 @@ segment_add_host 200 no-echo; segment_name 198.18.0.200 echo
 segment_add_host 254 up
 segment_name 198.18.0.1 qscan
 segment_name 198.18.0.12 ghost   # a name without a host
+# Addresses without a name go on to a name server that does not answer:
+# the runs must stay silent about both.
+printf 'hosts: files dns\n' > "/etc/netns/$SEGMENT_SCAN/nsswitch.conf"
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -116,6 +119,21 @@ if command -v setpriv >/dev/null; then
     if ! [[ $status -eq 1 && $(wc -l < "$work/no-socket.err") -eq 1 && ! -s $work/no-socket.out ]] ||
         ! grep -q 'ICMP socket' "$work/no-socket.err"; then
         fail "ping without an ICMP socket: status $status, $(cat "$work/no-socket.err")"
+    fi
+    # A whole run as a user outside the range (binaries copied where it may
+    # run them): one line from the adapter tool, no own address, nothing swept,
+    # the response file as it was.
+    dir=$work/no-icmp
+    mkdir -p "$dir/tmp" && cp "$qarvik" "$wincmd" "$dir" && printf 'old row\r\n' > "$dir/rsp.txt"
+    chown -R nobody "$dir" && chmod 711 "$work"
+    status=0
+    (cd "$dir" && segment_scan env QARVIK_NETWORK=live QARVIK_WINVER=xp COMSPEC="$dir/wincmd" TMPDIR="$dir/tmp/" \
+        setpriv --reuid=nobody --regid=nogroup --clear-groups ./qarvik > console.txt 2> errors.txt) || status=$?
+    no_address=$(printf '有効なTCP/IPプロトコル,IPアドレスがありません。' | iconv -f UTF-8 -t CP932)
+    if [[ $status -ne 0 || $(wc -l < "$dir/errors.txt") -ne 1 || $(cat "$dir/rsp.txt") != $'old row\r' ]] ||
+        ! grep -q '^wincmd: ipconfig: cannot open an ICMP socket .*ping_group_range.*CAP_NET_RAW.*root$' "$dir/errors.txt" ||
+        ! grep -qF "$no_address" "$dir/console.txt" || grep -q 'Get Other Hosts' "$dir/console.txt"; then
+        fail "run without an ICMP socket: status $status, $(head -3 "$dir/errors.txt")"
     fi
 fi
 status=0

@@ -126,6 +126,7 @@ void PutUsage(const Report& report) {
 }  // namespace
 
 int RunIpconfig(const ToolContext& context, const Arguments& args, FILE* out) {
+    if (context.Live != nullptr && !context.Live->CanPing(context, "ipconfig")) return 1;
     const bool modern = IsModern(context.Format);
     // From version 6 on, lines end with CR LF, as the NT 4.0 ones do.
     const Report report{out, modern ? kNt4 : LayoutOf(context.Format), context.Format};

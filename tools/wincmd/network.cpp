@@ -37,6 +37,10 @@ const char kDemoNetwork[] =
 
 namespace {
 
+// Bounds on a description, so that a hostile one costs bounded work.
+constexpr size_t kLargestNetworkFile = size_t{16} << 20;
+constexpr size_t kLongestLine = size_t{64} << 10;
+
 struct Word {
     std::string_view Text;
     size_t End;  // offset just past the word in its line
@@ -268,6 +272,7 @@ struct Parser {
             size_t text_end = end;
             if (text_end > start && text[text_end - 1] == '\r') --text_end;  // edited on Windows
             ++LineNumber;
+            if (text_end - start > kLongestLine) return Fail("line longer than 64 KiB");
             if (!ParseLine(text.substr(start, text_end - start))) return false;
             start = end + 1;
         }
@@ -279,12 +284,17 @@ struct Parser {
     }
 };
 
-bool ReadWholeFile(const char* path, std::string* text) {
+// Reads at most limit + 1 bytes of the file, so that a longer one, or one
+// without an end such as /dev/zero, shows as longer than limit.
+bool ReadFileUpTo(const char* path, size_t limit, std::string* text) {
     FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return false;
-    char buffer[4096];
+    char buffer[65536];
     size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, count);
+    while (text->size() <= limit &&
+           (count = std::fread(buffer, 1, std::min(sizeof buffer, limit + 1 - text->size()), file)) > 0) {
+        text->append(buffer, count);
+    }
     bool ok = std::ferror(file) == 0;
     std::fclose(file);
     return ok;
@@ -347,8 +357,12 @@ bool LoadNetwork(const char* path, Network* network, std::string* error) {
         return ParseNetworkText(kDemoNetwork, "(demo network)", network, error);
     }
     std::string text;
-    if (!ReadWholeFile(path, &text)) {
+    if (!ReadFileUpTo(path, kLargestNetworkFile, &text)) {
         *error = std::string(path) + ": cannot read the network file (" + std::strerror(errno) + ")";
+        return false;
+    }
+    if (text.size() > kLargestNetworkFile) {
+        *error = std::string(path) + ": the network file is larger than 16 MiB";
         return false;
     }
     return ParseNetworkText(text, path, network, error);

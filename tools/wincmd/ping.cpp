@@ -179,8 +179,8 @@ std::string PingReplyLine(const ToolContext& context, const std::string& address
     const std::string time = time_ms < resolution_ms ? "<" + std::to_string(resolution_ms) + "ms"
                                                      : "=" + std::to_string(time_ms) + "ms";
     const PingTexts& text = TextsOf(context);
-    return text.ReplyStart + address + text.ReplyAfterAddress + time + " TTL=" +
-           std::to_string(outcome.Ttl);
+    const std::string reply = text.ReplyStart + address + text.ReplyAfterAddress + time;
+    return outcome.Ttl < 0 ? reply : reply + " TTL=" + std::to_string(outcome.Ttl);
 }
 
 std::string PingTimeoutLine(const ToolContext& context) { return TextsOf(context).TimedOut; }

@@ -62,6 +62,10 @@ struct PingRequest {
 // The tools that answer from the machine itself (QARVIK_NETWORK=live) rather
 // than from the simulated network.
 struct LiveTools {
+    // Whether the machine lets ping open an ICMP socket; false after one line
+    // on the error stream naming the cause and the remedy. The adapter tools
+    // ask first, so a run that could not ping finds no own address.
+    bool (*CanPing)(const ToolContext& context, const char* tool);
     int (*Ping)(const ToolContext& context, const PingRequest& request, FILE* out);
     // address null: the whole table
     int (*Arp)(const ToolContext& context, const uint32_t* address, FILE* out);
@@ -95,7 +99,7 @@ int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out);
 struct EchoOutcome {
     bool Replied;
     double TimeMs;  // the round trip of a reply
-    int Ttl;
+    int Ttl;        // negative: unknown, and the reply line ends after the time
 };
 
 // The counts and round trips that ping's statistics show.

@@ -171,6 +171,7 @@ void PutReport(FILE* out, const WinipcfgText& text, const Network& network, bool
 }  // namespace
 
 int RunWinipcfg(const ToolContext& context, const Arguments& args, FILE* out) {
+    if (context.Live != nullptr && !context.Live->CanPing(context, "winipcfg")) return 1;
     const WinipcfgText& text = context.Format == FORMAT_98 ? kWindows98 : kWindows95;
     WinipcfgOptions options = ReadOptions(args);
     if (!options.Batch) {  // no window to show: the report goes to standard output

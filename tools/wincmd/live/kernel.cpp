@@ -71,33 +71,20 @@ bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error) 
 
 namespace {
 
-// One RTM_NEWNEIGH message of the dump; false for anything but an IPv4 entry.
-bool ReadNeighbourMessage(const nlmsghdr* message, NeighbourEntry* entry) {
-    if (message->nlmsg_type != RTM_NEWNEIGH || message->nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg))) {
+constexpr uint32_t kNeighbourDumpSequence = 1;
+
+// Binds the socket to a port id of the kernel's choosing and tells which.
+bool BindNetlink(int descriptor, uint32_t* port_id, std::string* error) {
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    socklen_t length = sizeof local;
+    if (bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        *error = Reason("cannot bind a netlink socket", errno);
         return false;
     }
-    const auto* neighbour = static_cast<const ndmsg*>(NLMSG_DATA(message));
-    if (neighbour->ndm_family != AF_INET) return false;
-    entry->InterfaceIndex = static_cast<unsigned>(neighbour->ndm_ifindex);
-    entry->State = neighbour->ndm_state;
-    entry->HardwareAddress.clear();
-    bool have_address = false;
-    int length = static_cast<int>(NLMSG_PAYLOAD(message, sizeof(ndmsg)));
-    for (auto* attribute = reinterpret_cast<const rtattr*>(
-             reinterpret_cast<const char*>(neighbour) + NLMSG_ALIGN(sizeof(ndmsg)));
-         RTA_OK(attribute, length); attribute = RTA_NEXT(attribute, length)) {
-        const size_t size = RTA_PAYLOAD(attribute);
-        const auto* data = static_cast<const char*>(RTA_DATA(attribute));
-        if (attribute->rta_type == NDA_DST && size == sizeof(in_addr)) {
-            in_addr address;
-            std::memcpy(&address, data, sizeof address);
-            entry->Address = ntohl(address.s_addr);
-            have_address = true;
-        } else if (attribute->rta_type == NDA_LLADDR) {
-            entry->HardwareAddress.assign(data, size);
-        }
-    }
-    return have_address;
+    *port_id = local.nl_pid;
+    return true;
 }
 
 bool SendNeighbourDumpRequest(int descriptor, std::string* error) {
@@ -108,9 +95,12 @@ bool SendNeighbourDumpRequest(int descriptor, std::string* error) {
     request.Header.nlmsg_len = sizeof request;
     request.Header.nlmsg_type = RTM_GETNEIGH;
     request.Header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.Header.nlmsg_seq = 1;
+    request.Header.nlmsg_seq = kNeighbourDumpSequence;
     request.Body.ndm_family = AF_INET;
-    if (send(descriptor, &request, sizeof request, 0) < 0) {
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (sendto(descriptor, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel),
+               sizeof kernel) < 0) {
         *error = Reason("cannot ask the kernel for its neighbour table", errno);
         return false;
     }
@@ -125,39 +115,39 @@ bool ReadNeighbourTable(std::vector<NeighbourEntry>* entries, std::string* error
         *error = Reason("cannot open a netlink socket", errno);
         return false;
     }
-    if (!SendNeighbourDumpRequest(netlink.Value, error)) return false;
-    alignas(nlmsghdr) char buffer[32768];
+    NetlinkRequest request{kNeighbourDumpSequence, 0};
+    if (!BindNetlink(netlink.Value, &request.PortId, error) ||
+        !SendNeighbourDumpRequest(netlink.Value, error)) {
+        return false;
+    }
+    unsigned char buffer[32768];
     for (;;) {
-        ssize_t received = recv(netlink.Value, buffer, sizeof buffer, 0);
+        sockaddr_nl sender{};
+        socklen_t sender_length = sizeof sender;
+        ssize_t received = recvfrom(netlink.Value, buffer, sizeof buffer, 0,
+                                    reinterpret_cast<sockaddr*>(&sender), &sender_length);
         if (received < 0 && errno == EINTR) continue;
         if (received <= 0) {
             *error = Reason("cannot read the kernel's neighbour table", received < 0 ? errno : EIO);
             return false;
         }
-        int length = static_cast<int>(received);
-        for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, length);
-             message = NLMSG_NEXT(message, length)) {
-            if (message->nlmsg_type == NLMSG_DONE) return true;
-            if (message->nlmsg_type == NLMSG_ERROR) {
-                const auto* failure = static_cast<const nlmsgerr*>(NLMSG_DATA(message));
-                *error = Reason("the kernel refused its neighbour table", -failure->error);
-                return false;
-            }
-            NeighbourEntry entry{};
-            if (ReadNeighbourMessage(message, &entry)) entries->push_back(entry);
+        switch (ReadNeighbourDumpPart(buffer, static_cast<size_t>(received), sender.nl_pid, request,
+                                      entries, error)) {
+        case DUMP_GOES_ON: break;
+        case DUMP_DONE: return true;
+        case DUMP_FAILED: return false;
         }
     }
 }
 
-ReverseLookup LookUpName(uint32_t address) {
+std::string LookUpName(uint32_t address) {
     sockaddr_in socket_address{};
     socket_address.sin_family = AF_INET;
     socket_address.sin_addr.s_addr = htonl(address);
     char name[NI_MAXHOST] = "";
-    errno = 0;
     int status = getnameinfo(reinterpret_cast<const sockaddr*>(&socket_address),
                              sizeof socket_address, name, sizeof name, nullptr, 0, NI_NAMEREQD);
-    return ReadReverseLookup(status, name, errno);
+    return NameOfReverseLookup(status, name);
 }
 
 bool LookUpAddress(const std::string& name, uint32_t* address, std::string* error) {
@@ -209,7 +199,7 @@ int ReceivedTtl(msghdr* message) {
             return ttl;
         }
     }
-    return -1;
+    return kUnknownTtl;
 }
 
 // The errors an ICMP message about the request leaves on the socket: the
@@ -221,6 +211,20 @@ bool IsNoReplyError(int error_number) {
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// A datagram socket's echo identifier is its port, which binding to port 0
+// has the kernel choose.
+bool BindEchoIdentifier(int descriptor, uint16_t* identifier, std::string* error) {
+    sockaddr_in local = SocketAddress(INADDR_ANY);
+    socklen_t length = sizeof local;
+    if (bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+        getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        *error = Reason("cannot bind the ICMP socket", errno);
+        return false;
+    }
+    *identifier = ntohs(local.sin_port);
+    return true;
 }
 
 }  // namespace
@@ -238,11 +242,14 @@ bool EchoSocket::Open(std::string* error) {
             *error = Reason("cannot ask for the TTL of replies", errno);
             return false;
         }
+        if (!BindEchoIdentifier(descriptor_, &identifier_, error)) return false;
     } else {
         descriptor_ = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
         if (descriptor_ < 0) {
-            *error = "cannot open an ICMP socket: " + Reason("datagram socket", datagram_error) +
-                     " (see net.ipv4.ping_group_range); " + Reason("raw socket", errno);
+            *error = std::string("cannot open an ICMP socket (datagram: ") +
+                     std::strerror(datagram_error) + "; raw: " + std::strerror(errno) +
+                     "): allow one of the user's groups in net.ipv4.ping_group_range, "
+                     "or run with CAP_NET_RAW or as root";
             return false;
         }
         raw_ = true;
@@ -254,6 +261,11 @@ bool EchoSocket::Open(std::string* error) {
     }
     payload_ = EchoPayload();
     return true;
+}
+
+bool CanOpenEchoSocket(std::string* error) {
+    EchoSocket socket;
+    return socket.Open(error);
 }
 
 bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* sent,
@@ -289,15 +301,9 @@ bool EchoSocket::Receive(uint32_t address, uint16_t sequence, bool* matched, int
         *error = Reason("cannot receive an echo reply", errno);
         return false;
     }
-    ReceivedEcho echo;
-    if (ntohl(from.sin_addr.s_addr) != address ||
-        !ReadEchoReply(data, static_cast<size_t>(length), raw_, &echo)) {
-        return true;
-    }
-    // A datagram socket hands over only the replies to its own identifier.
-    *matched = echo.Sequence == sequence && echo.Payload == payload_ &&
-               (!raw_ || echo.Identifier == identifier_);
-    *ttl = raw_ ? echo.Ttl : ReceivedTtl(&message);
+    const EchoQuery query{address, identifier_, sequence, payload_};
+    *matched = MatchEchoReply(query, ntohl(from.sin_addr.s_addr), data, static_cast<size_t>(length),
+                              raw_, raw_ ? kUnknownTtl : ReceivedTtl(&message), ttl);
     return true;
 }
 
@@ -318,7 +324,7 @@ bool EchoSocket::AwaitReply(uint32_t address, uint16_t sequence, Clock::time_poi
         }
         if (ready <= 0) continue;
         bool matched = false;
-        int ttl = -1;
+        int ttl = kUnknownTtl;
         if (!Receive(address, sequence, &matched, &ttl, error)) return false;
         if (matched) {
             *result = {true, MillisecondsBetween(sent, Clock::now()), ttl};

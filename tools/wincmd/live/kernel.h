@@ -24,18 +24,12 @@ struct LiveInterface {
 // Every interface, in the order the system lists them.
 bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error);
 
-struct NeighbourEntry {
-    uint32_t Address;  // host byte order
-    unsigned InterfaceIndex;
-    unsigned State;    // NUD_*
-    std::string HardwareAddress;  // raw bytes; empty when the entry has none
-};
-
 // The kernel's IPv4 neighbour table (netlink, which gives each entry's state).
 bool ReadNeighbourTable(std::vector<NeighbourEntry>* entries, std::string* error);
 
-// The system resolver's reverse look-up of an address (hosts file, DNS).
-ReverseLookup LookUpName(uint32_t address);
+// The system resolver's name for an address (hosts file, DNS); empty when it
+// has none or cannot answer.
+std::string LookUpName(uint32_t address);
 
 // The system resolver's IPv4 address of a name.
 bool LookUpAddress(const std::string& name, uint32_t* address, std::string* error);
@@ -45,8 +39,12 @@ using Clock = std::chrono::steady_clock;
 struct EchoResult {
     bool Replied;
     double TimeMs;
-    int Ttl;
+    int Ttl;  // kUnknownTtl when the kernel did not give it
 };
+
+// Whether this process can open an ICMP socket, as ping opens it; false with
+// the reason and its remedy.
+bool CanOpenEchoSocket(std::string* error);
 
 // ICMP echo to one address: the kernel's ICMP datagram socket where
 // net.ipv4.ping_group_range lets this process have one, else a raw socket.
@@ -57,6 +55,7 @@ public:
     EchoSocket(const EchoSocket&) = delete;
     EchoSocket& operator=(const EchoSocket&) = delete;
 
+    // False with the reason, which names the remedy, when neither kind opens.
     bool Open(std::string* error);
     // Sends echo request number sequence; *sent is when it left.
     bool Send(uint32_t address, uint16_t sequence, Clock::time_point* sent, std::string* error);
@@ -69,6 +68,6 @@ private:
 
     int descriptor_ = -1;
     bool raw_ = false;
-    uint16_t identifier_ = 0;  // raw socket only: the kernel picks it for a datagram socket
+    uint16_t identifier_ = 0;  // a datagram socket's is the one the kernel gave it
     std::string payload_;      // 32 bytes, a random part first, so replies can be told apart
 };

@@ -1,10 +1,14 @@
 #include "live/kernel_answers.h"
 
 #include <linux/neighbour.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <netinet/in.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netdb.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -42,11 +46,8 @@ std::string MacText(const unsigned char* bytes, size_t length) {
 
 std::string InterfaceOfLabel(const std::string& label) { return label.substr(0, label.find(':')); }
 
-ReverseLookup ReadReverseLookup(int status, const char* name, int system_error) {
-    if (status == 0) return {LOOKUP_NAME, name};
-    if (status == EAI_NONAME) return {LOOKUP_NO_NAME, ""};
-    if (status == EAI_SYSTEM) return {LOOKUP_ERROR, std::strerror(system_error)};
-    return {LOOKUP_ERROR, gai_strerror(status)};
+std::string NameOfReverseLookup(int status, const char* name) {
+    return status == 0 ? name : "";
 }
 
 namespace {
@@ -89,9 +90,21 @@ std::string EchoRequestPacket(uint16_t identifier, uint16_t sequence, const std:
     return packet;
 }
 
+namespace {
+
+// An ICMP echo reply as a socket gives it: with the IP header in front (raw
+// socket) or without (datagram socket).
+struct ReceivedEcho {
+    uint16_t Identifier;
+    uint16_t Sequence;
+    std::string Payload;
+    int Ttl;  // from the IP header; kUnknownTtl without one
+};
+
+// False when data is not a whole echo reply.
 bool ReadEchoReply(const unsigned char* data, size_t length, bool with_ip_header,
                    ReceivedEcho* echo) {
-    echo->Ttl = -1;
+    echo->Ttl = kUnknownTtl;
     if (with_ip_header) {
         if (length < kShortestIpHeader) return false;
         const size_t header_length = static_cast<size_t>(data[0] & 0x0F) * 4;
@@ -106,4 +119,114 @@ bool ReadEchoReply(const unsigned char* data, size_t length, bool with_ip_header
     echo->Payload.assign(reinterpret_cast<const char*>(data + kIcmpHeaderLength),
                          length - kIcmpHeaderLength);
     return true;
+}
+
+}  // namespace
+
+bool MatchEchoReply(const EchoQuery& query, uint32_t source, const unsigned char* data,
+                    size_t length, bool with_ip_header, int control_ttl, int* ttl) {
+    ReceivedEcho echo;
+    if (source != query.Address || !ReadEchoReply(data, length, with_ip_header, &echo)) return false;
+    if (echo.Identifier != query.Identifier || echo.Sequence != query.Sequence ||
+        echo.Payload != query.Payload) {
+        return false;
+    }
+    *ttl = with_ip_header ? echo.Ttl : control_ttl;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The kernel's neighbour table, as netlink messages. Every record is copied
+// out of the bytes before it is read, so no read depends on their alignment.
+
+namespace {
+
+// A record of type T at offset, when the bytes up to end hold one.
+template <typename T>
+bool CopyRecord(const unsigned char* data, size_t offset, size_t end, T* record) {
+    if (offset > end || end - offset < sizeof(T)) return false;
+    std::memcpy(record, data + offset, sizeof(T));
+    return true;
+}
+
+// The attributes of an RTM_NEWNEIGH message between offset and end; false
+// when one is cut short or the entry has no IPv4 destination.
+bool ReadNeighbourAttributes(const unsigned char* data, size_t offset, size_t end,
+                             NeighbourEntry* entry) {
+    bool have_address = false;
+    rtattr attribute;
+    while (CopyRecord(data, offset, end, &attribute)) {
+        if (attribute.rta_len < sizeof attribute || attribute.rta_len > end - offset) return false;
+        const unsigned char* value = data + offset + RTA_LENGTH(0);
+        const size_t size = attribute.rta_len - RTA_LENGTH(0);
+        if (attribute.rta_type == NDA_DST && size == sizeof(in_addr)) {
+            entry->Address = (uint32_t{value[0]} << 24) | (uint32_t{value[1]} << 16) |
+                             (uint32_t{value[2]} << 8) | value[3];
+            have_address = true;
+        } else if (attribute.rta_type == NDA_LLADDR) {
+            entry->HardwareAddress.assign(reinterpret_cast<const char*>(value), size);
+        }
+        offset += RTA_ALIGN(attribute.rta_len);
+    }
+    return have_address && offset >= end;
+}
+
+// One RTM_NEWNEIGH message from offset to end; false for anything but a
+// whole IPv4 entry.
+bool ReadNeighbourMessage(const unsigned char* data, size_t offset, size_t end,
+                          NeighbourEntry* entry) {
+    ndmsg neighbour;
+    if (!CopyRecord(data, offset + NLMSG_HDRLEN, end, &neighbour) || neighbour.ndm_family != AF_INET) {
+        return false;
+    }
+    entry->InterfaceIndex = static_cast<unsigned>(neighbour.ndm_ifindex);
+    entry->State = neighbour.ndm_state;
+    return ReadNeighbourAttributes(data, offset + NLMSG_LENGTH(sizeof neighbour), end, entry);
+}
+
+// Error records carry a negative errno, which stays below this.
+constexpr int kLargestErrno = 4096;
+
+std::string Reason(const std::string& what, int error_number) {
+    return what + ": " + std::strerror(error_number);
+}
+
+}  // namespace
+
+NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length, uint32_t sender,
+                                        const NetlinkRequest& request,
+                                        std::vector<NeighbourEntry>* entries, std::string* error) {
+    if (sender != 0) return DUMP_GOES_ON;  // only the kernel answers
+    size_t offset = 0;
+    nlmsghdr header;
+    while (CopyRecord(data, offset, length, &header)) {
+        if (header.nlmsg_len < sizeof header || header.nlmsg_len > length - offset) {
+            *error = "the kernel's neighbour table came cut short";
+            return DUMP_FAILED;
+        }
+        const size_t end = offset + header.nlmsg_len;
+        if (header.nlmsg_seq == request.Sequence && header.nlmsg_pid == request.PortId) {
+            if (header.nlmsg_type == NLMSG_DONE) return DUMP_DONE;
+            if (header.nlmsg_type == NLMSG_ERROR) {
+                nlmsgerr failure;
+                if (!CopyRecord(data, offset + NLMSG_HDRLEN, end, &failure)) {
+                    *error = "the kernel's error record came cut short";
+                    return DUMP_FAILED;
+                }
+                // Error 0 acknowledges the request; a dump ends with NLMSG_DONE.
+                if (failure.error != 0) {
+                    const bool is_errno = failure.error < 0 && failure.error > -kLargestErrno;
+                    *error = Reason("the kernel refused its neighbour table",
+                                    is_errno ? -failure.error : EPROTO);
+                    return DUMP_FAILED;
+                }
+            }
+            NeighbourEntry entry{};
+            if (header.nlmsg_type == RTM_NEWNEIGH && ReadNeighbourMessage(data, offset, end, &entry)) {
+                entries->push_back(entry);
+            }
+        }
+        offset += NLMSG_ALIGN(header.nlmsg_len);
+    }
+    return DUMP_GOES_ON;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // How arp lists a neighbour entry of the kernel.
 enum NeighbourListing {
@@ -31,33 +32,59 @@ std::string MacText(const unsigned char* bytes, size_t length);
 // (interface names never hold a colon).
 std::string InterfaceOfLabel(const std::string& label);
 
-enum ReverseLookupKind {
-    LOOKUP_NAME,
-    LOOKUP_NO_NAME,  // the resolver knows no name for the address
-    LOOKUP_ERROR,    // the resolver could not answer
-};
-
-struct ReverseLookup {
-    ReverseLookupKind Kind;
-    std::string Text;  // the name, or the reason of the error
-};
-
-// The answer of getnameinfo (with NI_NAMEREQD): its status, the name it wrote,
-// and errno for EAI_SYSTEM.
-ReverseLookup ReadReverseLookup(int status, const char* name, int system_error);
+// The name a reverse look-up of the system resolver (getnameinfo with
+// NI_NAMEREQD) gives: the name it wrote when it succeeded, else none. An
+// address without a name and a resolver that cannot answer read alike, as on
+// Windows: the ping header then shows the address alone.
+std::string NameOfReverseLookup(int status, const char* name);
 
 // An ICMP echo request with its checksum.
 std::string EchoRequestPacket(uint16_t identifier, uint16_t sequence, const std::string& payload);
 
-// An ICMP echo reply as a socket gives it: with the IP header in front (raw
-// socket) or without (datagram socket).
-struct ReceivedEcho {
+// The echo request that a reply must answer.
+struct EchoQuery {
+    uint32_t Address;  // where it went, host byte order
     uint16_t Identifier;
     uint16_t Sequence;
     std::string Payload;
-    int Ttl;  // from the IP header; -1 without one
 };
 
-// False when data is not a whole echo reply.
-bool ReadEchoReply(const unsigned char* data, size_t length, bool with_ip_header,
-                   ReceivedEcho* echo);
+constexpr int kUnknownTtl = -1;
+
+// Whether a datagram received from source (host byte order) answers the
+// query: an echo reply from the address the request went to, with its
+// identifier, sequence and payload. A raw socket gives the IP header in front
+// (with_ip_header), whose TTL goes to *ttl; a datagram socket gives the TTL
+// apart, as control_ttl (kUnknownTtl when the kernel did not hand it over).
+bool MatchEchoReply(const EchoQuery& query, uint32_t source, const unsigned char* data,
+                    size_t length, bool with_ip_header, int control_ttl, int* ttl);
+
+struct NeighbourEntry {
+    uint32_t Address;  // host byte order
+    unsigned InterfaceIndex;
+    unsigned State;    // NUD_*
+    std::string HardwareAddress;  // raw bytes; empty when the entry has none
+};
+
+// Which request a netlink answer belongs to: the sequence number it was sent
+// with and the port id of the socket that sent it.
+struct NetlinkRequest {
+    uint32_t Sequence;
+    uint32_t PortId;
+};
+
+enum NeighbourDumpPart {
+    DUMP_GOES_ON,  // more datagrams follow
+    DUMP_DONE,
+    DUMP_FAILED,
+};
+
+// Reads one datagram of the kernel's answer to a neighbour dump, received
+// from the netlink port sender (0: the kernel). Each IPv4 entry joins
+// entries; an entry with a cut attribute gives none. Datagrams not from the
+// kernel and messages of another request are passed over. DUMP_FAILED with
+// the reason when the kernel refused, or a message or error record is cut
+// short.
+NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length, uint32_t sender,
+                                        const NetlinkRequest& request,
+                                        std::vector<NeighbourEntry>* entries, std::string* error);

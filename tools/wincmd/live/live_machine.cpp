@@ -1,12 +1,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "live/kernel.h"
 #include "live/live_tools.h"
 
-const LiveTools kLiveTools = {RunLivePing, RunLiveArp};
+const LiveTools kLiveTools = {CanPingLive, RunLivePing, RunLiveArp};
 
 bool IsLiveNetworkName(const char* value) { return value != nullptr && std::strcmp(value, "live") == 0; }
 
@@ -25,6 +26,13 @@ OwnAdapter AdapterOfInterface(const LiveInterface& interface) {
 }
 
 }  // namespace
+
+bool CanPingLive(const ToolContext& context, const char* tool) {
+    std::string error;
+    if (CanOpenEchoSocket(&error)) return true;
+    std::fprintf(context.Errors, "wincmd: %s: %s\n", tool, error.c_str());
+    return false;
+}
 
 bool LoadLiveMachine(Network* network, std::string* error) {
     char host_name[256] = "";

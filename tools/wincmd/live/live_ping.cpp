@@ -1,5 +1,6 @@
 // ping of the live machine: real ICMP echo requests, a second apart, each
-// waiting up to its time-out; the name of -a from the system resolver.
+// waiting up to its time-out; the name of -a from the system resolver, which
+// stays silent when it has none or cannot answer, as on Windows.
 #include <thread>
 
 #include "live/kernel.h"
@@ -11,17 +12,6 @@ constexpr auto kRequestInterval = std::chrono::milliseconds(1000);
 
 void ReportFailure(const ToolContext& context, const std::string& error) {
     std::fprintf(context.Errors, "wincmd: ping: %s\n", error.c_str());
-}
-
-// The name the header shows: the resolver's name for the address, none when
-// it has none. A resolver that cannot answer is reported, and the header
-// shows the address alone, as it does for an address without a name.
-std::string NameForHeader(const ToolContext& context, uint32_t address) {
-    const ReverseLookup lookup = LookUpName(address);
-    if (lookup.Kind == LOOKUP_ERROR) {
-        ReportFailure(context, "no name for " + FormatAddress(address) + ": " + lookup.Text);
-    }
-    return lookup.Kind == LOOKUP_NAME ? lookup.Text : "";
 }
 
 // Sends the requests and prints a line for each; false after a failure is
@@ -58,7 +48,7 @@ int RunLivePing(const ToolContext& context, const PingRequest& request, FILE* ou
     std::string name;
     std::string error;
     if (ParseAddress(request.Target, &address)) {
-        if (request.ResolveName) name = NameForHeader(context, address);
+        if (request.ResolveName) name = LookUpName(address);  // none: the address alone
     } else if (LookUpAddress(request.Target, &address, &error)) {
         name = request.Target;
     } else {

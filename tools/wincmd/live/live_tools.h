@@ -18,6 +18,7 @@ bool IsLiveNetworkName(const char* value);
 // interfaces cannot be read or none has a hardware address.
 bool LoadLiveMachine(Network* network, std::string* error);
 
+bool CanPingLive(const ToolContext& context, const char* tool);
 int RunLivePing(const ToolContext& context, const PingRequest& request, FILE* out);
 int RunLiveArp(const ToolContext& context, const uint32_t* address, FILE* out);
 
