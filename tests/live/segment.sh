@@ -33,7 +33,8 @@ segment_remove() {
 }
 
 # Removes what runs of this kind left when killed outright (no trap runs on
-# SIGKILL): namespaces named STEM<pid>-... whose process is gone.
+# SIGKILL): namespaces named STEM<pid>-... whose process is gone, and the
+# nmbd daemons of their directories.
 segment_remove_stale() {
     local ns pid
     for ns in $({ ip netns list | awk '{ print $1 }'; ls /etc/netns 2>/dev/null; } |
@@ -43,6 +44,15 @@ segment_remove_stale() {
         kill -0 "$pid" 2>/dev/null && continue
         ip netns del "$ns" 2>/dev/null || true
         rm -rf "/etc/netns/$ns"
+    done
+    local dir
+    for dir in "${TMPDIR:-/tmp}/$1"[0-9]*-nmbd*; do
+        [[ -d $dir ]] || continue
+        pid=${dir##*/"$1"}
+        pid=${pid%%-*}
+        kill -0 "$pid" 2>/dev/null && continue
+        segment_nmbd_dirs=("$dir")
+        segment_stop_nmbd
     done
 }
 
@@ -148,7 +158,8 @@ segment_stop_nmbd() {
     local dir pid tries
     for dir in "${segment_nmbd_dirs[@]}"; do
         pid=$(cat "$dir/pid/nmbd.pid" 2>/dev/null || true)
-        if [[ $pid =~ ^[0-9]+$ ]]; then
+        # Only an nmbd: a stale pid file may name a process that came after it.
+        if [[ $pid =~ ^[0-9]+$ && $(cat "/proc/$pid/comm" 2>/dev/null) == nmbd ]]; then
             kill "$pid" 2>/dev/null || true
             for tries in 1 2 3 4 5 6 7 8 9 10; do
                 kill -0 "$pid" 2>/dev/null || break
