@@ -78,6 +78,7 @@ using AnswerCheck = std::function<bool(const unsigned char* data, size_t length,
 bool AwaitAnswer(int descriptor, Clock::time_point deadline, const AnswerCheck& is_answer,
                  bool* answered, std::string* error) {
     *answered = false;
+    std::vector<unsigned char> data(65535);  // the largest UDP datagram
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return true;
@@ -91,17 +92,16 @@ bool AwaitAnswer(int descriptor, Clock::time_point deadline, const AnswerCheck& 
             return false;
         }
         if (ready <= 0) continue;
-        unsigned char data[1500];
         sockaddr_in from{};
         socklen_t from_length = sizeof from;
-        const ssize_t length = recvfrom(descriptor, data, sizeof data, MSG_DONTWAIT,
+        const ssize_t length = recvfrom(descriptor, data.data(), data.size(), MSG_DONTWAIT,
                                         reinterpret_cast<sockaddr*>(&from), &from_length);
         if (length < 0) {
             if (errno == EAGAIN || errno == EINTR || IsUnreachableError(errno)) continue;
             *error = Reason("cannot receive a NetBIOS answer", errno);
             return false;
         }
-        if (is_answer(data, static_cast<size_t>(length), ntohl(from.sin_addr.s_addr))) {
+        if (is_answer(data.data(), static_cast<size_t>(length), ntohl(from.sin_addr.s_addr))) {
             *answered = true;
             return true;
         }
@@ -127,8 +127,7 @@ NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
         for (uint32_t target : sending.Targets) {
             if (!SendRequest(udp.Value, target, request, error)) return NETBIOS_ERROR;
         }
-        const Clock::time_point attempt_end =
-            deadline > start ? start + (deadline - start) * attempt / sending.Tries : deadline;
+        const Clock::time_point attempt_end = start + (deadline - start) * attempt / sending.Tries;
         bool answered = false;
         if (!AwaitAnswer(udp.Value, attempt_end, is_answer, &answered, error)) return NETBIOS_ERROR;
         if (answered) return NETBIOS_ANSWER;
