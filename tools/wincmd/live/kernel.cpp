@@ -56,7 +56,7 @@ bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error) 
                                entry->ifa_flags, link->sll_hatype,
                                std::string(reinterpret_cast<const char*>(link->sll_addr),
                                            link->sll_halen),
-                               {}});
+                               {}, {}});
     }
     for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
@@ -64,6 +64,9 @@ bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error) 
         if (interface == nullptr) continue;  // an address on an interface without a link entry
         const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
         interface->Addresses.push_back(ntohl(address->sin_addr.s_addr));
+        const auto* netmask = reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask);
+        interface->Netmasks.push_back(netmask != nullptr ? ntohl(netmask->sin_addr.s_addr)
+                                                         : 0xFFFFFFFF);
     }
     freeifaddrs(list);
     return true;

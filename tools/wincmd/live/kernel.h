@@ -19,6 +19,7 @@ struct LiveInterface {
     unsigned HardwareType;   // ARPHRD_*
     std::string HardwareAddress;            // raw bytes
     std::vector<uint32_t> Addresses;        // IPv4, host byte order, in the system's order
+    std::vector<uint32_t> Netmasks;         // the network mask of each of Addresses
 };
 
 // Every interface, in the order the system lists them.
