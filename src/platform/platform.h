@@ -17,6 +17,11 @@ struct PlatformVersion {
 // False when the version cannot be read.
 bool PlatformGetVersion(PlatformVersion* version);
 
+// Versions 6 and later (Vista on): their tools print in the language of the
+// console, name a server product as such, and have written their reports when
+// they return.
+inline bool IsVersion6OrLater(const PlatformVersion& version) { return version.MajorVersion >= 6; }
+
 // The code page the tools of version 6 and later print their reports in: the
 // console's output code page.
 uint32_t PlatformGetReportCodePage();
