@@ -4,6 +4,7 @@
 
 #include "discovery/own_host.h"
 #include "fuzz_support.h"
+#include "run/adapter_report.h"
 #include "run/run_state.h"
 
 namespace {
@@ -18,7 +19,7 @@ bool IsOwnMac(const char* mac) {
 
 }  // namespace
 
-// First byte: the platform, whether values follow their label (bit 6) and
+// First byte: the platform, whether values follow their label's mark (bit 6) and
 // whether /n gave the network address (bit 7); then the
 // MAC lines and the IP lines, separated by the byte 0xFF.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzBeginInput();
     State.Columns.MacColumn = kColumns[data[0] % kPlatforms][0];
     State.Columns.IpColumn = kColumns[data[0] % kPlatforms][1];
-    State.Markers.ValuesAfterLabel = (data[0] & 0x40) != 0;  // versions from 6 on
+    if ((data[0] & 0x40) != 0) State.Markers = *FindPlatformRow({10, 0, 19045, false}, 437)->Markers;
     bool network_given = (data[0] & 0x80) != 0;
     if (network_given) CopyField(State.Settings.NetAdd, ADDRESS_SIZE, "10.1.2.3");
     std::vector<std::string> files = SplitInput(data + 1, size - 1, '\xFF', 2);

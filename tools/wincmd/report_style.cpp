@@ -5,12 +5,12 @@
 #include "platform/platform.h"
 
 WinFormat FormatOfVersion(uint32_t major, uint32_t minor, uint32_t build) {
-    const uint32_t kWin95FamilyBit = 0x04000000;  // the 95 family keeps its version in the build's high word
-    if ((build & kWin95FamilyBit) != 0) return minor == 10 ? FORMAT_98 : FORMAT_95;
+    const PlatformVersion version = {major, minor, build, false};
+    if (IsWin95Family(version)) return minor == 10 ? FORMAT_98 : FORMAT_95;
     if (major == 4) return FORMAT_NT4;
     if (major == 5 && minor == 0) return FORMAT_2000;
     if (major == 5 && minor == 2) return FORMAT_2003;
-    if (!IsVersion6OrLater({major, minor, build, false})) return FORMAT_XP;
+    if (!IsVersion6OrLater(version)) return FORMAT_XP;
     if (major == 10 && minor == 0) return FORMAT_10;
     return major == 6 && minor <= 1 ? FORMAT_VISTA : FORMAT_8;
 }
