@@ -60,7 +60,8 @@ void CheckNetwork(const Network& net) {
 // Every tool of the first byte's version, asked about every entry.
 void AskEveryTool(const Network& net, uint8_t version) {
     // The high bit chooses the language, which counts from version 6 on.
-    const ReportStyle& style = StyleOfFormat(static_cast<WinFormat>((version & 0x7F) % (FORMAT_10 + 1)));
+    const WinFormat format = static_cast<WinFormat>((version & 0x7F) % (FORMAT_10 + 1));
+    const ReportStyle& style = StyleOfFormat(format);
     const uint32_t code_page = (version & 0x80) != 0 ? CODE_PAGE_JAPANESE : 437;
     ToolContext context{&style, &net, g_sink, LanguageOfReports(style, code_page)};
     if (style.Winipcfg != nullptr) {

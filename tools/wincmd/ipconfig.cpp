@@ -13,9 +13,7 @@ struct IpconfigLayout {
     bool NamesAdaptersAsNt4;    // "LAN1" and "NdisWan1" rather than connections
 };
 
-namespace {
 const char kEightBlanks[] = "        ";
-}  // namespace
 
 // Windows 2000 indents with a TAB, which leaves room for its longest label.
 const IpconfigLayout kIpconfigNt4 = {"Windows NT IP Configuration", kEightBlanks, 31, false, false,

@@ -52,7 +52,7 @@ constexpr NbtstatStyle kNbtstatModern = {"    ", nullptr};
 constexpr bool kConsoleLanguage = true;
 constexpr bool kError6118 = true;
 
-// In the order of WinFormat.
+// In the order of WinFormat: 95, 98, NT 4.0, 2000, XP, 5.2, Vista and 7, 8 on, 10.0.
 constexpr ReportStyle kStyles[] = {
     {kWinipcfg, &kWinipcfg95, nullptr, !kConsoleLanguage, nullptr, nullptr,
      kPingBeforeXp, kArpBefore6, !kError6118, kNbtstatBare},

@@ -10,7 +10,7 @@
 
 #include "network.h"
 
-// The report formats of the simulated Windows versions.
+// The report formats of the simulated Windows versions, one ReportStyle each.
 enum WinFormat {
     FORMAT_95,
     FORMAT_98,
@@ -162,8 +162,8 @@ std::string PingHeaderLine(const ToolContext& context, const std::string& name,
 std::string PingReplyLine(const ToolContext& context, const std::string& address,
                           const EchoOutcome& outcome);
 std::string PingTimeoutLine(const ToolContext& context);
-// The empty line and the header line that start a report, and before version 6
-// the empty line after them.
+// The empty line and the header line that start a report, and the empty line
+// after them where the style has one.
 void PutPingHeader(FILE* out, const ToolContext& context, const std::string& name,
                    const std::string& address);
 void CountEcho(PingTally* tally, const EchoOutcome& outcome);
