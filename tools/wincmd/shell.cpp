@@ -85,7 +85,7 @@ struct CommandEntry {
     const char* Name;
     CommandFunction Function;
     bool IsNetworkTool;  // needs the simulated version and network
-    bool IsAdapterTool;  // a version has the one its report style names
+    bool IsAdapterTool;  // ipconfig or winipcfg: a version has the one its style names
 };
 
 const CommandEntry kCommands[] = {
