@@ -311,7 +311,7 @@ bool EchoSocket::Receive(uint32_t address, uint16_t sequence, bool* matched, int
 }
 
 bool EchoSocket::AwaitReply(uint32_t address, uint16_t sequence, Clock::time_point sent,
-                            Clock::time_point deadline, EchoResult* result, std::string* error) {
+                            Clock::time_point deadline, EchoOutcome* result, std::string* error) {
     *result = {false, 0, 0};
     for (;;) {
         const Clock::time_point now = Clock::now();
