@@ -30,6 +30,9 @@ enum NetBiosOutcome {
 NetBiosOutcome AskNodeStatus(uint32_t address, Clock::time_point deadline, NodeStatus* status,
                              std::string* error);
 
+// How long Windows waits for a node-status answer.
+constexpr auto kNodeStatusTime = std::chrono::milliseconds(1000);
+
 // The computer name of the host at address as Windows takes it from the
 // node-status answer (ComputerNameOf). An answer without such a name is
 // NETBIOS_NO_ANSWER.
