@@ -17,12 +17,12 @@ NameStatus StatusOfName(NetBiosNameState state) {
     return NAME_STATUS_DEREGISTERED;
 }
 
-// The names in the answer's order, and its unit ID as it came (Samba sends
+// The names in the answer's order (shown printable), and its unit ID as it came (Samba sends
 // zeros).
 NameTable TableOfNodeStatus(const NodeStatus& status) {
     NameTable table;
     for (const NetBiosName& name : status.Names) {
-        table.Rows.push_back({name.Name, name.Suffix, name.Group, StatusOfName(name.State)});
+        table.Rows.push_back({PrintableName(name.Name), name.Suffix, name.Group, StatusOfName(name.State)});
     }
     table.Mac = MacText(status.UnitId.data(), status.UnitId.size());
     return table;
