@@ -10,6 +10,8 @@
 #   segment_add_scanner ADDRESS...   the scanning machine (.1 and more addresses)
 #   segment_add_host N KIND     host 198.18.0.N: up | no-echo | down
 #   segment_name ADDRESS NAME   a name in the scanning namespace's hosts file
+#   segment_silent_name_server N     names not in the hosts file go to a name
+#                               server that never answers, behind host N
 #   segment_scan COMMAND...     runs a command in the scanning namespace
 #
 # KIND up answers ping and ARP; no-echo drops ICMP echo but answers ARP;
@@ -102,6 +104,20 @@ segment_add_host() {
 segment_name() { printf '%s %s\n' "$1" "$2" >> "/etc/netns/$SEGMENT_SCAN/hosts"; }
 
 segment_scan() { ip netns exec "$SEGMENT_SCAN" "$@"; }
+
+# The scanning namespace asks a name server at 203.0.113.53 (a documentation
+# address) for names its hosts file lacks. Host N forwards the queries into a
+# blackhole route, which drops them without a word: no reply, no ICMP error,
+# so every look-up waits out the resolver's whole time-out (5 s, 2 attempts).
+SEGMENT_SILENT_NAME_SERVER=203.0.113.53
+segment_silent_name_server() {
+    local ns=$SEGMENT_PREFIX-h$1
+    ip netns exec "$ns" sysctl -qw net.ipv4.ip_forward=1
+    ip -n "$ns" route add blackhole "$SEGMENT_SILENT_NAME_SERVER"
+    ip -n "$SEGMENT_SCAN" route add "$SEGMENT_SILENT_NAME_SERVER/32" via "$SEGMENT_NET.$1"
+    printf 'nameserver %s\n' "$SEGMENT_SILENT_NAME_SERVER" > "/etc/netns/$SEGMENT_SCAN/resolv.conf"
+    printf 'hosts: files dns\n' > "/etc/netns/$SEGMENT_SCAN/nsswitch.conf"
+}
 
 # Whether namespaces can be made here: root and a working `ip netns`.
 segment_possible() {

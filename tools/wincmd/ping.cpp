@@ -14,6 +14,7 @@ struct PingOptions {
     bool ResolveName = false;  // -a
     unsigned long Count = 4;   // -n
     unsigned long TimeoutMs = 4000;  // -w
+    bool TimeoutGiven = false;
     std::string Target;
 };
 
@@ -54,6 +55,7 @@ bool ReadOptions(const Arguments& args, PingOptions* options, FILE* out) {
                 options->Count = value;
             } else {
                 options->TimeoutMs = value;
+                options->TimeoutGiven = true;
             }
             ++i;
         } else if (!arg.empty() && (arg[0] == '-' || arg[0] == '/')) {
@@ -238,7 +240,8 @@ int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
     if (!ReadOptions(args, &options, out)) return 1;
     if (context.Live != nullptr) {
         return context.Live->Ping(
-            context, {options.ResolveName, options.Count, options.TimeoutMs, options.Target}, out);
+            context, {options.ResolveName, options.Count, options.TimeoutMs, options.TimeoutGiven,
+                      options.Target}, out);
     }
     const Network& network = *context.Net;
 

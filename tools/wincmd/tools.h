@@ -56,6 +56,7 @@ struct PingRequest {
     bool ResolveName;  // -a
     unsigned long Count;
     unsigned long TimeoutMs;
+    bool TimeoutGiven;  // -w
     std::string Target;
 };
 
