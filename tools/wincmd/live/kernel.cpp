@@ -11,12 +11,13 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <random>
+#include <thread>
 
 namespace {
 
@@ -171,13 +172,24 @@ bool LookUpAddress(const std::string& name, uint32_t* address, std::string* erro
 
 namespace {
 
-constexpr size_t kPayloadLength = 32;  // "with 32 bytes of data"
+constexpr size_t kPayloadLength = 32;
+constexpr auto kFullTablePause = std::chrono::milliseconds(20);
+constexpr auto kFullTableWait = std::chrono::seconds(5);  // "with 32 bytes of data"
 constexpr size_t kRandomPartLength = 8;
+static_assert(kRandomPartLength == sizeof(uint64_t), "the fallback fills the random part");
 
+// The random part comes from getrandom, which costs a system call; a
+// random_device would first probe the processor, which in a virtual machine
+// costs more than the rest of the payload. Should the call fail, the clock
+// and the process id still set these requests apart from other pings'.
 std::string EchoPayload() {
-    std::random_device random;
-    std::string payload;
-    for (size_t i = 0; i < kRandomPartLength; ++i) payload += static_cast<char>(random() & 0xFF);
+    unsigned char random[kRandomPartLength];
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        const uint64_t mixed = static_cast<uint64_t>(Clock::now().time_since_epoch().count()) ^
+                               (static_cast<uint64_t>(getpid()) << 40);
+        std::memcpy(random, &mixed, sizeof random);
+    }
+    std::string payload(reinterpret_cast<const char*>(random), sizeof random);
     for (size_t i = kRandomPartLength; i < kPayloadLength; ++i) {
         payload += static_cast<char>('a' + (i - kRandomPartLength) % 23);  // as Windows fills it
     }
@@ -272,13 +284,23 @@ bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* se
                       std::string* error) {
     const std::string packet = EchoRequestPacket(identifier_, sequence, payload_);
     const sockaddr_in target = SocketAddress(address);
-    *sent = Clock::now();
-    if (sendto(descriptor_, packet.data(), packet.size(), 0,
-               reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0) {
-        *error = Reason("cannot send an echo request", errno);
-        return false;
+    const Clock::time_point give_up = Clock::now() + kFullTableWait;
+    for (;;) {
+        *sent = Clock::now();
+        if (sendto(descriptor_, packet.data(), packet.size(), 0,
+                   reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0) {
+            return true;
+        }
+        // ENOBUFS: the kernel's neighbour table, shared by every namespace, is
+        // full of addresses still being resolved, as in a fast sweep of a large
+        // subnet. Those that get no answer fail after three probes a second
+        // apart and make room; the request is sent then, and its time-out
+        // counts from there.
+        if (errno != ENOBUFS || *sent + kFullTablePause >= give_up) break;
+        std::this_thread::sleep_for(kFullTablePause);
     }
-    return true;
+    *error = Reason("cannot send an echo request", errno);
+    return false;
 }
 
 bool EchoSocket::Receive(uint32_t address, uint16_t sequence, bool* matched, int* ttl,
