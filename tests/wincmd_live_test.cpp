@@ -206,4 +206,14 @@ TEST(LiveNeighbourDump, EntriesOfThisRequestFromTheKernelOnly) {
     }
 }
 
+TEST(LiveNeighbourDump, ARefusalGivesTheKernelsErrorNumber) {
+    const std::string none = Message(NLMSG_ERROR, Record(nlmsgerr{-ENOENT, {}}, ""));
+    std::vector<NeighbourEntry> entries;
+    std::string error;
+    int refusal = 0;
+    EXPECT_EQ(ReadNeighbourDumpPart(Bytes(none), none.size(), 0, {5, 77}, &entries, &error, &refusal),
+              DUMP_FAILED);
+    EXPECT_EQ(refusal, ENOENT);
+}
+
 }  // namespace

@@ -73,6 +73,7 @@ bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error) 
 namespace {
 
 constexpr uint32_t kNeighbourDumpSequence = 1;
+constexpr uint32_t kNeighbourEntrySequence = 2;
 
 // Binds the socket to a port id of the kernel's choosing and tells which.
 bool BindNetlink(int descriptor, uint32_t* port_id, std::string* error) {
@@ -109,6 +110,68 @@ bool SendNeighbourDumpRequest(int descriptor, std::string* error) {
 }
 
 }  // namespace
+
+// A request for one entry: the message, the interface and NDA_DST.
+struct NeighbourEntryRequest {
+    nlmsghdr Header;
+    ndmsg Body;
+    rtattr Destination;
+    uint32_t Address;  // network byte order
+};
+
+bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
+                        std::vector<NeighbourEntry>* entries, bool* answered, std::string* error) {
+    *answered = false;
+    Descriptor netlink{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
+    if (netlink.Value < 0) {
+        *error = Reason("cannot open a netlink socket", errno);
+        return false;
+    }
+    NetlinkRequest sent{kNeighbourEntrySequence, 0};
+    if (!BindNetlink(netlink.Value, &sent.PortId, error)) return false;
+    NeighbourEntryRequest request{};
+    request.Header.nlmsg_len = sizeof request;
+    request.Header.nlmsg_type = RTM_GETNEIGH;
+    request.Header.nlmsg_flags = NLM_F_REQUEST;
+    request.Header.nlmsg_seq = kNeighbourEntrySequence;
+    request.Body.ndm_family = AF_INET;
+    request.Body.ndm_ifindex = static_cast<int>(interface_index);
+    request.Destination.rta_len = RTA_LENGTH(sizeof request.Address);
+    request.Destination.rta_type = NDA_DST;
+    request.Address = htonl(address);
+    static_assert(sizeof request == NLMSG_LENGTH(sizeof(ndmsg)) + RTA_LENGTH(sizeof(uint32_t)),
+                  "the request is laid out as netlink aligns it");
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (sendto(netlink.Value, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel),
+               sizeof kernel) < 0) {
+        *error = Reason("cannot ask the kernel for a neighbour entry", errno);
+        return false;
+    }
+    unsigned char buffer[4096];
+    for (;;) {
+        sockaddr_nl sender{};
+        socklen_t sender_length = sizeof sender;
+        ssize_t received = recvfrom(netlink.Value, buffer, sizeof buffer, 0,
+                                    reinterpret_cast<sockaddr*>(&sender), &sender_length);
+        if (received < 0 && errno == EINTR) continue;
+        if (received <= 0) {
+            *error = Reason("cannot read the kernel's neighbour entry", received < 0 ? errno : EIO);
+            return false;
+        }
+        if (sender.nl_pid != 0) continue;
+        int refusal = 0;
+        switch (ReadNeighbourDumpPart(buffer, static_cast<size_t>(received), sender.nl_pid, sent,
+                                      entries, error, &refusal)) {
+        case DUMP_GOES_ON:  // the entry, or one too cut to read, which gives none
+        case DUMP_DONE: *answered = true; return true;
+        case DUMP_FAILED:
+            if (refusal == ENOENT) *answered = true;  // no entry
+            // Kernels that cannot answer for one entry refuse the request.
+            return refusal == ENOENT || refusal == EINVAL || refusal == EOPNOTSUPP;
+        }
+    }
+}
 
 bool ReadNeighbourTable(std::vector<NeighbourEntry>* entries, std::string* error) {
     Descriptor netlink{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
