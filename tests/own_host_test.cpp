@@ -91,6 +91,31 @@ TEST_F(OwnHostTest, ValuesFollowTheColonInEveryLayoutFromVersionSixOn) {
     }
 }
 
+// The value mark of a row decides where a value starts: at the fixed column,
+// or after the mark and, unless the mark ends with one, one blank.
+TEST(ReportLineValue, StartsAtTheColumnOrAfterTheMark) {
+    struct {
+        const char* line;
+        const char* mark;
+        int32_t column;
+        const char* value;
+    } cases[] = {
+        {"IP  10.0.0.1\n", "", 4, "10.0.0.1\n"},
+        {"IP\n", "", 4, ""},
+        {"IP\n", "", -1, ""},
+        {"IP: 10.0.0.1\n", ":", 0, "10.0.0.1\n"},
+        {"IP:10.0.0.1\n", ":", 0, "10.0.0.1\n"},
+        {"IP:  10.0.0.1\n", ":", 0, " 10.0.0.1\n"},
+        {"IP 10.0.0.1\n", ":", 0, "\n"},
+        {"MAC =  AA\n", "= ", 0, " AA\n"},
+        {"A=B = AA\n", "= ", 0, "AA\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_STREQ(ReportLineValue(c.line, c.mark, c.column), c.value);
+    }
+}
+
 TEST_F(OwnHostTest, XpReportGivesRowNetworkAddressAndExactTrace) {
     WriteReport(IpLine("192.168.1.10"), MacLine("00-0C-29-AA-BB-CC"));
     std::string console = Run();

@@ -18,7 +18,6 @@ constexpr size_t kMacLength = 17;  // six two-digit groups joined by "-"
 const char kNetViewCommand[] = "net view > ";
 const char kNbtstatCommand[] = "nbtstat -a ";
 const char kRedirect[] = " > ";
-const char kMacValueMark[] = "= ";
 // Characters the command interpreter would act on inside a command line.
 const char kInterpreterSpecials[] = "&|<>^\"%";
 
@@ -63,27 +62,14 @@ bool IsSafeInCommand(const char* name) {
     return true;
 }
 
-// Where the MAC starts: at NbtMacColumn, or from version 6 on just after the
-// first "= " (column 18 in English, 19 in Japanese). -1 when the line has none.
-int32_t MacColumnOf(const char* line) {
-    if (!State.Markers.ValuesAfterLabel) return State.Columns.NbtMacColumn;
-    const char* equals = std::strstr(line, kMacValueMark);
-    if (equals == nullptr) return -1;
-    return static_cast<int32_t>(equals - line) + static_cast<int32_t>(sizeof kMacValueMark - 1);
-}
-
-// The MAC is the 17 bytes at its column, fewer when the line text ends
-// earlier, none when the line ends before the column; the line end stays out.
+// The MAC is the 17 bytes at NbtMacColumn, or from version 6 on after the
+// mark (column 18 in English, 19 in Japanese); fewer when the line text ends
+// earlier, none when it ends before; the line end stays out.
 void TakeMacAddress(const char* line, HostRecord* row) {
-    size_t text_length = std::strcspn(line, "\n");
-    int32_t column = MacColumnOf(line);
-    if (column < 0 || static_cast<size_t>(column) >= text_length) {
-        row->Mac[0] = '\0';
-        return;
-    }
-    size_t available = text_length - static_cast<size_t>(column);
-    CopyFieldPart(row->Mac, sizeof row->Mac, line + column,
-                  available < kMacLength ? available : kMacLength);
+    const char* mac =
+        ReportLineValue(line, State.Markers.NbtMacValueMark, State.Columns.NbtMacColumn);
+    const size_t available = std::strcspn(mac, "\n");
+    CopyFieldPart(row->Mac, sizeof row->Mac, mac, available < kMacLength ? available : kMacLength);
 }
 
 // "nbtstat -a NAME > path".

@@ -16,26 +16,11 @@ constexpr char kMacCharacters[] = "0123456789ABCDEF-";
 // What a disconnected adapter shows; only a last line without line end can match.
 constexpr char kEmptyMac[] = "00-00-00-00-00-00";
 
-// The text of a line from a column on; a column beyond the line reads as the
-// end of the text, so nothing past the text is ever looked at.
-const char* TextFromColumn(const char* line, int32_t column) {
-    size_t length = std::strlen(line);
-    if (column < 0 || static_cast<size_t>(column) > length) return line + length;
-    return line + column;
-}
-
-// The value after the first ":" of the line and the one blank that may follow
-// it; a line without ":" has an empty value, only its line end.
-const char* TextAfterLabel(const char* line) {
-    const char* colon = std::strchr(line, ':');
-    if (colon == nullptr) return line + std::strcspn(line, "\n");
-    return colon[1] == ' ' ? colon + 2 : colon + 1;
-}
-
 // Where an adapter line's value starts: at the platform's column, or from
-// version 6 on after its label, whatever column the report's language puts it at.
+// version 6 on after its label's mark, whatever column the report's language
+// puts it at.
 const char* AdapterValue(const char* line, int32_t column) {
-    return State.Markers.ValuesAfterLabel ? TextAfterLabel(line) : TextFromColumn(line, column);
+    return ReportLineValue(line, State.Markers.AdapterValueMark, column);
 }
 
 // A value starting with "0" (0.0.0.0 of a disconnected adapter) gives no row;

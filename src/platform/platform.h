@@ -17,6 +17,18 @@ struct PlatformVersion {
 // False when the version cannot be read.
 bool PlatformGetVersion(PlatformVersion* version);
 
+// Windows 95, 98 and Me, which keep their version in the build number's high word.
+inline bool IsWin95Family(const PlatformVersion& version) {
+    return (version.BuildNumber & 0x04000000) != 0;
+}
+
+// Versions 6 and later (Vista on): their tools print in the language of the
+// console and have written their reports when they return, and server products
+// are told apart.
+inline bool IsVersion6OrLater(const PlatformVersion& version) {
+    return !IsWin95Family(version) && version.MajorVersion >= 6;
+}
+
 // The code page the tools of version 6 and later print their reports in: the
 // console's output code page.
 uint32_t PlatformGetReportCodePage();

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr DWORD kFirstVersionWithServerRows = 6;
-
 // The product type of the extended version record. Only asked for from
 // version 6 on: the oldest systems refuse the extended record.
 bool IsServerProduct() {
@@ -31,7 +29,7 @@ bool OsGetVersion(PlatformVersion* version) {
     version->MajorVersion = info.dwMajorVersion;
     version->MinorVersion = info.dwMinorVersion;
     version->BuildNumber = info.dwBuildNumber;
-    version->IsServer = info.dwMajorVersion >= kFirstVersionWithServerRows && IsServerProduct();
+    version->IsServer = IsVersion6OrLater(*version) && IsServerProduct();
     return true;
 }
 

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint32_t kWin95FamilyBit = 0x04000000;  // in the build number's high word
 constexpr int kReportSettleMs = 2000;             // the adapter tool may still be writing
 constexpr int kNt4 = -1;                          // keep the initial (Windows NT 4.0) column
 
@@ -28,23 +27,25 @@ const PlatformRow kWindows2003 = {MSG_OS_XP, CMD_IPCONFIG, LABEL_MAC_NT, LABEL_I
                                   39, 39, 18, &ENGLISH_MARKERS};
 
 // From version 6 on a value follows its label's colon, which stands where the
-// report's language and layout put it; the columns give the English layout
-// (and the blanks of the MAC line written for an adapter without a MAC).
+// report's language and layout put it, and nbtstat's MAC follows "= "; the
+// columns give the English layout (and the blanks of the MAC line written for
+// an adapter without a MAC).
 constexpr int kModernColumn = 39;
 constexpr int kModernNbtMacColumn = 18;
 constexpr int32_t kJapanesePingNameColumn = 0;  // the name or address starts the line
+const char kAdapterValueMark[] = ":";
+const char kNbtMacValueMark[] = "= ";
 const ReportMarkers kModernEnglishMarkers = {MARKER_PINGING, PING_NAME_COLUMN, MARKER_DYNAMIC,
-                                             MARKER_NBT_MAC, true};
+                                             MARKER_NBT_MAC, kAdapterValueMark, kNbtMacValueMark};
 const ReportMarkers kModernJapaneseMarkers = {MARKER_PINGING_JA, kJapanesePingNameColumn,
-                                              MARKER_DYNAMIC_JA, MARKER_NBT_MAC_JA, true};
+                                              MARKER_DYNAMIC_JA, MARKER_NBT_MAC_JA,
+                                              kAdapterValueMark, kNbtMacValueMark};
 const PlatformRow kModernEnglish = {nullptr, CMD_IPCONFIG, LABEL_MAC_MODERN_EN,
                                     LABEL_IP_MODERN_EN, kModernColumn, kModernColumn,
-                                    kModernNbtMacColumn, &kModernEnglishMarkers, true};
+                                    kModernNbtMacColumn, &kModernEnglishMarkers};
 const PlatformRow kModernJapanese = {nullptr, CMD_IPCONFIG, LABEL_MAC_MODERN_JA,
                                      LABEL_IP_MODERN_JA, kModernColumn, kModernColumn,
-                                     kModernNbtMacColumn, &kModernJapaneseMarkers, true};
-
-constexpr uint32_t kFirstModernMajor = 6;
+                                     kModernNbtMacColumn, &kModernJapaneseMarkers};
 
 struct VersionNames {
     uint32_t Major;
@@ -104,14 +105,14 @@ void SetColumn(int32_t* column, int value) {
 // Only the tools from version 6 on print in the console's language, so only
 // their version asks for its code page.
 uint32_t ReportCodePageOf(const PlatformVersion& version) {
-    return version.MajorVersion >= kFirstModernMajor ? PlatformGetReportCodePage() : 0;
+    return IsVersion6OrLater(version) ? PlatformGetReportCodePage() : 0;
 }
 
 // The adapter tools before version 6 may return before their report is all
 // written; from version 6 on, and where every tool writes its report before it
 // ends, the run goes straight on.
-bool ReportNeedsSettling(const PlatformRow& platform) {
-    return !platform.ReportWrittenOnReturn && !PlatformToolsFinishReportsOnReturn();
+bool ReportNeedsSettling(const PlatformVersion& version) {
+    return !IsVersion6OrLater(version) && !PlatformToolsFinishReportsOnReturn();
 }
 
 void PrintPlatformLine(const PlatformRow& platform, const PlatformVersion& version) {
@@ -138,7 +139,7 @@ void ModernWindowsName(const PlatformVersion& version, char* name, size_t size) 
 }
 
 const PlatformRow* FindPlatformRow(const PlatformVersion& version, uint32_t report_code_page) {
-    if ((version.BuildNumber & kWin95FamilyBit) != 0) {
+    if (IsWin95Family(version)) {
         return version.MinorVersion == 10 ? &kWindows98 : &kWindows95;
     }
     if (version.MajorVersion == 4) return &kWindowsNt4;
@@ -146,7 +147,7 @@ const PlatformRow* FindPlatformRow(const PlatformVersion& version, uint32_t repo
         if (version.MinorVersion == 0) return &kWindows2000;
         return version.MinorVersion == 2 ? &kWindows2003 : &kWindowsXp;
     }
-    if (version.MajorVersion >= kFirstModernMajor) {
+    if (IsVersion6OrLater(version)) {
         return report_code_page == CODE_PAGE_JAPANESE ? &kModernJapanese : &kModernEnglish;
     }
     return nullptr;
@@ -169,7 +170,7 @@ void CaptureAdapterReport() {
     CommandStart(&command, platform->CommandText);
     CommandAppendPath(&command, paths[WF_ADAPTER_REPORT]);
     RunCommand(command.Text);
-    if (ReportNeedsSettling(*platform)) PlatformWait(kReportSettleMs);
+    if (ReportNeedsSettling(version)) PlatformWait(kReportSettleMs);
 
     SetColumn(&State.Columns.MacColumn, platform->MacColumn);
     SetColumn(&State.Columns.IpColumn, platform->IpColumn);

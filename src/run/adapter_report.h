@@ -18,11 +18,10 @@ struct PlatformRow {
     int IpColumn;
     int NbtMacColumn;
     const ReportMarkers* Markers;
-    bool ReportWrittenOnReturn = false;  // the adapter tool has written it all when it ends
 };
 
 // The row of the given version, or nullptr for a platform outside the table.
-// From version 6 on the tools' language follows the console's code page.
+// Versions 6 and later take one of two rows, by the console's code page.
 const PlatformRow* FindPlatformRow(const PlatformVersion& version, uint32_t report_code_page);
 
 // The name of a version from 6 on ("Windows 10", "Windows Server 2019"), as

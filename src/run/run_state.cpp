@@ -15,7 +15,7 @@ constexpr ReportColumns kInitialColumns = {31, 31, 14};
 }  // namespace
 
 const ReportMarkers ENGLISH_MARKERS = {MARKER_PINGING, PING_NAME_COLUMN, MARKER_DYNAMIC,
-                                       MARKER_NBT_MAC, false};
+                                       MARKER_NBT_MAC, "", ""};
 
 void ResetRunState() {
     std::memset(&State, 0, sizeof State);
@@ -61,6 +61,18 @@ void PrepareWorkFiles() {
 }
 
 void RemoveWorkFolder() { PlatformRemoveWorkFolder(); }
+
+const char* ReportLineValue(const char* line, const char* value_mark, int32_t column) {
+    const size_t length = std::strlen(line);
+    if (value_mark[0] == '\0') {
+        return column < 0 || static_cast<size_t>(column) > length ? line + length : line + column;
+    }
+    const char* mark = std::strstr(line, value_mark);
+    if (mark == nullptr) return line + std::strcspn(line, "\n");
+    const size_t mark_length = std::strlen(value_mark);
+    const char* value = mark + mark_length;
+    return value_mark[mark_length - 1] != ' ' && value[0] == ' ' ? value + 1 : value;
+}
 
 void CopyFieldPart(char* field, size_t size, const char* text, size_t length) {
     size_t copied = 0;

@@ -71,13 +71,14 @@ constexpr int32_t PING_NAME_COLUMN = sizeof "Pinging";  // just after "Pinging" 
 // The marker texts of the report lines the stages read, and where their values
 // start. Every version below 6 prints the English markers with the name at 8 and
 // values at fixed columns; from version 6 on the markers follow the report
-// language, and values follow their label.
+// language, and values follow a mark after their label.
 struct ReportMarkers {
-    const char* PingMarker;    // work files 7 and 11
-    int32_t PingNameColumn;    // where the name starts in a ping line
-    const char* ArpMarker;     // work file 5
-    const char* NbtMacMarker;  // work file 10
-    bool ValuesAfterLabel;     // adapter values after the ":", nbtstat's MAC after "= "
+    const char* PingMarker;        // work files 7 and 11
+    int32_t PingNameColumn;        // where the name starts in a ping line
+    const char* ArpMarker;         // work file 5
+    const char* NbtMacMarker;      // work file 10
+    const char* AdapterValueMark;  // work files 1 and 2: ":", or "" for fixed columns
+    const char* NbtMacValueMark;   // work file 10: "= ", or "" for a fixed column
 };
 
 struct HostRecord {
@@ -118,6 +119,13 @@ void PrepareWorkFiles();
 // Removes what is left of the work folder and the folder itself, directly,
 // with no command; every end of a run after PrepareWorkFiles calls it.
 void RemoveWorkFolder();
+
+// Where the value of a report line starts. Without a value mark (""), at the
+// column; a column outside the line reads as the end of its text. With one,
+// just after the mark's first place in the line, and past one blank there
+// unless the mark ends with its own ("Label: value" and "Label:value" alike);
+// a line without the mark has an empty value, its line end.
+const char* ReportLineValue(const char* line, const char* value_mark, int32_t column);
 
 // Copies text into a fixed field: at most size - 1 bytes, always NUL-terminated.
 void CopyField(char* field, size_t size, const char* text);

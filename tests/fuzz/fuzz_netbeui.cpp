@@ -6,6 +6,7 @@
 
 #include "discovery/netbeui.h"
 #include "fuzz_support.h"
+#include "run/adapter_report.h"
 #include "run/run_state.h"
 
 namespace {
@@ -13,6 +14,7 @@ namespace {
 constexpr size_t kMaxParts = 16;
 constexpr size_t kMacLength = 17;
 const char kNbtstat[] = "nbtstat -a ";
+constexpr PlatformVersion kVersion10 = {10, 0, 19045, false};
 
 bool IsSafeName(const char* name) {
     for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c) {
@@ -31,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (data[0] % 5) {
         case 0: State.Columns.NbtMacColumn = 14; break;
         case 1: State.Columns.NbtMacColumn = 18; break;
-        case 2: State.Markers.ValuesAfterLabel = true; break;  // after "= ", from version 6 on
+        case 2: State.Markers = *FindPlatformRow(kVersion10, 437)->Markers; break;  // after "= "
         default: State.Columns.NbtMacColumn = static_cast<int8_t>(data[0]); break;
     }
     std::vector<std::string> parts = SplitInput(data + 1, size - 1, '\xFF', kMaxParts);

@@ -4,6 +4,7 @@
 
 #include "discovery/own_host.h"
 #include "fuzz_support.h"
+#include "run/adapter_report.h"
 #include "run/run_state.h"
 
 namespace {
@@ -11,6 +12,7 @@ namespace {
 // MAC column and IP column of Windows 95, 98, NT 4.0, 2000, XP and 5.2.
 constexpr int32_t kColumns[][2] = {{24, 29}, {27, 32}, {31, 31}, {37, 37}, {44, 44}, {39, 39}};
 constexpr size_t kPlatforms = sizeof kColumns / sizeof kColumns[0];
+constexpr PlatformVersion kVersion10 = {10, 0, 19045, false};  // values after their mark
 
 bool IsOwnMac(const char* mac) {
     return std::strspn(mac, "0123456789abcdef-") == std::strlen(mac);
@@ -18,7 +20,7 @@ bool IsOwnMac(const char* mac) {
 
 }  // namespace
 
-// First byte: the platform, whether values follow their label (bit 6) and
+// First byte: the platform, whether values follow their label's mark (bit 6) and
 // whether /n gave the network address (bit 7); then the
 // MAC lines and the IP lines, separated by the byte 0xFF.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzBeginInput();
     State.Columns.MacColumn = kColumns[data[0] % kPlatforms][0];
     State.Columns.IpColumn = kColumns[data[0] % kPlatforms][1];
-    State.Markers.ValuesAfterLabel = (data[0] & 0x40) != 0;  // versions from 6 on
+    if ((data[0] & 0x40) != 0) State.Markers = *FindPlatformRow(kVersion10, 437)->Markers;
     bool network_given = (data[0] & 0x80) != 0;
     if (network_given) CopyField(State.Settings.NetAdd, ADDRESS_SIZE, "10.1.2.3");
     std::vector<std::string> files = SplitInput(data + 1, size - 1, '\xFF', 2);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "network.h"
+#include "platform/platform.h"
 #include "tools.h"
 
 #define CHECK(condition)                     \
@@ -60,9 +61,10 @@ void CheckNetwork(const Network& net) {
 void AskEveryTool(const Network& net, uint8_t version) {
     // The high bit chooses the language, which counts from version 6 on.
     const WinFormat format = static_cast<WinFormat>((version & 0x7F) % (FORMAT_10 + 1));
-    const ReportLanguage language = (version & 0x80) != 0 ? LANGUAGE_JAPANESE : LANGUAGE_ENGLISH;
-    ToolContext context{format, &net, g_sink, language};
-    if (IsWin95Family(context.Format)) {
+    const ReportStyle& style = StyleOfFormat(format);
+    const uint32_t code_page = (version & 0x80) != 0 ? CODE_PAGE_JAPANESE : 437;
+    ToolContext context{&style, &net, g_sink, LanguageOfReports(style, code_page)};
+    if (style.Winipcfg != nullptr) {
         RunWinipcfg(context, {"/all"}, g_sink);
     } else {
         RunIpconfig(context, {"/all"}, g_sink);

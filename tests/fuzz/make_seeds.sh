@@ -9,7 +9,7 @@ export LC_ALL=C
 export QARVIK_NETWORK=$out/network.txt
 mkdir -p "$out"
 for target in command_line filter_lines adapter_blocks own_host other_hosts computer_names netbeui \
-              wincmd_split wincmd_network kernel_answers; do
+              wincmd_split wincmd_network kernel_answers netbios_packets; do
   mkdir -p "$out/fuzz_$target"
 done
 
@@ -89,4 +89,14 @@ echo_reply='\0\0\x91\xc4\x12\x34\0\x07abcdefgh'
 { printf '\x01\xc6\x12\0\x03\x12\x34\0\x07'; printf "$echo_reply"; } > "$out/fuzz_kernel_answers/echo"
 { printf '\x03\xc6\x12\0\x03\x12\x34\0\x07\x45\0\0\x24\0\0\0\0\x40\x01\0\0\xc6\x12\0\x03\xc6\x12\0\x01'
   printf "$echo_reply"; } > "$out/fuzz_kernel_answers/echo-raw"
+# NetBIOS answers to transaction 0x0007: a node-status answer (two names, a
+# unit ID, the statistics) and a name query answer for PC-SALES1.
+star=CKAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA
+{ printf '\x00\x07\x84\x00\x00\x00\x00\x01\x00\x00\x00\x00\x20%s\x00\x00\x21\x00\x01' "$star"
+  printf '\x00\x00\x00\x00\x00\x53\x02'
+  printf 'PC-SALES1      \x00\x04\x00' ; printf 'WORKGROUP      \x00\x84\x00'
+  printf '\x02\x18\x00\x00\x00\x03'; head -c 40 /dev/zero; } > "$out/fuzz_netbios_packets/status"
+{ printf '\x00\x07\x85\x00\x00\x00\x00\x01\x00\x00\x00\x00'
+  printf '\x20FAEDCNFDEBEMEFFDDBCACACACACACAAA\x00\x00\x20\x00\x01'
+  printf '\x00\x04\x93\xe0\x00\x06\x00\x00\xc6\x12\x00\x07'; } > "$out/fuzz_netbios_packets/query"
 rm -f "$QARVIK_NETWORK"

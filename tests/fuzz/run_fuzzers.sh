@@ -13,7 +13,8 @@ shift 2
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(fuzz_command_line fuzz_filter_lines fuzz_adapter_blocks fuzz_own_host fuzz_other_hosts
-           fuzz_computer_names fuzz_netbeui fuzz_wincmd_split fuzz_wincmd_network fuzz_kernel_answers)
+           fuzz_computer_names fuzz_netbeui fuzz_wincmd_split fuzz_wincmd_network fuzz_kernel_answers
+           fuzz_netbios_packets)
 fi
 
 # Seeds are made once, and again when a target has none (a target added since).
@@ -29,6 +30,7 @@ max_len() {
   case $1 in
     fuzz_command_line|fuzz_wincmd_split) echo 1024 ;;
     fuzz_own_host) echo 4096 ;;
+    fuzz_netbios_packets) echo 8192 ;;  # one datagram; a table of 255 names takes 4.7 KB
     *) echo 16384 ;;
   esac
 }

@@ -15,6 +15,7 @@
 #   segment_silent_name_server N     names not in the hosts file go to a name
 #                               server that never answers, behind host N
 #   segment_scan COMMAND...     runs a command in the scanning namespace
+#   segment_add_nmbd N NAME     Samba's nmbd on host N, NetBIOS name NAME
 #
 # KIND up answers ping and ARP; no-echo drops ICMP echo but answers ARP;
 # down has its interface down. Every host N has the MAC 02:18:00:00:HH:LL, N in
@@ -23,6 +24,7 @@
 SEGMENT_NET=198.18.0
 SEGMENT_BITS=${SEGMENT_BITS:-24}
 segment_namespaces=()
+segment_nmbd_dirs=()
 
 # The hardware address of host N (and of the scanner, N = 1).
 segment_mac() { printf '02:18:00:00:%02x:%02x' $(($1 >> 8)) $(($1 & 255)); }
@@ -31,6 +33,7 @@ segment_address() { printf '198.18.%d.%d' $(($1 >> 8)) $(($1 & 255)); }
 
 segment_remove() {
     local ns
+    segment_stop_nmbd
     for ns in "${segment_namespaces[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
     segment_namespaces=()
     [[ -n ${SEGMENT_SCAN:-} ]] && rm -rf "/etc/netns/$SEGMENT_SCAN"
@@ -38,7 +41,8 @@ segment_remove() {
 }
 
 # Removes what runs of this kind left when killed outright (no trap runs on
-# SIGKILL): namespaces named STEM<pid>-... whose process is gone.
+# SIGKILL): namespaces named STEM<pid>-... whose process is gone, and the
+# nmbd daemons of their directories.
 segment_remove_stale() {
     local ns pid
     for ns in $({ ip netns list | awk '{ print $1 }'; ls /etc/netns 2>/dev/null; } |
@@ -48,6 +52,15 @@ segment_remove_stale() {
         kill -0 "$pid" 2>/dev/null && continue
         ip netns del "$ns" 2>/dev/null || true
         rm -rf "/etc/netns/$ns"
+    done
+    local dir
+    for dir in "${TMPDIR:-/tmp}/$1"[0-9]*-nmbd*; do
+        [[ -d $dir ]] || continue
+        pid=${dir##*/"$1"}
+        pid=${pid%%-*}
+        kill -0 "$pid" 2>/dev/null && continue
+        segment_nmbd_dirs=("$dir")
+        segment_stop_nmbd
     done
 }
 
@@ -105,6 +118,66 @@ segment_add_host() {
     if [[ $kind == no-echo ]]; then
         ip netns exec "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
     fi
+}
+
+# segment_add_nmbd N NAME: Samba's NetBIOS name server on host N as NAME, in
+# workgroup QARVIK, on eth0 alone, with every file it keeps in a directory of
+# its own; no smbd. Ended by its pid in segment_remove.
+segment_add_nmbd() {
+    local n=$1 name=$2 ns=$SEGMENT_PREFIX-h$1
+    local dir
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/$SEGMENT_PREFIX-nmbd$n-XXXXXX")
+    segment_nmbd_dirs+=("$dir")
+    mkdir -p "$dir/log" "$dir/lock" "$dir/pid" "$dir/state" "$dir/cache" "$dir/private"
+    cat > "$dir/smb.conf" <<EOF
+[global]
+    netbios name = $name
+    workgroup = QARVIK
+    interfaces = eth0
+    bind interfaces only = yes
+    server role = standalone server
+    local master = no
+    preferred master = no
+    domain master = no
+    dns proxy = no
+    wins support = no
+    load printers = no
+    log file = $dir/log/nmbd.log
+    lock directory = $dir/lock
+    pid directory = $dir/pid
+    state directory = $dir/state
+    cache directory = $dir/cache
+    private dir = $dir/private
+    ncalrpc dir = $dir/lock/ncalrpc
+EOF
+    ip netns exec "$ns" nmbd --daemon --configfile="$dir/smb.conf"
+    # The daemon writes its pid file after it leaves the starting process.
+    local tries
+    for tries in $(seq 50); do
+        [[ -s $dir/pid/nmbd.pid ]] && return 0
+        sleep 0.1
+    done
+    echo "nmbd on host $n wrote no pid file" >&2
+    return 1
+}
+
+# Ends every nmbd started, by its pid file, and removes its directory.
+segment_stop_nmbd() {
+    local dir pid tries
+    for dir in "${segment_nmbd_dirs[@]}"; do
+        pid=$(cat "$dir/pid/nmbd.pid" 2>/dev/null || true)
+        # Only an nmbd: a stale pid file may name a process that came after it.
+        if [[ $pid =~ ^[0-9]+$ && $(cat "/proc/$pid/comm" 2>/dev/null) == nmbd ]]; then
+            kill "$pid" 2>/dev/null || true
+            for tries in 1 2 3 4 5 6 7 8 9 10; do
+                kill -0 "$pid" 2>/dev/null || break
+                sleep 0.2
+            done
+            kill -9 "$pid" 2>/dev/null || true
+        fi
+        rm -rf "$dir"
+    done
+    segment_nmbd_dirs=()
 }
 
 segment_name() { printf '%s %s\n' "$1" "$2" >> "/etc/netns/$SEGMENT_SCAN/hosts"; }

@@ -49,32 +49,31 @@ const ArpTexts kJapanese = {
     "\220\303\223I",  // 静的
 };
 
-constexpr size_t kColumnWidth = 22;  // puts the MAC at 24 and the type at 46
-constexpr size_t kModernTypeWidth = 10;
+const ArpTexts* const kTexts[LANGUAGE_COUNT] = {&kEnglish, &kJapanese};
 
-// From version 6 on the type is padded with blanks to 10 bytes.
-std::string EntryLine(const ToolContext& context, const ArpTexts& text, const ArpRow& row) {
+constexpr size_t kColumnWidth = 22;  // puts the MAC at 24 and the type at 46
+
+std::string EntryLine(const ArpStyle& style, const ArpTexts& text, const ArpRow& row) {
     const std::string type = row.Static ? text.Static : text.Dynamic;
     return "  " + PadRight(FormatAddress(row.Address), kColumnWidth) +
            PadRight(LowerCase(row.Mac), kColumnWidth) +
-           (IsModern(context.Format) ? PadRight(type, kModernTypeWidth) : type);
+           (style.TypeWidth == 0 ? type : PadRight(type, style.TypeWidth));
 }
 
 }  // namespace
 
 int PutArpReport(FILE* out, const ToolContext& context, uint32_t interface_address,
                  const std::vector<ArpRow>& rows) {
-    const ArpTexts& text = IsJapanese(context) ? kJapanese : kEnglish;
+    const ArpStyle& style = context.Style->Arp;
+    const ArpTexts& text = *kTexts[context.Language];
     if (rows.empty() || interface_address == 0) {
         PutLine(out, text.NoEntries);
         return 1;
     }
-    // From version 6 on, loopback and tunnel interfaces come first.
-    const char* index = IsModern(context.Format) ? "0xb" : "0x2";
     PutLine(out, "");
-    PutLine(out, text.Interface + FormatAddress(interface_address) + " --- " + index);
+    PutLine(out, text.Interface + FormatAddress(interface_address) + " --- " + style.InterfaceIndex);
     PutLine(out, text.Heading);
-    for (const ArpRow& row : rows) PutLine(out, EntryLine(context, text, row));
+    for (const ArpRow& row : rows) PutLine(out, EntryLine(style, text, row));
     return 0;
 }
 

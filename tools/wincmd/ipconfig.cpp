@@ -2,8 +2,6 @@
 // 4.0, 2000, XP and 5.2; those of version 6 on are in ipconfig_modern.cpp.
 #include "tools.h"
 
-namespace {
-
 struct IpconfigLayout {
     const char* Title;
     const char* Indent;  // before every label
@@ -12,31 +10,27 @@ struct IpconfigLayout {
     bool HasAutoconfiguration;  // prints a 169.254.x.x address under its own label
     bool EndsWithCrCr;          // a CR before each line end, as its redirected report has
     const char* DhcpLabel;
+    bool NamesAdaptersAsNt4;    // "LAN1" and "NdisWan1" rather than connections
 };
 
 const char kEightBlanks[] = "        ";
-// Windows 2000 indents with a TAB, which leaves room for its longest label.
-const IpconfigLayout kNt4 = {"Windows NT IP Configuration", kEightBlanks, 31, false, false, false,
-                             "DHCP Enabled"};
-const IpconfigLayout kWindows2000 = {"Windows 2000 IP Configuration", "\t", 37, true, true, true,
-                                     "DHCP Enabled"};
-const IpconfigLayout kWindowsXp = {"Windows IP Configuration", kEightBlanks, 44, true, true, true,
-                                   "Dhcp Enabled"};
-const IpconfigLayout kWindows2003 = {"Windows IP Configuration", "   ", 39, true, true, true,
-                                     "DHCP Enabled"};
 
-const IpconfigLayout& LayoutOf(WinFormat format) {
-    if (format == FORMAT_NT4) return kNt4;
-    if (format == FORMAT_2000) return kWindows2000;
-    if (format == FORMAT_2003) return kWindows2003;
-    return kWindowsXp;
-}
+// Windows 2000 indents with a TAB, which leaves room for its longest label.
+const IpconfigLayout kIpconfigNt4 = {"Windows NT IP Configuration", kEightBlanks, 31, false, false,
+                                     false, "DHCP Enabled", true};
+const IpconfigLayout kIpconfig2000 = {"Windows 2000 IP Configuration", "\t", 37, true, true, true,
+                                      "DHCP Enabled", false};
+const IpconfigLayout kIpconfigXp = {"Windows IP Configuration", kEightBlanks, 44, true, true, true,
+                                    "Dhcp Enabled", false};
+const IpconfigLayout kIpconfig2003 = {"Windows IP Configuration", "   ", 39, true, true, true,
+                                      "DHCP Enabled", false};
+
+namespace {
 
 // Where the report goes, and how its lines look.
 struct Report {
     FILE* Out;
     const IpconfigLayout& Layout;
-    WinFormat Format;
 
     void Line(const std::string& text) const {
         PutLine(Out, Layout.EndsWithCrCr ? text + "\r" : text);
@@ -47,17 +41,17 @@ struct Report {
     }
 };
 
-std::string AdapterName(WinFormat format, size_t index) {
-    if (format == FORMAT_NT4) return "LAN" + std::to_string(index + 1);
+std::string AdapterName(const IpconfigLayout& layout, size_t index) {
+    if (layout.NamesAdaptersAsNt4) return "LAN" + std::to_string(index + 1);
     return index == 0 ? "Local Area Connection" : "Local Area Connection " + std::to_string(index + 1);
 }
 
 std::string AdapterHeading(const Report& report, size_t index, const OwnAdapter& adapter) {
     if (adapter.Kind != ADAPTER_PPP) {
-        return "Ethernet adapter " + AdapterName(report.Format, index) + ":";
+        return "Ethernet adapter " + AdapterName(report.Layout, index) + ":";
     }
     const std::string number = std::to_string(index + 1);
-    if (report.Format == FORMAT_NT4) return "Ethernet adapter NdisWan" + number + ":";
+    if (report.Layout.NamesAdaptersAsNt4) return "Ethernet adapter NdisWan" + number + ":";
     return "PPP adapter Dial-up " + number + ":";
 }
 
@@ -127,15 +121,15 @@ void PutUsage(const Report& report) {
 
 int RunIpconfig(const ToolContext& context, const Arguments& args, FILE* out) {
     if (context.Live != nullptr && !context.Live->CanPing(context, "ipconfig")) return 1;
-    const bool modern = IsModern(context.Format);
+    const IpconfigLayout* layout = context.Style->Ipconfig;
     // From version 6 on, lines end with CR LF, as the NT 4.0 ones do.
-    const Report report{out, modern ? kNt4 : LayoutOf(context.Format), context.Format};
+    const Report report{out, layout != nullptr ? *layout : kIpconfigNt4};
     bool all = false;
     if (!ReadSwitches(args, &all)) {
         PutUsage(report);
         return 1;
     }
-    if (modern) return PutModernIpconfig(context, all, out);
+    if (layout == nullptr) return PutModernIpconfig(context, all, out);
     report.Line("");
     report.Line(report.Layout.Title);
     report.Line("");

@@ -95,17 +95,9 @@ const ModernTexts kJapanese = {
     "(\227D\220\346) ",                                                    // (優先)
 };
 
+const ModernTexts* const kTexts[LANGUAGE_COUNT] = {&kEnglish, &kJapanese};
+
 constexpr size_t kIndent = 3;
-
-struct ModernLayout {
-    size_t ColonColumn;  // the value starts two columns after it
-    bool DotMeetsColon;  // ". . .:" rather than ". . . :"
-};
-
-// In bytes of the report's code page. The Japanese report of 7 aligns like the
-// English one; that of 10.0 has its colons three columns further right.
-const ModernLayout kColonAt37 = {37, false};
-const ModernLayout kColonAt40 = {40, true};
 
 constexpr int kFirstInterfaceIndex = 11;  // after the loopback and tunnel interfaces
 const char kDialUpMask[] = "255.255.255.255";
@@ -114,12 +106,12 @@ struct Report {
     FILE* Out;
     const ToolContext& Context;
     const ModernTexts& Text;
-    const ModernLayout& Layout;
+    const ColonLayout& Colons;
     bool All;
 
     void Field(const char* label, const std::string& value) const {
-        PutLine(Out, LeaderLine(std::string(kIndent, ' ') + label, Layout.ColonColumn,
-                                Layout.DotMeetsColon, value));
+        PutLine(Out, LeaderLine(std::string(kIndent, ' ') + label, Colons.Column,
+                                Colons.DotMeetsColon, value));
     }
     // An address line: /all marks the address as the one in use.
     void AddressField(const char* label, const std::string& address) const {
@@ -223,9 +215,8 @@ bool IsListed(const OwnAdapter& adapter) {
 }  // namespace
 
 int PutModernIpconfig(const ToolContext& context, bool all, FILE* out) {
-    const bool japanese = IsJapanese(context);
-    const ModernLayout& layout = japanese && context.Format == FORMAT_10 ? kColonAt40 : kColonAt37;
-    const Report report{out, context, japanese ? kJapanese : kEnglish, layout, all};
+    const Report report{out, context, *kTexts[context.Language],
+                        context.Style->IpconfigColons[context.Language], all};
     PutLine(out, "");
     PutLine(out, report.Text.Title);
     PutLine(out, "");

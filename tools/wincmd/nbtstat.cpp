@@ -54,6 +54,8 @@ const NbtstatTexts kJapanese = {
     "    \203z\203X\203g\202\252\214\251\202\302\202\251\202\350\202\334\202\271\202\361\201B",  // ホストが見つかりません。
 };
 
+const NbtstatTexts* const kTexts[LANGUAGE_COUNT] = {&kEnglish, &kJapanese};
+
 std::string NameRow(const std::string& indent, const std::string& name, const char* suffix,
                     const char* type, const NbtstatTexts& text) {
     return indent + PadRight(name, kNetBiosNameWidth) + suffix + "  " + PadRight(type, 12) +
@@ -78,10 +80,11 @@ void PutNameTable(FILE* out, const std::string& indent, const BrowseEntry& entry
     PutLine(out, "");
 }
 
-// The connection the tool asks through: from version 6 on, the first connected
+// The connection the tool asks through: the style's, or the first connected
 // adapter's, named as ipconfig names it.
 std::string ConnectionHeading(const ToolContext& context) {
-    if (!IsModern(context.Format)) return "Local Area Connection:";
+    const char* connection = context.Style->Nbtstat.Connection;
+    if (connection != nullptr) return std::string(connection) + ":";
     const std::vector<OwnAdapter>& adapters = context.Net->Adapters;
     for (size_t i = 0; i < adapters.size(); ++i) {
         if (adapters[i].Address != 0) return ConnectionName(context, i, adapters[i].Kind) + ":";
@@ -97,10 +100,10 @@ int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out) {
         return 1;
     }
     const Network& network = *context.Net;
-    const NbtstatTexts& text = IsJapanese(context) ? kJapanese : kEnglish;
+    const NbtstatTexts& text = *kTexts[context.Language];
     const BrowseEntry* entry = FindBrowseEntry(network, args[1]);
-    const bool indented = context.Format == FORMAT_2000 || PrintsLikeXp(context.Format);
-    const std::string indent = indented ? "    " : "";
+    const std::string indent = context.Style->Nbtstat.Indent;
+    const bool indented = !indent.empty();
     PutLine(out, "");
     if (indented) {
         PutLine(out, ConnectionHeading(context));

@@ -36,6 +36,8 @@ const NetTexts kJapanese = {
     // このワークグループのサーバー一覧は現在利用できません
 };
 
+const NetTexts* const kTexts[LANGUAGE_COUNT] = {&kEnglish, &kJapanese};
+
 constexpr int kErrorStatus = 2;  // what net returns after a system error
 
 void PutUsage(FILE* out) {
@@ -66,8 +68,8 @@ int RunNet(const ToolContext& context, const Arguments& args, FILE* out) {
         return 1;
     }
     const Network& network = *context.Net;
-    const NetTexts& text = IsJapanese(context) ? kJapanese : kEnglish;
-    if (network.Browse.empty() && IsModern(context.Format)) {
+    const NetTexts& text = *kTexts[context.Language];
+    if (network.Browse.empty() && context.Style->EmptyBrowseListFails) {
         // Error messages go to standard error: a redirected report stays empty.
         for (const char* line : text.NoBrowseList) PutLine(context.Errors, line);
         return kErrorStatus;

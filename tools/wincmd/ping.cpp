@@ -10,14 +10,6 @@
 
 namespace {
 
-struct PingOptions {
-    bool ResolveName = false;  // -a
-    unsigned long Count = 4;   // -n
-    unsigned long TimeoutMs = 4000;  // -w
-    bool TimeoutGiven = false;
-    std::string Target;
-};
-
 void PutUsage(FILE* out) {
     PutLine(out, "");
     PutLine(out, "Usage: ping [-a] [-n count] [-w timeout] target_name");
@@ -39,11 +31,11 @@ bool ReadCount(const std::string& text, unsigned long* value) {
 }
 
 // False after printing what is wrong.
-bool ReadOptions(const Arguments& args, PingOptions* options, FILE* out) {
+bool ReadOptions(const Arguments& args, PingRequest* request, FILE* out) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "-a" || arg == "/a") {
-            options->ResolveName = true;
+            request->ResolveName = true;
         } else if (arg == "-n" || arg == "/n" || arg == "-w" || arg == "/w") {
             unsigned long value = 0;
             if (i + 1 >= args.size() || !ReadCount(args[i + 1], &value) ||
@@ -52,10 +44,10 @@ bool ReadOptions(const Arguments& args, PingOptions* options, FILE* out) {
                 return false;
             }
             if (arg[1] == 'n') {
-                options->Count = value;
+                request->Count = value;
             } else {
-                options->TimeoutMs = value;
-                options->TimeoutGiven = true;
+                request->TimeoutMs = value;
+                request->TimeoutGiven = true;
             }
             ++i;
         } else if (!arg.empty() && (arg[0] == '-' || arg[0] == '/')) {
@@ -63,10 +55,10 @@ bool ReadOptions(const Arguments& args, PingOptions* options, FILE* out) {
             PutUsage(out);
             return false;
         } else {
-            options->Target = arg;
+            request->Target = arg;
         }
     }
-    if (options->Target.empty()) {
+    if (request->Target.empty()) {
         PutUsage(out);
         return false;
     }
@@ -152,9 +144,9 @@ const PingTexts kJapanese = {
     //  が見つかりませんでした。ホスト名を確認してもう一度実行してください。
 };
 
-const PingTexts& TextsOf(const ToolContext& context) {
-    return IsJapanese(context) ? kJapanese : kEnglish;
-}
+const PingTexts* const kTexts[LANGUAGE_COUNT] = {&kEnglish, &kJapanese};
+
+const PingTexts& TextsOf(const ToolContext& context) { return *kTexts[context.Language]; }
 
 }  // namespace
 
@@ -169,14 +161,12 @@ void PutPingHeader(FILE* out, const ToolContext& context, const std::string& nam
                    const std::string& address) {
     PutLine(out, "");
     PutLine(out, PingHeaderLine(context, name, address));
-    // From version 6 on the replies follow the header directly.
-    if (!IsModern(context.Format)) PutLine(out, "");
+    if (context.Style->Ping.BlankLineAfterHeader) PutLine(out, "");
 }
 
 std::string PingReplyLine(const ToolContext& context, const std::string& address,
                           const EchoOutcome& outcome) {
-    // Times under the tool's resolution print as "<1ms" (XP on) or "<10ms".
-    const int resolution_ms = PrintsLikeXp(context.Format) ? 1 : 10;
+    const int resolution_ms = context.Style->Ping.ResolutionMs;
     const long time_ms = static_cast<long>(outcome.TimeMs);
     const std::string time = time_ms < resolution_ms ? "<" + std::to_string(resolution_ms) + "ms"
                                                      : "=" + std::to_string(time_ms) + "ms";
@@ -202,8 +192,7 @@ void PutPingStatistics(FILE* out, const ToolContext& context, const std::string&
     const std::string maximum = std::to_string(static_cast<long>(tally.MaximumMs));
     const std::string average = std::to_string(static_cast<long>(tally.TotalMs / tally.Received));
     PutLine(out, text.RoundTrips);
-    // Before XP the last two figures are right-aligned in two places.
-    const bool padded = !PrintsLikeXp(context.Format);
+    const bool padded = context.Style->Ping.PadsFigures;
     auto figure = [padded](const std::string& number) {
         return padded && number.size() < 2 ? " " + number : number;
     };
@@ -236,26 +225,22 @@ void WaitScaled(const Network& network, double milliseconds) {
 }  // namespace
 
 int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
-    PingOptions options;
-    if (!ReadOptions(args, &options, out)) return 1;
-    if (context.Live != nullptr) {
-        return context.Live->Ping(
-            context, {options.ResolveName, options.Count, options.TimeoutMs, options.TimeoutGiven,
-                      options.Target}, out);
-    }
+    PingRequest request;
+    if (!ReadOptions(args, &request, out)) return 1;
+    if (context.Live != nullptr) return context.Live->Ping(context, request, out);
     const Network& network = *context.Net;
 
     uint32_t address = 0;
     std::string name;
-    if (ParseAddress(options.Target, &address)) {
-        if (options.ResolveName) name = NameOfAddress(network, address);
-    } else if (AddressOfName(network, options.Target, &address)) {
-        name = options.Target;
+    if (ParseAddress(request.Target, &address)) {
+        if (request.ResolveName) name = NameOfAddress(network, address);
+    } else if (AddressOfName(network, request.Target, &address)) {
+        name = request.Target;
     } else {
         const PingTexts& text = TextsOf(context);
-        PutLine(out, PrintsLikeXp(context.Format)
-                         ? text.UnknownHostStart + options.Target + text.UnknownHostEnd
-                         : "Unknown host " + options.Target + ".");
+        PutLine(out, context.Style->Ping.SaysUnknownHost
+                         ? "Unknown host " + request.Target + "."
+                         : text.UnknownHostStart + request.Target + text.UnknownHostEnd);
         return 1;
     }
 
@@ -265,9 +250,9 @@ int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
     // The simulated replies print as instant ones from a Windows host.
     const EchoOutcome outcome{answered, 0, kSimulatedTtl};
     const double wait_ms = answered ? RoundTripMs(network, address)
-                                    : static_cast<double>(options.TimeoutMs);
+                                    : static_cast<double>(request.TimeoutMs);
     PingTally tally;
-    for (unsigned long i = 0; i < options.Count; ++i) {
+    for (unsigned long i = 0; i < request.Count; ++i) {
         if (i > 0 && wait_ms < kRequestIntervalMs) WaitScaled(network, kRequestIntervalMs - wait_ms);
         WaitScaled(network, wait_ms);
         PutLine(out, answered ? PingReplyLine(context, address_text, outcome)

@@ -81,28 +81,21 @@ int RunDel(const ToolContext&, const Arguments& args, FILE*) {
 
 using CommandFunction = int (*)(const ToolContext&, const Arguments&, FILE*);
 
-constexpr unsigned Bit(WinFormat format) { return 1u << format; }
-constexpr unsigned kWin95Family = Bit(FORMAT_95) | Bit(FORMAT_98);
-constexpr unsigned kNtFamily = Bit(FORMAT_NT4) | Bit(FORMAT_2000) | Bit(FORMAT_XP) |
-                               Bit(FORMAT_2003) | Bit(FORMAT_VISTA) | Bit(FORMAT_8) |
-                               Bit(FORMAT_10);
-constexpr unsigned kEveryFormat = kWin95Family | kNtFamily;
-
 struct CommandEntry {
     const char* Name;
     CommandFunction Function;
-    unsigned Formats;   // the versions that have the command
-    bool IsNetworkTool; // needs the simulated version and network
+    bool IsNetworkTool;  // needs the simulated version and network
+    bool IsAdapterTool;  // ipconfig or winipcfg: a version has the one its style names
 };
 
 const CommandEntry kCommands[] = {
-    {"ipconfig", RunIpconfig, kNtFamily, true},
-    {"winipcfg", RunWinipcfg, kWin95Family, true},
-    {"ping", RunPing, kEveryFormat, true},
-    {"arp", RunArp, kEveryFormat, true},
-    {"net", RunNet, kEveryFormat, true},
-    {"nbtstat", RunNbtstat, kEveryFormat, true},
-    {"del", RunDel, kEveryFormat, false},
+    {"ipconfig", RunIpconfig, true, true},
+    {"winipcfg", RunWinipcfg, true, true},
+    {"ping", RunPing, true, false},
+    {"arp", RunArp, true, false},
+    {"net", RunNet, true, false},
+    {"nbtstat", RunNbtstat, true, false},
+    {"del", RunDel, false, false},
 };
 
 const CommandEntry* FindCommand(std::string name) {
@@ -121,8 +114,8 @@ const char kDemoNetworkNotice[] =
     "wincmd: the built-in demo network answers; QARVIK_NETWORK=live answers from this "
     "machine's own segment, QARVIK_NETWORK=FILE from a network file";
 
-bool IsAdapterTool(const CommandEntry& command) {
-    return command.Function == RunIpconfig || command.Function == RunWinipcfg;
+bool VersionHas(const ToolContext& context, const CommandEntry& command) {
+    return !command.IsAdapterTool || SameName(command.Name, context.Style->AdapterTool);
 }
 
 bool AnswersFromDemoNetwork() {
@@ -160,7 +153,7 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
     return true;
 }
 
-// The machine's format, report language and network; false after an error
+// The machine's report style, language and network; false after an error
 // message. Without a given version the simulated one comes from QARVIK_WINVER.
 // The language follows the platform's report code page, as Qarvik's does. A
 // live network is the machine's own, and its ping and arp answer with real
@@ -179,9 +172,9 @@ bool LoadMachine(const CommandEntry& command, const PlatformVersion* given_versi
             return false;
         }
     }
-    context->Format =
-        FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber);
-    context->Language = LanguageOfReports(context->Format, PlatformGetReportCodePage());
+    context->Style = &StyleOfFormat(
+        FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber));
+    context->Language = LanguageOfReports(*context->Style, PlatformGetReportCodePage());
     std::string error;
     context->Live = nullptr;
     const char* network_name = std::getenv("QARVIK_NETWORK");
@@ -207,13 +200,13 @@ int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion*
     if (words.empty()) return 0;
     const CommandEntry* command = FindCommand(words[0]);
     if (command == nullptr) return NotRecognized(words[0]);
-    ToolContext context{FORMAT_XP, nullptr, stderr};
+    ToolContext context{nullptr, nullptr, stderr};
     Network network;
     if (command->IsNetworkTool) {
         if (!LoadMachine(*command, version, &context, &network)) return 1;
-        if ((command->Formats & Bit(context.Format)) == 0) return NotRecognized(words[0]);
+        if (!VersionHas(context, *command)) return NotRecognized(words[0]);
         context.Net = &network;
-        if (IsAdapterTool(*command) && AnswersFromDemoNetwork()) PutErrorLine(kDemoNetworkNotice);
+        if (command->IsAdapterTool && AnswersFromDemoNetwork()) PutErrorLine(kDemoNetworkNotice);
     }
     Arguments args(words.begin() + 1, words.end());
     return command->Function(context, args, output);

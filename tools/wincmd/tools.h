@@ -10,7 +10,7 @@
 
 #include "network.h"
 
-// The report formats of the simulated Windows versions.
+// The report formats of the simulated Windows versions, one ReportStyle each.
 enum WinFormat {
     FORMAT_95,
     FORMAT_98,
@@ -29,34 +29,83 @@ enum WinFormat {
 // below 6 without a format of their own print like XP.
 WinFormat FormatOfVersion(uint32_t major, uint32_t minor, uint32_t build);
 
-// Whether a format belongs to the Windows 95 family (winipcfg, no ipconfig).
-bool IsWin95Family(WinFormat format);
-
-// Whether ping and nbtstat print as on XP (XP, 5.2 and every version from 6 on).
-bool PrintsLikeXp(WinFormat format);
-
-// Whether a format is of version 6 or later, whose tools print in the language
-// of the console's code page.
-bool IsModern(WinFormat format);
-
 enum ReportLanguage {
     LANGUAGE_ENGLISH,
     LANGUAGE_JAPANESE,  // code page 932 texts
 };
+constexpr size_t LANGUAGE_COUNT = 2;
 
-// The language a version's tools print in on a console of the given code page:
-// Japanese from version 6 on when the code page is 932, else English (earlier
-// versions printed their English texts on Japanese systems too).
-ReportLanguage LanguageOfReports(WinFormat format, uint32_t code_page);
+struct WinipcfgText;    // winipcfg.cpp: the texts and columns of one version
+struct IpconfigLayout;  // ipconfig.cpp: one layout of the versions below 6
+
+// Where ipconfig from version 6 on puts its colons, in bytes of the report's
+// code page.
+struct ColonLayout {
+    size_t Column;       // the value starts two columns after it
+    bool DotMeetsColon;  // ". . .:" rather than ". . . :"
+};
+
+// The connections that own adapters are named after from version 6 on.
+struct ConnectionNames {
+    const char* Lan;
+    const char* DialUp;
+};
+
+struct PingStyle {
+    bool BlankLineAfterHeader;
+    int ResolutionMs;      // shorter round trips print as "<1ms" or "<10ms"
+    bool PadsFigures;      // the maximum and average right-aligned in two places
+    bool SaysUnknownHost;  // "Unknown host NAME." rather than the longer message
+};
+
+struct ArpStyle {
+    size_t TypeWidth;            // the type padded with blanks to it; 0: as it is
+    const char* InterfaceIndex;  // after the interface's address
+};
+
+struct NbtstatStyle {
+    const char* Indent;      // an indented report names the connection and the node first
+    const char* Connection;  // that connection; null: the first connected adapter's
+};
+
+// How the tools of one report format print: everything besides their texts in
+// which the reports of the versions differ. The tools read it, never the version.
+struct ReportStyle {
+    const char* AdapterTool;            // "winipcfg" (the 95 family) or "ipconfig"
+    const WinipcfgText* Winipcfg;       // winipcfg's texts; null without winipcfg
+    const IpconfigLayout* Ipconfig;     // before version 6; null: ipconfig_modern.cpp's report
+    bool ReportsInConsoleLanguage;      // English or Japanese by the code page; else English
+    const ColonLayout* IpconfigColons;  // from version 6 on, one per language
+    const ConnectionNames* Connections; // from version 6 on, one per language
+    PingStyle Ping;
+    ArpStyle Arp;
+    bool EmptyBrowseListFails;          // net view: error 6118 rather than an empty list
+    NbtstatStyle Nbtstat;
+};
+
+const ReportStyle& StyleOfFormat(WinFormat format);
+
+// The language of a style's reports on a console of the given code page:
+// Japanese where the tools follow the console and the code page is 932, else
+// English (earlier versions printed their English texts on Japanese systems too).
+ReportLanguage LanguageOfReports(const ReportStyle& style, uint32_t code_page);
+
+// The layouts and texts the styles name.
+extern const IpconfigLayout kIpconfigNt4;
+extern const IpconfigLayout kIpconfig2000;
+extern const IpconfigLayout kIpconfigXp;
+extern const IpconfigLayout kIpconfig2003;
+extern const WinipcfgText kWinipcfg95;
+extern const WinipcfgText kWinipcfg98;
 
 struct ToolContext;
 
-// What ping was asked, once its options are read.
+// What ping was asked, once its options are read; the tool's own defaults.
 struct PingRequest {
-    bool ResolveName;  // -a
-    unsigned long Count;
-    unsigned long TimeoutMs;
-    bool TimeoutGiven;  // -w
+    bool ResolveName = false;        // -a
+    unsigned long Count = 4;         // -n
+    unsigned long TimeoutMs = 4000;  // -w
+    bool TimeoutGiven = false;
     std::string Target;
 };
 
@@ -73,17 +122,12 @@ struct LiveTools {
 };
 
 struct ToolContext {
-    WinFormat Format;
+    const ReportStyle* Style;  // null for the interpreter's own commands
     const Network* Net;
     FILE* Errors;
-    ReportLanguage Language = LANGUAGE_ENGLISH;
+    ReportLanguage Language = LANGUAGE_ENGLISH;  // as LanguageOfReports gives it
     const LiveTools* Live = nullptr;  // set: ping and arp answer from the machine
 };
-
-// Before version 6 the reports are English whatever the context says.
-inline bool IsJapanese(const ToolContext& context) {
-    return context.Language == LANGUAGE_JAPANESE && IsModern(context.Format);
-}
 
 using Arguments = std::vector<std::string>;
 
@@ -96,7 +140,8 @@ int RunArp(const ToolContext& context, const Arguments& args, FILE* out);
 int RunNet(const ToolContext& context, const Arguments& args, FILE* out);
 int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out);
 
-// One echo request of ping, as its report shows it.
+// One echo request of ping, as its report shows it (and as the live machine's
+// echo socket answers it).
 struct EchoOutcome {
     bool Replied;
     double TimeMs;  // the round trip of a reply
@@ -118,8 +163,8 @@ std::string PingHeaderLine(const ToolContext& context, const std::string& name,
 std::string PingReplyLine(const ToolContext& context, const std::string& address,
                           const EchoOutcome& outcome);
 std::string PingTimeoutLine(const ToolContext& context);
-// The empty line and the header line that start a report, and before version 6
-// the empty line after them.
+// The empty line and the header line that start a report, and the empty line
+// after them where the style has one.
 void PutPingHeader(FILE* out, const ToolContext& context, const std::string& name,
                    const std::string& address);
 void CountEcho(PingTally* tally, const EchoOutcome& outcome);

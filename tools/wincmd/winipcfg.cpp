@@ -3,10 +3,6 @@
 // code page 932 bytes; Windows 95 writes its katakana half-width.
 #include "tools.h"
 
-namespace {
-
-constexpr int kIndent = 8;
-
 struct WinipcfgText {
     const char* Title;
     const char* HostName;
@@ -32,11 +28,7 @@ struct WinipcfgText {
     int ValueColumn;  // the IP address and every other value
 };
 
-const char kYes[] = "\202\315\202\242";      // はい
-const char kNo[] = "\202\242\202\242\202\246";  // いいえ
-const char kPppDescription[] = "PPP Adapter.";
-
-const WinipcfgText kWindows98 = {
+const WinipcfgText kWinipcfg98 = {
     "Windows 98 IP \220\335\222\350",                              // Windows 98 IP 設定
     "\203z\203X\203g\226\274",                                     // ホスト名
     "DNS \203T\201[\203o\201[",                                    // DNS サーバー
@@ -61,7 +53,7 @@ const WinipcfgText kWindows98 = {
     32,
 };
 
-const WinipcfgText kWindows95 = {
+const WinipcfgText kWinipcfg95 = {
     "Windows 95 IP \220\335\222\350",              // Windows 95 IP 設定
     "\316\275\304\226\274",                        // ﾎｽﾄ名
     "DNS \273\260\312\336\260",                    // DNS ｻｰﾊﾞｰ
@@ -85,6 +77,13 @@ const WinipcfgText kWindows95 = {
     24,
     29,
 };
+
+namespace {
+
+constexpr int kIndent = 8;
+const char kYes[] = "\202\315\202\242";      // はい
+const char kNo[] = "\202\242\202\242\202\246";  // いいえ
+const char kPppDescription[] = "PPP Adapter.";
 
 const char kAllSwitch95[] = "/\221S";                 // /全
 const char kBatchSwitch95[] = "/\312\336\257\301";    // /ﾊﾞｯﾁ
@@ -172,7 +171,7 @@ void PutReport(FILE* out, const WinipcfgText& text, const Network& network, bool
 
 int RunWinipcfg(const ToolContext& context, const Arguments& args, FILE* out) {
     if (context.Live != nullptr && !context.Live->CanPing(context, "winipcfg")) return 1;
-    const WinipcfgText& text = context.Format == FORMAT_98 ? kWindows98 : kWindows95;
+    const WinipcfgText& text = *context.Style->Winipcfg;
     WinipcfgOptions options = ReadOptions(args);
     if (!options.Batch) {  // no window to show: the report goes to standard output
         PutReport(out, text, *context.Net, options.All);

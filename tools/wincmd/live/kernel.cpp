@@ -57,7 +57,7 @@ bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error) 
                                entry->ifa_flags, link->sll_hatype,
                                std::string(reinterpret_cast<const char*>(link->sll_addr),
                                            link->sll_halen),
-                               {}});
+                               {}, {}});
     }
     for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
@@ -65,6 +65,9 @@ bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error) 
         if (interface == nullptr) continue;  // an address on an interface without a link entry
         const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
         interface->Addresses.push_back(ntohl(address->sin_addr.s_addr));
+        const auto* netmask = reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask);
+        interface->Netmasks.push_back(netmask != nullptr ? ntohl(netmask->sin_addr.s_addr)
+                                                         : 0xFFFFFFFF);
     }
     freeifaddrs(list);
     return true;
@@ -393,7 +396,7 @@ bool EchoSocket::Receive(uint32_t address, uint16_t sequence, bool* matched, int
 }
 
 bool EchoSocket::AwaitReply(uint32_t address, uint16_t sequence, Clock::time_point sent,
-                            Clock::time_point deadline, EchoResult* result, std::string* error) {
+                            Clock::time_point deadline, EchoOutcome* result, std::string* error) {
     *result = {false, 0, 0};
     for (;;) {
         const Clock::time_point now = Clock::now();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "live/kernel_answers.h"
+#include "tools.h"
 
 struct LiveInterface {
     std::string Name;
@@ -19,6 +20,7 @@ struct LiveInterface {
     unsigned HardwareType;   // ARPHRD_*
     std::string HardwareAddress;            // raw bytes
     std::vector<uint32_t> Addresses;        // IPv4, host byte order, in the system's order
+    std::vector<uint32_t> Netmasks;         // the network mask of each of Addresses
 };
 
 // Every interface, in the order the system lists them.
@@ -43,12 +45,6 @@ bool LookUpAddress(const std::string& name, uint32_t* address, std::string* erro
 
 using Clock = std::chrono::steady_clock;
 
-struct EchoResult {
-    bool Replied;
-    double TimeMs;
-    int Ttl;  // kUnknownTtl when the kernel did not give it
-};
-
 // Whether this process can open an ICMP socket, as ping opens it; false with
 // the reason and its remedy.
 bool CanOpenEchoSocket(std::string* error);
@@ -70,7 +66,7 @@ public:
     bool Send(uint32_t address, uint16_t sequence, Clock::time_point* sent, std::string* error);
     // Waits up to deadline for the reply to that request.
     bool AwaitReply(uint32_t address, uint16_t sequence, Clock::time_point sent,
-                    Clock::time_point deadline, EchoResult* result, std::string* error);
+                    Clock::time_point deadline, EchoOutcome* result, std::string* error);
 
 private:
     bool Receive(uint32_t address, uint16_t sequence, bool* matched, int* ttl, std::string* error);

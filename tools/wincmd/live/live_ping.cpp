@@ -44,17 +44,16 @@ bool SendRequests(const ToolContext& context, const PingRequest& request, uint32
         std::this_thread::sleep_until(next_send);
         const uint16_t sequence = static_cast<uint16_t>(i + 1);
         Clock::time_point sent;
-        EchoResult result{};
+        EchoOutcome outcome{};
         const bool answered =
             socket->Send(address, sequence, &sent, &error) &&
             socket->AwaitReply(address, sequence, sent,
-                               sent + std::chrono::milliseconds(request.TimeoutMs), &result, &error);
+                               sent + std::chrono::milliseconds(request.TimeoutMs), &outcome, &error);
         if (i == 0) PutHeader(out, context, name, address_text);
         if (!answered) {
             ReportFailure(context, error);
             return false;
         }
-        const EchoOutcome outcome{result.Replied, result.TimeMs, result.Ttl};
         PutLine(out, outcome.Replied ? PingReplyLine(context, address_text, outcome)
                                      : PingTimeoutLine(context));
         CountEcho(tally, outcome);

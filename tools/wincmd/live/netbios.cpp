@@ -1,0 +1,198 @@
+#include "live/netbios.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
+
+std::string Reason(const std::string& what, int error_number) {
+    return what + ": " + std::strerror(error_number);
+}
+
+// A UDP socket on an ephemeral port, closed when it goes.
+struct UdpSocket {
+    int Value = -1;
+    ~UdpSocket() {
+        if (Value >= 0) close(Value);
+    }
+};
+
+bool OpenUdpSocket(bool broadcast, UdpSocket* udp, std::string* error) {
+    udp->Value = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (udp->Value < 0) {
+        *error = Reason("cannot open a UDP socket", errno);
+        return false;
+    }
+    const int on = 1;
+    if (broadcast && setsockopt(udp->Value, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        *error = Reason("cannot allow broadcasts on a UDP socket", errno);
+        return false;
+    }
+    return true;
+}
+
+uint16_t RandomTransactionId() {
+    std::random_device random;
+    return static_cast<uint16_t>(random() & 0xFFFF);
+}
+
+// The errors that say a request cannot reach its target: it gets no answer.
+bool IsUnreachableError(int error_number) {
+    return error_number == EHOSTUNREACH || error_number == ENETUNREACH ||
+           error_number == EHOSTDOWN || error_number == ECONNREFUSED;
+}
+
+bool SendRequest(int descriptor, uint32_t address, const std::string& request,
+                 std::string* error) {
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(kNetBiosNamePort);
+    target.sin_addr.s_addr = htonl(address);
+    if (sendto(descriptor, request.data(), request.size(), 0,
+               reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0 &&
+        !IsUnreachableError(errno)) {
+        *error = Reason("cannot send a NetBIOS request", errno);
+        return false;
+    }
+    return true;
+}
+
+// Whether a datagram from an address is the answer awaited; it keeps what it needs.
+using AnswerCheck = std::function<bool(const unsigned char* data, size_t length, uint32_t from)>;
+
+// Waits up to deadline for a datagram that passes the check. *answered says
+// whether one came.
+bool AwaitAnswer(int descriptor, Clock::time_point deadline, const AnswerCheck& is_answer,
+                 bool* answered, std::string* error) {
+    *answered = false;
+    std::vector<unsigned char> data(65535);  // the largest UDP datagram
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return true;
+        // In slices of at most a second, so that no time-out overflows poll's int.
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        const int slice_ms = static_cast<int>(std::min<long long>(left.count(), 999)) + 1;
+        pollfd readable{descriptor, POLLIN, 0};
+        const int ready = poll(&readable, 1, slice_ms);
+        if (ready < 0 && errno != EINTR) {
+            *error = Reason("cannot wait for a NetBIOS answer", errno);
+            return false;
+        }
+        if (ready <= 0) continue;
+        sockaddr_in from{};
+        socklen_t from_length = sizeof from;
+        const ssize_t length = recvfrom(descriptor, data.data(), data.size(), MSG_DONTWAIT,
+                                        reinterpret_cast<sockaddr*>(&from), &from_length);
+        if (length < 0) {
+            if (errno == EAGAIN || errno == EINTR || IsUnreachableError(errno)) continue;
+            *error = Reason("cannot receive a NetBIOS answer", errno);
+            return false;
+        }
+        if (is_answer(data.data(), static_cast<size_t>(length), ntohl(from.sin_addr.s_addr))) {
+            *answered = true;
+            return true;
+        }
+    }
+}
+
+// How a request goes out: to one host or to broadcast addresses, how often.
+struct Sending {
+    std::vector<uint32_t> Targets;
+    bool Broadcast;
+    int Tries;
+};
+
+// Sends the request to every target, the tries evenly spread up to the
+// deadline, until an answer passes the check.
+NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
+                        Clock::time_point deadline, const AnswerCheck& is_answer,
+                        std::string* error) {
+    UdpSocket udp;
+    if (!OpenUdpSocket(sending.Broadcast, &udp, error)) return NETBIOS_ERROR;
+    const Clock::time_point start = Clock::now();
+    for (int attempt = 1; attempt <= sending.Tries && Clock::now() < deadline; ++attempt) {
+        for (uint32_t target : sending.Targets) {
+            if (!SendRequest(udp.Value, target, request, error)) return NETBIOS_ERROR;
+        }
+        const Clock::time_point attempt_end = start + (deadline - start) * attempt / sending.Tries;
+        bool answered = false;
+        if (!AwaitAnswer(udp.Value, attempt_end, is_answer, &answered, error)) return NETBIOS_ERROR;
+        if (answered) return NETBIOS_ANSWER;
+    }
+    return NETBIOS_NO_ANSWER;
+}
+
+}  // namespace
+
+std::vector<uint32_t> BroadcastTargets(const std::vector<LiveInterface>& interfaces) {
+    constexpr uint32_t kSmallestHostPart = 3;  // a /30: below it no address is left to broadcast on
+    std::vector<uint32_t> targets;
+    for (const LiveInterface& interface : interfaces) {
+        if (!IsConnectedInterface(interface.Flags) || (interface.Flags & IFF_LOOPBACK) != 0) {
+            continue;
+        }
+        for (size_t i = 0; i < interface.Addresses.size() && i < interface.Netmasks.size(); ++i) {
+            const uint32_t host_part = ~interface.Netmasks[i];
+            const uint32_t broadcast = interface.Addresses[i] | host_part;
+            if (host_part >= kSmallestHostPart &&
+                std::find(targets.begin(), targets.end(), broadcast) == targets.end()) {
+                targets.push_back(broadcast);
+            }
+        }
+    }
+    return targets;
+}
+
+NetBiosOutcome AskNodeStatus(uint32_t address, Clock::time_point deadline, NodeStatus* status,
+                             std::string* error) {
+    const uint16_t transaction_id = RandomTransactionId();
+    const AnswerCheck is_answer = [&](const unsigned char* data, size_t length, uint32_t from) {
+        return from == address &&
+               ReadNodeStatusResponse(data, length, transaction_id, status) == PACKET_ANSWER;
+    };
+    return Exchange({{address}, false, kNodeStatusTries}, NodeStatusRequest(transaction_id),
+                    deadline, is_answer, error);
+}
+
+NetBiosOutcome NodeStatusName(uint32_t address, Clock::time_point deadline, std::string* name,
+                              std::string* error) {
+    NodeStatus status;
+    const NetBiosOutcome outcome = AskNodeStatus(address, deadline, &status, error);
+    if (outcome != NETBIOS_ANSWER) return outcome;
+    return ComputerNameOf(status, name) ? NETBIOS_ANSWER : NETBIOS_NO_ANSWER;
+}
+
+NetBiosOutcome NameQuery(const std::string& name, Clock::time_point deadline, uint32_t* address,
+                         std::string* error) {
+    std::vector<LiveInterface> interfaces;
+    if (!ListInterfaces(&interfaces, error)) return NETBIOS_ERROR;
+    const std::vector<uint32_t> targets = BroadcastTargets(interfaces);
+    if (targets.empty()) return NETBIOS_NO_ANSWER;
+    const uint16_t transaction_id = RandomTransactionId();
+    constexpr unsigned char kWorkstationSuffix = 0x00;
+    const AnswerCheck is_answer = [&](const unsigned char* data, size_t length, uint32_t) {
+        std::vector<uint32_t> addresses;
+        if (ReadNameQueryResponse(data, length, transaction_id, name, kWorkstationSuffix,
+                                  &addresses) != PACKET_ANSWER) {
+            return false;
+        }
+        *address = addresses.front();
+        return true;
+    };
+    return Exchange({targets, true, kNameQueryTries},
+                    NameQueryRequest(transaction_id, name, kWorkstationSuffix), deadline,
+                    is_answer, error);
+}
