@@ -124,8 +124,9 @@ for size in 24 20; do
         run=$tool-$size
         "found_by_${tool//-/_}" "$run-1" > "$work/$run.found"
         for round in $(seq 2 "$rounds"); do
-            cmp -s "$work/$run.found" <("found_by_${tool//-/_}" "$run-$round") ||
-                echo "  $tool: round $round found other hosts than round 1"
+            differ=$(comm -3 "$work/$run.found" <("found_by_${tool//-/_}" "$run-$round") | xargs)
+            [[ -z $differ ]] ||
+                echo "  $tool: round $round found other hosts than round 1 (either, not both: $differ)"
         done
         printf '  %-9s median %6.2f s  CPU %6.2f s  (wall: %s)  %3d hosts\n' "$tool" \
             "$(median "$run" 1)" "$(median "$run" 2)" \
