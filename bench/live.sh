@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Qarvik in live mode against the scanners people use, on one segment in the
-# same run: a /24 of network namespaces (198.18.0.0/24, no link to the
-# machine's own network) with 32 hosts of mixed kinds, swept five times each,
-# round by round, by
-#   - qarvik /p64 /w500 through wincmd with QARVIK_NETWORK=live,
+# same run: a /20 of network namespaces (198.18.0.0/20, no link to the
+# machine's own network) with 120 hosts of mixed kinds, 32 of them in its
+# first /24. Three rounds, each sweeping the /24 and then the /20 with
+#   - qarvik /p255 /w500 through wincmd with QARVIK_NETWORK=live (the /20 with
+#     /n198.18.0.0 /m255.255.240.0),
 #   - arp-scan on the scanning interface,
 #   - nmap -sn -n (host discovery only; ARP on a local segment as root).
-# Prints each tool's median wall time, the hosts each found, Qarvik's ratio to
-# arp-scan and whether Qarvik found every host either scanner found.
+# Prints each run's median wall time and CPU time (user + sys of the whole
+# process tree), the hosts each found, Qarvik's ratios to the scanners and
+# whether Qarvik found every host either scanner found.
 #
 #   bench/live.sh BUILD_DIR      (root; BUILD_DIR holds qarvik and wincmd)
 set -euo pipefail
@@ -17,7 +19,8 @@ if [[ $# -lt 1 || ! -x "$1/qarvik" || ! -x "$1/wincmd" ]]; then
     exit 2
 fi
 build=$(cd "$1" && pwd)
-rounds=5
+rounds=3
+SEGMENT_BITS=20
 source "$(dirname "$0")/../tests/live/segment.sh"
 if ! segment_possible; then
     echo "needs root and ip netns" >&2
@@ -30,82 +33,119 @@ if [[ ${#missing[@]} -gt 0 ]]; then
     apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 fi
 
+# The hosts are namespaces of this machine and share its one neighbour table
+# with the scanner (1024 entries by default, net.ipv4.neigh.default.gc_thresh3).
+# A sweep keeps every address it has asked for in that table for three seconds
+# (the kernel's three ARP probes), so on a /20 the table fills, and a host
+# whose kernel finds it full cannot answer ARP: it would be missed, which on a
+# segment of real machines, each with a table of its own, it would not. The
+# run gives the table room and puts the limits back at the end.
+neighbour_limits=$(sysctl -n net.ipv4.neigh.default.gc_thresh2 net.ipv4.neigh.default.gc_thresh3 | xargs)
+restore_neighbour_limits() {
+    set -- $neighbour_limits
+    sysctl -qw net.ipv4.neigh.default.gc_thresh2="$1" net.ipv4.neigh.default.gc_thresh3="$2"
+}
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-live-bench-XXXXXX")
-trap 'segment_remove; rm -rf "$work"' EXIT
+trap 'segment_remove; restore_neighbour_limits; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
+sysctl -qw net.ipv4.neigh.default.gc_thresh2=8192 net.ipv4.neigh.default.gc_thresh3=16384
 segment_start "qb$$"
 
-# 32 hosts spread over the /24: one in eight drops ICMP echo, one in ten is
-# down, one in three is named; two names have no host.
+# add_hosts FIRST STEP COUNT: hosts FIRST, FIRST + STEP, ...; one in eight
+# drops ICMP echo, one in ten is down, one in three is named.
+add_hosts() {
+    local k n kind
+    for ((k = 0; k < $3; k++)); do
+        n=$(($1 + $2 * k))
+        kind=up
+        ((k % 8 == 7)) && kind=no-echo
+        ((k % 10 == 9)) && kind=down
+        segment_add_host "$n" "$kind"
+        ((k % 3 == 0)) && segment_name "$(segment_address "$n")" "host-$n"
+    done
+    return 0
+}
 segment_add_scanner 1
-for k in $(seq 0 31); do
-    n=$((7 * k + 3))
-    kind=up
-    ((k % 8 == 7)) && kind=no-echo
-    ((k % 10 == 9)) && kind=down
-    segment_add_host "$n" "$kind"
-    ((k % 3 == 0)) && segment_name "$SEGMENT_NET.$n" "host-$n"
-done
+add_hosts 3 7 32        # .3 to .220 of the first /24
+add_hosts 261 43 88     # 198.18.1.5 to 198.18.15.162
 segment_name "$SEGMENT_NET.250" gone-1
 segment_name "$SEGMENT_NET.251" gone-2
+segment_name "198.18.9.9" gone-3
 segment_name "$SEGMENT_NET.1" scanner
-
-now() { date +%s.%N; }
+hosts_made=$(( ${#segment_namespaces[@]} - 2 ))
 
 # timed NAME ROUND COMMAND...: runs it in the scanning namespace from a cold
-# neighbour table, keeps its output, appends its wall time to NAME.times.
+# neighbour table, keeps its output, appends "wall cpu" to NAME.times.
 timed() {
-    local name=$1 round=$2 start end
+    local name=$1 round=$2
     shift 2
     segment_scan ip neigh flush all
-    start=$(now)
-    segment_scan "$@" > "$work/$name-$round.out" 2> "$work/$name-$round.err"
-    end=$(now)
-    echo "$end - $start" | bc -l >> "$work/$name.times"
+    segment_scan /usr/bin/time -f '%e %U %S' -o "$work/$name-$round.time" "$@" \
+        > "$work/$name-$round.out" 2> "$work/$name-$round.err"
+    awk '{ printf "%s %.2f\n", $1, $2 + $3 }' "$work/$name-$round.time" >> "$work/$name.times"
 }
 
+# qarvik_run NAME ROUND ARGS...
 qarvik_run() {
-    local dir=$work/qarvik-$1
+    local name=$1 round=$2 dir=$work/$1-$2
+    shift 2
     mkdir -p "$dir/tmp"
-    (cd "$dir" && timed qarvik "$1" env QARVIK_NETWORK=live QARVIK_WINVER=xp \
-        COMSPEC="$build/wincmd" TMPDIR="$dir/tmp/" "$build/qarvik" /p64 /w500)
+    (cd "$dir" && timed "$name" "$round" env QARVIK_NETWORK=live QARVIK_WINVER=xp \
+        COMSPEC="$build/wincmd" TMPDIR="$dir/tmp/" "$build/qarvik" "$@")
 }
 
 # The other hosts each run found, one address a line, sorted (as comm wants).
 export LC_ALL=C
 found_by_qarvik() {
-    tr -d '\r' < "$work/qarvik-$1/rsp.txt" | awk -F, '$3 != "" && $2 != "198.18.0.1" { print $2 }' | sort
+    tr -d '\r' < "$work/$1/rsp.txt" | awk -F, '$3 != "" && $2 != "198.18.0.1" { print $2 }' | sort
 }
-found_by_arp_scan() { awk '/^198\.18\.0\./ { print $1 }' "$work/arp-scan-$1.out" | sort -u; }
-found_by_nmap() { awk '/Status: Up/ && $2 != "198.18.0.1" { print $2 }' "$work/nmap-$1.out" | sort; }
+found_by_arp_scan() { awk '/^198\.18\./ { print $1 }' "$work/$1.out" | sort -u; }
+found_by_nmap() { awk '/Status: Up/ && $2 != "198.18.0.1" { print $2 }' "$work/$1.out" | sort; }
+names_by_qarvik() { tr -d '\r' < "$work/$1/rsp.txt" | awk -F, '$1 != $2' | wc -l; }
 
-median() { sort -n "$work/$1.times" | sed -n "$(((rounds + 1) / 2))p"; }
+# median NAME FIELD: of the rounds' wall times (1) or CPU times (2).
+median() { cut -d' ' -f"$2" "$work/$1.times" | sort -n | sed -n "$(((rounds + 1) / 2))p"; }
+ratio() { echo "$(median "$1" 1) / $(median "$2" 1)" | bc -l; }
 
 for round in $(seq 1 "$rounds"); do
-    qarvik_run "$round"
-    timed arp-scan "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/24"
-    timed nmap "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/24"
+    qarvik_run qarvik-24 "$round" /p255 /w500
+    timed arp-scan-24 "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/24"
+    timed nmap-24 "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/24"
+    qarvik_run qarvik-20 "$round" /p255 /w500 /n198.18.0.0 /m255.255.240.0
+    timed arp-scan-20 "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/20"
+    timed nmap-20 "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/20"
 done
 
-echo "segment: 32 hosts on $SEGMENT_NET.0/24, $rounds rounds (load: $(cut -d' ' -f1-3 /proc/loadavg))"
-for tool in qarvik arp-scan nmap; do
-    "found_by_${tool//-/_}" 1 > "$work/$tool.found"
-    for round in $(seq 2 "$rounds"); do
-        cmp -s "$work/$tool.found" <("found_by_${tool//-/_}" "$round") ||
-            echo "  $tool: round $round found other hosts than round 1"
+echo "segment: $hosts_made hosts on $SEGMENT_NET.0/20, 32 of them in $SEGMENT_NET.0/24;" \
+     "$rounds rounds (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+for size in 24 20; do
+    echo "/$size:"
+    for tool in qarvik arp-scan nmap; do
+        run=$tool-$size
+        "found_by_${tool//-/_}" "$run-1" > "$work/$run.found"
+        for round in $(seq 2 "$rounds"); do
+            differ=$(comm -3 "$work/$run.found" <("found_by_${tool//-/_}" "$run-$round") | xargs)
+            [[ -z $differ ]] ||
+                echo "  $tool: round $round found other hosts than round 1 (either, not both: $differ)"
+        done
+        printf '  %-9s median %6.2f s  CPU %6.2f s  (wall: %s)  %3d hosts\n' "$tool" \
+            "$(median "$run" 1)" "$(median "$run" 2)" \
+            "$(cut -d' ' -f1 "$work/$run.times" | xargs printf '%.2f ' | sed 's/ $//')" \
+            "$(wc -l < "$work/$run.found")"
     done
-    printf '  %-9s median %6.2f s  (runs: %s)  %2d hosts: %s\n' "$tool" "$(median "$tool")" \
-        "$(sort -n "$work/$tool.times" | xargs printf '%.2f ' | sed 's/ $//')" \
-        "$(wc -l < "$work/$tool.found")" "$(sort -V "$work/$tool.found" | sed 's/198\.18\.0\.//' | xargs)"
+    printf '  names Qarvik gives (the scanners give none): %s\n' "$(names_by_qarvik "qarvik-$size-1")"
+    missed=$(sort -u "$work/arp-scan-$size.found" "$work/nmap-$size.found" |
+             comm -23 - "$work/qarvik-$size.found" | xargs)
+    if [[ -z $missed ]]; then
+        echo "  Qarvik found every host that arp-scan or nmap found"
+    else
+        echo "  Qarvik missed: $missed"
+    fi
+    errors=$(cat "$work"/qarvik-"$size"-*.err | grep -cv '^Command exited' || true)
+    [[ $errors -eq 0 ]] || echo "  Qarvik's runs wrote $errors error lines, first: $(head -1 "$work/qarvik-$size-1.err")"
 done
-printf '  names Qarvik gives (arp-scan gives none): %s\n' \
-    "$(tr -d '\r' < "$work/qarvik-1/rsp.txt" | awk -F, '$1 != $2 { printf "%s ", $1 }')"
-printf '  Qarvik / arp-scan: %.2fx  (less the fixed 2 s after the adapter tool: %.2fx)\n' \
-    "$(echo "$(median qarvik) / $(median arp-scan)" | bc -l)" \
-    "$(echo "($(median qarvik) - 2) / $(median arp-scan)" | bc -l)"
-missed=$(sort -u "$work/arp-scan.found" "$work/nmap.found" | comm -23 - "$work/qarvik.found")
-if [[ -z $missed ]]; then
-    echo "  Qarvik found every host that arp-scan or nmap found"
-else
-    echo "  Qarvik missed: $missed"
-fi
+addresses_20=4094
+printf 'Qarvik / arp-scan: /24 %.2fx (target 1.0x), /20 %.2fx (target 0.7x); Qarvik / nmap -sn -n: /20 %.2fx (target 1.2x)\n' \
+    "$(ratio qarvik-24 arp-scan-24)" "$(ratio qarvik-20 arp-scan-20)" "$(ratio qarvik-20 nmap-20)"
+printf 'Qarvik CPU per swept address on the /20: %.2f ms (target 1 ms)\n' \
+    "$(echo "$(median qarvik-20 2) * 1000 / $addresses_20" | bc -l)"

@@ -10,12 +10,16 @@
 #include <netdb.h>
 
 #include <cerrno>
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "live/kernel_answers.h"
+#include "live/name_lookup.h"
 
 namespace {
 
@@ -68,6 +72,29 @@ TEST(LiveResolver, OnlyASuccessfulLookUpGivesAName) {
     const int statuses[] = {EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_SYSTEM, EAI_MEMORY};
     EXPECT_EQ(NameOfReverseLookup(0, "alpha"), "alpha");
     for (int status : statuses) EXPECT_EQ(NameOfReverseLookup(status, "alpha"), "") << status;
+}
+
+TEST(LiveResolver, NameWaitIsTheEchoTimeOutWhenGivenElseASecond) {
+    EXPECT_EQ(NameTimeoutMs(false, 4000), 1000u);
+    EXPECT_EQ(NameTimeoutMs(true, 300), 300u);
+}
+
+TEST(LiveResolver, ALookUpPastItsDeadlineGivesNoNameAndEndsHarmlessly) {
+    const auto now = PendingName::Clock::now;
+    EXPECT_EQ(PendingName::Start([] { return "alpha"; }).AwaitUntil(now() + std::chrono::seconds(5)),
+              "alpha");
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    {
+        PendingName stuck = PendingName::Start([released] {
+            released.wait();
+            return std::string("late");
+        });
+        EXPECT_EQ(stuck.AwaitUntil(now() + std::chrono::milliseconds(20)), "");
+    }
+    // The waiter is gone; the sanitizer build sees any touch of freed memory.
+    release.set_value();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 // The request as its reply comes back: type 0, the checksum left as it was.
@@ -177,6 +204,16 @@ TEST(LiveNeighbourDump, EntriesOfThisRequestFromTheKernelOnly) {
         EXPECT_EQ(read, c.entries) << c.name;
         EXPECT_EQ(error, c.error) << c.name;
     }
+}
+
+TEST(LiveNeighbourDump, ARefusalGivesTheKernelsErrorNumber) {
+    const std::string none = Message(NLMSG_ERROR, Record(nlmsgerr{-ENOENT, {}}, ""));
+    std::vector<NeighbourEntry> entries;
+    std::string error;
+    int refusal = 0;
+    EXPECT_EQ(ReadNeighbourDumpPart(Bytes(none), none.size(), 0, {5, 77}, &entries, &error, &refusal),
+              DUMP_FAILED);
+    EXPECT_EQ(refusal, ENOENT);
 }
 
 }  // namespace

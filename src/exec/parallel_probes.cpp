@@ -54,23 +54,34 @@ void WatchSlotFiles(const ProbeJobs& jobs, int width) {
     }
 }
 
+// The slot's copy of the work file a step writes, when it has one.
+void RemoveStepFile(const ProbeJobs& jobs, int slot, int step) {
+    if (step >= jobs.SlotWorkFileCount) return;
+    char path[SLOT_PATH_SIZE];
+    SlotFilePath(jobs.SlotWorkFiles[step], slot, path, sizeof path);
+    std::remove(path);
+}
+
 // Starts the job's current step, or the first later one that can be started:
-// a command that cannot be started counts as ended with no report.
+// a command that cannot be started counts as ended with no report, so the
+// report an earlier job left in its file goes.
 void StartStep(Series* series, int slot_index) {
     Slot& slot = series->Slots[slot_index];
     CommandLine command;
     while (series->Jobs->BuildStep(slot.Job, slot.Step, slot_index, &command)) {
         slot.CommandId = PlatformStartCommand(command.Text);
         if (slot.CommandId != kNotRunning) return;
+        RemoveStepFile(*series->Jobs, slot_index, slot.Step);
         ++slot.Step;
     }
     slot.CommandId = kNotRunning;
     slot.Ended = true;
 }
 
+// The slot's files stay from job to job: each step's redirection empties its
+// file, which costs the file system much less than making it anew.
 void StartJob(Series* series, uint32_t job) {
     int slot_index = SlotOf(*series, job);
-    RemoveSlotFiles(*series->Jobs, slot_index);  // what an interrupted run left
     series->Slots[slot_index] = Slot{job, 0, kNotRunning, false};
     StartStep(series, slot_index);
 }
@@ -139,6 +150,7 @@ bool RunProbeJobs(uint32_t first, uint32_t end, const ProbeJobs& jobs) {
     series.Width = width < 1 ? 1 : (width > MAX_PROBES ? MAX_PROBES : width);
     for (Slot& slot : series.Slots) slot = Slot{0, 0, kNotRunning, true};
     WatchSlotFiles(jobs, series.Width);
+    for (int i = 0; i < series.Width; ++i) RemoveSlotFiles(jobs, i);  // an earlier series' reports
     bool collected_all = true;
     while (series.NextCollect < series.End) {
         while (WindowHasRoom(series)) StartJob(&series, series.NextStart++);
@@ -178,5 +190,4 @@ void CollectSlotFile(const char* slot_path, const char* target_path, bool replac
         std::fclose(target);
     }
     std::fclose(report);
-    std::remove(slot_path);
 }

@@ -22,7 +22,8 @@ struct ProbeJobs {
     // ends the series (the jobs still running are waited for).
     bool (*Collect)(uint32_t job, int slot);
     // Work files of the stage that each slot has a copy of ("tmp03.txt" gives
-    // "tmp03_SS.txt"); removed before a slot's job starts and after the series.
+    // "tmp03_SS.txt"), step k writing the copy of the k-th; removed before the
+    // series, when a step's command cannot be started, and after the series.
     const int* SlotWorkFiles;
     int SlotWorkFileCount;
 };
@@ -36,7 +37,7 @@ bool RunProbeJobs(uint32_t first, uint32_t end, const ProbeJobs& jobs);
 void SlotFilePath(int work_file, int slot, char* path, size_t size);
 
 // Adds the report in slot_path to the end of target_path (after emptying it
-// when replace is set), byte for byte, and removes slot_path. A missing slot
-// file (its command could not be started) leaves the target untouched, as a
-// redirection that never ran would.
+// when replace is set), byte for byte; slot_path stays for the slot's next
+// job. A missing slot file (its command could not be started) leaves the
+// target untouched, as a redirection that never ran would.
 void CollectSlotFile(const char* slot_path, const char* target_path, bool replace);

@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# A segment of network namespaces on 198.18.0.0/24, with no link to the
+# A segment of network namespaces on 198.18.0.0/24 (or as wide as
+# SEGMENT_BITS says, up to /20), with no link to the
 # machine's own network: a bridge namespace, a scanning namespace and one
 # namespace per host, joined by veth pairs made inside the namespaces (never
 # in the machine's own). Sourced by the live segment test and bench/live.sh.
@@ -8,20 +9,27 @@
 #   segment_remove              removes every namespace and file made; callers
 #                               trap it on EXIT before segment_start
 #   segment_add_scanner ADDRESS...   the scanning machine (.1 and more addresses)
-#   segment_add_host N KIND     host 198.18.0.N: up | no-echo | down
+#   segment_add_host N KIND     host 198.18.0.N: up | no-echo | down (N from
+#                               256 on: 198.18.N/256.N%256, segment_address N)
 #   segment_name ADDRESS NAME   a name in the scanning namespace's hosts file
+#   segment_silent_name_server N     names not in the hosts file go to a name
+#                               server that never answers, behind host N
 #   segment_scan COMMAND...     runs a command in the scanning namespace
 #   segment_add_nmbd N NAME     Samba's nmbd on host N, NetBIOS name NAME
 #
 # KIND up answers ping and ARP; no-echo drops ICMP echo but answers ARP;
-# down has its interface down. Every host N has the MAC 02:18:00:00:00:NN (hex).
+# down has its interface down. Every host N has the MAC 02:18:00:00:HH:LL, N in
+# hex.
 
 SEGMENT_NET=198.18.0
+SEGMENT_BITS=${SEGMENT_BITS:-24}
 segment_namespaces=()
 segment_nmbd_dirs=()
 
 # The hardware address of host N (and of the scanner, N = 1).
-segment_mac() { printf '02:18:00:00:00:%02x' "$1"; }
+segment_mac() { printf '02:18:00:00:%02x:%02x' $(($1 >> 8)) $(($1 & 255)); }
+
+segment_address() { printf '198.18.%d.%d' $(($1 >> 8)) $(($1 & 255)); }
 
 segment_remove() {
     local ns
@@ -97,7 +105,7 @@ segment_add_scanner() {
     ip -n "$SEGMENT_BRIDGE" link add idle0 type veth peer name q0 netns "$SEGMENT_SCAN"
     ip -n "$SEGMENT_SCAN" link set q0 address 02:18:00:00:ff:00 up
     segment_link "$SEGMENT_SCAN" q1 "$1"
-    for n in "$@"; do ip -n "$SEGMENT_SCAN" addr add "$SEGMENT_NET.$n/24" dev q1; done
+    for n in "$@"; do ip -n "$SEGMENT_SCAN" addr add "$SEGMENT_NET.$n/$SEGMENT_BITS" dev q1; done
     ip -n "$SEGMENT_SCAN" link set q1 up
 }
 
@@ -105,7 +113,7 @@ segment_add_host() {
     local n=$1 kind=$2 ns=$SEGMENT_PREFIX-h$1
     segment_namespace "$ns"
     segment_link "$ns" eth0 "$n"
-    ip -n "$ns" addr add "$SEGMENT_NET.$n/24" dev eth0
+    ip -n "$ns" addr add "$(segment_address "$n")/$SEGMENT_BITS" dev eth0
     [[ $kind == down ]] || ip -n "$ns" link set eth0 up
     if [[ $kind == no-echo ]]; then
         ip netns exec "$ns" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
@@ -175,6 +183,20 @@ segment_stop_nmbd() {
 segment_name() { printf '%s %s\n' "$1" "$2" >> "/etc/netns/$SEGMENT_SCAN/hosts"; }
 
 segment_scan() { ip netns exec "$SEGMENT_SCAN" "$@"; }
+
+# The scanning namespace asks a name server at 203.0.113.53 (a documentation
+# address) for names its hosts file lacks. Host N forwards the queries into a
+# blackhole route, which drops them without a word: no reply, no ICMP error,
+# so every look-up waits out the resolver's whole time-out (5 s, 2 attempts).
+SEGMENT_SILENT_NAME_SERVER=203.0.113.53
+segment_silent_name_server() {
+    local ns=$SEGMENT_PREFIX-h$1
+    ip netns exec "$ns" sysctl -qw net.ipv4.ip_forward=1
+    ip -n "$ns" route add blackhole "$SEGMENT_SILENT_NAME_SERVER"
+    ip -n "$SEGMENT_SCAN" route add "$SEGMENT_SILENT_NAME_SERVER/32" via "$SEGMENT_NET.$1"
+    printf 'nameserver %s\n' "$SEGMENT_SILENT_NAME_SERVER" > "/etc/netns/$SEGMENT_SCAN/resolv.conf"
+    printf 'hosts: files dns\n' > "/etc/netns/$SEGMENT_SCAN/nsswitch.conf"
+}
 
 # Whether namespaces can be made here: root and a working `ip netns`.
 segment_possible() {

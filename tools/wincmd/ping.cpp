@@ -47,6 +47,7 @@ bool ReadOptions(const Arguments& args, PingRequest* request, FILE* out) {
                 request->Count = value;
             } else {
                 request->TimeoutMs = value;
+                request->TimeoutGiven = true;
             }
             ++i;
         } else if (!arg.empty() && (arg[0] == '-' || arg[0] == '/')) {

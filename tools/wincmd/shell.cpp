@@ -157,8 +157,10 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
 // message. Without a given version the simulated one comes from QARVIK_WINVER.
 // The language follows the platform's report code page, as Qarvik's does. A
 // live network is the machine's own, and its ping and arp answer with real
-// packets.
-bool LoadMachine(const PlatformVersion* given_version, ToolContext* context, Network* network) {
+// packets; they alone need nothing of the machine loaded, which spares every
+// probe of a sweep the read of the interfaces.
+bool LoadMachine(const CommandEntry& command, const PlatformVersion* given_version,
+                 ToolContext* context, Network* network) {
     PlatformVersion version{};
     if (given_version != nullptr) {
         version = *given_version;
@@ -179,6 +181,7 @@ bool LoadMachine(const PlatformVersion* given_version, ToolContext* context, Net
 #ifdef WINCMD_LIVE
     if (IsLiveNetworkName(network_name)) {
         context->Live = &kLiveTools;
+        if (command.Function == RunPing || command.Function == RunArp) return true;
         if (LoadLiveMachine(network, &error)) return true;
         PutErrorLine("wincmd: " + error);
         return false;
@@ -200,7 +203,7 @@ int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion*
     ToolContext context{nullptr, nullptr, stderr};
     Network network;
     if (command->IsNetworkTool) {
-        if (!LoadMachine(version, &context, &network)) return 1;
+        if (!LoadMachine(*command, version, &context, &network)) return 1;
         if (!VersionHas(context, *command)) return NotRecognized(words[0]);
         context.Net = &network;
         if (command->IsAdapterTool && AnswersFromDemoNetwork()) PutErrorLine(kDemoNetworkNotice);

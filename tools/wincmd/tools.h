@@ -105,6 +105,7 @@ struct PingRequest {
     bool ResolveName = false;        // -a
     unsigned long Count = 4;         // -n
     unsigned long TimeoutMs = 4000;  // -w
+    bool TimeoutGiven = false;
     std::string Target;
 };
 

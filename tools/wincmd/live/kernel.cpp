@@ -11,12 +11,13 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <random>
+#include <thread>
 
 namespace {
 
@@ -75,6 +76,7 @@ bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error) 
 namespace {
 
 constexpr uint32_t kNeighbourDumpSequence = 1;
+constexpr uint32_t kNeighbourEntrySequence = 2;
 
 // Binds the socket to a port id of the kernel's choosing and tells which.
 bool BindNetlink(int descriptor, uint32_t* port_id, std::string* error) {
@@ -111,6 +113,68 @@ bool SendNeighbourDumpRequest(int descriptor, std::string* error) {
 }
 
 }  // namespace
+
+// A request for one entry: the message, the interface and NDA_DST.
+struct NeighbourEntryRequest {
+    nlmsghdr Header;
+    ndmsg Body;
+    rtattr Destination;
+    uint32_t Address;  // network byte order
+};
+
+bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
+                        std::vector<NeighbourEntry>* entries, bool* answered, std::string* error) {
+    *answered = false;
+    Descriptor netlink{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
+    if (netlink.Value < 0) {
+        *error = Reason("cannot open a netlink socket", errno);
+        return false;
+    }
+    NetlinkRequest sent{kNeighbourEntrySequence, 0};
+    if (!BindNetlink(netlink.Value, &sent.PortId, error)) return false;
+    NeighbourEntryRequest request{};
+    request.Header.nlmsg_len = sizeof request;
+    request.Header.nlmsg_type = RTM_GETNEIGH;
+    request.Header.nlmsg_flags = NLM_F_REQUEST;
+    request.Header.nlmsg_seq = kNeighbourEntrySequence;
+    request.Body.ndm_family = AF_INET;
+    request.Body.ndm_ifindex = static_cast<int>(interface_index);
+    request.Destination.rta_len = RTA_LENGTH(sizeof request.Address);
+    request.Destination.rta_type = NDA_DST;
+    request.Address = htonl(address);
+    static_assert(sizeof request == NLMSG_LENGTH(sizeof(ndmsg)) + RTA_LENGTH(sizeof(uint32_t)),
+                  "the request is laid out as netlink aligns it");
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (sendto(netlink.Value, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel),
+               sizeof kernel) < 0) {
+        *error = Reason("cannot ask the kernel for a neighbour entry", errno);
+        return false;
+    }
+    unsigned char buffer[4096];
+    for (;;) {
+        sockaddr_nl sender{};
+        socklen_t sender_length = sizeof sender;
+        ssize_t received = recvfrom(netlink.Value, buffer, sizeof buffer, 0,
+                                    reinterpret_cast<sockaddr*>(&sender), &sender_length);
+        if (received < 0 && errno == EINTR) continue;
+        if (received <= 0) {
+            *error = Reason("cannot read the kernel's neighbour entry", received < 0 ? errno : EIO);
+            return false;
+        }
+        if (sender.nl_pid != 0) continue;
+        int refusal = 0;
+        switch (ReadNeighbourDumpPart(buffer, static_cast<size_t>(received), sender.nl_pid, sent,
+                                      entries, error, &refusal)) {
+        case DUMP_GOES_ON:  // the entry, or one too cut to read, which gives none
+        case DUMP_DONE: *answered = true; return true;
+        case DUMP_FAILED:
+            if (refusal == ENOENT) *answered = true;  // no entry
+            // Kernels that cannot answer for one entry refuse the request.
+            return refusal == ENOENT || refusal == EINVAL || refusal == EOPNOTSUPP;
+        }
+    }
+}
 
 bool ReadNeighbourTable(std::vector<NeighbourEntry>* entries, std::string* error) {
     Descriptor netlink{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
@@ -174,13 +238,24 @@ bool LookUpAddress(const std::string& name, uint32_t* address, std::string* erro
 
 namespace {
 
-constexpr size_t kPayloadLength = 32;  // "with 32 bytes of data"
+constexpr size_t kPayloadLength = 32;
+constexpr auto kFullTablePause = std::chrono::milliseconds(20);
+constexpr auto kFullTableWait = std::chrono::seconds(5);  // "with 32 bytes of data"
 constexpr size_t kRandomPartLength = 8;
+static_assert(kRandomPartLength == sizeof(uint64_t), "the fallback fills the random part");
 
+// The random part comes from getrandom, which costs a system call; a
+// random_device would first probe the processor, which in a virtual machine
+// costs more than the rest of the payload. Should the call fail, the clock
+// and the process id still set these requests apart from other pings'.
 std::string EchoPayload() {
-    std::random_device random;
-    std::string payload;
-    for (size_t i = 0; i < kRandomPartLength; ++i) payload += static_cast<char>(random() & 0xFF);
+    unsigned char random[kRandomPartLength];
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        const uint64_t mixed = static_cast<uint64_t>(Clock::now().time_since_epoch().count()) ^
+                               (static_cast<uint64_t>(getpid()) << 40);
+        std::memcpy(random, &mixed, sizeof random);
+    }
+    std::string payload(reinterpret_cast<const char*>(random), sizeof random);
     for (size_t i = kRandomPartLength; i < kPayloadLength; ++i) {
         payload += static_cast<char>('a' + (i - kRandomPartLength) % 23);  // as Windows fills it
     }
@@ -275,13 +350,23 @@ bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* se
                       std::string* error) {
     const std::string packet = EchoRequestPacket(identifier_, sequence, payload_);
     const sockaddr_in target = SocketAddress(address);
-    *sent = Clock::now();
-    if (sendto(descriptor_, packet.data(), packet.size(), 0,
-               reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0) {
-        *error = Reason("cannot send an echo request", errno);
-        return false;
+    const Clock::time_point give_up = Clock::now() + kFullTableWait;
+    for (;;) {
+        *sent = Clock::now();
+        if (sendto(descriptor_, packet.data(), packet.size(), 0,
+                   reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0) {
+            return true;
+        }
+        // ENOBUFS: the kernel's neighbour table, shared by every namespace, is
+        // full of addresses still being resolved, as in a fast sweep of a large
+        // subnet. Those that get no answer fail after three probes a second
+        // apart and make room; the request is sent then, and its time-out
+        // counts from there.
+        if (errno != ENOBUFS || *sent + kFullTablePause >= give_up) break;
+        std::this_thread::sleep_for(kFullTablePause);
     }
-    return true;
+    *error = Reason("cannot send an echo request", errno);
+    return false;
 }
 
 bool EchoSocket::Receive(uint32_t address, uint16_t sequence, bool* matched, int* ttl,

@@ -29,6 +29,13 @@ bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error);
 // The kernel's IPv4 neighbour table (netlink, which gives each entry's state).
 bool ReadNeighbourTable(std::vector<NeighbourEntry>* entries, std::string* error);
 
+// The kernel's entry for one address on one interface, if it has one, joins
+// entries. Asking for one entry spares reading a table that a sweep of a large
+// subnet fills with thousands. *answered is false when the kernel cannot be
+// asked for one entry (before Linux 5.0): then only the whole table tells.
+bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
+                        std::vector<NeighbourEntry>* entries, bool* answered, std::string* error);
+
 // The system resolver's name for an address (hosts file, DNS); empty when it
 // has none or cannot answer.
 std::string LookUpName(uint32_t address);
@@ -53,7 +60,9 @@ public:
 
     // False with the reason, which names the remedy, when neither kind opens.
     bool Open(std::string* error);
-    // Sends echo request number sequence; *sent is when it left.
+    // Sends echo request number sequence; *sent is when it left. While the
+    // kernel has no room for the address's neighbour entry it tries again, a
+    // few seconds at most.
     bool Send(uint32_t address, uint16_t sequence, Clock::time_point* sent, std::string* error);
     // Waits up to deadline for the reply to that request.
     bool AwaitReply(uint32_t address, uint16_t sequence, Clock::time_point sent,

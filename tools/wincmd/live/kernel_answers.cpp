@@ -195,7 +195,8 @@ std::string Reason(const std::string& what, int error_number) {
 
 NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length, uint32_t sender,
                                         const NetlinkRequest& request,
-                                        std::vector<NeighbourEntry>* entries, std::string* error) {
+                                        std::vector<NeighbourEntry>* entries, std::string* error,
+                                        int* refusal) {
     if (sender != 0) return DUMP_GOES_ON;  // only the kernel answers
     size_t offset = 0;
     nlmsghdr header;
@@ -216,8 +217,9 @@ NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length
                 // Error 0 acknowledges the request; a dump ends with NLMSG_DONE.
                 if (failure.error != 0) {
                     const bool is_errno = failure.error < 0 && failure.error > -kLargestErrno;
-                    *error = Reason("the kernel refused its neighbour table",
-                                    is_errno ? -failure.error : EPROTO);
+                    const int number = is_errno ? -failure.error : EPROTO;
+                    *error = Reason("the kernel refused its neighbour table", number);
+                    if (refusal != nullptr) *refusal = number;
                     return DUMP_FAILED;
                 }
             }

@@ -83,8 +83,10 @@ enum NeighbourDumpPart {
 // from the netlink port sender (0: the kernel). Each IPv4 entry joins
 // entries; an entry with a cut attribute gives none. Datagrams not from the
 // kernel and messages of another request are passed over. DUMP_FAILED with
-// the reason when the kernel refused, or a message or error record is cut
-// short.
+// the reason when the kernel refused (its error number in *refusal, when
+// given), or a message or error record is cut short. The same reads the
+// answer to a request for one entry, which is that entry alone or a refusal.
 NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length, uint32_t sender,
                                         const NetlinkRequest& request,
-                                        std::vector<NeighbourEntry>* entries, std::string* error);
+                                        std::vector<NeighbourEntry>* entries, std::string* error,
+                                        int* refusal = nullptr);

@@ -1,10 +1,15 @@
 // ping of the live machine: real ICMP echo requests, a second apart, each
 // waiting up to its time-out; the name of -a from the system resolver, which
-// stays silent when it has none or cannot answer, as on Windows.
+// stays silent when it has none or cannot answer, as on Windows. The look-up
+// runs while the first request waits for its reply, and the header, which
+// comes before the reply lines, waits for it no longer than the look-up's
+// time-out: then it shows the address alone.
+#include <optional>
 #include <thread>
 
 #include "live/kernel.h"
 #include "live/live_tools.h"
+#include "live/name_lookup.h"
 
 namespace {
 
@@ -14,10 +19,24 @@ void ReportFailure(const ToolContext& context, const std::string& error) {
     std::fprintf(context.Errors, "wincmd: ping: %s\n", error.c_str());
 }
 
-// Sends the requests and prints a line for each; false after a failure is
-// reported.
+// The name the header shows: a named target's own, or the look-up's answer
+// once it has ended or its deadline has passed.
+struct HeaderName {
+    std::string Known;
+    std::optional<PendingName> LookUp;
+    Clock::time_point Deadline;
+};
+
+void PutHeader(FILE* out, const ToolContext& context, const HeaderName& name,
+               const std::string& address_text) {
+    PutPingHeader(out, context, name.LookUp ? name.LookUp->AwaitUntil(name.Deadline) : name.Known,
+                  address_text);
+}
+
+// Sends the requests and prints the header before the first line, then a line
+// for each request; false after a failure is reported.
 bool SendRequests(const ToolContext& context, const PingRequest& request, uint32_t address,
-                  EchoSocket* socket, PingTally* tally, FILE* out) {
+                  const HeaderName& name, EchoSocket* socket, PingTally* tally, FILE* out) {
     const std::string address_text = FormatAddress(address);
     Clock::time_point next_send = Clock::now();
     std::string error;
@@ -26,9 +45,12 @@ bool SendRequests(const ToolContext& context, const PingRequest& request, uint32
         const uint16_t sequence = static_cast<uint16_t>(i + 1);
         Clock::time_point sent;
         EchoOutcome outcome{};
-        if (!socket->Send(address, sequence, &sent, &error) ||
-            !socket->AwaitReply(address, sequence, sent,
-                                sent + std::chrono::milliseconds(request.TimeoutMs), &outcome, &error)) {
+        const bool answered =
+            socket->Send(address, sequence, &sent, &error) &&
+            socket->AwaitReply(address, sequence, sent,
+                               sent + std::chrono::milliseconds(request.TimeoutMs), &outcome, &error);
+        if (i == 0) PutHeader(out, context, name, address_text);
+        if (!answered) {
             ReportFailure(context, error);
             return false;
         }
@@ -44,25 +66,28 @@ bool SendRequests(const ToolContext& context, const PingRequest& request, uint32
 
 int RunLivePing(const ToolContext& context, const PingRequest& request, FILE* out) {
     uint32_t address = 0;
-    std::string name;
+    HeaderName name;
     std::string error;
-    if (ParseAddress(request.Target, &address)) {
-        if (request.ResolveName) name = LookUpName(address);  // none: the address alone
-    } else if (LookUpAddress(request.Target, &address, &error)) {
-        name = request.Target;
-    } else {
-        ReportFailure(context, error);
-        return 1;
+    const bool is_address = ParseAddress(request.Target, &address);
+    if (!is_address) {
+        if (!LookUpAddress(request.Target, &address, &error)) {
+            ReportFailure(context, error);
+            return 1;
+        }
+        name.Known = request.Target;
     }
     EchoSocket socket;
     if (!socket.Open(&error)) {
         ReportFailure(context, error);
         return 1;
     }
-    const std::string address_text = FormatAddress(address);
-    PutPingHeader(out, context, name, address_text);
+    if (is_address && request.ResolveName) {
+        name.Deadline = Clock::now() + std::chrono::milliseconds(
+                                           NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs));
+        name.LookUp = PendingName::Start([address]() { return LookUpName(address); });
+    }
     PingTally tally;
-    if (!SendRequests(context, request, address, &socket, &tally, out)) return 1;
-    PutPingStatistics(out, context, address_text, tally);
+    if (!SendRequests(context, request, address, name, &socket, &tally, out)) return 1;
+    PutPingStatistics(out, context, FormatAddress(address), tally);
     return tally.Received > 0 ? 0 : 1;
 }

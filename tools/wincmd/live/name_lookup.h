@@ -1,0 +1,32 @@
+// Name look-ups that run beside the echo, so that a resolver that is slow or
+// never answers costs the probe no more than the look-up's time-out. Each
+// look-up runs on a detached thread that owns its answer together with the
+// waiter: getnameinfo cannot be cancelled, and a thread left behind after the
+// deadline touches nothing the tool frees, nor keeps the process from ending.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+// How long ping -a waits for a name after the echo request has left: the
+// -w time-out when it was given, else a second.
+unsigned long NameTimeoutMs(bool timeout_given, unsigned long timeout_ms);
+
+class PendingName {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Starts look_up (which answers a name, or empty for none) on a thread of
+    // its own.
+    static PendingName Start(std::function<std::string()> look_up);
+
+    // The name once the look-up has ended, waiting for it up to deadline;
+    // empty when it has none or has not ended by then.
+    std::string AwaitUntil(Clock::time_point deadline) const;
+
+private:
+    struct Answer;
+    std::shared_ptr<Answer> answer_;
+};
