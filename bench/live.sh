@@ -2,23 +2,30 @@
 # Qarvik in live mode against the scanners people use, on one segment in the
 # same run: a /20 of network namespaces (198.18.0.0/20, no link to the
 # machine's own network) with 120 hosts of mixed kinds, 32 of them in its
-# first /24. Three rounds, each sweeping the /24 and then the /20 with
+# first /24, four of which run Samba's NetBIOS name server (nmbd). Three
+# rounds, each sweeping the /24 and then the /20 with
 #   - qarvik /p255 /w500 through wincmd with QARVIK_NETWORK=live (the /20 with
 #     /n198.18.0.0 /m255.255.240.0),
 #   - arp-scan on the scanning interface,
-#   - nmap -sn -n (host discovery only; ARP on a local segment as root).
+#   - nmap -sn -n (host discovery only; ARP on a local segment as root),
+#   - nbtscan (NetBIOS node-status requests to every address).
 # Prints each run's median wall time and CPU time (user + sys of the whole
-# process tree), the hosts each found, Qarvik's ratios to the scanners and
-# whether Qarvik found every host either scanner found.
+# process tree), the hosts each found, Qarvik's ratios to the scanners,
+# whether Qarvik found every host arp-scan or nmap found and named every host
+# nbtscan named.
 #
-#   bench/live.sh BUILD_DIR      (root; BUILD_DIR holds qarvik and wincmd)
+#   bench/live.sh BUILD_DIR [--24-only]   (root; BUILD_DIR holds qarvik and
+#                                          wincmd; --24-only: no /20 runs)
 set -euo pipefail
 
-if [[ $# -lt 1 || ! -x "$1/qarvik" || ! -x "$1/wincmd" ]]; then
-    echo "usage: $0 BUILD_DIR  (BUILD_DIR holding qarvik and wincmd)" >&2
+if [[ $# -lt 1 || ! -x "$1/qarvik" || ! -x "$1/wincmd" || ($# -eq 2 && $2 != --24-only) || $# -gt 2 ]]; then
+    echo "usage: $0 BUILD_DIR [--24-only]  (BUILD_DIR holding qarvik and wincmd)" >&2
     exit 2
 fi
 build=$(cd "$1" && pwd)
+sizes=(24 20)
+[[ ${2:-} == --24-only ]] && sizes=(24)
+PATH=$PATH:/usr/sbin:/sbin  # where nmbd is installed
 rounds=3
 SEGMENT_BITS=20
 source "$(dirname "$0")/../tests/live/segment.sh"
@@ -29,6 +36,13 @@ fi
 missing=()
 command -v arp-scan >/dev/null || missing+=(arp-scan)
 command -v nmap >/dev/null || missing+=(nmap)
+command -v nbtscan >/dev/null || missing+=(nbtscan)
+# Not installed here: Samba's package starts its services on the machine's own
+# network unless told not to, as .ci/run does.
+if ! command -v nmbd >/dev/null; then
+    echo "needs nmbd (Debian package samba, its services kept from starting as .ci/run keeps them)" >&2
+    exit 2
+fi
 if [[ ${#missing[@]} -gt 0 ]]; then
     apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
 fi
@@ -67,6 +81,9 @@ add_hosts() {
 }
 segment_add_scanner 1
 add_hosts 3 7 32        # .3 to .220 of the first /24
+# NetBIOS hosts: .3 named in the hosts file too, .10 and .31 unnamed, .52
+# unnamed and dropping ICMP echo. They answer node-status requests at once.
+for n in 3 10 31 52; do segment_add_nmbd "$n" "NB-$n"; done
 add_hosts 261 43 88     # 198.18.1.5 to 198.18.15.162
 segment_name "$SEGMENT_NET.250" gone-1
 segment_name "$SEGMENT_NET.251" gone-2
@@ -102,6 +119,9 @@ found_by_qarvik() {
 found_by_arp_scan() { awk '/^198\.18\./ { print $1 }' "$work/$1.out" | sort -u; }
 found_by_nmap() { awk '/Status: Up/ && $2 != "198.18.0.1" { print $2 }' "$work/$1.out" | sort; }
 names_by_qarvik() { tr -d '\r' < "$work/$1/rsp.txt" | awk -F, '$1 != $2' | wc -l; }
+# "address name" of every host that nbtscan / Qarvik names, sorted.
+named_by_nbtscan() { awk '/^198\.18\./ { print $1, $2 }' "$work/$1.out" | sort; }
+named_by_qarvik() { tr -d '\r' < "$work/$1/rsp.txt" | awk -F, '$1 != $2 { print $2, $1 }' | sort; }
 
 # median NAME FIELD: of the rounds' wall times (1) or CPU times (2).
 median() { cut -d' ' -f"$2" "$work/$1.times" | sort -n | sed -n "$(((rounds + 1) / 2))p"; }
@@ -111,19 +131,27 @@ for round in $(seq 1 "$rounds"); do
     qarvik_run qarvik-24 "$round" /p255 /w500
     timed arp-scan-24 "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/24"
     timed nmap-24 "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/24"
+    timed nbtscan-24 "$round" nbtscan -q -e "$SEGMENT_NET.0/24"
+    [[ ${#sizes[@]} -eq 2 ]] || continue
     qarvik_run qarvik-20 "$round" /p255 /w500 /n198.18.0.0 /m255.255.240.0
     timed arp-scan-20 "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/20"
     timed nmap-20 "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/20"
+    timed nbtscan-20 "$round" nbtscan -q -e "$SEGMENT_NET.0/20"
 done
 
 echo "segment: $hosts_made hosts on $SEGMENT_NET.0/20, 32 of them in $SEGMENT_NET.0/24;" \
      "$rounds rounds (load: $(cut -d' ' -f1-3 /proc/loadavg))"
-for size in 24 20; do
+for size in "${sizes[@]}"; do
     echo "/$size:"
-    for tool in qarvik arp-scan nmap; do
+    for tool in qarvik arp-scan nmap nbtscan; do
         run=$tool-$size
-        "found_by_${tool//-/_}" "$run-1" > "$work/$run.found"
+        if [[ $tool == nbtscan ]]; then
+            named_by_nbtscan "$run-1" > "$work/$run.found"
+        else
+            "found_by_${tool//-/_}" "$run-1" > "$work/$run.found"
+        fi
         for round in $(seq 2 "$rounds"); do
+            [[ $tool == nbtscan ]] && continue
             differ=$(comm -3 "$work/$run.found" <("found_by_${tool//-/_}" "$run-$round") | xargs)
             [[ -z $differ ]] ||
                 echo "  $tool: round $round found other hosts than round 1 (either, not both: $differ)"
@@ -133,7 +161,15 @@ for size in 24 20; do
             "$(cut -d' ' -f1 "$work/$run.times" | xargs printf '%.2f ' | sed 's/ $//')" \
             "$(wc -l < "$work/$run.found")"
     done
-    printf '  names Qarvik gives (the scanners give none): %s\n' "$(names_by_qarvik "qarvik-$size-1")"
+    printf '  names Qarvik gives (arp-scan and nmap give none): %s\n' "$(names_by_qarvik "qarvik-$size-1")"
+    echo "  nbtscan named: $(xargs < "$work/nbtscan-$size.found")"
+    for round in $(seq 1 "$rounds"); do
+        unnamed=$(cut -d' ' -f1 "$work/nbtscan-$size.found" |
+                  comm -23 - <(named_by_qarvik "qarvik-$size-$round" | cut -d' ' -f1) | xargs)
+        [[ -z $unnamed ]] || echo "  Qarvik round $round did not name: $unnamed"
+    done
+    echo "  Qarvik named (round 1) each host nbtscan named as: $(named_by_qarvik "qarvik-$size-1" |
+        join - <(cut -d' ' -f1 "$work/nbtscan-$size.found") | xargs)"
     missed=$(sort -u "$work/arp-scan-$size.found" "$work/nmap-$size.found" |
              comm -23 - "$work/qarvik-$size.found" | xargs)
     if [[ -z $missed ]]; then
@@ -145,7 +181,10 @@ for size in 24 20; do
     [[ $errors -eq 0 ]] || echo "  Qarvik's runs wrote $errors error lines, first: $(head -1 "$work/qarvik-$size-1.err")"
 done
 addresses_20=4094
-printf 'Qarvik / arp-scan: /24 %.2fx (target 1.0x), /20 %.2fx (target 0.7x); Qarvik / nmap -sn -n: /20 %.2fx (target 1.2x)\n' \
-    "$(ratio qarvik-24 arp-scan-24)" "$(ratio qarvik-20 arp-scan-20)" "$(ratio qarvik-20 nmap-20)"
+printf 'Qarvik / arp-scan: /24 %.2fx (target 1.0x); Qarvik / nbtscan: /24 %.2fx\n' \
+    "$(ratio qarvik-24 arp-scan-24)" "$(ratio qarvik-24 nbtscan-24)"
+[[ ${#sizes[@]} -eq 2 ]] || exit 0
+printf 'Qarvik / arp-scan: /20 %.2fx (target 0.7x); Qarvik / nmap -sn -n: /20 %.2fx (target 1.2x); Qarvik / nbtscan: /20 %.2fx\n' \
+    "$(ratio qarvik-20 arp-scan-20)" "$(ratio qarvik-20 nmap-20)" "$(ratio qarvik-20 nbtscan-20)"
 printf 'Qarvik CPU per swept address on the /20: %.2f ms (target 1 ms)\n' \
     "$(echo "$(median qarvik-20 2) * 1000 / $addresses_20" | bc -l)"

@@ -50,6 +50,11 @@ TEST(NetBiosRequests, NameInUpperCaseCutOrPaddedTo15BeforeItsSuffix) {
     }
 }
 
+TEST(NetBiosNames, ControlBytesShowAsQuestionMarksOthersAsTheyCame) {
+    EXPECT_EQ(PrintableName("A\r\nB\x7F\t\0"s), "A??B???");
+    EXPECT_EQ(PrintableName("PC-1 \x83\x41~"), "PC-1 \x83\x41~");
+}
+
 // A name table entry: 15 characters, the suffix, the flags.
 std::string Entry(const std::string& name, char suffix, const std::string& flags) {
     return name + std::string(15 - name.size(), ' ') + suffix + flags;

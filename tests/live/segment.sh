@@ -161,22 +161,27 @@ EOF
     return 1
 }
 
-# Ends every nmbd started, by its pid file, and removes its directory.
+# Ends every nmbd started, by its pid file, and removes its directory. Each
+# releases its names for a second or two before it ends, so all are told at
+# once and then waited for.
 segment_stop_nmbd() {
-    local dir pid tries
+    local dir pid tries pids=()
     for dir in "${segment_nmbd_dirs[@]}"; do
         pid=$(cat "$dir/pid/nmbd.pid" 2>/dev/null || true)
         # Only an nmbd: a stale pid file may name a process that came after it.
         if [[ $pid =~ ^[0-9]+$ && $(cat "/proc/$pid/comm" 2>/dev/null) == nmbd ]]; then
             kill "$pid" 2>/dev/null || true
-            for tries in 1 2 3 4 5 6 7 8 9 10; do
-                kill -0 "$pid" 2>/dev/null || break
-                sleep 0.2
-            done
-            kill -9 "$pid" 2>/dev/null || true
+            pids+=("$pid")
         fi
-        rm -rf "$dir"
     done
+    for pid in "${pids[@]}"; do
+        for tries in 1 2 3 4 5 6 7 8 9 10; do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.2
+        done
+        kill -9 "$pid" 2>/dev/null || true
+    done
+    for dir in "${segment_nmbd_dirs[@]}"; do rm -rf "$dir"; done
     segment_nmbd_dirs=()
 }
 

@@ -4,18 +4,20 @@
 # this script builds and removes, and its response file must hold exactly the
 # rows the segment's layout implies. Needs root and `ip netns`; without them
 # it exits 77, which ctest reports as skipped (or fails when
-# QARVIK_LIVE_SEGMENT_REQUIRED is 1).
+# QARVIK_LIVE_SEGMENT_REQUIRED is 1); so it does without Samba's nmbd, which
+# its NetBIOS hosts run.
 #
 #   tests/live/segment_test.sh QARVIK WINCMD
 set -euo pipefail
 
 qarvik=$(realpath "$1")
 wincmd=$(realpath "$2")
+PATH=$PATH:/usr/sbin:/sbin  # where nmbd is installed
 source "$(dirname "$0")/segment.sh"
-if ! segment_possible; then
+if ! segment_possible || ! command -v nmbd >/dev/null; then
     # CI sets QARVIK_LIVE_SEGMENT_REQUIRED=1: there a skip would hide a failure.
-    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: cannot make namespaces"; exit 1; }
-    echo "skipped: needs root and ip netns"
+    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: needs namespaces and nmbd"; exit 1; }
+    echo "skipped: needs root, ip netns and nmbd (Debian package samba)"
     exit 77
 fi
 
@@ -24,12 +26,17 @@ trap 'segment_remove; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 segment_start "qv$$"
 
-# The layout. The scanner is .1 (named) and .2 on one interface.
+# The layout. The NetBIOS hosts come first: nmbd answers node-status requests
+# at once but name queries only once it has registered its names, some
+# seconds after it starts. .3 has another name in the hosts file, which wins;
+# .5 is known only to NetBIOS; .6 drops ICMP echo.
+segment_add_host 3 up;        segment_add_nmbd 3 ALPHA-NB
+segment_add_host 5 up;        segment_add_nmbd 5 FOXTROT
+segment_add_host 6 no-echo;   segment_add_nmbd 6 GOLF
+# The scanner is .1 (named) and .2 on one interface.
 segment_add_scanner 1 2
-segment_add_host 3 up;        segment_name 198.18.0.3 alpha
+segment_name 198.18.0.3 alpha
 segment_add_host 4 up;        segment_name 198.18.0.4 bravo
-segment_add_host 5 up
-segment_add_host 6 no-echo
 segment_add_host 9 down
 segment_add_host 11 up;       segment_name 198.18.0.11 charlie
 segment_add_host 14 up
@@ -50,23 +57,29 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 rows() { printf '%s\r\n' "$@"; }
 
 # The rows of 198.18.0.0/28 (.1 to .14): the own addresses with the scanning
-# interface's MAC, the named ones, then the ARP cache's (.6 from it alone);
-# .9 is down and unnamed, .12 is named but has no host.
+# interface's MAC, the named ones (.5 and .6 by NetBIOS), then the ARP
+# cache's; .9 is down and unnamed, .12 is named but has no host.
 own=$(segment_mac 1 | tr : -)
 mac() { segment_mac "$1" | tr : -; }
 rows_28=(
     "qscan,198.18.0.1,$own" "198.18.0.2,198.18.0.2,$own"
-    "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "charlie,198.18.0.11,$(mac 11)"
-    "ghost,198.18.0.12,"
-    "198.18.0.5,198.18.0.5,$(mac 5)" "198.18.0.6,198.18.0.6,$(mac 6)" "198.18.0.14,198.18.0.14,$(mac 14)"
+    "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "FOXTROT,198.18.0.5,$(mac 5)"
+    "GOLF,198.18.0.6,$(mac 6)" "charlie,198.18.0.11,$(mac 11)" "ghost,198.18.0.12,"
+    "198.18.0.14,198.18.0.14,$(mac 14)"
 )
 rows_24=(
     "qscan,198.18.0.1,$own" "198.18.0.2,198.18.0.2,$own"
-    "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "charlie,198.18.0.11,$(mac 11)"
-    "ghost,198.18.0.12," "delta,198.18.0.33,$(mac 33)" "echo,198.18.0.200,$(mac 200)"
-    "198.18.0.5,198.18.0.5,$(mac 5)" "198.18.0.6,198.18.0.6,$(mac 6)" "198.18.0.14,198.18.0.14,$(mac 14)"
-    "198.18.0.254,198.18.0.254,$(mac 254)"
+    "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "FOXTROT,198.18.0.5,$(mac 5)"
+    "GOLF,198.18.0.6,$(mac 6)" "charlie,198.18.0.11,$(mac 11)" "ghost,198.18.0.12,"
+    "delta,198.18.0.33,$(mac 33)" "echo,198.18.0.200,$(mac 200)"
+    "198.18.0.14,198.18.0.14,$(mac 14)" "198.18.0.254,198.18.0.254,$(mac 254)"
 )
+
+# nbtstat -a NAME in the scanning namespace, its report in $report.
+nbtstat() {
+    report=$(segment_scan env QARVIK_NETWORK=live QARVIK_WINVER=xp "$wincmd" /c "nbtstat -a $1" |
+             tr -d '\r') || true
+}
 
 # live_run NAME WINVER ARGS...: one qarvik run in the scanning namespace from a
 # cold neighbour table; its response file and error output are kept.
@@ -116,6 +129,19 @@ check_run p32-24 "${rows_24[@]}"
 # Windows 10's Japanese reports (code page 932) give the same rows.
 live_run win10-24 10 /w300 /p32
 check_run win10-24 "${rows_24[@]}"
+
+# nbtstat -a finds a NetBIOS host by a name query broadcast, once its nmbd
+# has registered its names (some seconds after it started, which the runs
+# above have taken); a name nobody has is not found.
+for attempt in 1 2 3 4; do
+    nbtstat golf
+    [[ $report == *'MAC Address'* ]] && break
+done
+grep -qx '    GOLF           <00>  UNIQUE      Registered' <<< "$report" &&
+    grep -qx '    MAC Address = 00-00-00-00-00-00' <<< "$report" ||
+    fail "nbtstat -a golf: $report"
+nbtstat NOBODY
+[[ $report == *$'\n    Host not found.'* && $report != *MAC* ]] || fail "nbtstat -a NOBODY: $report"
 
 # Failures are reported, not answered: no ICMP socket (no CAP_NET_RAW, no
 # group in the range), and a machine without an adapter.

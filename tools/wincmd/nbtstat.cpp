@@ -1,4 +1,6 @@
-// nbtstat -a: the NetBIOS name table and MAC address of a browse-list computer.
+// nbtstat -a: the NetBIOS name table and MAC address of a computer: a
+// browse-list computer of the simulated network, or in live mode the one that
+// answers a name query on the segment.
 #include "tools.h"
 
 namespace {
@@ -22,7 +24,7 @@ struct NbtstatTexts {
     const char* Heading;
     const char* Unique;
     const char* Group;
-    const char* Registered;
+    const char* Statuses[NAME_STATUS_COUNT];  // by NameStatus
     const char* MacLabel;
     const char* NotFound;
 };
@@ -34,7 +36,7 @@ const NbtstatTexts kEnglish = {
     "   Name               Type         Status",
     "UNIQUE",
     "GROUP",
-    "Registered",
+    {"Registered", "Conflict", "Deregistered"},
     "MAC Address = ",
     "    Host not found.",
 };
@@ -49,35 +51,45 @@ const NbtstatTexts kJapanese = {
     "   \226\274\221O               \216\355\227\336         \217\363\221\324",  //    名前               種類         状態
     "\210\352\210\323",                          // 一意
     "\203O\203\213\201[\203v",                  // グループ
-    "\223o\230^\215\317",                        // 登録済
+    {"\223o\230^\215\317",                     // 登録済
+     "\213\363\215\317",                        // 競合
+     "\223o\230^\211\360\217\352"},             // 登録解除
     "MAC \203A\203h\203\214\203X = ",           // MAC アドレス =
     "    \203z\203X\203g\202\252\214\251\202\302\202\251\202\350\202\334\202\271\202\361\201B",  // ホストが見つかりません。
 };
 
 const NbtstatTexts* const kTexts[LANGUAGE_COUNT] = {&kEnglish, &kJapanese};
 
-std::string NameRow(const std::string& indent, const std::string& name, const char* suffix,
-                    const char* type, const NbtstatTexts& text) {
-    return indent + PadRight(name, kNetBiosNameWidth) + suffix + "  " + PadRight(type, 12) +
-           text.Registered;
+std::string NameRow(const std::string& indent, const NameTableRow& row, const NbtstatTexts& text) {
+    char suffix[8];
+    std::snprintf(suffix, sizeof suffix, "<%02X>", row.Suffix);
+    return indent + PadRight(row.Name, kNetBiosNameWidth) + suffix + "  " +
+           PadRight(row.Group ? text.Group : text.Unique, 12) + text.Statuses[row.Status];
 }
 
 // The name table and the MAC line; indent is the block's indentation, which
 // puts the MAC at column 14 (no indentation) or 18 (four blanks).
-void PutNameTable(FILE* out, const std::string& indent, const BrowseEntry& entry,
+void PutNameTable(FILE* out, const std::string& indent, const NameTable& table,
                   const NbtstatTexts& text) {
     PutLine(out, "");
     PutLine(out, indent + text.TableTitle);
     PutLine(out, "");
     PutLine(out, indent + text.Heading);
     PutLine(out, indent + std::string(45, '-'));
-    PutLine(out, NameRow(indent, entry.Name, "<00>", text.Unique, text));
-    PutLine(out, NameRow(indent, kWorkgroup, "<00>", text.Group, text));
-    PutLine(out, NameRow(indent, entry.Name, "<20>", text.Unique, text));
-    PutLine(out, NameRow(indent, kWorkgroup, "<1E>", text.Group, text));
+    for (const NameTableRow& row : table.Rows) PutLine(out, NameRow(indent, row, text));
     PutLine(out, "");
-    PutLine(out, indent + text.MacLabel + entry.Mac);
+    PutLine(out, indent + text.MacLabel + table.Mac);
     PutLine(out, "");
+}
+
+// The names a browse-list computer registers: its own as workstation and
+// server, its workgroup's as member and browser.
+NameTable TableOfBrowseEntry(const BrowseEntry& entry) {
+    return {{{entry.Name, 0x00, false, NAME_STATUS_REGISTERED},
+             {kWorkgroup, 0x00, true, NAME_STATUS_REGISTERED},
+             {entry.Name, 0x20, false, NAME_STATUS_REGISTERED},
+             {kWorkgroup, 0x1E, true, NAME_STATUS_REGISTERED}},
+            entry.Mac};
 }
 
 // The connection the tool asks through: the style's, or the first connected
@@ -94,27 +106,33 @@ std::string ConnectionHeading(const ToolContext& context) {
 
 }  // namespace
 
-int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out) {
-    if (args.size() != 2 || args[0] != "-a") {
-        PutUsage(out);
-        return 1;
-    }
-    const Network& network = *context.Net;
+int PutNbtstatReport(FILE* out, const ToolContext& context, const NameTable* table) {
     const NbtstatTexts& text = *kTexts[context.Language];
-    const BrowseEntry* entry = FindBrowseEntry(network, args[1]);
     const std::string indent = context.Style->Nbtstat.Indent;
     const bool indented = !indent.empty();
     PutLine(out, "");
     if (indented) {
         PutLine(out, ConnectionHeading(context));
-        PutLine(out, text.NodeStart + FormatAddress(FirstOwnAddress(network)) + text.NodeEnd);
+        PutLine(out, text.NodeStart + FormatAddress(FirstOwnAddress(*context.Net)) + text.NodeEnd);
     }
-    if (entry == nullptr) {
+    if (table == nullptr) {
         if (indented) PutLine(out, "");
         PutLine(out, text.NotFound);
         PutLine(out, "");
         return 1;
     }
-    PutNameTable(out, indent, *entry, text);
+    PutNameTable(out, indent, *table, text);
     return 0;
+}
+
+int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out) {
+    if (args.size() != 2 || args[0] != "-a") {
+        PutUsage(out);
+        return 1;
+    }
+    if (context.Live != nullptr) return context.Live->Nbtstat(context, args[1], out);
+    const BrowseEntry* entry = FindBrowseEntry(*context.Net, args[1]);
+    if (entry == nullptr) return PutNbtstatReport(out, context, nullptr);
+    const NameTable table = TableOfBrowseEntry(*entry);
+    return PutNbtstatReport(out, context, &table);
 }

@@ -159,8 +159,8 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
 // live network is the machine's own, and its ping and arp answer with real
 // packets; they alone need nothing of the machine loaded, which spares every
 // probe of a sweep the read of the interfaces.
-bool LoadMachine(const CommandEntry& command, const PlatformVersion* given_version,
-                 ToolContext* context, Network* network) {
+bool LoadMachine([[maybe_unused]] const CommandEntry& command,  // used in live mode alone
+                 const PlatformVersion* given_version, ToolContext* context, Network* network) {
     PlatformVersion version{};
     if (given_version != nullptr) {
         version = *given_version;

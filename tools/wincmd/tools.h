@@ -119,6 +119,8 @@ struct LiveTools {
     int (*Ping)(const ToolContext& context, const PingRequest& request, FILE* out);
     // address null: the whole table
     int (*Arp)(const ToolContext& context, const uint32_t* address, FILE* out);
+    // nbtstat -a name
+    int (*Nbtstat)(const ToolContext& context, const std::string& name, FILE* out);
 };
 
 struct ToolContext {
@@ -170,6 +172,32 @@ void PutPingHeader(FILE* out, const ToolContext& context, const std::string& nam
 void CountEcho(PingTally* tally, const EchoOutcome& outcome);
 void PutPingStatistics(FILE* out, const ToolContext& context, const std::string& address,
                        const PingTally& tally);
+
+// The state of a name in an nbtstat name table.
+enum NameStatus {
+    NAME_STATUS_REGISTERED,
+    NAME_STATUS_CONFLICT,
+    NAME_STATUS_DEREGISTERED,
+};
+constexpr size_t NAME_STATUS_COUNT = 3;
+
+struct NameTableRow {
+    std::string Name;  // without the blanks that pad it to 15 characters
+    unsigned char Suffix;
+    bool Group;
+    NameStatus Status;
+};
+
+// What nbtstat -a reports of a computer: its names and the value of its MAC
+// Address line.
+struct NameTable {
+    std::vector<NameTableRow> Rows;
+    std::string Mac;
+};
+
+// nbtstat -a's report of a computer's name table, or "Host not found." when
+// table is null. Returns the tool's exit status.
+int PutNbtstatReport(FILE* out, const ToolContext& context, const NameTable* table);
 
 // One row of arp's table.
 struct ArpRow {

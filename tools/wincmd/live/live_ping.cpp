@@ -1,15 +1,17 @@
 // ping of the live machine: real ICMP echo requests, a second apart, each
-// waiting up to its time-out; the name of -a from the system resolver, which
-// stays silent when it has none or cannot answer, as on Windows. The look-up
-// runs while the first request waits for its reply, and the header, which
-// comes before the reply lines, waits for it no longer than the look-up's
-// time-out: then it shows the address alone.
+// waiting up to its time-out; the name of -a as Windows finds it: the system
+// resolver's, else the computer name of a NetBIOS node-status answer, both
+// silent when they have none or cannot answer. Both look-ups run while the
+// first request waits for its reply, and the header, which comes before the
+// reply lines, waits for them no longer than the look-up's time-out: then it
+// shows the address alone.
 #include <optional>
 #include <thread>
 
 #include "live/kernel.h"
 #include "live/live_tools.h"
 #include "live/name_lookup.h"
+#include "live/netbios.h"
 
 namespace {
 
@@ -19,18 +21,39 @@ void ReportFailure(const ToolContext& context, const std::string& error) {
     std::fprintf(context.Errors, "wincmd: ping: %s\n", error.c_str());
 }
 
-// The name the header shows: a named target's own, or the look-up's answer
-// once it has ended or its deadline has passed.
+// The name the header shows: a named target's own, or the look-ups' answer
+// once they have ended or their deadline has passed.
 struct HeaderName {
     std::string Known;
-    std::optional<PendingName> LookUp;
+    std::optional<PendingName> LookUp;   // the system resolver
+    std::optional<PendingName> NetBios;  // the node-status request
     Clock::time_point Deadline;
 };
 
+// The resolver's name when it has one by the deadline, else the NetBIOS one.
+std::string AwaitName(const HeaderName& name) {
+    if (!name.LookUp) return name.Known;
+    const std::string resolved = name.LookUp->AwaitUntil(name.Deadline);
+    if (!resolved.empty()) return resolved;
+    return PrintableName(name.NetBios->AwaitUntil(name.Deadline));
+}
+
+// Both look-ups at once, each by the same deadline; the node-status request
+// gives up by then, so its thread never outlives the probe by much.
+void StartLookUps(uint32_t address, HeaderName* name) {
+    const Clock::time_point deadline = name->Deadline;
+    name->LookUp = PendingName::Start([address]() { return LookUpName(address); });
+    name->NetBios = PendingName::Start([address, deadline]() {
+        std::string computer;
+        std::string error;  // a request that cannot go out names nothing, as the resolver
+        NodeStatusName(address, deadline, &computer, &error);
+        return computer;
+    });
+}
+
 void PutHeader(FILE* out, const ToolContext& context, const HeaderName& name,
                const std::string& address_text) {
-    PutPingHeader(out, context, name.LookUp ? name.LookUp->AwaitUntil(name.Deadline) : name.Known,
-                  address_text);
+    PutPingHeader(out, context, AwaitName(name), address_text);
 }
 
 // Sends the requests and prints the header before the first line, then a line
@@ -84,7 +107,7 @@ int RunLivePing(const ToolContext& context, const PingRequest& request, FILE* ou
     if (is_address && request.ResolveName) {
         name.Deadline = Clock::now() + std::chrono::milliseconds(
                                            NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs));
-        name.LookUp = PendingName::Start([address]() { return LookUpName(address); });
+        StartLookUps(address, &name);
     }
     PingTally tally;
     if (!SendRequests(context, request, address, name, &socket, &tally, out)) return 1;

@@ -1,8 +1,9 @@
 // The tools of the live machine (QARVIK_NETWORK=live): they answer from the
 // machine wincmd runs on, in the report formats of the simulated version.
 // ipconfig and winipcfg report the machine's interfaces, ping sends real ICMP
-// echo requests, arp reads the kernel's neighbour table. net view and nbtstat
-// answer as a machine with no browse list and no NetBIOS.
+// echo requests, arp reads the kernel's neighbour table, nbtstat asks the
+// segment's NetBIOS name service. net view answers as a machine with no
+// browse list.
 #pragma once
 
 #include <string>
@@ -21,5 +22,6 @@ bool LoadLiveMachine(Network* network, std::string* error);
 bool CanPingLive(const ToolContext& context, const char* tool);
 int RunLivePing(const ToolContext& context, const PingRequest& request, FILE* out);
 int RunLiveArp(const ToolContext& context, const uint32_t* address, FILE* out);
+int RunLiveNbtstat(const ToolContext& context, const std::string& name, FILE* out);
 
 extern const LiveTools kLiveTools;

@@ -5,13 +5,13 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <random>
 #include <vector>
 
 namespace {
@@ -44,9 +44,15 @@ bool OpenUdpSocket(bool broadcast, UdpSocket* udp, std::string* error) {
     return true;
 }
 
+// From getrandom: a random_device would first probe the processor, which in a
+// virtual machine costs more than the whole request. Should the call fail, the
+// clock tells requests apart.
 uint16_t RandomTransactionId() {
-    std::random_device random;
-    return static_cast<uint16_t>(random() & 0xFFFF);
+    uint16_t id = 0;
+    if (getrandom(&id, sizeof id, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof id)) {
+        id = static_cast<uint16_t>(Clock::now().time_since_epoch().count());
+    }
+    return id;
 }
 
 // The errors that say a request cannot reach its target: it gets no answer.
@@ -55,12 +61,18 @@ bool IsUnreachableError(int error_number) {
            error_number == EHOSTDOWN || error_number == ECONNREFUSED;
 }
 
-bool SendRequest(int descriptor, uint32_t address, const std::string& request,
-                 std::string* error) {
+// Port 137 of an address (host byte order).
+sockaddr_in NameServiceAt(uint32_t address) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(kNetBiosNamePort);
     target.sin_addr.s_addr = htonl(address);
+    return target;
+}
+
+bool SendRequest(int descriptor, uint32_t address, const std::string& request,
+                 std::string* error) {
+    const sockaddr_in target = NameServiceAt(address);
     if (sendto(descriptor, request.data(), request.size(), 0,
                reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0 &&
         !IsUnreachableError(errno)) {
@@ -73,11 +85,17 @@ bool SendRequest(int descriptor, uint32_t address, const std::string& request,
 // Whether a datagram from an address is the answer awaited; it keeps what it needs.
 using AnswerCheck = std::function<bool(const unsigned char* data, size_t length, uint32_t from)>;
 
-// Waits up to deadline for a datagram that passes the check. *answered says
-// whether one came.
+// What came by the end of a wait.
+enum Awaited {
+    AWAITED_NOTHING,
+    AWAITED_ANSWER,
+    AWAITED_UNREACHABLE,  // the target said that no answer will come (a socket connected to it)
+};
+
+// Waits up to deadline for a datagram that passes the check.
 bool AwaitAnswer(int descriptor, Clock::time_point deadline, const AnswerCheck& is_answer,
-                 bool* answered, std::string* error) {
-    *answered = false;
+                 Awaited* awaited, std::string* error) {
+    *awaited = AWAITED_NOTHING;
     std::vector<unsigned char> data(65535);  // the largest UDP datagram
     for (;;) {
         const Clock::time_point now = Clock::now();
@@ -97,23 +115,34 @@ bool AwaitAnswer(int descriptor, Clock::time_point deadline, const AnswerCheck& 
         const ssize_t length = recvfrom(descriptor, data.data(), data.size(), MSG_DONTWAIT,
                                         reinterpret_cast<sockaddr*>(&from), &from_length);
         if (length < 0) {
-            if (errno == EAGAIN || errno == EINTR || IsUnreachableError(errno)) continue;
+            if (IsUnreachableError(errno)) {
+                *awaited = AWAITED_UNREACHABLE;
+                return true;
+            }
+            if (errno == EAGAIN || errno == EINTR) continue;
             *error = Reason("cannot receive a NetBIOS answer", errno);
             return false;
         }
         if (is_answer(data.data(), static_cast<size_t>(length), ntohl(from.sin_addr.s_addr))) {
-            *answered = true;
+            *awaited = AWAITED_ANSWER;
             return true;
         }
     }
 }
 
 // How a request goes out: to one host or to broadcast addresses, how often.
+// The socket for one host is connected to it, so that the ICMP error of a
+// host where nothing listens on port 137 ends the wait at once.
 struct Sending {
     std::vector<uint32_t> Targets;
     bool Broadcast;
     int Tries;
 };
+
+bool ConnectTo(int descriptor, uint32_t address) {
+    const sockaddr_in target = NameServiceAt(address);
+    return connect(descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0;
+}
 
 // Sends the request to every target, the tries evenly spread up to the
 // deadline, until an answer passes the check.
@@ -122,15 +151,21 @@ NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
                         std::string* error) {
     UdpSocket udp;
     if (!OpenUdpSocket(sending.Broadcast, &udp, error)) return NETBIOS_ERROR;
+    if (!sending.Broadcast && !ConnectTo(udp.Value, sending.Targets.front())) {
+        if (IsUnreachableError(errno)) return NETBIOS_NO_ANSWER;
+        *error = Reason("cannot address a NetBIOS request", errno);
+        return NETBIOS_ERROR;
+    }
     const Clock::time_point start = Clock::now();
     for (int attempt = 1; attempt <= sending.Tries && Clock::now() < deadline; ++attempt) {
         for (uint32_t target : sending.Targets) {
             if (!SendRequest(udp.Value, target, request, error)) return NETBIOS_ERROR;
         }
         const Clock::time_point attempt_end = start + (deadline - start) * attempt / sending.Tries;
-        bool answered = false;
-        if (!AwaitAnswer(udp.Value, attempt_end, is_answer, &answered, error)) return NETBIOS_ERROR;
-        if (answered) return NETBIOS_ANSWER;
+        Awaited awaited = AWAITED_NOTHING;
+        if (!AwaitAnswer(udp.Value, attempt_end, is_answer, &awaited, error)) return NETBIOS_ERROR;
+        if (awaited == AWAITED_ANSWER) return NETBIOS_ANSWER;
+        if (awaited == AWAITED_UNREACHABLE) return NETBIOS_NO_ANSWER;
     }
     return NETBIOS_NO_ANSWER;
 }

@@ -26,9 +26,13 @@ enum NetBiosOutcome {
 // The name table and unit ID of the host at address (host byte order): a
 // node-status request to its port 137, sent again halfway to the deadline when
 // no answer has come by then. Only an answer from that address, to this
-// request, counts.
+// request, counts. A host that reports nothing listening on the port (an ICMP
+// port unreachable) or that cannot be reached gives no answer at once.
 NetBiosOutcome AskNodeStatus(uint32_t address, Clock::time_point deadline, NodeStatus* status,
                              std::string* error);
+
+// How long Windows waits for a node-status answer.
+constexpr auto kNodeStatusTime = std::chrono::milliseconds(1000);
 
 // The computer name of the host at address as Windows takes it from the
 // node-status answer (ComputerNameOf). An answer without such a name is

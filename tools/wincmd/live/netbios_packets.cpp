@@ -221,3 +221,12 @@ bool ComputerNameOf(const NodeStatus& status, std::string* name) {
     }
     return false;
 }
+
+std::string PrintableName(const std::string& name) {
+    std::string shown = name;
+    for (char& c : shown) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = '?';
+    }
+    return shown;
+}

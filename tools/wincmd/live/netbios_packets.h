@@ -65,3 +65,8 @@ PacketReading ReadNameQueryResponse(const unsigned char* data, size_t length,
 // The computer name of a name table as Windows takes it: the first unique
 // (not group) name with suffix 0x00, not blank. False when the table has none.
 bool ComputerNameOf(const NodeStatus& status, std::string* name);
+
+// A name as a report line shows it: each control byte (below 0x20, and 0x7F)
+// as "?", so that a name from the segment never breaks the line it stands on;
+// other bytes, code page 932 ones among them, as they came.
+std::string PrintableName(const std::string& name);
