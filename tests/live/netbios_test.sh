@@ -10,13 +10,8 @@
 set -euo pipefail
 
 probe=$(realpath "$1")
-PATH=$PATH:/usr/sbin:/sbin  # where nmbd is installed
 source "$(dirname "$0")/segment.sh"
-if ! segment_possible || ! command -v nmbd >/dev/null; then
-    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: needs namespaces and nmbd"; exit 1; }
-    echo "skipped: needs root, ip netns and nmbd (Debian package samba)"
-    exit 77
-fi
+segment_require_nmbd
 
 trap 'segment_remove' EXIT
 trap 'exit 130' INT TERM

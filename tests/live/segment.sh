@@ -210,3 +210,14 @@ segment_possible() {
     ip netns add "$probe" 2>/dev/null || return 1
     ip netns del "$probe"
 }
+
+# Ends a test that cannot run here (no root, no `ip netns`, no nmbd): skipped
+# (77), or failed where CI sets QARVIK_LIVE_SEGMENT_REQUIRED=1, since there a
+# skip would hide a failure.
+segment_require_nmbd() {
+    PATH=$PATH:/usr/sbin:/sbin  # where nmbd is installed
+    segment_possible && command -v nmbd >/dev/null && return 0
+    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: needs namespaces and nmbd"; exit 1; }
+    echo "skipped: needs root, ip netns and nmbd (Debian package samba)"
+    exit 77
+}

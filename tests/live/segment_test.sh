@@ -12,14 +12,8 @@ set -euo pipefail
 
 qarvik=$(realpath "$1")
 wincmd=$(realpath "$2")
-PATH=$PATH:/usr/sbin:/sbin  # where nmbd is installed
 source "$(dirname "$0")/segment.sh"
-if ! segment_possible || ! command -v nmbd >/dev/null; then
-    # CI sets QARVIK_LIVE_SEGMENT_REQUIRED=1: there a skip would hide a failure.
-    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: needs namespaces and nmbd"; exit 1; }
-    echo "skipped: needs root, ip netns and nmbd (Debian package samba)"
-    exit 77
-fi
+segment_require_nmbd
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-segment-XXXXXX")
 trap 'segment_remove; rm -rf "$work"' EXIT

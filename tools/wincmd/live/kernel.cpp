@@ -92,6 +92,37 @@ bool BindNetlink(int descriptor, uint32_t* port_id, std::string* error) {
     return true;
 }
 
+// A routing netlink socket bound to a port id of its own, named in request.
+bool OpenNetlink(Descriptor* netlink, NetlinkRequest* request, std::string* error) {
+    netlink->Value = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (netlink->Value < 0) {
+        *error = Reason("cannot open a netlink socket", errno);
+        return false;
+    }
+    return BindNetlink(netlink->Value, &request->PortId, error);
+}
+
+// The next datagram that the kernel itself sends; anything from another
+// sender is passed over. what names the answer in an error.
+bool ReceiveFromKernel(int descriptor, unsigned char* buffer, size_t size, size_t* length,
+                       const char* what, std::string* error) {
+    for (;;) {
+        sockaddr_nl sender{};
+        socklen_t sender_length = sizeof sender;
+        ssize_t received = recvfrom(descriptor, buffer, size, 0,
+                                    reinterpret_cast<sockaddr*>(&sender), &sender_length);
+        if (received < 0 && errno == EINTR) continue;
+        if (received <= 0) {
+            *error = Reason(std::string("cannot read the kernel's ") + what,
+                            received < 0 ? errno : EIO);
+            return false;
+        }
+        if (sender.nl_pid != 0) continue;
+        *length = static_cast<size_t>(received);
+        return true;
+    }
+}
+
 bool SendNeighbourDumpRequest(int descriptor, std::string* error) {
     struct {
         nlmsghdr Header;
@@ -125,13 +156,9 @@ struct NeighbourEntryRequest {
 bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
                         std::vector<NeighbourEntry>* entries, bool* answered, std::string* error) {
     *answered = false;
-    Descriptor netlink{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
-    if (netlink.Value < 0) {
-        *error = Reason("cannot open a netlink socket", errno);
-        return false;
-    }
+    Descriptor netlink{-1};
     NetlinkRequest sent{kNeighbourEntrySequence, 0};
-    if (!BindNetlink(netlink.Value, &sent.PortId, error)) return false;
+    if (!OpenNetlink(&netlink, &sent, error)) return false;
     NeighbourEntryRequest request{};
     request.Header.nlmsg_len = sizeof request;
     request.Header.nlmsg_type = RTM_GETNEIGH;
@@ -153,19 +180,13 @@ bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
     }
     unsigned char buffer[4096];
     for (;;) {
-        sockaddr_nl sender{};
-        socklen_t sender_length = sizeof sender;
-        ssize_t received = recvfrom(netlink.Value, buffer, sizeof buffer, 0,
-                                    reinterpret_cast<sockaddr*>(&sender), &sender_length);
-        if (received < 0 && errno == EINTR) continue;
-        if (received <= 0) {
-            *error = Reason("cannot read the kernel's neighbour entry", received < 0 ? errno : EIO);
+        size_t received = 0;
+        if (!ReceiveFromKernel(netlink.Value, buffer, sizeof buffer, &received, "neighbour entry",
+                               error)) {
             return false;
         }
-        if (sender.nl_pid != 0) continue;
         int refusal = 0;
-        switch (ReadNeighbourDumpPart(buffer, static_cast<size_t>(received), sender.nl_pid, sent,
-                                      entries, error, &refusal)) {
+        switch (ReadNeighbourDumpPart(buffer, received, 0, sent, entries, error, &refusal)) {
         case DUMP_GOES_ON:  // the entry, or one too cut to read, which gives none
         case DUMP_DONE: *answered = true; return true;
         case DUMP_FAILED:
@@ -177,29 +198,20 @@ bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
 }
 
 bool ReadNeighbourTable(std::vector<NeighbourEntry>* entries, std::string* error) {
-    Descriptor netlink{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
-    if (netlink.Value < 0) {
-        *error = Reason("cannot open a netlink socket", errno);
-        return false;
-    }
+    Descriptor netlink{-1};
     NetlinkRequest request{kNeighbourDumpSequence, 0};
-    if (!BindNetlink(netlink.Value, &request.PortId, error) ||
+    if (!OpenNetlink(&netlink, &request, error) ||
         !SendNeighbourDumpRequest(netlink.Value, error)) {
         return false;
     }
     unsigned char buffer[32768];
     for (;;) {
-        sockaddr_nl sender{};
-        socklen_t sender_length = sizeof sender;
-        ssize_t received = recvfrom(netlink.Value, buffer, sizeof buffer, 0,
-                                    reinterpret_cast<sockaddr*>(&sender), &sender_length);
-        if (received < 0 && errno == EINTR) continue;
-        if (received <= 0) {
-            *error = Reason("cannot read the kernel's neighbour table", received < 0 ? errno : EIO);
+        size_t received = 0;
+        if (!ReceiveFromKernel(netlink.Value, buffer, sizeof buffer, &received, "neighbour table",
+                               error)) {
             return false;
         }
-        switch (ReadNeighbourDumpPart(buffer, static_cast<size_t>(received), sender.nl_pid, request,
-                                      entries, error)) {
+        switch (ReadNeighbourDumpPart(buffer, received, 0, request, entries, error)) {
         case DUMP_GOES_ON: break;
         case DUMP_DONE: return true;
         case DUMP_FAILED: return false;
