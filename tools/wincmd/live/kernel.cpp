@@ -21,10 +21,6 @@
 
 namespace {
 
-std::string Reason(const std::string& what, int error_number) {
-    return what + ": " + std::strerror(error_number);
-}
-
 LiveInterface* FindInterfaceNamed(std::vector<LiveInterface>* interfaces, const std::string& name) {
     for (LiveInterface& interface : *interfaces) {
         if (interface.Name == name) return &interface;
@@ -42,10 +38,15 @@ struct Descriptor {
 
 }  // namespace
 
+int PollSliceMs(Clock::time_point now, Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    return static_cast<int>(std::min<long long>(left.count(), 999)) + 1;
+}
+
 bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error) {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
-        *error = Reason("cannot list the network interfaces", errno);
+        *error = SystemFailure("cannot list the network interfaces", errno);
         return false;
     }
     // The link entries (AF_PACKET) come first, one per interface in the
@@ -85,7 +86,7 @@ bool BindNetlink(int descriptor, uint32_t* port_id, std::string* error) {
     socklen_t length = sizeof local;
     if (bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
         getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-        *error = Reason("cannot bind a netlink socket", errno);
+        *error = SystemFailure("cannot bind a netlink socket", errno);
         return false;
     }
     *port_id = local.nl_pid;
@@ -96,7 +97,7 @@ bool BindNetlink(int descriptor, uint32_t* port_id, std::string* error) {
 bool OpenNetlink(Descriptor* netlink, NetlinkRequest* request, std::string* error) {
     netlink->Value = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (netlink->Value < 0) {
-        *error = Reason("cannot open a netlink socket", errno);
+        *error = SystemFailure("cannot open a netlink socket", errno);
         return false;
     }
     return BindNetlink(netlink->Value, &request->PortId, error);
@@ -113,7 +114,7 @@ bool ReceiveFromKernel(int descriptor, unsigned char* buffer, size_t size, size_
                                     reinterpret_cast<sockaddr*>(&sender), &sender_length);
         if (received < 0 && errno == EINTR) continue;
         if (received <= 0) {
-            *error = Reason(std::string("cannot read the kernel's ") + what,
+            *error = SystemFailure(std::string("cannot read the kernel's ") + what,
                             received < 0 ? errno : EIO);
             return false;
         }
@@ -137,7 +138,7 @@ bool SendNeighbourDumpRequest(int descriptor, std::string* error) {
     kernel.nl_family = AF_NETLINK;
     if (sendto(descriptor, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel),
                sizeof kernel) < 0) {
-        *error = Reason("cannot ask the kernel for its neighbour table", errno);
+        *error = SystemFailure("cannot ask the kernel for its neighbour table", errno);
         return false;
     }
     return true;
@@ -175,7 +176,7 @@ bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
     kernel.nl_family = AF_NETLINK;
     if (sendto(netlink.Value, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel),
                sizeof kernel) < 0) {
-        *error = Reason("cannot ask the kernel for a neighbour entry", errno);
+        *error = SystemFailure("cannot ask the kernel for a neighbour entry", errno);
         return false;
     }
     unsigned char buffer[4096];
@@ -310,7 +311,7 @@ bool BindEchoIdentifier(int descriptor, uint16_t* identifier, std::string* error
     socklen_t length = sizeof local;
     if (bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
         getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-        *error = Reason("cannot bind the ICMP socket", errno);
+        *error = SystemFailure("cannot bind the ICMP socket", errno);
         return false;
     }
     *identifier = ntohs(local.sin_port);
@@ -329,7 +330,7 @@ bool EchoSocket::Open(std::string* error) {
     if (descriptor_ >= 0) {
         const int on = 1;
         if (setsockopt(descriptor_, IPPROTO_IP, IP_RECVTTL, &on, sizeof on) != 0) {
-            *error = Reason("cannot ask for the TTL of replies", errno);
+            *error = SystemFailure("cannot ask for the TTL of replies", errno);
             return false;
         }
         if (!BindEchoIdentifier(descriptor_, &identifier_, error)) return false;
@@ -377,7 +378,7 @@ bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* se
         if (errno != ENOBUFS || *sent + kFullTablePause >= give_up) break;
         std::this_thread::sleep_for(kFullTablePause);
     }
-    *error = Reason("cannot send an echo request", errno);
+    *error = SystemFailure("cannot send an echo request", errno);
     return false;
 }
 
@@ -398,7 +399,7 @@ bool EchoSocket::Receive(uint32_t address, uint16_t sequence, bool* matched, int
     ssize_t length = recvmsg(descriptor_, &message, MSG_DONTWAIT);
     if (length < 0) {
         if (errno == EAGAIN || errno == EINTR || IsNoReplyError(errno)) return true;
-        *error = Reason("cannot receive an echo reply", errno);
+        *error = SystemFailure("cannot receive an echo reply", errno);
         return false;
     }
     const EchoQuery query{address, identifier_, sequence, payload_};
@@ -413,13 +414,10 @@ bool EchoSocket::AwaitReply(uint32_t address, uint16_t sequence, Clock::time_poi
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return true;
-        // In slices of at most a second, so that no time-out overflows poll's int.
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        const int slice_ms = static_cast<int>(std::min<long long>(left.count(), 999)) + 1;
         pollfd readable{descriptor_, POLLIN, 0};
-        int ready = poll(&readable, 1, slice_ms);
+        int ready = poll(&readable, 1, PollSliceMs(now, deadline));
         if (ready < 0 && errno != EINTR) {
-            *error = Reason("cannot wait for an echo reply", errno);
+            *error = SystemFailure("cannot wait for an echo reply", errno);
             return false;
         }
         if (ready <= 0) continue;

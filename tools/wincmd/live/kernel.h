@@ -45,6 +45,10 @@ bool LookUpAddress(const std::string& name, uint32_t* address, std::string* erro
 
 using Clock = std::chrono::steady_clock;
 
+// The time-out of one poll that waits toward deadline from now: at most a
+// second, so that no wait overflows poll's int, and at least a millisecond.
+int PollSliceMs(Clock::time_point now, Clock::time_point deadline);
+
 // Whether this process can open an ICMP socket, as ping opens it; false with
 // the reason and its remedy.
 bool CanOpenEchoSocket(std::string* error);

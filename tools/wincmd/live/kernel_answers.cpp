@@ -187,11 +187,11 @@ bool ReadNeighbourMessage(const unsigned char* data, size_t offset, size_t end,
 // Error records carry a negative errno, which stays below this.
 constexpr int kLargestErrno = 4096;
 
-std::string Reason(const std::string& what, int error_number) {
+}  // namespace
+
+std::string SystemFailure(const std::string& what, int error_number) {
     return what + ": " + std::strerror(error_number);
 }
-
-}  // namespace
 
 NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length, uint32_t sender,
                                         const NetlinkRequest& request,
@@ -218,7 +218,7 @@ NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length
                 if (failure.error != 0) {
                     const bool is_errno = failure.error < 0 && failure.error > -kLargestErrno;
                     const int number = is_errno ? -failure.error : EPROTO;
-                    *error = Reason("the kernel refused its neighbour table", number);
+                    *error = SystemFailure("the kernel refused its neighbour table", number);
                     if (refusal != nullptr) *refusal = number;
                     return DUMP_FAILED;
                 }

@@ -25,6 +25,10 @@ bool ListsAsAdapter(unsigned flags, unsigned hardware_type, size_t hardware_leng
 // Whether an adapter with these IFF_* flags is connected: up and with carrier.
 bool IsConnectedInterface(unsigned flags);
 
+// A failed call as a reason: what was tried, then the system's words for the
+// error number.
+std::string SystemFailure(const std::string& what, int error_number);
+
 // A hardware address as the Windows tools print it: "02-18-00-00-00-0A".
 std::string MacText(const unsigned char* bytes, size_t length);
 

@@ -18,10 +18,6 @@ namespace {
 
 constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
 
-std::string Reason(const std::string& what, int error_number) {
-    return what + ": " + std::strerror(error_number);
-}
-
 // A UDP socket on an ephemeral port, closed when it goes.
 struct UdpSocket {
     int Value = -1;
@@ -33,12 +29,12 @@ struct UdpSocket {
 bool OpenUdpSocket(bool broadcast, UdpSocket* udp, std::string* error) {
     udp->Value = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (udp->Value < 0) {
-        *error = Reason("cannot open a UDP socket", errno);
+        *error = SystemFailure("cannot open a UDP socket", errno);
         return false;
     }
     const int on = 1;
     if (broadcast && setsockopt(udp->Value, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
-        *error = Reason("cannot allow broadcasts on a UDP socket", errno);
+        *error = SystemFailure("cannot allow broadcasts on a UDP socket", errno);
         return false;
     }
     return true;
@@ -76,7 +72,7 @@ bool SendRequest(int descriptor, uint32_t address, const std::string& request,
     if (sendto(descriptor, request.data(), request.size(), 0,
                reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0 &&
         !IsUnreachableError(errno)) {
-        *error = Reason("cannot send a NetBIOS request", errno);
+        *error = SystemFailure("cannot send a NetBIOS request", errno);
         return false;
     }
     return true;
@@ -100,13 +96,10 @@ bool AwaitAnswer(int descriptor, Clock::time_point deadline, const AnswerCheck& 
     for (;;) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return true;
-        // In slices of at most a second, so that no time-out overflows poll's int.
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        const int slice_ms = static_cast<int>(std::min<long long>(left.count(), 999)) + 1;
         pollfd readable{descriptor, POLLIN, 0};
-        const int ready = poll(&readable, 1, slice_ms);
+        const int ready = poll(&readable, 1, PollSliceMs(now, deadline));
         if (ready < 0 && errno != EINTR) {
-            *error = Reason("cannot wait for a NetBIOS answer", errno);
+            *error = SystemFailure("cannot wait for a NetBIOS answer", errno);
             return false;
         }
         if (ready <= 0) continue;
@@ -120,7 +113,7 @@ bool AwaitAnswer(int descriptor, Clock::time_point deadline, const AnswerCheck& 
                 return true;
             }
             if (errno == EAGAIN || errno == EINTR) continue;
-            *error = Reason("cannot receive a NetBIOS answer", errno);
+            *error = SystemFailure("cannot receive a NetBIOS answer", errno);
             return false;
         }
         if (is_answer(data.data(), static_cast<size_t>(length), ntohl(from.sin_addr.s_addr))) {
@@ -153,7 +146,7 @@ NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
     if (!OpenUdpSocket(sending.Broadcast, &udp, error)) return NETBIOS_ERROR;
     if (!sending.Broadcast && !ConnectTo(udp.Value, sending.Targets.front())) {
         if (IsUnreachableError(errno)) return NETBIOS_NO_ANSWER;
-        *error = Reason("cannot address a NetBIOS request", errno);
+        *error = SystemFailure("cannot address a NetBIOS request", errno);
         return NETBIOS_ERROR;
     }
     const Clock::time_point start = Clock::now();
