@@ -7,7 +7,12 @@
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -19,7 +24,8 @@
 #include <gtest/gtest.h>
 
 #include "live/kernel_answers.h"
-#include "live/name_lookup.h"
+#include "live/resolver.h"
+#include "live/socket.h"
 
 namespace {
 
@@ -214,6 +220,87 @@ TEST(LiveNeighbourDump, ARefusalGivesTheKernelsErrorNumber) {
     EXPECT_EQ(ReadNeighbourDumpPart(Bytes(none), none.size(), 0, {5, 77}, &entries, &error, &refusal),
               DUMP_FAILED);
     EXPECT_EQ(refusal, ENOENT);
+}
+
+bool IsOpenDescriptor(int descriptor) { return fcntl(descriptor, F_GETFD) != -1; }
+
+TEST(LiveSocket, AMovedSocketHasOneOwnerThatClosesItOnce) {
+    std::string error;
+    int descriptor = -1;
+    {
+        Socket first = Socket::Open(AF_INET, SOCK_DGRAM, 0, "a UDP socket", &error);
+        ASSERT_TRUE(first.IsOpen()) << error;
+        descriptor = first.Descriptor();
+        Socket second(std::move(first));
+        EXPECT_FALSE(first.IsOpen());
+        EXPECT_EQ(second.Descriptor(), descriptor);
+        Socket third;
+        third = std::move(second);
+        EXPECT_FALSE(second.IsOpen());
+        EXPECT_TRUE(IsOpenDescriptor(descriptor));
+    }
+    EXPECT_FALSE(IsOpenDescriptor(descriptor));
+}
+
+TEST(LiveSocket, AssigningOverAnOpenSocketClosesTheOldOne) {
+    std::string error;
+    Socket kept = Socket::Open(AF_INET, SOCK_DGRAM, 0, "a UDP socket", &error);
+    Socket replaced = Socket::Open(AF_INET, SOCK_DGRAM, 0, "a UDP socket", &error);
+    ASSERT_TRUE(kept.IsOpen() && replaced.IsOpen()) << error;
+    const int old_descriptor = replaced.Descriptor();
+    replaced = std::move(kept);
+    EXPECT_FALSE(IsOpenDescriptor(old_descriptor));
+    EXPECT_TRUE(IsOpenDescriptor(replaced.Descriptor()));
+}
+
+TEST(LiveSocket, WaitEndsAtTheDeadlineOrAsSoonAsThereIsSomethingToRead) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, pair), 0);
+    const Socket reader(pair[0]);
+    const Socket writer(pair[1]);
+    std::string error;
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(WaitReadable(reader, start + std::chrono::milliseconds(50), "a test", &error),
+              WAIT_DEADLINE);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(50));
+    ASSERT_EQ(write(writer.Descriptor(), "x", 1), 1);
+    const Clock::time_point sent = Clock::now();
+    EXPECT_EQ(WaitReadable(reader, sent + std::chrono::seconds(30), "a test", &error),
+              WAIT_READABLE);
+    EXPECT_LT(Clock::now() - sent, std::chrono::seconds(10));
+}
+
+// A UDP request to a loopback port where nothing listens comes back as an
+// ICMP port unreachable, which must read as "no answer", not as a failure.
+TEST(LiveSocket, APortWithNothingBehindItIsUnreachable) {
+    std::string error;
+    Socket idle = Socket::Open(AF_INET, SOCK_DGRAM, 0, "a UDP socket", &error);
+    ASSERT_TRUE(idle.IsOpen()) << error;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(idle.Descriptor(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(getsockname(idle.Descriptor(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    idle = Socket();  // the port now has nothing behind it
+    Socket asker = Socket::Open(AF_INET, SOCK_DGRAM, 0, "a UDP socket", &error);
+    ASSERT_EQ(connect(asker.Descriptor(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(send(asker.Descriptor(), "x", 1, 0), 1);
+    ASSERT_EQ(WaitReadable(asker, Clock::now() + std::chrono::seconds(10), "a test", &error),
+              WAIT_READABLE);
+    char byte = 0;
+    ASSERT_LT(recv(asker.Descriptor(), &byte, 1, MSG_DONTWAIT), 0);
+    EXPECT_TRUE(IsUnreachableError(errno)) << errno;
+    EXPECT_FALSE(IsUnreachableError(EAGAIN));
+    EXPECT_FALSE(IsUnreachableError(ENOBUFS));
+}
+
+TEST(LiveSocket, RandomBytesSetRequestsApart) {
+    unsigned char first[16] = {};
+    unsigned char second[16] = {};
+    RandomBytes(first, sizeof first);
+    RandomBytes(second, sizeof second);
+    EXPECT_NE(std::string(first, first + 16), std::string(second, second + 16));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <clocale>
 #include <string>
 
+#include "text/code_page_932.h"
 #include "text/messages.h"
 
 namespace {
@@ -30,18 +31,12 @@ struct Conversion {
 
 Conversion g_console;  // the program's console texts
 
-bool IsLeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
-bool IsSecondByte(unsigned char byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
-
 // How many bytes the "?" stands for: a lead byte with a second byte after it
 // is one character; anything else is one byte, so a line end after a stray
 // lead byte is kept.
 size_t UnconvertibleLength(const char* text, size_t length) {
-    bool pair = length >= 2 && IsLeadByte(static_cast<unsigned char>(text[0])) &&
-                IsSecondByte(static_cast<unsigned char>(text[1]));
+    bool pair = length >= 2 && IsCp932LeadByte(static_cast<unsigned char>(text[0])) &&
+                IsCp932SecondByte(static_cast<unsigned char>(text[1]));
     return pair ? 2 : 1;
 }
 

@@ -3,12 +3,15 @@
 // from it without failing.
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <string>
 
-#include "network.h"
 #include "platform/platform.h"
-#include "tools.h"
+#include "simulated/network.h"
+#include "simulated/simulated_machine.h"
+#include "text_values.h"
+#include "tool_context.h"
 
 #define CHECK(condition)                     \
     do {                                     \
@@ -34,9 +37,9 @@ bool IsWord(const std::string& text) {
 }
 
 void CheckNetwork(const Network& net) {
-    CHECK(!net.MachineName.empty() && IsWord(net.MachineName));
+    CHECK(!net.Own.Name.empty() && IsWord(net.Own.Name));
     std::set<uint32_t> addresses;
-    for (const OwnAdapter& adapter : net.Adapters) {
+    for (const OwnAdapter& adapter : net.Own.Adapters) {
         CHECK(IsMac(adapter.Mac));
         if (adapter.Kind == ADAPTER_DISCONNECTED) CHECK(adapter.Address == 0);
         if (adapter.Address != 0) CHECK(addresses.insert(adapter.Address).second);
@@ -63,7 +66,8 @@ void AskEveryTool(const Network& net, uint8_t version) {
     const WinFormat format = static_cast<WinFormat>((version & 0x7F) % (FORMAT_10 + 1));
     const ReportStyle& style = StyleOfFormat(format);
     const uint32_t code_page = (version & 0x80) != 0 ? CODE_PAGE_JAPANESE : 437;
-    ToolContext context{&style, &net, g_sink, LanguageOfReports(style, code_page)};
+    const std::unique_ptr<Machine> machine = SimulatedMachine(net);
+    ToolContext context{&style, machine.get(), g_sink, LanguageOfReports(style, code_page)};
     if (style.Winipcfg != nullptr) {
         RunWinipcfg(context, {"/all"}, g_sink);
     } else {
@@ -81,7 +85,7 @@ void AskEveryTool(const Network& net, uint8_t version) {
         RunArp(context, {"-a", address}, g_sink);
     }
     for (const BrowseEntry& entry : net.Browse) RunNbtstat(context, {"-a", entry.Name}, g_sink);
-    RunNbtstat(context, {"-a", net.MachineName}, g_sink);
+    RunNbtstat(context, {"-a", net.Own.Name}, g_sink);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// arp -a: the ARP cache of the simulated machine. A host is in the cache when
-// it answers ping or answers ARP alone; the machine's own addresses never are.
-#include "tools.h"
+// arp -a: the machine's ARP cache, one block per adapter that has rows, or
+// for one address its row.
+#include "report_text.h"
+#include "text_values.h"
 
 namespace {
 
@@ -60,8 +61,9 @@ std::string EntryLine(const ArpStyle& style, const ArpTexts& text, const ArpRow&
            (style.TypeWidth == 0 ? type : PadRight(type, style.TypeWidth));
 }
 
-}  // namespace
-
+// arp's report of rows found for the interface with the given own address; no
+// rows (or no interface address) print the "No ARP Entries Found" report.
+// Returns the tool's exit status.
 int PutArpReport(FILE* out, const ToolContext& context, uint32_t interface_address,
                  const std::vector<ArpRow>& rows) {
     const ArpStyle& style = context.Style->Arp;
@@ -77,6 +79,8 @@ int PutArpReport(FILE* out, const ToolContext& context, uint32_t interface_addre
     return 0;
 }
 
+}  // namespace
+
 int RunArp(const ToolContext& context, const Arguments& args, FILE* out) {
     if (args.empty() || (args[0] != "-a" && args[0] != "-g") || args.size() > 2) {
         PutUsage(out);
@@ -88,17 +92,17 @@ int RunArp(const ToolContext& context, const Arguments& args, FILE* out) {
         PutUsage(out);
         return 1;
     }
-    if (context.Live != nullptr) return context.Live->Arp(context, one_address ? &address : nullptr, out);
-    const Network& network = *context.Net;
-    std::vector<const OtherHost*> entries;
-    if (one_address) {
-        if (const OtherHost* host = FindArpEntry(network, address)) entries.push_back(host);
-    } else {
-        for (const OtherHost& host : network.Hosts) {
-            if (FindArpEntry(network, host.Address) == &host) entries.push_back(&host);
-        }
+    std::vector<ArpTable> tables;
+    std::string error;
+    if (!context.Host->ReadArpTables(one_address ? &address : nullptr, &tables, &error)) {
+        PutMachineFailure(context, "arp", error);
+        return 1;
     }
-    std::vector<ArpRow> rows;
-    for (const OtherHost* host : entries) rows.push_back({host->Address, host->Mac, false});
-    return PutArpReport(out, context, FirstOwnAddress(network), rows);
+    bool any_table = false;
+    for (const ArpTable& table : tables) {
+        if (table.Rows.empty() || table.InterfaceAddress == 0) continue;
+        PutArpReport(out, context, table.InterfaceAddress, table.Rows);
+        any_table = true;
+    }
+    return any_table ? 0 : PutArpReport(out, context, 0, {});
 }

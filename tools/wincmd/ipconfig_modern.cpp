@@ -2,7 +2,8 @@
 // at column 37 (or 40 in the Japanese report of 10.0), English or Japanese.
 // Lines end with CR LF. The adapters are the simulated machine's own; an idle
 // dial-up adapter is not listed, as these versions list only connected ones.
-#include "tools.h"
+#include "report_text.h"
+#include "text_values.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ struct Report {
 
     void Field(const char* label, const std::string& value) const {
         PutLine(Out, LeaderLine(std::string(kIndent, ' ') + label, Colons.Column,
-                                Colons.DotMeetsColon, value));
+                                Colons.Leader, value));
     }
     // An address line: /all marks the address as the one in use.
     void AddressField(const char* label, const std::string& address) const {
@@ -158,7 +159,7 @@ std::string Description(const Report& report, size_t index, const OwnAdapter& ad
 
 void PutHostPart(const Report& report) {
     const ModernTexts& text = report.Text;
-    report.Field(text.HostName, report.Context.Net->MachineName);
+    report.Field(text.HostName, report.Context.Host->Own().Name);
     report.Field(text.PrimaryDnsSuffix, "");
     report.Field(text.NodeType, text.Hybrid);
     report.Field(text.IpRouting, text.No);
@@ -221,7 +222,7 @@ int PutModernIpconfig(const ToolContext& context, bool all, FILE* out) {
     PutLine(out, report.Text.Title);
     PutLine(out, "");
     if (all) PutHostPart(report);
-    const std::vector<OwnAdapter>& adapters = context.Net->Adapters;
+    const std::vector<OwnAdapter>& adapters = context.Host->Own().Adapters;
     for (size_t i = 0; i < adapters.size(); ++i) {
         if (IsListed(adapters[i])) PutAdapter(report, i, adapters[i]);
     }

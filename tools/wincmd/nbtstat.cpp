@@ -1,12 +1,11 @@
-// nbtstat -a: the NetBIOS name table and MAC address of a computer: a
-// browse-list computer of the simulated network, or in live mode the one that
-// answers a name query on the segment.
-#include "tools.h"
+// nbtstat -a: the NetBIOS name table and MAC address of a computer, as the
+// machine finds it by its name.
+#include "report_text.h"
+#include "text_values.h"
 
 namespace {
 
 constexpr size_t kNetBiosNameWidth = 15;
-const char kWorkgroup[] = "WORKGROUP";
 
 void PutUsage(FILE* out) {
     PutLine(out, "");
@@ -82,30 +81,20 @@ void PutNameTable(FILE* out, const std::string& indent, const NameTable& table,
     PutLine(out, "");
 }
 
-// The names a browse-list computer registers: its own as workstation and
-// server, its workgroup's as member and browser.
-NameTable TableOfBrowseEntry(const BrowseEntry& entry) {
-    return {{{entry.Name, 0x00, false, NAME_STATUS_REGISTERED},
-             {kWorkgroup, 0x00, true, NAME_STATUS_REGISTERED},
-             {entry.Name, 0x20, false, NAME_STATUS_REGISTERED},
-             {kWorkgroup, 0x1E, true, NAME_STATUS_REGISTERED}},
-            entry.Mac};
-}
-
 // The connection the tool asks through: the style's, or the first connected
 // adapter's, named as ipconfig names it.
 std::string ConnectionHeading(const ToolContext& context) {
     const char* connection = context.Style->Nbtstat.Connection;
     if (connection != nullptr) return std::string(connection) + ":";
-    const std::vector<OwnAdapter>& adapters = context.Net->Adapters;
+    const std::vector<OwnAdapter>& adapters = context.Host->Own().Adapters;
     for (size_t i = 0; i < adapters.size(); ++i) {
         if (adapters[i].Address != 0) return ConnectionName(context, i, adapters[i].Kind) + ":";
     }
     return ConnectionName(context, 0, ADAPTER_LAN) + ":";
 }
 
-}  // namespace
-
+// nbtstat -a's report of a computer's name table, or "Host not found." when
+// table is null. Returns the tool's exit status.
 int PutNbtstatReport(FILE* out, const ToolContext& context, const NameTable* table) {
     const NbtstatTexts& text = *kTexts[context.Language];
     const std::string indent = context.Style->Nbtstat.Indent;
@@ -113,7 +102,7 @@ int PutNbtstatReport(FILE* out, const ToolContext& context, const NameTable* tab
     PutLine(out, "");
     if (indented) {
         PutLine(out, ConnectionHeading(context));
-        PutLine(out, text.NodeStart + FormatAddress(FirstOwnAddress(*context.Net)) + text.NodeEnd);
+        PutLine(out, text.NodeStart + FormatAddress(FirstOwnAddress(context.Host->Own())) + text.NodeEnd);
     }
     if (table == nullptr) {
         if (indented) PutLine(out, "");
@@ -125,14 +114,20 @@ int PutNbtstatReport(FILE* out, const ToolContext& context, const NameTable* tab
     return 0;
 }
 
+}  // namespace
+
 int RunNbtstat(const ToolContext& context, const Arguments& args, FILE* out) {
     if (args.size() != 2 || args[0] != "-a") {
         PutUsage(out);
         return 1;
     }
-    if (context.Live != nullptr) return context.Live->Nbtstat(context, args[1], out);
-    const BrowseEntry* entry = FindBrowseEntry(*context.Net, args[1]);
-    if (entry == nullptr) return PutNbtstatReport(out, context, nullptr);
-    const NameTable table = TableOfBrowseEntry(*entry);
-    return PutNbtstatReport(out, context, &table);
+    NameTable table;
+    std::string error;
+    switch (context.Host->FindNameTable(args[1], &table, &error)) {
+    case NAME_TABLE_FOUND: return PutNbtstatReport(out, context, &table);
+    case NAME_TABLE_NOT_FOUND: return PutNbtstatReport(out, context, nullptr);
+    case NAME_TABLE_FAILED: break;
+    }
+    PutMachineFailure(context, "nbtstat", error);
+    return 1;
 }

@@ -1,7 +1,8 @@
-// net view: the computers of the browse list with their remarks. From version
-// 6 on a network without a browse list gives error 6118, as the real tool
+// net view: the computers of the machine's browse list with their remarks.
+// From version 6 on an empty browse list gives error 6118, as the real tool
 // does where no computer keeps the list (the usual case from Windows 7 on).
-#include "tools.h"
+#include "report_text.h"
+#include "text_values.h"
 
 namespace {
 
@@ -67,18 +68,23 @@ int RunNet(const ToolContext& context, const Arguments& args, FILE* out) {
         PutUsage(out);
         return 1;
     }
-    const Network& network = *context.Net;
+    std::vector<BrowseEntry> browse;
+    std::string error;
+    if (!context.Host->ReadBrowseList(&browse, &error)) {
+        PutMachineFailure(context, "net", error);
+        return 1;
+    }
     const NetTexts& text = *kTexts[context.Language];
-    if (network.Browse.empty() && context.Style->EmptyBrowseListFails) {
+    if (browse.empty() && context.Style->EmptyBrowse == EMPTY_LIST_ERROR_6118) {
         // Error messages go to standard error: a redirected report stays empty.
         for (const char* line : text.NoBrowseList) PutLine(context.Errors, line);
         return kErrorStatus;
     }
-    if (network.Browse.empty()) {
+    if (browse.empty()) {
         PutLine(out, "There are no entries in the list.");
         PutLine(out, "");
         return 0;
     }
-    PutList(out, text, network.Browse);
+    PutList(out, text, browse);
     return 0;
 }

@@ -1,12 +1,9 @@
-// ping: one echo request per count to an address (or a name), answered from
-// the simulated network; nothing is sent. With the network's time model on, it
-// waits as the real tool does: a reply after the host's round trip, no reply
-// after the time-out; requests a second apart.
-#include "tools.h"
-
+// ping: one echo request per count to an address (or a name), as the machine
+// answers them, and the statistics after them.
 #include <cstdlib>
 
-#include "platform/platform.h"
+#include "report_text.h"
+#include "text_values.h"
 
 namespace {
 
@@ -64,10 +61,6 @@ bool ReadOptions(const Arguments& args, PingRequest* request, FILE* out) {
     }
     return true;
 }
-
-}  // namespace
-
-namespace {
 
 // The texts of a ping report, in pieces around the figures and addresses.
 struct PingTexts {
@@ -148,7 +141,14 @@ const PingTexts* const kTexts[LANGUAGE_COUNT] = {&kEnglish, &kJapanese};
 
 const PingTexts& TextsOf(const ToolContext& context) { return *kTexts[context.Language]; }
 
-}  // namespace
+// The counts and round trips that ping's statistics show.
+struct PingTally {
+    unsigned long long Sent = 0;
+    unsigned long long Received = 0;
+    double MinimumMs = 0;
+    double MaximumMs = 0;
+    double TotalMs = 0;
+};
 
 std::string PingHeaderLine(const ToolContext& context, const std::string& name,
                            const std::string& address) {
@@ -161,7 +161,7 @@ void PutPingHeader(FILE* out, const ToolContext& context, const std::string& nam
                    const std::string& address) {
     PutLine(out, "");
     PutLine(out, PingHeaderLine(context, name, address));
-    if (context.Style->Ping.BlankLineAfterHeader) PutLine(out, "");
+    if (context.Style->Ping.Header == BLANK_LINE_AFTER_HEADER) PutLine(out, "");
 }
 
 std::string PingReplyLine(const ToolContext& context, const std::string& address,
@@ -192,7 +192,7 @@ void PutPingStatistics(FILE* out, const ToolContext& context, const std::string&
     const std::string maximum = std::to_string(static_cast<long>(tally.MaximumMs));
     const std::string average = std::to_string(static_cast<long>(tally.TotalMs / tally.Received));
     PutLine(out, text.RoundTrips);
-    const bool padded = context.Style->Ping.PadsFigures;
+    const bool padded = context.Style->Ping.Figures == FIGURES_IN_TWO_PLACES;
     auto figure = [padded](const std::string& number) {
         return padded && number.size() < 2 ? " " + number : number;
     };
@@ -209,17 +209,35 @@ void CountEcho(PingTally* tally, const EchoOutcome& outcome) {
     ++tally->Received;
 }
 
-namespace {
+void PutUnknownHost(FILE* out, const ToolContext& context, const std::string& target) {
+    const PingTexts& text = TextsOf(context);
+    PutLine(out, context.Style->Ping.UnknownHost == UNKNOWN_HOST
+                     ? "Unknown host " + target + "."
+                     : text.UnknownHostStart + target + text.UnknownHostEnd);
+}
 
-constexpr double kRequestIntervalMs = 1000;
-constexpr int kSimulatedTtl = 128;
-constexpr int kLongestWaitMs = 0x7FFFFFFF;
-
-// Waits the simulated milliseconds, times the network's scale (off when 0).
-void WaitScaled(const Network& network, double milliseconds) {
-    if (network.TimeScale <= 0 || milliseconds <= 0) return;
-    const double scaled = milliseconds * network.TimeScale + 0.5;
-    PlatformWait(scaled < kLongestWaitMs ? static_cast<int>(scaled) : kLongestWaitMs);
+// A line for each request, after the header: at once when the name is known,
+// else after the first reply, which the name's look-up runs beside. False
+// after a failure of the machine is reported.
+bool PutEchoes(FILE* out, const ToolContext& context, const PingRequest& request,
+               const PingTarget& target, EchoSession* echoes, PingTally* tally) {
+    const std::string address = FormatAddress(target.Address);
+    const bool name_pending = static_cast<bool>(target.AwaitName);
+    if (!name_pending) PutPingHeader(out, context, target.Name, address);
+    for (unsigned long i = 0; i < request.Count; ++i) {
+        EchoOutcome outcome{};
+        std::string error;
+        const bool answered = echoes->Next(&outcome, &error);
+        if (i == 0 && name_pending) PutPingHeader(out, context, target.AwaitName(), address);
+        if (!answered) {
+            PutMachineFailure(context, "ping", error);
+            return false;
+        }
+        PutLine(out, outcome.Replied ? PingReplyLine(context, address, outcome)
+                                     : PingTimeoutLine(context));
+        CountEcho(tally, outcome);
+    }
+    return true;
 }
 
 }  // namespace
@@ -227,38 +245,20 @@ void WaitScaled(const Network& network, double milliseconds) {
 int RunPing(const ToolContext& context, const Arguments& args, FILE* out) {
     PingRequest request;
     if (!ReadOptions(args, &request, out)) return 1;
-    if (context.Live != nullptr) return context.Live->Ping(context, request, out);
-    const Network& network = *context.Net;
-
-    uint32_t address = 0;
-    std::string name;
-    if (ParseAddress(request.Target, &address)) {
-        if (request.ResolveName) name = NameOfAddress(network, address);
-    } else if (AddressOfName(network, request.Target, &address)) {
-        name = request.Target;
-    } else {
-        const PingTexts& text = TextsOf(context);
-        PutLine(out, context.Style->Ping.SaysUnknownHost
-                         ? "Unknown host " + request.Target + "."
-                         : text.UnknownHostStart + request.Target + text.UnknownHostEnd);
+    PingTarget target;
+    std::string error;
+    switch (context.Host->FindTarget(request, &target, &error)) {
+    case TARGET_FOUND: break;
+    case TARGET_UNKNOWN: PutUnknownHost(out, context, request.Target); return 1;
+    case TARGET_FAILED: PutMachineFailure(context, "ping", error); return 1;
+    }
+    const std::unique_ptr<EchoSession> echoes = context.Host->StartEchoes(request, &target, &error);
+    if (echoes == nullptr) {
+        PutMachineFailure(context, "ping", error);
         return 1;
     }
-
-    const std::string address_text = FormatAddress(address);
-    PutPingHeader(out, context, name, address_text);
-    const bool answered = AnswersPing(network, address);
-    // The simulated replies print as instant ones from a Windows host.
-    const EchoOutcome outcome{answered, 0, kSimulatedTtl};
-    const double wait_ms = answered ? RoundTripMs(network, address)
-                                    : static_cast<double>(request.TimeoutMs);
     PingTally tally;
-    for (unsigned long i = 0; i < request.Count; ++i) {
-        if (i > 0 && wait_ms < kRequestIntervalMs) WaitScaled(network, kRequestIntervalMs - wait_ms);
-        WaitScaled(network, wait_ms);
-        PutLine(out, answered ? PingReplyLine(context, address_text, outcome)
-                              : PingTimeoutLine(context));
-        CountEcho(&tally, outcome);
-    }
-    PutPingStatistics(out, context, address_text, tally);
-    return answered ? 0 : 1;
+    if (!PutEchoes(out, context, request, target, echoes.get(), &tally)) return 1;
+    PutPingStatistics(out, context, FormatAddress(target.Address), tally);
+    return tally.Received > 0 ? 0 : 1;
 }

@@ -1,6 +1,4 @@
-// The report styles of the simulated Windows versions: one row per format,
-// which the tools read wherever the reports of the versions differ.
-#include "tools.h"
+#include "report_style.h"
 
 #include "platform/platform.h"
 
@@ -23,8 +21,10 @@ const char kIpconfig[] = "ipconfig";
 // In bytes of the report's code page, English then Japanese. The Japanese
 // report of 7 aligns like the English one; that of 10.0 has its colons three
 // columns further right.
-constexpr ColonLayout kColonsAt37[LANGUAGE_COUNT] = {{37, false}, {37, false}};
-constexpr ColonLayout kJapaneseColonsAt40[LANGUAGE_COUNT] = {{37, false}, {40, true}};
+constexpr ColonLayout kColonsAt37[LANGUAGE_COUNT] = {{37, BLANK_BEFORE_COLON},
+                                                     {37, BLANK_BEFORE_COLON}};
+constexpr ColonLayout kJapaneseColonsAt40[LANGUAGE_COUNT] = {{37, BLANK_BEFORE_COLON},
+                                                             {40, DOT_MEETS_COLON}};
 
 const char kLocalAreaConnection[] = "Local Area Connection";
 const char kDialUp[] = "Dial-up Connection";
@@ -38,9 +38,10 @@ constexpr ConnectionNames kEthernetConnections[LANGUAGE_COUNT] = {
     {"\203C\201[\203T\203l\203b\203g", kJapaneseDialUp},  // イーサネット
 };
 
-constexpr PingStyle kPingBeforeXp = {true, 10, true, true};
-constexpr PingStyle kPingXp = {true, 1, false, false};
-constexpr PingStyle kPingModern = {false, 1, false, false};  // the replies right after the header
+constexpr PingStyle kPingBeforeXp = {BLANK_LINE_AFTER_HEADER, 10, FIGURES_IN_TWO_PLACES, UNKNOWN_HOST};
+constexpr PingStyle kPingXp = {BLANK_LINE_AFTER_HEADER, 1, FIGURES_AS_THEY_ARE, COULD_NOT_FIND_HOST};
+constexpr PingStyle kPingModern = {REPLIES_RIGHT_AFTER_HEADER, 1, FIGURES_AS_THEY_ARE,
+                                   COULD_NOT_FIND_HOST};
 
 constexpr ArpStyle kArpBefore6 = {0, "0x2"};
 constexpr ArpStyle kArpModern = {10, "0xb"};  // after the loopback and tunnel interfaces
@@ -49,29 +50,28 @@ constexpr NbtstatStyle kNbtstatBare = {"", kLocalAreaConnection};
 constexpr NbtstatStyle kNbtstatIndented = {"    ", kLocalAreaConnection};
 constexpr NbtstatStyle kNbtstatModern = {"    ", nullptr};
 
-constexpr bool kConsoleLanguage = true;
-constexpr bool kError6118 = true;
-
-// In the order of WinFormat: 95, 98, NT 4.0, 2000, XP, 5.2, Vista and 7, 8 on, 10.0.
+// In the order of WinFormat. The columns: adapter tool, winipcfg's texts,
+// ipconfig's layout, language, ipconfig's colons and connection names from
+// version 6 on, ping, arp, net view's empty list, nbtstat.
 constexpr ReportStyle kStyles[] = {
-    {kWinipcfg, &kWinipcfg95, nullptr, !kConsoleLanguage, nullptr, nullptr,
-     kPingBeforeXp, kArpBefore6, !kError6118, kNbtstatBare},
-    {kWinipcfg, &kWinipcfg98, nullptr, !kConsoleLanguage, nullptr, nullptr,
-     kPingBeforeXp, kArpBefore6, !kError6118, kNbtstatBare},
-    {kIpconfig, nullptr, &kIpconfigNt4, !kConsoleLanguage, nullptr, nullptr,
-     kPingBeforeXp, kArpBefore6, !kError6118, kNbtstatBare},
-    {kIpconfig, nullptr, &kIpconfig2000, !kConsoleLanguage, nullptr, nullptr,
-     kPingBeforeXp, kArpBefore6, !kError6118, kNbtstatIndented},
-    {kIpconfig, nullptr, &kIpconfigXp, !kConsoleLanguage, nullptr, nullptr,
-     kPingXp, kArpBefore6, !kError6118, kNbtstatIndented},
-    {kIpconfig, nullptr, &kIpconfig2003, !kConsoleLanguage, nullptr, nullptr,
-     kPingXp, kArpBefore6, !kError6118, kNbtstatIndented},
-    {kIpconfig, nullptr, nullptr, kConsoleLanguage, kColonsAt37, kVistaConnections,
-     kPingModern, kArpModern, kError6118, kNbtstatModern},
-    {kIpconfig, nullptr, nullptr, kConsoleLanguage, kColonsAt37, kEthernetConnections,
-     kPingModern, kArpModern, kError6118, kNbtstatModern},
-    {kIpconfig, nullptr, nullptr, kConsoleLanguage, kJapaneseColonsAt40, kEthernetConnections,
-     kPingModern, kArpModern, kError6118, kNbtstatModern},
+    {kWinipcfg, &kWinipcfg95, nullptr, REPORTS_IN_ENGLISH, nullptr, nullptr,  // 95
+     kPingBeforeXp, kArpBefore6, EMPTY_LIST_REPORTED, kNbtstatBare},
+    {kWinipcfg, &kWinipcfg98, nullptr, REPORTS_IN_ENGLISH, nullptr, nullptr,  // 98
+     kPingBeforeXp, kArpBefore6, EMPTY_LIST_REPORTED, kNbtstatBare},
+    {kIpconfig, nullptr, &kIpconfigNt4, REPORTS_IN_ENGLISH, nullptr, nullptr,  // NT 4.0
+     kPingBeforeXp, kArpBefore6, EMPTY_LIST_REPORTED, kNbtstatBare},
+    {kIpconfig, nullptr, &kIpconfig2000, REPORTS_IN_ENGLISH, nullptr, nullptr,  // 2000
+     kPingBeforeXp, kArpBefore6, EMPTY_LIST_REPORTED, kNbtstatIndented},
+    {kIpconfig, nullptr, &kIpconfigXp, REPORTS_IN_ENGLISH, nullptr, nullptr,  // XP
+     kPingXp, kArpBefore6, EMPTY_LIST_REPORTED, kNbtstatIndented},
+    {kIpconfig, nullptr, &kIpconfig2003, REPORTS_IN_ENGLISH, nullptr, nullptr,  // 5.2
+     kPingXp, kArpBefore6, EMPTY_LIST_REPORTED, kNbtstatIndented},
+    {kIpconfig, nullptr, nullptr, REPORTS_IN_CONSOLE_LANGUAGE, kColonsAt37, kVistaConnections,
+     kPingModern, kArpModern, EMPTY_LIST_ERROR_6118, kNbtstatModern},  // Vista and 7
+    {kIpconfig, nullptr, nullptr, REPORTS_IN_CONSOLE_LANGUAGE, kColonsAt37, kEthernetConnections,
+     kPingModern, kArpModern, EMPTY_LIST_ERROR_6118, kNbtstatModern},  // 8 on
+    {kIpconfig, nullptr, nullptr, REPORTS_IN_CONSOLE_LANGUAGE, kJapaneseColonsAt40,
+     kEthernetConnections, kPingModern, kArpModern, EMPTY_LIST_ERROR_6118, kNbtstatModern},  // 10.0
 };
 static_assert(sizeof kStyles / sizeof kStyles[0] == FORMAT_10 + 1, "one style per format");
 
@@ -80,6 +80,7 @@ static_assert(sizeof kStyles / sizeof kStyles[0] == FORMAT_10 + 1, "one style pe
 const ReportStyle& StyleOfFormat(WinFormat format) { return kStyles[format]; }
 
 ReportLanguage LanguageOfReports(const ReportStyle& style, uint32_t code_page) {
-    return style.ReportsInConsoleLanguage && code_page == CODE_PAGE_JAPANESE ? LANGUAGE_JAPANESE
-                                                                            : LANGUAGE_ENGLISH;
+    return style.Language == REPORTS_IN_CONSOLE_LANGUAGE && code_page == CODE_PAGE_JAPANESE
+               ? LANGUAGE_JAPANESE
+               : LANGUAGE_ENGLISH;
 }

@@ -1,15 +1,15 @@
-#include "tools.h"
+#include "report_text.h"
 
 void PutLine(FILE* out, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), out);
     std::fputs("\r\n", out);  // the streams are binary on every platform
 }
 
-std::string LeaderLine(const std::string& start, size_t colon_column, bool dot_meets_colon,
+std::string LeaderLine(const std::string& start, size_t colon_column, ColonLeader leader,
                        const std::string& value) {
     std::string line = start;
     if (line.size() >= colon_column) line += ' ';  // a label too long for its column: the value follows it
-    const size_t dot_parity = (dot_meets_colon ? colon_column + 1 : colon_column) % 2;
+    const size_t dot_parity = (leader == DOT_MEETS_COLON ? colon_column + 1 : colon_column) % 2;
     while (line.size() < colon_column) line += line.size() % 2 == dot_parity ? '.' : ' ';
     line += ": ";
     line += value;
@@ -18,7 +18,7 @@ std::string LeaderLine(const std::string& start, size_t colon_column, bool dot_m
 
 std::string FieldLine(int indent, const std::string& label, int column, const std::string& value) {
     const size_t colon = column >= 2 ? static_cast<size_t>(column - 2) : 0;
-    return LeaderLine(std::string(static_cast<size_t>(indent), ' ') + label, colon, false, value);
+    return LeaderLine(std::string(static_cast<size_t>(indent), ' ') + label, colon, BLANK_BEFORE_COLON, value);
 }
 
 std::string ConnectionName(const ToolContext& context, size_t index, AdapterKind kind) {
@@ -40,4 +40,15 @@ std::string ClassfulMask(uint32_t address) {
     if (first < 128) return "255.0.0.0";
     if (first < 192) return "255.255.0.0";
     return "255.255.255.0";
+}
+
+void PutMachineFailure(const ToolContext& context, const char* tool, const std::string& error) {
+    std::fprintf(context.Errors, "wincmd: %s: %s\n", tool, error.c_str());
+}
+
+bool CanPingHere(const ToolContext& context, const char* tool) {
+    std::string error;
+    if (context.Host->CanPing(&error)) return true;
+    PutMachineFailure(context, tool, error);
+    return false;
 }

@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "platform/winver.h"
-#include "tools.h"
+#include "simulated/simulated_machine.h"
+#include "text_values.h"
 #ifdef WINCMD_LIVE
-#include "live/live_tools.h"
+#include "live/live_machine.h"
 #endif
 
 std::vector<Token> Tokenize(const std::string& text) {
@@ -84,18 +86,19 @@ using CommandFunction = int (*)(const ToolContext&, const Arguments&, FILE*);
 struct CommandEntry {
     const char* Name;
     CommandFunction Function;
-    bool IsNetworkTool;  // needs the simulated version and network
+    bool IsNetworkTool;  // needs the simulated version and a machine
     bool IsAdapterTool;  // ipconfig or winipcfg: a version has the one its style names
+    MachineNeeds Needs;
 };
 
 const CommandEntry kCommands[] = {
-    {"ipconfig", RunIpconfig, true, true},
-    {"winipcfg", RunWinipcfg, true, true},
-    {"ping", RunPing, true, false},
-    {"arp", RunArp, true, false},
-    {"net", RunNet, true, false},
-    {"nbtstat", RunNbtstat, true, false},
-    {"del", RunDel, false, false},
+    {"ipconfig", RunIpconfig, true, true, NEEDS_OWN_ADAPTERS},
+    {"winipcfg", RunWinipcfg, true, true, NEEDS_OWN_ADAPTERS},
+    {"ping", RunPing, true, false, NEEDS_NOTHING_UP_FRONT},
+    {"arp", RunArp, true, false, NEEDS_NOTHING_UP_FRONT},
+    {"net", RunNet, true, false, NEEDS_OWN_ADAPTERS},
+    {"nbtstat", RunNbtstat, true, false, NEEDS_OWN_ADAPTERS},
+    {"del", RunDel, false, false, NEEDS_NOTHING_UP_FRONT},
 };
 
 const CommandEntry* FindCommand(std::string name) {
@@ -153,14 +156,11 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
     return true;
 }
 
-// The machine's report style, language and network; false after an error
-// message. Without a given version the simulated one comes from QARVIK_WINVER.
-// The language follows the platform's report code page, as Qarvik's does. A
-// live network is the machine's own, and its ping and arp answer with real
-// packets; they alone need nothing of the machine loaded, which spares every
-// probe of a sweep the read of the interfaces.
-bool LoadMachine([[maybe_unused]] const CommandEntry& command,  // used in live mode alone
-                 const PlatformVersion* given_version, ToolContext* context, Network* network) {
+// The report style and language of the version; false after an error
+// message. Without a given version the simulated one comes from
+// QARVIK_WINVER. The language follows the platform's report code page, as
+// Qarvik's does.
+bool LoadStyle(const PlatformVersion* given_version, ToolContext* context) {
     PlatformVersion version{};
     if (given_version != nullptr) {
         version = *given_version;
@@ -175,23 +175,25 @@ bool LoadMachine([[maybe_unused]] const CommandEntry& command,  // used in live 
     context->Style = &StyleOfFormat(
         FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber));
     context->Language = LanguageOfReports(*context->Style, PlatformGetReportCodePage());
-    std::string error;
-    context->Live = nullptr;
+    return true;
+}
+
+// The machine that QARVIK_NETWORK names: the live one, or the simulated one of
+// a network file or of the demo network; null after an error message.
+std::unique_ptr<Machine> OpenMachine([[maybe_unused]] MachineNeeds needs) {  // used in live mode alone
     const char* network_name = std::getenv("QARVIK_NETWORK");
+    std::string error;
+    std::unique_ptr<Machine> machine;
 #ifdef WINCMD_LIVE
     if (IsLiveNetworkName(network_name)) {
-        context->Live = &kLiveTools;
-        if (command.Function == RunPing || command.Function == RunArp) return true;
-        if (LoadLiveMachine(network, &error)) return true;
-        PutErrorLine("wincmd: " + error);
-        return false;
-    }
+        machine = OpenLiveMachine(needs, &error);
+    } else
 #endif
-    if (!LoadNetwork(network_name, network, &error)) {
-        PutErrorLine("wincmd: " + error);
-        return false;
+    {
+        machine = OpenSimulatedMachine(network_name, &error);
     }
-    return true;
+    if (machine == nullptr) PutErrorLine("wincmd: " + error);
+    return machine;
 }
 
 }  // namespace
@@ -201,11 +203,13 @@ int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion*
     const CommandEntry* command = FindCommand(words[0]);
     if (command == nullptr) return NotRecognized(words[0]);
     ToolContext context{nullptr, nullptr, stderr};
-    Network network;
+    std::unique_ptr<Machine> machine;
     if (command->IsNetworkTool) {
-        if (!LoadMachine(*command, version, &context, &network)) return 1;
+        if (!LoadStyle(version, &context)) return 1;
+        machine = OpenMachine(command->Needs);
+        if (machine == nullptr) return 1;
         if (!VersionHas(context, *command)) return NotRecognized(words[0]);
-        context.Net = &network;
+        context.Host = machine.get();
         if (command->IsAdapterTool && AnswersFromDemoNetwork()) PutErrorLine(kDemoNetworkNotice);
     }
     Arguments args(words.begin() + 1, words.end());

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "tools.h"
+#include "tool_context.h"
 
 // A word of the command line, or a redirection operator before its path.
 struct Token {

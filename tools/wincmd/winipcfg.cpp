@@ -1,7 +1,8 @@
 // winipcfg of the Japanese Windows 95 and 98: the adapter configuration
 // report, written to the file named after its batch switch. The texts are
 // code page 932 bytes; Windows 95 writes its katakana half-width.
-#include "tools.h"
+#include "report_text.h"
+#include "text_values.h"
 
 struct WinipcfgText {
     const char* Title;
@@ -124,8 +125,8 @@ void PutField(FILE* out, const WinipcfgText& text, const char* label, const std:
     PutLine(out, FieldLine(kIndent, label, text.ValueColumn, value));
 }
 
-void PutHostPart(FILE* out, const WinipcfgText& text, const Network& network) {
-    PutField(out, text, text.HostName, network.MachineName);
+void PutHostPart(FILE* out, const WinipcfgText& text, const OwnMachine& own) {
+    PutField(out, text, text.HostName, own.Name);
     PutField(out, text, text.DnsServers, "");
     PutField(out, text, text.NodeType, text.Hybrid);
     PutField(out, text, text.ScopeId, "");
@@ -157,24 +158,24 @@ void PutAdapter(FILE* out, const WinipcfgText& text, size_t index, const OwnAdap
     PutField(out, text, text.LeaseExpires, "");
 }
 
-void PutReport(FILE* out, const WinipcfgText& text, const Network& network, bool all) {
+void PutReport(FILE* out, const WinipcfgText& text, const OwnMachine& own, bool all) {
     PutLine(out, "");
     PutLine(out, text.Title);
     PutLine(out, "");
-    if (all) PutHostPart(out, text, network);
-    for (size_t i = 0; i < network.Adapters.size(); ++i) {
-        PutAdapter(out, text, i, network.Adapters[i], all);
+    if (all) PutHostPart(out, text, own);
+    for (size_t i = 0; i < own.Adapters.size(); ++i) {
+        PutAdapter(out, text, i, own.Adapters[i], all);
     }
 }
 
 }  // namespace
 
 int RunWinipcfg(const ToolContext& context, const Arguments& args, FILE* out) {
-    if (context.Live != nullptr && !context.Live->CanPing(context, "winipcfg")) return 1;
+    if (!CanPingHere(context, "winipcfg")) return 1;
     const WinipcfgText& text = *context.Style->Winipcfg;
     WinipcfgOptions options = ReadOptions(args);
     if (!options.Batch) {  // no window to show: the report goes to standard output
-        PutReport(out, text, *context.Net, options.All);
+        PutReport(out, text, context.Host->Own(), options.All);
         return 0;
     }
     FILE* file = std::fopen(options.BatchFile.c_str(), "wb");
@@ -182,7 +183,7 @@ int RunWinipcfg(const ToolContext& context, const Arguments& args, FILE* out) {
         std::fprintf(context.Errors, "winipcfg: cannot write %s\n", options.BatchFile.c_str());
         return 1;
     }
-    PutReport(file, text, *context.Net, options.All);
+    PutReport(file, text, context.Host->Own(), options.All);
     bool written = std::fclose(file) == 0;
     return written ? 0 : 1;
 }

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "live/bytes.h"
+
 NeighbourListing ListingOfNeighbourState(unsigned state) {
     if ((state & (NUD_PERMANENT | NUD_NOARP)) != 0) return NEIGHBOUR_STATIC;
     // Every state after a resolution holds a hardware address that answered;
@@ -56,15 +58,6 @@ constexpr unsigned char kEchoRequestType = 8;
 constexpr unsigned char kEchoReplyType = 0;
 constexpr size_t kIcmpHeaderLength = 8;
 constexpr size_t kShortestIpHeader = 20;
-
-uint16_t ReadBigEndian16(const unsigned char* bytes) {
-    return static_cast<uint16_t>((bytes[0] << 8) | bytes[1]);
-}
-
-void PutBigEndian16(uint16_t value, char* bytes) {
-    bytes[0] = static_cast<char>(value >> 8);
-    bytes[1] = static_cast<char>(value & 0xFF);
-}
 
 // The Internet checksum (RFC 1071) of the bytes.
 uint16_t InternetChecksum(const std::string& bytes) {
@@ -160,8 +153,7 @@ bool ReadNeighbourAttributes(const unsigned char* data, size_t offset, size_t en
         const unsigned char* value = data + offset + RTA_LENGTH(0);
         const size_t size = attribute.rta_len - RTA_LENGTH(0);
         if (attribute.rta_type == NDA_DST && size == sizeof(in_addr)) {
-            entry->Address = (uint32_t{value[0]} << 24) | (uint32_t{value[1]} << 16) |
-                             (uint32_t{value[2]} << 8) | value[3];
+            entry->Address = ReadIpv4Address(value);
             have_address = true;
         } else if (attribute.rta_type == NDA_LLADDR) {
             entry->HardwareAddress.assign(reinterpret_cast<const char*>(value), size);

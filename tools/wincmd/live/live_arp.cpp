@@ -1,8 +1,10 @@
-// arp -a of the live machine: the kernel's neighbour entries, each under the
-// adapter it was resolved on. Entries still resolving or failed are not
-// listed, as Windows keeps no such rows.
-#include "live/kernel.h"
-#include "live/live_tools.h"
+// arp's answers on the live machine: the kernel's neighbour entries, each
+// under the adapter it was resolved on. Entries still resolving or failed are
+// not listed, as Windows keeps no such rows.
+#include "live/interfaces.h"
+#include "live/kernel_answers.h"
+#include "live/live_machine.h"
+#include "live/netlink.h"
 
 namespace {
 
@@ -23,10 +25,6 @@ std::vector<ArpRow> RowsOn(const std::vector<NeighbourEntry>& table, unsigned in
                         listing == NEIGHBOUR_STATIC});
     }
     return rows;
-}
-
-void ReportFailure(const ToolContext& context, const std::string& error) {
-    std::fprintf(context.Errors, "wincmd: arp: %s\n", error.c_str());
 }
 
 // The entries arp may list: the whole table, or for one address its entry on
@@ -51,16 +49,14 @@ bool ReadEntries(const std::vector<LiveInterface>& interfaces, const uint32_t* a
 
 }  // namespace
 
-int RunLiveArp(const ToolContext& context, const uint32_t* address, FILE* out) {
+bool LiveMachine::ReadArpTables(const uint32_t* address, std::vector<ArpTable>* tables,
+                                std::string* error) {
     std::vector<NeighbourEntry> table;
     std::vector<LiveInterface> interfaces;
-    std::string error;
-    if (!ListInterfaces(&interfaces, &error) || !ReadEntries(interfaces, address, &table, &error)) {
-        ReportFailure(context, error);
-        return 1;
+    if (!ListInterfaces(&interfaces, error) || !ReadEntries(interfaces, address, &table, error)) {
+        return false;
     }
-    // One block per interface with rows, in the system's order of interfaces.
-    bool any_block = false;
+    // One table per interface with rows, in the system's order of interfaces.
     for (const LiveInterface& interface : interfaces) {
         std::vector<ArpRow> rows = RowsOn(table, interface.Index, address);
         // Only adapters have a table (loopback holds entries of its own), and
@@ -69,10 +65,8 @@ int RunLiveArp(const ToolContext& context, const uint32_t* address, FILE* out) {
             !ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size())) {
             continue;
         }
-        PutArpReport(out, context, OwnAddressOf(interface), rows);
-        any_block = true;
+        tables->push_back({OwnAddressOf(interface), rows});
         if (address != nullptr) break;  // one row is the whole answer
     }
-    if (any_block) return 0;
-    return PutArpReport(out, context, 0, {});
+    return true;
 }

@@ -1,13 +1,13 @@
+#include "live/live_machine.h"
+
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "live/kernel.h"
-#include "live/live_tools.h"
-
-const LiveTools kLiveTools = {CanPingLive, RunLivePing, RunLiveArp, RunLiveNbtstat};
+#include "live/echo_socket.h"
+#include "live/interfaces.h"
+#include "live/kernel_answers.h"
 
 bool IsLiveNetworkName(const char* value) { return value != nullptr && std::strcmp(value, "live") == 0; }
 
@@ -27,20 +27,13 @@ OwnAdapter AdapterOfInterface(const LiveInterface& interface) {
 
 }  // namespace
 
-bool CanPingLive(const ToolContext& context, const char* tool) {
-    std::string error;
-    if (CanOpenEchoSocket(&error)) return true;
-    std::fprintf(context.Errors, "wincmd: %s: %s\n", tool, error.c_str());
-    return false;
-}
-
-bool LoadLiveMachine(Network* network, std::string* error) {
+bool LiveMachine::ReadOwn(std::string* error) {
     char host_name[256] = "";
     if (gethostname(host_name, sizeof host_name - 1) != 0) {
         *error = std::string("live network: cannot read the host name: ") + std::strerror(errno);
         return false;
     }
-    network->MachineName = host_name;
+    own_.Name = host_name;
     std::vector<LiveInterface> interfaces;
     if (!ListInterfaces(&interfaces, error)) {
         *error = "live network: " + *error;
@@ -48,12 +41,26 @@ bool LoadLiveMachine(Network* network, std::string* error) {
     }
     for (const LiveInterface& interface : interfaces) {
         if (ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size())) {
-            network->Adapters.push_back(AdapterOfInterface(interface));
+            own_.Adapters.push_back(AdapterOfInterface(interface));
         }
     }
-    if (network->Adapters.empty()) {
+    if (own_.Adapters.empty()) {
         *error = "live network: no network interface with a hardware address";
         return false;
     }
     return true;
+}
+
+bool LiveMachine::CanPing(std::string* error) { return CanOpenEchoSocket(error); }
+
+// No computer keeps a browse list here.
+bool LiveMachine::ReadBrowseList(std::vector<BrowseEntry>* computers, std::string*) {
+    computers->clear();
+    return true;
+}
+
+std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, std::string* error) {
+    auto machine = std::make_unique<LiveMachine>();
+    if (needs == NEEDS_OWN_ADAPTERS && !machine->ReadOwn(error)) return nullptr;
+    return machine;
 }

@@ -1,8 +1,8 @@
-// nbtstat -a of the live machine, as Windows finds a computer by name: a
-// NetBIOS name query broadcast on the segment, then a node-status request to
-// the address that answered; its name table and unit ID make the report.
+// nbtstat's answer on the live machine, as Windows finds a computer by name:
+// a NetBIOS name query broadcast on the segment, then a node-status request
+// to the address that answered; its name table and unit ID make the report.
 #include "live/kernel_answers.h"
-#include "live/live_tools.h"
+#include "live/live_machine.h"
 #include "live/netbios.h"
 
 namespace {
@@ -30,19 +30,19 @@ NameTable TableOfNodeStatus(const NodeStatus& status) {
 
 }  // namespace
 
-int RunLiveNbtstat(const ToolContext& context, const std::string& name, FILE* out) {
+NameTableFound LiveMachine::FindNameTable(const std::string& name, NameTable* table,
+                                          std::string* error) {
     uint32_t address = 0;
     NodeStatus status;
-    std::string error;
-    NetBiosOutcome outcome = NameQuery(name, Clock::now() + kNameQueryTime, &address, &error);
+    NetBiosOutcome outcome = NameQuery(name, Clock::now() + kNameQueryTime, &address, error);
     if (outcome == NETBIOS_ANSWER) {
-        outcome = AskNodeStatus(address, Clock::now() + kNodeStatusTime, &status, &error);
+        outcome = AskNodeStatus(address, Clock::now() + kNodeStatusTime, &status, error);
     }
-    if (outcome == NETBIOS_ERROR) {
-        std::fprintf(context.Errors, "wincmd: nbtstat: %s\n", error.c_str());
-        return 1;
+    switch (outcome) {
+    case NETBIOS_ANSWER: break;
+    case NETBIOS_NO_ANSWER: return NAME_TABLE_NOT_FOUND;
+    case NETBIOS_ERROR: return NAME_TABLE_FAILED;
     }
-    if (outcome == NETBIOS_NO_ANSWER) return PutNbtstatReport(out, context, nullptr);
-    const NameTable table = TableOfNodeStatus(status);
-    return PutNbtstatReport(out, context, &table);
+    *table = TableOfNodeStatus(status);
+    return NAME_TABLE_FOUND;
 }

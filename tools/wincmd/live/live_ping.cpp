@@ -1,116 +1,88 @@
-// ping of the live machine: real ICMP echo requests, a second apart, each
-// waiting up to its time-out; the name of -a as Windows finds it: the system
-// resolver's, else the computer name of a NetBIOS node-status answer, both
-// silent when they have none or cannot answer. Both look-ups run while the
-// first request waits for its reply, and the header, which comes before the
-// reply lines, waits for them no longer than the look-up's time-out: then it
-// shows the address alone.
-#include <optional>
+// ping's answers on the live machine: real ICMP echo requests, a second
+// apart, each waiting up to its time-out; the name of -a as Windows finds it:
+// the system resolver's, else the computer name of a NetBIOS node-status
+// answer, both silent when they have none or cannot answer. Both look-ups run
+// while the first request waits for its reply, and the header, which comes
+// before the reply lines, waits for them no longer than the look-up's
+// time-out: then it shows the address alone.
 #include <thread>
 
-#include "live/kernel.h"
-#include "live/live_tools.h"
-#include "live/name_lookup.h"
+#include "live/echo_socket.h"
+#include "live/live_machine.h"
 #include "live/netbios.h"
+#include "live/resolver.h"
+#include "text_values.h"
 
 namespace {
 
 constexpr auto kRequestInterval = std::chrono::milliseconds(1000);
 
-void ReportFailure(const ToolContext& context, const std::string& error) {
-    std::fprintf(context.Errors, "wincmd: ping: %s\n", error.c_str());
-}
-
-// The name the header shows: a named target's own, or the look-ups' answer
-// once they have ended or their deadline has passed.
-struct HeaderName {
-    std::string Known;
-    std::optional<PendingName> LookUp;   // the system resolver
-    std::optional<PendingName> NetBios;  // the node-status request
-    Clock::time_point Deadline;
-};
-
 // The resolver's name when it has one by the deadline, else the NetBIOS one.
-std::string AwaitName(const HeaderName& name) {
-    if (!name.LookUp) return name.Known;
-    const std::string resolved = name.LookUp->AwaitUntil(name.Deadline);
+std::string AwaitName(const PendingName& look_up, const PendingName& netbios,
+                      Clock::time_point deadline) {
+    const std::string resolved = look_up.AwaitUntil(deadline);
     if (!resolved.empty()) return resolved;
-    return PrintableName(name.NetBios->AwaitUntil(name.Deadline));
+    return PrintableName(netbios.AwaitUntil(deadline));
 }
 
 // Both look-ups at once, each by the same deadline; the node-status request
 // gives up by then, so its thread never outlives the probe by much.
-void StartLookUps(uint32_t address, HeaderName* name) {
-    const Clock::time_point deadline = name->Deadline;
-    name->LookUp = PendingName::Start([address]() { return LookUpName(address); });
-    name->NetBios = PendingName::Start([address, deadline]() {
+std::function<std::string()> StartLookUps(uint32_t address, Clock::time_point deadline) {
+    const PendingName look_up = PendingName::Start([address]() { return LookUpName(address); });
+    const PendingName netbios = PendingName::Start([address, deadline]() {
         std::string computer;
         std::string error;  // a request that cannot go out names nothing, as the resolver
         NodeStatusName(address, deadline, &computer, &error);
         return computer;
     });
+    return [look_up, netbios, deadline]() { return AwaitName(look_up, netbios, deadline); };
 }
 
-void PutHeader(FILE* out, const ToolContext& context, const HeaderName& name,
-               const std::string& address_text) {
-    PutPingHeader(out, context, AwaitName(name), address_text);
-}
+class LiveEchoes : public EchoSession {
+public:
+    LiveEchoes(uint32_t address, unsigned long timeout_ms)
+        : address_(address), timeout_(timeout_ms), next_send_(Clock::now()) {}
 
-// Sends the requests and prints the header before the first line, then a line
-// for each request; false after a failure is reported.
-bool SendRequests(const ToolContext& context, const PingRequest& request, uint32_t address,
-                  const HeaderName& name, EchoSocket* socket, PingTally* tally, FILE* out) {
-    const std::string address_text = FormatAddress(address);
-    Clock::time_point next_send = Clock::now();
-    std::string error;
-    for (unsigned long i = 0; i < request.Count; ++i) {
-        std::this_thread::sleep_until(next_send);
-        const uint16_t sequence = static_cast<uint16_t>(i + 1);
+    bool Open(std::string* error) { return socket_.Open(error); }
+
+    bool Next(EchoOutcome* outcome, std::string* error) override {
+        std::this_thread::sleep_until(next_send_);
+        const uint16_t sequence = ++sequence_;
         Clock::time_point sent;
-        EchoOutcome outcome{};
-        const bool answered =
-            socket->Send(address, sequence, &sent, &error) &&
-            socket->AwaitReply(address, sequence, sent,
-                               sent + std::chrono::milliseconds(request.TimeoutMs), &outcome, &error);
-        if (i == 0) PutHeader(out, context, name, address_text);
-        if (!answered) {
-            ReportFailure(context, error);
+        if (!socket_.Send(address_, sequence, &sent, error) ||
+            !socket_.AwaitReply(address_, sequence, sent, sent + timeout_, outcome, error)) {
             return false;
         }
-        PutLine(out, outcome.Replied ? PingReplyLine(context, address_text, outcome)
-                                     : PingTimeoutLine(context));
-        CountEcho(tally, outcome);
-        next_send = sent + kRequestInterval;
+        next_send_ = sent + kRequestInterval;
+        return true;
     }
-    return true;
-}
+
+private:
+    EchoSocket socket_;
+    const uint32_t address_;
+    const std::chrono::milliseconds timeout_;
+    Clock::time_point next_send_;
+    uint16_t sequence_ = 0;
+};
 
 }  // namespace
 
-int RunLivePing(const ToolContext& context, const PingRequest& request, FILE* out) {
-    uint32_t address = 0;
-    HeaderName name;
-    std::string error;
-    const bool is_address = ParseAddress(request.Target, &address);
-    if (!is_address) {
-        if (!LookUpAddress(request.Target, &address, &error)) {
-            ReportFailure(context, error);
-            return 1;
-        }
-        name.Known = request.Target;
+TargetFound LiveMachine::FindTarget(const PingRequest& request, PingTarget* target,
+                                    std::string* error) {
+    if (ParseAddress(request.Target, &target->Address)) return TARGET_FOUND;
+    if (!LookUpAddress(request.Target, &target->Address, error)) return TARGET_FAILED;
+    target->Name = request.Target;
+    return TARGET_FOUND;
+}
+
+std::unique_ptr<EchoSession> LiveMachine::StartEchoes(const PingRequest& request,
+                                                      PingTarget* target, std::string* error) {
+    auto echoes = std::make_unique<LiveEchoes>(target->Address, request.TimeoutMs);
+    if (!echoes->Open(error)) return nullptr;
+    if (target->Name.empty() && request.ResolveName) {
+        const unsigned long wait_ms = NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs);
+        target->AwaitName =
+            StartLookUps(target->Address, Clock::now() + std::chrono::milliseconds(wait_ms));
     }
-    EchoSocket socket;
-    if (!socket.Open(&error)) {
-        ReportFailure(context, error);
-        return 1;
-    }
-    if (is_address && request.ResolveName) {
-        name.Deadline = Clock::now() + std::chrono::milliseconds(
-                                           NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs));
-        StartLookUps(address, &name);
-    }
-    PingTally tally;
-    if (!SendRequests(context, request, address, name, &socket, &tally, out)) return 1;
-    PutPingStatistics(out, context, FormatAddress(address), tally);
-    return tally.Received > 0 ? 0 : 1;
+    return echoes;
 }

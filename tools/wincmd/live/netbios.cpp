@@ -4,57 +4,36 @@
 #include <errno.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/random.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <vector>
 
+#include "live/kernel_answers.h"
+
 namespace {
 
 constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
 
-// A UDP socket on an ephemeral port, closed when it goes.
-struct UdpSocket {
-    int Value = -1;
-    ~UdpSocket() {
-        if (Value >= 0) close(Value);
-    }
-};
-
-bool OpenUdpSocket(bool broadcast, UdpSocket* udp, std::string* error) {
-    udp->Value = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (udp->Value < 0) {
-        *error = SystemFailure("cannot open a UDP socket", errno);
-        return false;
-    }
+// A UDP socket on an ephemeral port.
+bool OpenUdpSocket(bool broadcast, Socket* udp, std::string* error) {
+    *udp = Socket::Open(AF_INET, SOCK_DGRAM, 0, "a UDP socket", error);
+    if (!udp->IsOpen()) return false;
     const int on = 1;
-    if (broadcast && setsockopt(udp->Value, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+    if (broadcast &&
+        setsockopt(udp->Descriptor(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
         *error = SystemFailure("cannot allow broadcasts on a UDP socket", errno);
         return false;
     }
     return true;
 }
 
-// From getrandom: a random_device would first probe the processor, which in a
-// virtual machine costs more than the whole request. Should the call fail, the
-// clock tells requests apart.
 uint16_t RandomTransactionId() {
     uint16_t id = 0;
-    if (getrandom(&id, sizeof id, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof id)) {
-        id = static_cast<uint16_t>(Clock::now().time_since_epoch().count());
-    }
+    RandomBytes(&id, sizeof id);
     return id;
-}
-
-// The errors that say a request cannot reach its target: it gets no answer.
-bool IsUnreachableError(int error_number) {
-    return error_number == EHOSTUNREACH || error_number == ENETUNREACH ||
-           error_number == EHOSTDOWN || error_number == ECONNREFUSED;
 }
 
 // Port 137 of an address (host byte order).
@@ -89,23 +68,19 @@ enum Awaited {
 };
 
 // Waits up to deadline for a datagram that passes the check.
-bool AwaitAnswer(int descriptor, Clock::time_point deadline, const AnswerCheck& is_answer,
+bool AwaitAnswer(const Socket& udp, Clock::time_point deadline, const AnswerCheck& is_answer,
                  Awaited* awaited, std::string* error) {
     *awaited = AWAITED_NOTHING;
     std::vector<unsigned char> data(65535);  // the largest UDP datagram
     for (;;) {
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline) return true;
-        pollfd readable{descriptor, POLLIN, 0};
-        const int ready = poll(&readable, 1, PollSliceMs(now, deadline));
-        if (ready < 0 && errno != EINTR) {
-            *error = SystemFailure("cannot wait for a NetBIOS answer", errno);
-            return false;
+        switch (WaitReadable(udp, deadline, "a NetBIOS answer", error)) {
+        case WAIT_READABLE: break;
+        case WAIT_DEADLINE: return true;
+        case WAIT_FAILED: return false;
         }
-        if (ready <= 0) continue;
         sockaddr_in from{};
         socklen_t from_length = sizeof from;
-        const ssize_t length = recvfrom(descriptor, data.data(), data.size(), MSG_DONTWAIT,
+        const ssize_t length = recvfrom(udp.Descriptor(), data.data(), data.size(), MSG_DONTWAIT,
                                         reinterpret_cast<sockaddr*>(&from), &from_length);
         if (length < 0) {
             if (IsUnreachableError(errno)) {
@@ -142,9 +117,9 @@ bool ConnectTo(int descriptor, uint32_t address) {
 NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
                         Clock::time_point deadline, const AnswerCheck& is_answer,
                         std::string* error) {
-    UdpSocket udp;
+    Socket udp;
     if (!OpenUdpSocket(sending.Broadcast, &udp, error)) return NETBIOS_ERROR;
-    if (!sending.Broadcast && !ConnectTo(udp.Value, sending.Targets.front())) {
+    if (!sending.Broadcast && !ConnectTo(udp.Descriptor(), sending.Targets.front())) {
         if (IsUnreachableError(errno)) return NETBIOS_NO_ANSWER;
         *error = SystemFailure("cannot address a NetBIOS request", errno);
         return NETBIOS_ERROR;
@@ -152,11 +127,11 @@ NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
     const Clock::time_point start = Clock::now();
     for (int attempt = 1; attempt <= sending.Tries && Clock::now() < deadline; ++attempt) {
         for (uint32_t target : sending.Targets) {
-            if (!SendRequest(udp.Value, target, request, error)) return NETBIOS_ERROR;
+            if (!SendRequest(udp.Descriptor(), target, request, error)) return NETBIOS_ERROR;
         }
         const Clock::time_point attempt_end = start + (deadline - start) * attempt / sending.Tries;
         Awaited awaited = AWAITED_NOTHING;
-        if (!AwaitAnswer(udp.Value, attempt_end, is_answer, &awaited, error)) return NETBIOS_ERROR;
+        if (!AwaitAnswer(udp, attempt_end, is_answer, &awaited, error)) return NETBIOS_ERROR;
         if (awaited == AWAITED_ANSWER) return NETBIOS_ANSWER;
         if (awaited == AWAITED_UNREACHABLE) return NETBIOS_NO_ANSWER;
     }

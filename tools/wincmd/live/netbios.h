@@ -14,8 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "live/kernel.h"
+#include "live/interfaces.h"
 #include "live/netbios_packets.h"
+#include "live/socket.h"
 
 enum NetBiosOutcome {
     NETBIOS_ANSWER,

@@ -1,5 +1,8 @@
 #include "live/netbios_packets.h"
 
+#include "live/bytes.h"
+#include "text/code_page_932.h"
+
 namespace {
 
 constexpr size_t kHeaderLength = 12;
@@ -23,11 +26,6 @@ constexpr uint16_t kDeregistering = 0x1000;
 constexpr uint16_t kConflict = 0x0800;
 constexpr uint16_t kActive = 0x0400;
 
-void PutBigEndian16(uint16_t value, std::string* bytes) {
-    *bytes += static_cast<char>(value >> 8);
-    *bytes += static_cast<char>(value & 0xFF);
-}
-
 // The first-level encoding of RFC 1002: each half byte as a letter 'A' to 'P'.
 std::string EncodedName(const std::string& name_bytes) {
     std::string encoded;
@@ -41,23 +39,19 @@ std::string EncodedName(const std::string& name_bytes) {
 std::string Request(uint16_t transaction_id, uint16_t flags, const std::string& name_bytes,
                     uint16_t type) {
     std::string packet;
-    PutBigEndian16(transaction_id, &packet);
-    PutBigEndian16(flags, &packet);
-    PutBigEndian16(1, &packet);  // one question, no records
-    PutBigEndian16(0, &packet);
-    PutBigEndian16(0, &packet);
-    PutBigEndian16(0, &packet);
+    AppendBigEndian16(transaction_id, &packet);
+    AppendBigEndian16(flags, &packet);
+    AppendBigEndian16(1, &packet);  // one question, no records
+    AppendBigEndian16(0, &packet);
+    AppendBigEndian16(0, &packet);
+    AppendBigEndian16(0, &packet);
     packet += static_cast<char>(kEncodedNameLength);
     packet += EncodedName(name_bytes);
     packet += '\0';  // no scope
-    PutBigEndian16(type, &packet);
-    PutBigEndian16(kClassIn, &packet);
+    AppendBigEndian16(type, &packet);
+    AppendBigEndian16(kClassIn, &packet);
     return packet;
 }
-
-// A first byte of a code page 932 double-byte character, whose second byte
-// may look like an ASCII letter.
-bool IsCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 // The 16 bytes of a name: upper case, blank-padded or cut to 15, the suffix.
 std::string NameBytes(const std::string& name, unsigned char suffix) {
@@ -81,7 +75,7 @@ struct PacketCursor {
 
     bool Has(size_t count) const { return count <= Length - At; }
     uint16_t Read16() {
-        const uint16_t value = static_cast<uint16_t>((Data[At] << 8) | Data[At + 1]);
+        const uint16_t value = ReadBigEndian16(Data + At);
         At += 2;
         return value;
     }
@@ -205,9 +199,7 @@ PacketReading ReadNameQueryResponse(const unsigned char* data, size_t length,
     }
     addresses->clear();
     for (size_t at = 0; at < record.DataLength; at += kAddressEntryLength) {
-        const unsigned char* address = record.Data + at + 2;  // after the entry's flags
-        addresses->push_back((uint32_t{address[0]} << 24) | (uint32_t{address[1]} << 16) |
-                             (uint32_t{address[2]} << 8) | address[3]);
+        addresses->push_back(ReadIpv4Address(record.Data + at + 2));  // after the entry's flags
     }
     return PACKET_ANSWER;
 }

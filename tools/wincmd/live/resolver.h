@@ -1,14 +1,23 @@
-// Name look-ups that run beside the echo, so that a resolver that is slow or
-// never answers costs the probe no more than the look-up's time-out. Each
-// look-up runs on a detached thread that owns its answer together with the
-// waiter: getnameinfo cannot be cancelled, and a thread left behind after the
+// The system resolver (hosts file, DNS) of the live machine, and name
+// look-ups that run beside the echo, so that a resolver that is slow or never
+// answers costs the probe no more than the look-up's time-out. Each look-up
+// runs on a detached thread that owns its answer together with the waiter:
+// getnameinfo cannot be cancelled, and a thread left behind after the
 // deadline touches nothing the tool frees, nor keeps the process from ending.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+// The system resolver's name for an address; empty when it has none or
+// cannot answer.
+std::string LookUpName(uint32_t address);
+
+// The system resolver's IPv4 address of a name.
+bool LookUpAddress(const std::string& name, uint32_t* address, std::string* error);
 
 // How long ping -a waits for a name after the echo request has left: the
 // -w time-out when it was given, else a second.

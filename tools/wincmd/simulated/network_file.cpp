@@ -1,4 +1,6 @@
-#include "network.h"
+// The network file: a description of the simulated network, line by line,
+// read with bounds so that a hostile one costs bounded work.
+#include "simulated/network.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,32 +10,7 @@
 #include <string_view>
 #include <utility>
 
-const char kDemoNetwork[] =
-    "# Demo office network 192.168.1.0/24\n"
-    "machine MYPC\n"
-    "adapter -            00-10-60-A3-B0-6D\n"
-    "adapter 192.168.1.10 00-A0-C9-12-34-56\n"
-    "adapter 0.0.0.0      00-A0-C9-65-43-21\n"
-    "\n"
-    "#    address       MAC               DNS name     state\n"
-    "host 192.168.1.1   00-0C-29-00-00-01 ROUTER       up\n"
-    "host 192.168.1.5   00-0C-29-00-00-05 PRINTER1     up\n"
-    "host 192.168.1.7   00-0C-29-AA-BB-CC PC-SALES1    up\n"
-    "host 192.168.1.8   00-0C-29-AA-BB-CD PC-SALES2    up\n"
-    "host 192.168.1.12  00-0C-29-12-00-12 FILESERVER   up\n"
-    "host 192.168.1.20  00-0C-29-20-00-20 PC-ACCOUNT   up\n"
-    "host 192.168.1.21  00-0C-29-21-00-21 PC-DESIGN    up\n"
-    "host 192.168.1.33  00-A0-C9-33-33-33 -            up\n"
-    "host 192.168.1.34  00-A0-C9-34-34-34 -            up\n"
-    "host 192.168.1.40  00-0C-29-40-00-40 PC-LAPTOP    down\n"
-    "host 192.168.1.50  00-0C-29-50-00-50 -            arp-only\n"
-    "dns  192.168.1.60  OLD-SERVER\n"
-    "\n"
-    "#      NetBIOS name  MAC               remark\n"
-    "browse MYPC          00-A0-C9-12-34-56 Front desk\n"
-    "browse PC-SALES1     00-0C-29-AA-BB-CC Sales\n"
-    "browse FILESERVER    00-0C-29-12-00-12 Shared documents\n"
-    "browse PC-DESIGN     00-0C-29-21-00-21\n";
+#include "text_values.h"
 
 namespace {
 
@@ -107,10 +84,6 @@ bool ParseState(std::string_view text, HostState* state) {
     return true;
 }
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool IsCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 // Parses one network file and remembers where it failed.
 struct Parser {
     const std::string& Source;
@@ -174,7 +147,7 @@ struct Parser {
             adapter.Kind = ADAPTER_PPP;
         }
         NoteAddress(adapter.Address);
-        Net->Adapters.push_back(adapter);
+        Net->Own.Adapters.push_back(adapter);
         return true;
     }
 
@@ -187,7 +160,7 @@ struct Parser {
             if (!FieldCount(words, 2, "machine NAME")) return false;
             if (MachineSeen) return Fail("second 'machine' line");
             MachineSeen = true;
-            Net->MachineName = std::string(words[1].Text);
+            Net->Own.Name = std::string(words[1].Text);
             return true;
         }
         if (keyword == "adapter") return ParseAdapter(words);
@@ -302,49 +275,6 @@ bool ReadFileUpTo(const char* path, size_t limit, std::string* text) {
 
 }  // namespace
 
-bool ParseAddress(std::string_view text, uint32_t* address) {
-    uint32_t value = 0;
-    size_t i = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (i >= text.size() || text[i] != '.') return false;
-            ++i;
-        }
-        size_t start = i;
-        uint32_t number = 0;
-        while (i < text.size() && i - start < 3 && text[i] >= '0' && text[i] <= '9') {
-            number = number * 10 + static_cast<uint32_t>(text[i] - '0');
-            ++i;
-        }
-        if (i == start || number > 255) return false;
-        value = (value << 8) | number;
-    }
-    if (i != text.size()) return false;
-    *address = value;
-    return true;
-}
-
-std::string FormatAddress(uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFF,
-                  (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
-    return text;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (IsCp932LeadByte(static_cast<unsigned char>(a[i]))) {
-            if (a[i] != b[i]) return false;
-            if (i + 1 < a.size() && a[i + 1] != b[i + 1]) return false;
-            ++i;
-            continue;
-        }
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    }
-    return true;
-}
-
 bool ParseNetworkText(const std::string& text, const std::string& source, Network* network,
                       std::string* error) {
     *network = Network{};
@@ -368,92 +298,3 @@ bool LoadNetwork(const char* path, Network* network, std::string* error) {
     return ParseNetworkText(text, path, network, error);
 }
 
-bool IsAutoconfigurationAddress(uint32_t address) { return (address >> 16) == 0xA9FE; }
-
-std::vector<uint32_t> AdapterAddresses(const OwnAdapter& adapter) {
-    std::vector<uint32_t> addresses{adapter.Address};
-    addresses.insert(addresses.end(), adapter.MoreAddresses.begin(), adapter.MoreAddresses.end());
-    return addresses;
-}
-
-uint32_t FirstOwnAddress(const Network& network) {
-    for (const OwnAdapter& adapter : network.Adapters) {
-        if (adapter.Address != 0) return adapter.Address;
-    }
-    return 0;
-}
-
-bool IsOwnAddress(const Network& network, uint32_t address) {
-    if (address == 0) return false;
-    for (const OwnAdapter& adapter : network.Adapters) {
-        if (adapter.Address == address) return true;
-    }
-    return false;
-}
-
-static const OtherHost* FindHost(const Network& network, uint32_t address) {
-    for (const OtherHost& host : network.Hosts) {
-        if (host.Address == address) return &host;
-    }
-    return nullptr;
-}
-
-std::string NameOfAddress(const Network& network, uint32_t address) {
-    if (IsOwnAddress(network, address)) return network.MachineName;
-    if (const OtherHost* host = FindHost(network, address)) return host->DnsName;
-    for (const DnsRecord& record : network.DnsRecords) {
-        if (record.Address == address) return record.Name;
-    }
-    return std::string();
-}
-
-bool AddressOfName(const Network& network, const std::string& name, uint32_t* address) {
-    if (SameName(name, network.MachineName) && FirstOwnAddress(network) != 0) {
-        *address = FirstOwnAddress(network);
-        return true;
-    }
-    for (const OtherHost& host : network.Hosts) {
-        if (!host.DnsName.empty() && SameName(name, host.DnsName)) {
-            *address = host.Address;
-            return true;
-        }
-    }
-    for (const DnsRecord& record : network.DnsRecords) {
-        if (SameName(name, record.Name)) {
-            *address = record.Address;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool AnswersPing(const Network& network, uint32_t address) {
-    if (IsOwnAddress(network, address)) return true;
-    const OtherHost* host = FindHost(network, address);
-    return host != nullptr && host->State == HOST_UP;
-}
-
-double RoundTripMs(const Network& network, uint32_t address) {
-    const OtherHost* host = FindHost(network, address);
-    return host != nullptr ? host->RoundTripMs : DEFAULT_ROUND_TRIP_MS;
-}
-
-const OtherHost* FindArpEntry(const Network& network, uint32_t address) {
-    if (IsOwnAddress(network, address)) return nullptr;
-    const OtherHost* host = FindHost(network, address);
-    return host != nullptr && host->State != HOST_DOWN ? host : nullptr;
-}
-
-const BrowseEntry* FindBrowseEntry(const Network& network, const std::string& name) {
-    for (const BrowseEntry& entry : network.Browse) {
-        if (SameName(name, entry.Name)) return &entry;
-    }
-    return nullptr;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}

@@ -1,12 +1,13 @@
-// The simulated network that the stand-in tools answer from: the machine's own
+// The simulated network that the simulated machine answers from: its own
 // adapters, the other hosts of the segment, DNS names and the browse list.
 // Everything a tool reports comes from here; no packet is ever sent.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "machine.h"
 
 enum HostState {
     HOST_UP,        // answers ping, so it is in the ARP cache
@@ -15,26 +16,6 @@ enum HostState {
 };
 
 constexpr double DEFAULT_ROUND_TRIP_MS = 1;
-
-enum AdapterKind {
-    ADAPTER_LAN,
-    ADAPTER_DISCONNECTED,  // "Media disconnected": a MAC and no address line
-    ADAPTER_PPP,           // a dial-up adapter
-};
-
-struct OwnAdapter {
-    uint32_t Address;  // 0: none (0.0.0.0, or disconnected)
-    std::string Mac;   // upper case, "00-A0-C9-12-34-56"
-    AdapterKind Kind;
-    std::vector<uint32_t> MoreAddresses = {};  // a live interface's further IPv4 addresses
-};
-
-// Every address of a connected adapter, each shown with its own address lines.
-std::vector<uint32_t> AdapterAddresses(const OwnAdapter& adapter);
-
-// Whether the adapter's address was given to itself for want of a DHCP
-// server (169.254.x.x).
-bool IsAutoconfigurationAddress(uint32_t address);
 
 struct OtherHost {
     uint32_t Address;
@@ -50,15 +31,8 @@ struct DnsRecord {
     std::string Name;
 };
 
-struct BrowseEntry {
-    std::string Name;  // NetBIOS name, as listed
-    std::string Mac;
-    std::string Remark;
-};
-
 struct Network {
-    std::string MachineName;
-    std::vector<OwnAdapter> Adapters;
+    OwnMachine Own;
     std::vector<OtherHost> Hosts;
     std::vector<DnsRecord> DnsRecords;
     std::vector<BrowseEntry> Browse;
@@ -76,19 +50,6 @@ bool LoadNetwork(const char* path, Network* network, std::string* error);
 bool ParseNetworkText(const std::string& text, const std::string& source, Network* network,
                       std::string* error);
 
-// The value of a hexadecimal digit in either case; -1 for any other character.
-int HexValue(char c);
-
-// Dotted decimal, four numbers of 0 to 255.
-bool ParseAddress(std::string_view text, uint32_t* address);
-std::string FormatAddress(uint32_t address);
-
-// Whether two NetBIOS or DNS names are the same, ignoring the case of ASCII
-// letters but never touching the second byte of a code page 932 character.
-bool SameName(const std::string& a, const std::string& b);
-
-// The first connected own address, 0 when every adapter is disconnected.
-uint32_t FirstOwnAddress(const Network& network);
 bool IsOwnAddress(const Network& network, uint32_t address);
 
 // The name a reverse lookup gives for address; empty when it has none.

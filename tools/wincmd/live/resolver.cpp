@@ -1,15 +1,50 @@
-#include "live/name_lookup.h"
+#include "live/resolver.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
+
+#include "live/kernel_answers.h"
 
 namespace {
 
 constexpr unsigned long kDefaultNameTimeoutMs = 1000;
 
 }  // namespace
+
+std::string LookUpName(uint32_t address) {
+    sockaddr_in socket_address{};
+    socket_address.sin_family = AF_INET;
+    socket_address.sin_addr.s_addr = htonl(address);
+    char name[NI_MAXHOST] = "";
+    int status = getnameinfo(reinterpret_cast<const sockaddr*>(&socket_address),
+                             sizeof socket_address, name, sizeof name, nullptr, 0, NI_NAMEREQD);
+    return NameOfReverseLookup(status, name);
+}
+
+bool LookUpAddress(const std::string& name, uint32_t* address, std::string* error) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_RAW;
+    addrinfo* found = nullptr;
+    int status = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (status != 0) {
+        *error = "cannot find host " + name + ": " +
+                 (status == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(status));
+        return false;
+    }
+    *address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(found);
+    return true;
+}
 
 unsigned long NameTimeoutMs(bool timeout_given, unsigned long timeout_ms) {
     return timeout_given ? timeout_ms : kDefaultNameTimeoutMs;

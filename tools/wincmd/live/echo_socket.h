@@ -1,0 +1,35 @@
+// ICMP echo to one address, as ping sends it: the kernel's ICMP datagram
+// socket where net.ipv4.ping_group_range lets this process have one, else a
+// raw socket. What a reply must hold is read in kernel_answers.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "live/socket.h"
+#include "machine.h"
+
+// Whether this process can open an ICMP socket, as ping opens it; false with
+// the reason and its remedy.
+bool CanOpenEchoSocket(std::string* error);
+
+class EchoSocket {
+public:
+    // False with the reason, which names the remedy, when neither kind opens.
+    bool Open(std::string* error);
+    // Sends echo request number sequence; *sent is when it left. While the
+    // kernel has no room for the address's neighbour entry it tries again, a
+    // few seconds at most.
+    bool Send(uint32_t address, uint16_t sequence, Clock::time_point* sent, std::string* error);
+    // Waits up to deadline for the reply to that request.
+    bool AwaitReply(uint32_t address, uint16_t sequence, Clock::time_point sent,
+                    Clock::time_point deadline, EchoOutcome* result, std::string* error);
+
+private:
+    bool Receive(uint32_t address, uint16_t sequence, bool* matched, int* ttl, std::string* error);
+
+    Socket socket_;
+    bool raw_ = false;
+    uint16_t identifier_ = 0;  // a datagram socket's is the one the kernel gave it
+    std::string payload_;      // 32 bytes, a random part first, so replies can be told apart
+};

@@ -1,0 +1,18 @@
+// The kernel's IPv4 neighbour (ARP) table, asked over routing netlink, which
+// gives each entry's state. What the answers mean is read in kernel_answers.h.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "live/kernel_answers.h"
+
+// The whole table.
+bool ReadNeighbourTable(std::vector<NeighbourEntry>* entries, std::string* error);
+
+// The kernel's entry for one address on one interface, if it has one, joins
+// entries. Asking for one entry spares reading a table that a sweep of a large
+// subnet fills with thousands. *answered is false when the kernel cannot be
+// asked for one entry (before Linux 5.0): then only the whole table tells.
+bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
+                        std::vector<NeighbourEntry>* entries, bool* answered, std::string* error);

@@ -1,0 +1,71 @@
+#include "live/socket.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "live/kernel_answers.h"
+
+Socket::Socket(Socket&& other) noexcept : descriptor_(other.descriptor_) { other.descriptor_ = -1; }
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        descriptor_ = other.descriptor_;
+        other.descriptor_ = -1;
+    }
+    return *this;
+}
+
+Socket::~Socket() { Close(); }
+
+void Socket::Close() {
+    if (descriptor_ >= 0) close(descriptor_);
+    descriptor_ = -1;
+}
+
+Socket Socket::Open(int domain, int type, int protocol, const char* what, std::string* error) {
+    Socket opened(socket(domain, type | SOCK_CLOEXEC, protocol));
+    if (!opened.IsOpen()) *error = SystemFailure(std::string("cannot open ") + what, errno);
+    return opened;
+}
+
+int PollSliceMs(Clock::time_point now, Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+    return static_cast<int>(std::min<long long>(left.count(), 999)) + 1;
+}
+
+WaitResult WaitReadable(const Socket& socket, Clock::time_point deadline, const char* what,
+                        std::string* error) {
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return WAIT_DEADLINE;
+        pollfd readable{socket.Descriptor(), POLLIN, 0};
+        const int ready = poll(&readable, 1, PollSliceMs(now, deadline));
+        if (ready < 0 && errno != EINTR) {
+            *error = SystemFailure(std::string("cannot wait for ") + what, errno);
+            return WAIT_FAILED;
+        }
+        if (ready > 0) return WAIT_READABLE;
+    }
+}
+
+bool IsUnreachableError(int error_number) {
+    return error_number == EHOSTUNREACH || error_number == ENETUNREACH ||
+           error_number == EHOSTDOWN || error_number == ECONNREFUSED || error_number == EPROTO;
+}
+
+// getrandom costs one system call; a random_device would first probe the
+// processor, which in a virtual machine costs more than a whole request.
+void RandomBytes(void* bytes, size_t count) {
+    if (getrandom(bytes, count, GRND_NONBLOCK) == static_cast<ssize_t>(count)) return;
+    const uint64_t mixed = static_cast<uint64_t>(Clock::now().time_since_epoch().count()) ^
+                           (static_cast<uint64_t>(getpid()) << 40);
+    auto* out = static_cast<unsigned char*>(bytes);
+    for (size_t i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(mixed >> (8 * (i % 8)));
+}

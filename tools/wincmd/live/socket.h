@@ -1,0 +1,61 @@
+// What every socket of the live machine shares: one owner that closes it
+// once, one wait until it is readable or a deadline passes, the errors that
+// say a request will get no answer, and random bytes that tell requests apart.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+using Clock = std::chrono::steady_clock;
+
+// A socket descriptor with one owner: closed once, when its owner goes; it
+// can be moved to another owner, never copied.
+class Socket {
+public:
+    Socket() = default;
+    explicit Socket(int descriptor) : descriptor_(descriptor) {}
+    Socket(Socket&& other) noexcept;
+    Socket& operator=(Socket&& other) noexcept;
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    ~Socket();
+
+    // A new socket, as socket(2) makes it (with SOCK_CLOEXEC added); one that
+    // is not open, with the reason, when it cannot be had.
+    static Socket Open(int domain, int type, int protocol, const char* what, std::string* error);
+
+    bool IsOpen() const { return descriptor_ >= 0; }
+    int Descriptor() const { return descriptor_; }
+
+private:
+    void Close();
+
+    int descriptor_ = -1;
+};
+
+// The time-out of one poll that waits toward deadline from now: at most a
+// second, so that no wait overflows poll's int, and at least a millisecond.
+int PollSliceMs(Clock::time_point now, Clock::time_point deadline);
+
+enum WaitResult {
+    WAIT_READABLE,
+    WAIT_DEADLINE,  // the deadline passed with nothing to read
+    WAIT_FAILED,    // see the error
+};
+
+// Waits until the socket has something to read or the deadline has passed;
+// signals do not end the wait. what names what is awaited in an error ("an
+// echo reply").
+WaitResult WaitReadable(const Socket& socket, Clock::time_point deadline, const char* what,
+                        std::string* error);
+
+// Whether a socket error says that the request cannot reach its target or
+// that the target will not answer it (an ICMP error came back): the request
+// gets no answer, which is not a failure of the machine.
+bool IsUnreachableError(int error_number);
+
+// Fills bytes with random ones from the kernel, without waiting for its pool.
+// Should that fail, the clock and the process id still set this process's
+// requests apart from those of others.
+void RandomBytes(void* bytes, size_t count);
