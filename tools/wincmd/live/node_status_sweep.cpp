@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <deque>
 
 namespace {
@@ -16,13 +17,18 @@ struct Pending {
     Clock::time_point Sent;
 };
 
-// The sweep's state: the requests awaiting answers, oldest first (each is
-// awaited as long as the others, so the oldest times out first), and the
-// answers so far.
+// The sweep's state: the addresses and the next one to ask, the requests
+// awaiting answers, oldest first (each is awaited as long as the others, so
+// the oldest times out first), and the answers so far. Request i has the
+// transaction id FirstId + i, so an answer tells which request it is for.
 struct SweepState {
+    const std::vector<uint32_t>& Addresses;
     int Descriptor;
+    uint16_t FirstId;
+    size_t Next;
     std::deque<Pending> InFlight;
     std::vector<NodeStatus>* Answers;
+    Clock::time_point LastRoom;  // when a request last went out (or the sweep began)
 };
 
 enum SendOutcome {
@@ -106,45 +112,51 @@ void DropTimedOut(SweepState* sweep) {
     }
 }
 
+// Sends the next requests while fewer than kSweepInFlight await answers;
+// *table_full when the kernel had no room for the next one's neighbour entry.
+bool SendWhileRoom(SweepState* sweep, bool* table_full, std::string* error) {
+    *table_full = false;
+    while (sweep->Next < sweep->Addresses.size() && sweep->InFlight.size() < kSweepInFlight) {
+        const uint32_t address = sweep->Addresses[sweep->Next];
+        const uint16_t transaction_id = static_cast<uint16_t>(sweep->FirstId + sweep->Next);
+        switch (SendNodeStatus(sweep->Descriptor, address, transaction_id, error)) {
+        case SEND_FAILED: return false;
+        case SEND_NO_ROOM: *table_full = true; return true;
+        case SEND_SENT: sweep->InFlight.push_back({address, transaction_id, Clock::now()}); break;
+        case SEND_UNREACHABLE: break;
+        }
+        sweep->LastRoom = Clock::now();
+        ++sweep->Next;
+    }
+    return true;
+}
+
+// Until when to wait for answers before sending again: the oldest request's
+// time-out, or, when the table is full, soon, since its entries make room as
+// they fail.
+Clock::time_point NextSendTime(const SweepState& sweep, bool table_full) {
+    const Clock::time_point soon = Clock::now() + kFullTablePause;
+    if (sweep.InFlight.empty()) return soon;
+    const Clock::time_point oldest_end = sweep.InFlight.front().Sent + kSweepAnswerTime;
+    return table_full ? std::min(oldest_end, soon) : oldest_end;
+}
+
 }  // namespace
 
 bool SweepNodeStatus(const std::vector<uint32_t>& addresses, std::vector<NodeStatus>* answers,
                      std::string* error) {
     UdpSocket udp;
     if (!OpenUdpSocket(false, &udp, error)) return false;
-    SweepState sweep{udp.Value, {}, answers};
-    // Request i has the id first_id + i: an answer tells which request it is for.
-    const uint16_t first_id = RandomTransactionId();
-    size_t next = 0;
-    Clock::time_point last_room = Clock::now();
-    while (next < addresses.size() || !sweep.InFlight.empty()) {
+    SweepState sweep{addresses, udp.Value, RandomTransactionId(), 0, {}, answers, Clock::now()};
+    for (;;) {
         bool table_full = false;
-        while (next < addresses.size() && sweep.InFlight.size() < kSweepInFlight && !table_full) {
-            const uint16_t transaction_id = static_cast<uint16_t>(first_id + next);
-            switch (SendNodeStatus(udp.Value, addresses[next], transaction_id, error)) {
-            case SEND_FAILED: return false;
-            case SEND_NO_ROOM: table_full = true; continue;
-            case SEND_SENT: sweep.InFlight.push_back({addresses[next], transaction_id, Clock::now()});
-                break;
-            case SEND_UNREACHABLE: break;
-            }
-            last_room = Clock::now();
-            ++next;
-        }
-        if (table_full && Clock::now() - last_room >= kFullTableWait) {
+        if (!SendWhileRoom(&sweep, &table_full, error)) return false;
+        if (sweep.InFlight.empty() && sweep.Next == addresses.size()) return true;
+        if (table_full && Clock::now() - sweep.LastRoom >= kFullTableWait) {
             *error = SystemFailure("cannot send a NetBIOS request", ENOBUFS);
             return false;
         }
-        if (sweep.InFlight.empty() && next == addresses.size()) break;
-        // The next request goes once an answer or a time-out makes room; a
-        // full table makes room as its entries fail, so then it is tried soon.
-        Clock::time_point until = Clock::now() + kFullTablePause;
-        if (!sweep.InFlight.empty()) {
-            const Clock::time_point oldest_end = sweep.InFlight.front().Sent + kSweepAnswerTime;
-            if (!table_full || oldest_end < until) until = oldest_end;
-        }
-        if (!AwaitAnswers(&sweep, until, error)) return false;
+        if (!AwaitAnswers(&sweep, NextSendTime(sweep, table_full), error)) return false;
         DropTimedOut(&sweep);
     }
-    return true;
 }
