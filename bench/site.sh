@@ -116,7 +116,8 @@ printf 'site of 3 segments (play):      %6.2f s (median of %d; the first run, in
 printf 'play overhead (site - slowest): %6.2f s\n' "$(echo "$site $slowest" | awk '{ print $1 - $2 }')"
 for k in 1 2 3; do
     cmp -s "$work/alone-$k/rsp.txt" "$work/results/probe$k.csv" ||
-        echo "probe $k: the play's file differs from the segment's run alone"
+        { echo "probe $k: the play's file differs from the segment's run alone (<, >):"
+          diff <(tr -d '\r' < "$work/alone-$k/rsp.txt") <(tr -d '\r' < "$work/results/probe$k.csv") | head -6; }
 done
 if awk -v site="$site" -v slowest="$slowest" 'BEGIN { exit !(site <= slowest + 10) }'; then
     echo "within the slowest segment + 10 s"

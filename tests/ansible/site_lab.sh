@@ -16,7 +16,7 @@
 #   site_add_segment K      a segment's bridge; then segment_add_host
 #                           $((K * 256 + N)) KIND, segment_add_nmbd, ...
 #   site_add_probe K        the segment's probe on .1, with sshd
-#   site_stop_probe K       ends the probe's sshd
+#   site_stop_probe K       ends the probe's sshd and its sessions
 #   site_play ARGS...       ansible-playbook in the controller namespace
 
 source "$(dirname "${BASH_SOURCE[0]}")/../live/segment.sh"
@@ -36,12 +36,14 @@ site_start() {
     ip -n "$site_controller" link add mg0 type bridge
     ip -n "$site_controller" addr add 198.19.0.1/24 dev mg0
     ip -n "$site_controller" link set mg0 up
-    mkdir -p "$site_dir/ssh" "$site_dir/home" "$site_dir/remote-tmp" "$site_dir/local-tmp"
+    mkdir -p "$site_dir/ssh" "$site_dir/cp" "$site_dir/home" "$site_dir/remote-tmp" "$site_dir/local-tmp"
     ssh-keygen -q -t ed25519 -N '' -C qarvik-site-client -f "$site_dir/ssh/client"
     ssh-keygen -q -t ed25519 -N '' -C qarvik-site-probe -f "$site_dir/ssh/host"
     cp "$site_dir/ssh/client.pub" "$site_dir/ssh/authorized_keys"
-    # The client knows the probes by this run's host key alone, reads no
-    # configuration of the machine and keeps no connection open.
+    # The client knows the probes by this run's host key alone and reads no
+    # configuration of the machine. It keeps one connection a probe open
+    # between tasks, as Ansible does by default; those masters live in the
+    # controller namespace and end with it.
     cat > "$site_dir/ssh/config" <<EOC
 Host *
     User root
@@ -52,8 +54,9 @@ Host *
     StrictHostKeyChecking yes
     BatchMode yes
     ConnectTimeout 5
-    ControlMaster no
-    ControlPath none
+    ControlMaster auto
+    ControlPersist 120s
+    ControlPath $site_dir/cp/%C
 EOC
     cat > "$site_dir/ansible.cfg" <<EOC
 [defaults]
@@ -78,12 +81,14 @@ site_remove_stale() {
         pid=${pid%%-*}
         kill -0 "$pid" 2>/dev/null && continue
         pid=$(ip netns pids "$ns" 2>/dev/null || true)
+        # shellcheck disable=SC2086 # one pid a word
         [[ -z $pid ]] || kill -9 $pid 2>/dev/null || true
     done
     segment_remove_stale qsite
 }
 
 site_add_segment() {
+    # shellcheck disable=SC2034 # segment.sh's scanner address
     SEGMENT_NET=198.18.$1
     segment_start "$site_prefix-$1"
 }
@@ -141,10 +146,14 @@ site_start_sshd() {
     return 1
 }
 
+# site_stop_probe K: sshd and every session of the probe end, as if the
+# machine were switched off.
 site_stop_probe() {
-    local pid=${site_sshd_pids[$1]}
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
+    local pids
+    pids=$(ip netns pids "${site_probe_namespaces[$1]}")
+    # shellcheck disable=SC2086 # one pid a word
+    [[ -z $pids ]] || kill $pids 2>/dev/null || true
+    wait "${site_sshd_pids[$1]}" 2>/dev/null || true
 }
 
 site_play() {
@@ -153,20 +162,26 @@ site_play() {
         ansible-playbook "$@"
 }
 
+# The pids of every process in the site's namespaces, one a line.
+site_pids() {
+    local ns
+    for ns in "${segment_namespaces[@]}"; do ip netns pids "$ns" 2>/dev/null || true; done
+}
+
 # Every process in the site's namespaces (sshd, its sessions, qarvik, the
 # play's ssh clients, nmbd) ends before the namespaces go.
 site_remove() {
-    local ns pids tries
-    for ns in "${segment_namespaces[@]}"; do
-        pids=$(ip netns pids "$ns" 2>/dev/null || true)
-        [[ -n $pids ]] && kill $pids 2>/dev/null
-    done
-    for tries in $(seq 20); do
-        pids=$(for ns in "${segment_namespaces[@]}"; do ip netns pids "$ns" 2>/dev/null; done)
+    local pids tries
+    pids=$(site_pids)
+    # shellcheck disable=SC2086 # one pid a word
+    [[ -z $pids ]] || kill $pids 2>/dev/null || true
+    for ((tries = 0; tries < 20; tries++)); do
+        pids=$(site_pids)
         [[ -z $pids ]] && break
         sleep 0.1
     done
-    [[ -n $pids ]] && kill -9 $pids 2>/dev/null
+    # shellcheck disable=SC2086
+    [[ -z $pids ]] || kill -9 $pids 2>/dev/null || true
     segment_remove
     rm -rf /etc/netns/"$site_prefix"-*
     return 0
