@@ -1,6 +1,7 @@
-// net view: the computers of the machine's browse list with their remarks.
-// From version 6 on an empty browse list gives error 6118, as the real tool
-// does where no computer keeps the list (the usual case from Windows 7 on).
+// net view: the computers of the machine's browse list with their remarks
+// (the live machine finds its list on the segment). From version 6 on an
+// empty list gives error 6118, as the real tool does where no computer keeps
+// the list (the usual case from Windows 7 on).
 #include "report_text.h"
 #include "text_values.h"
 
@@ -72,7 +73,7 @@ int RunNet(const ToolContext& context, const Arguments& args, FILE* out) {
     std::string error;
     if (!context.Host->ReadBrowseList(&browse, &error)) {
         PutMachineFailure(context, "net", error);
-        return 1;
+        return kErrorStatus;
     }
     const NetTexts& text = *kTexts[context.Language];
     if (browse.empty() && context.Style->EmptyBrowse == EMPTY_LIST_ERROR_6118) {

@@ -15,8 +15,6 @@
 namespace {
 
 constexpr size_t kPayloadLength = 32;
-constexpr auto kFullTablePause = std::chrono::milliseconds(20);
-constexpr auto kFullTableWait = std::chrono::seconds(5);  // "with 32 bytes of data"
 constexpr size_t kRandomPartLength = 8;
 
 // A random part first, which sets these requests apart from other pings'.

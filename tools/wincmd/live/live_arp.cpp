@@ -4,7 +4,7 @@
 #include "live/interfaces.h"
 #include "live/kernel_answers.h"
 #include "live/live_machine.h"
-#include "live/netlink.h"
+#include "live/neighbour_entries.h"
 
 namespace {
 
@@ -27,33 +27,14 @@ std::vector<ArpRow> RowsOn(const std::vector<NeighbourEntry>& table, unsigned in
     return rows;
 }
 
-// The entries arp may list: the whole table, or for one address its entry on
-// each adapter, read one by one where the kernel can be asked for one.
-bool ReadEntries(const std::vector<LiveInterface>& interfaces, const uint32_t* address,
-                 std::vector<NeighbourEntry>* table, std::string* error) {
-    if (address == nullptr) return ReadNeighbourTable(table, error);
-    for (const LiveInterface& interface : interfaces) {
-        if (OwnAddressOf(interface) == 0 ||
-            !ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size())) {
-            continue;
-        }
-        bool answered = false;
-        if (!ReadNeighbourEntry(*address, interface.Index, table, &answered, error)) return false;
-        if (!answered) {
-            table->clear();
-            return ReadNeighbourTable(table, error);
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 bool LiveMachine::ReadArpTables(const uint32_t* address, std::vector<ArpTable>* tables,
                                 std::string* error) {
     std::vector<NeighbourEntry> table;
     std::vector<LiveInterface> interfaces;
-    if (!ListInterfaces(&interfaces, error) || !ReadEntries(interfaces, address, &table, error)) {
+    if (!ListInterfaces(&interfaces, error) ||
+        !ReadAdapterEntries(interfaces, address, &table, error)) {
         return false;
     }
     // One table per interface with rows, in the system's order of interfaces.

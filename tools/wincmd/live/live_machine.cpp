@@ -53,12 +53,6 @@ bool LiveMachine::ReadOwn(std::string* error) {
 
 bool LiveMachine::CanPing(std::string* error) { return CanOpenEchoSocket(error); }
 
-// No computer keeps a browse list here.
-bool LiveMachine::ReadBrowseList(std::vector<BrowseEntry>* computers, std::string*) {
-    computers->clear();
-    return true;
-}
-
 std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, std::string* error) {
     auto machine = std::make_unique<LiveMachine>();
     if (needs == NEEDS_OWN_ADAPTERS && !machine->ReadOwn(error)) return nullptr;

@@ -2,9 +2,10 @@
 // kernel, its resolver and the NetBIOS name service of its segment answer.
 // ipconfig and winipcfg report its interfaces, ping sends real ICMP echo
 // requests, arp reads the kernel's neighbour table, nbtstat asks the
-// segment's NetBIOS name service. net view answers as a machine with no
-// browse list. Each answer of the interface has a file of its own here:
-// live_ping.cpp, live_arp.cpp, live_nbtstat.cpp.
+// segment's NetBIOS name service, and net view lists the computers of the
+// connected subnets that answer a node-status request as servers. Each
+// answer of the interface has a file of its own here: live_ping.cpp,
+// live_arp.cpp, live_nbtstat.cpp, live_net.cpp.
 #pragma once
 
 #include <memory>

@@ -13,11 +13,6 @@
 
 #include "live/kernel_answers.h"
 
-namespace {
-
-constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
-
-// A UDP socket on an ephemeral port.
 bool OpenUdpSocket(bool broadcast, Socket* udp, std::string* error) {
     *udp = Socket::Open(AF_INET, SOCK_DGRAM, 0, "a UDP socket", error);
     if (!udp->IsOpen()) return false;
@@ -36,7 +31,6 @@ uint16_t RandomTransactionId() {
     return id;
 }
 
-// Port 137 of an address (host byte order).
 sockaddr_in NameServiceAt(uint32_t address) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
@@ -44,6 +38,10 @@ sockaddr_in NameServiceAt(uint32_t address) {
     target.sin_addr.s_addr = htonl(address);
     return target;
 }
+
+namespace {
+
+constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
 
 bool SendRequest(int descriptor, uint32_t address, const std::string& request,
                  std::string* error) {

@@ -34,6 +34,11 @@ private:
     int descriptor_ = -1;
 };
 
+// A request that finds the kernel's neighbour table full (ENOBUFS) is sent
+// again after a pause, until this long has passed without room.
+constexpr auto kFullTablePause = std::chrono::milliseconds(20);
+constexpr auto kFullTableWait = std::chrono::seconds(5);
+
 // The time-out of one poll that waits toward deadline from now: at most a
 // second, so that no wait overflows poll's int, and at least a millisecond.
 int PollSliceMs(Clock::time_point now, Clock::time_point deadline);
