@@ -1,0 +1,306 @@
+#include "live/table_room.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/neighbour.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "live/neighbour_room.h"
+
+namespace {
+
+// The ledger's name in the run's work folder.
+constexpr char kLedgerName[] = "neighbour_room";
+constexpr auto kRoomPause = std::chrono::milliseconds(10);
+
+// An address this process let through, and what it needs to remove the
+// entry its probe made.
+struct Probe {
+    uint32_t Address;
+    unsigned InterfaceIndex;  // the adapter whose subnet holds it; 0: none
+    bool HadEntry;            // an entry was there before the probe
+    bool Made;                // its first datagram went
+};
+
+// The process's side of the room: its ledger file, or its own ledger.
+struct Room {
+    std::mutex Lock;
+    std::string LedgerPath;  // empty: the process counts alone
+    int LedgerFile = -1;
+    RoomLedger Own{};
+    bool Joined = false;
+    bool MayRemoveEntries = geteuid() == 0;  // until the kernel says otherwise
+    std::vector<Probe> Probes;
+};
+
+Room gRoom;
+
+int64_t NowNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// The folder of the regular file open as report, with its separator.
+std::string FolderOfReport(FILE* report) {
+    struct stat status {};
+    const int descriptor = fileno(report);
+    if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return "";
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
+    const ssize_t length = readlink(link.c_str(), path, sizeof path - 1);
+    if (length <= 0) return "";
+    const std::string file(path, static_cast<size_t>(length));
+    const size_t separator = file.rfind('/');
+    return separator == std::string::npos ? "" : file.substr(0, separator + 1);
+}
+
+bool SameFile(int descriptor, const std::string& path) {
+    struct stat open_file {};
+    struct stat named {};
+    return fstat(descriptor, &open_file) == 0 && stat(path.c_str(), &named) == 0 &&
+           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+}
+
+// Locks the ledger file that the path names now: the last member may have
+// removed the one this process opened, and a new one is made.
+bool LockLedgerFile(Room* room) {
+    for (int tries = 0; tries < 8; ++tries) {
+        if (room->LedgerFile < 0) {
+            room->LedgerFile = open(room->LedgerPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (room->LedgerFile < 0) return false;
+        }
+        while (flock(room->LedgerFile, LOCK_EX) != 0) {
+            if (errno != EINTR) return false;
+        }
+        if (SameFile(room->LedgerFile, room->LedgerPath)) return true;
+        close(room->LedgerFile);
+        room->LedgerFile = -1;
+    }
+    return false;
+}
+
+// Runs change on the shared ledger under its lock, or on the process's own
+// when it has none or cannot lock it. Callers hold room->Lock.
+template <typename Change>
+void ChangeLedger(Room* room, Change change) {
+    if (room->LedgerPath.empty() || !LockLedgerFile(room)) {
+        change(&room->Own);
+        return;
+    }
+    RoomLedger ledger{};
+    if (pread(room->LedgerFile, &ledger, sizeof ledger, 0) != static_cast<ssize_t>(sizeof ledger)) {
+        ledger = RoomLedger{};
+    }
+    change(&ledger);
+    if (pwrite(room->LedgerFile, &ledger, sizeof ledger, 0) != static_cast<ssize_t>(sizeof ledger)) {
+        room->Own = ledger;  // the others cannot see it; this process goes on with it
+    }
+    flock(room->LedgerFile, LOCK_UN);
+}
+
+// The entries the kernel cannot reclaim for a new one: all of them, less the
+// failed ones of this namespace when the limit is near (the kernel reclaims
+// those on demand; other namespaces' cannot be seen). False when the table
+// cannot be read: the probes then meet a full table at their send.
+bool CountTable(int in_flight, int* limit, int* in_use) {
+    NeighbourTableSize size;
+    std::string error;
+    if (!ReadNeighbourTableSize(&size, &error)) return false;
+    *limit = size.Limit;
+    *in_use = size.Entries;
+    if (ProbesMayStart({size.Limit, size.Entries, in_flight}) > 0) return true;
+    std::vector<NeighbourEntry> entries;
+    if (!ReadNeighbourTable(&entries, &error)) return true;
+    for (const NeighbourEntry& entry : entries) {
+        if ((entry.State & NUD_FAILED) != 0) --*in_use;
+    }
+    return true;
+}
+
+// Takes room for one probe when the ledger has it, counting the table when
+// the count is old. waiting says whether this probe is counted as waiting.
+bool TryTakeRoom(Room* room, bool* waiting) {
+    bool taken = false;
+    ChangeLedger(room, [&](RoomLedger* ledger) {
+        int64_t now = NowNs();
+        RoomStep step = NextRoomStep(*ledger, now);
+        if (step == ROOM_COUNT_TABLE) {
+            int limit = 0;
+            int in_use = 0;
+            // A table that cannot be counted lets the probe through: its
+            // send meets a full table itself.
+            step = ROOM_TAKE;
+            if (CountTable(ledger->InFlight, &limit, &in_use)) {
+                now = NowNs();
+                RecordTableCount(ledger, limit, in_use, now);
+                step = NextRoomStep(*ledger, now);
+            }
+        }
+        taken = step == ROOM_TAKE;
+        if (taken) {
+            TakeRoom(ledger);
+            if (*waiting) StopWaiting(ledger, now);
+        } else if (!*waiting) {
+            StartWaiting(ledger, now);
+        }
+    });
+    *waiting = !taken;
+    return taken;
+}
+
+// The adapter whose subnet holds address, whose entry the probe makes.
+unsigned InterfaceFor(uint32_t address) {
+    std::vector<LiveInterface> interfaces;
+    std::string error;
+    if (!ListInterfaces(&interfaces, &error)) return 0;
+    for (const LiveInterface& interface : interfaces) {
+        if (!ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size())) {
+            continue;
+        }
+        for (size_t i = 0; i < interface.Addresses.size() && i < interface.Netmasks.size(); ++i) {
+            const uint32_t mask = interface.Netmasks[i];
+            if ((interface.Addresses[i] & mask) == (address & mask)) return interface.Index;
+        }
+    }
+    return 0;
+}
+
+// The entry for address on the interface, if the kernel has one; false when
+// it cannot say.
+bool FindEntry(uint32_t address, unsigned interface_index, NeighbourEntry* found, bool* exists) {
+    std::vector<NeighbourEntry> entries;
+    bool answered = false;
+    std::string error;
+    if (!ReadNeighbourEntry(address, interface_index, &entries, &answered, &error) || !answered) {
+        return false;
+    }
+    *exists = false;
+    for (const NeighbourEntry& entry : entries) {
+        if (entry.Address == address && entry.InterfaceIndex == interface_index) {
+            *found = entry;
+            *exists = true;
+        }
+    }
+    return true;
+}
+
+// What removing the probe's entry later needs: its interface and whether an
+// entry was there before (then it is not the probe's).
+Probe NewProbe(uint32_t address, bool may_remove) {
+    Probe probe{address, 0, true, false};
+    if (!may_remove) return probe;
+    probe.InterfaceIndex = InterfaceFor(address);
+    NeighbourEntry entry{};
+    if (probe.InterfaceIndex != 0 && !FindEntry(address, probe.InterfaceIndex, &entry, &probe.HadEntry)) {
+        probe.HadEntry = true;
+    }
+    return probe;
+}
+
+Probe* FindProbe(Room* room, uint32_t address) {
+    for (Probe& probe : room->Probes) {
+        if (probe.Address == address) return &probe;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void JoinNeighbourRoom(FILE* report) {
+    std::lock_guard<std::mutex> hold(gRoom.Lock);
+    if (gRoom.Joined) return;
+    const std::string folder = FolderOfReport(report);
+    if (!folder.empty()) gRoom.LedgerPath = folder + kLedgerName;
+    ChangeLedger(&gRoom, [](RoomLedger* ledger) { JoinRoom(ledger, NowNs()); });
+    gRoom.Joined = true;
+}
+
+void LeaveNeighbourRoom(FILE* errors, const char* tool) {
+    std::string line;
+    {
+        std::lock_guard<std::mutex> hold(gRoom.Lock);
+        if (!gRoom.Joined) return;
+        ChangeLedger(&gRoom, [&](RoomLedger* ledger) {
+            for (const Probe& probe : gRoom.Probes) {
+                if (!probe.Made) EntryMade(ledger);
+            }
+            if (!LeaveRoom(ledger)) return;
+            line = SlowedSweepLine(*ledger, NowNs());
+            if (!gRoom.LedgerPath.empty()) unlink(gRoom.LedgerPath.c_str());
+        });
+        if (gRoom.LedgerFile >= 0) close(gRoom.LedgerFile);
+        gRoom.LedgerFile = -1;
+        gRoom.Joined = false;
+    }
+    if (!line.empty()) std::fprintf(errors, "wincmd: %s: %s\n", tool, line.c_str());
+}
+
+void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline) {
+    bool may_remove = false;
+    {
+        std::lock_guard<std::mutex> hold(gRoom.Lock);
+        if (FindProbe(&gRoom, address) != nullptr) return;
+        may_remove = gRoom.MayRemoveEntries;
+    }
+    const Probe probe = NewProbe(address, may_remove);
+    bool waiting = false;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(gRoom.Lock);
+            if (FindProbe(&gRoom, address) != nullptr) {  // another thread let it through
+                if (waiting) ChangeLedger(&gRoom, [](RoomLedger* ledger) { StopWaiting(ledger, NowNs()); });
+                break;
+            }
+            if (Clock::now() >= deadline) {
+                ChangeLedger(&gRoom, [&](RoomLedger* ledger) {
+                    if (waiting) StopWaiting(ledger, NowNs());
+                    TakeRoom(ledger);
+                });
+                gRoom.Probes.push_back(probe);
+                break;
+            }
+            if (TryTakeRoom(&gRoom, &waiting)) {
+                gRoom.Probes.push_back(probe);
+                break;
+            }
+        }
+        std::this_thread::sleep_for(kRoomPause);
+    }
+}
+
+void NeighbourEntryMade(uint32_t address) {
+    std::lock_guard<std::mutex> hold(gRoom.Lock);
+    Probe* probe = FindProbe(&gRoom, address);
+    if (probe == nullptr || probe->Made) return;
+    probe->Made = true;
+    ChangeLedger(&gRoom, [](RoomLedger* ledger) { EntryMade(ledger); });
+}
+
+void RemoveUnansweredEntries() {
+    std::lock_guard<std::mutex> hold(gRoom.Lock);
+    for (const Probe& probe : gRoom.Probes) {
+        if (!gRoom.MayRemoveEntries) return;
+        if (probe.HadEntry || probe.InterfaceIndex == 0) continue;
+        NeighbourEntry entry{};
+        bool exists = false;
+        if (!FindEntry(probe.Address, probe.InterfaceIndex, &entry, &exists) || !exists ||
+            !IsUnansweredEntry(entry.State)) {
+            continue;
+        }
+        int refusal = 0;
+        std::string error;
+        if (!DeleteNeighbourEntry(probe.Address, probe.InterfaceIndex, &refusal, &error) &&
+            refusal == EPERM) {
+            gRoom.MayRemoveEntries = false;
+        }
+    }
+}

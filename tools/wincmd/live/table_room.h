@@ -1,0 +1,48 @@
+// Room in the kernel's neighbour table for the probes of a live sweep.
+//
+// A sweep starts many wincmd processes at once, each probing one address.
+// Before its first datagram to an address, a probe waits until the table has
+// room for the entry it makes (neighbour_room.h decides how much); the
+// processes of one run share their count in a ledger file in the folder of
+// the report they write, the run's private work folder, under a lock, and
+// the last one to leave says once how long the table's limit held them back.
+// A process whose report is not a file counts alone.
+//
+// Where the process may (CAP_NET_ADMIN, as root), it removes at its end the
+// entries its own probes made that never resolved, so that the table holds
+// little more than the probes in flight; an entry that was there before the
+// probe, or that resolved, is never touched.
+//
+// Any tool that sends to many addresses (ping, NetBIOS requests) calls
+// AwaitNeighbourRoom before its first datagram to an address and
+// NeighbourEntryMade after it; a tool that joined also calls
+// RemoveUnansweredEntries once its answers are in, then LeaveNeighbourRoom.
+// The calls are safe from several threads.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "live/kernel.h"
+
+// Joins the ledger of the run whose report goes to report, when report is a
+// regular file; otherwise the process keeps its count alone.
+void JoinNeighbourRoom(FILE* report);
+
+// Leaves the ledger; the run's last member to leave writes the slowdown line,
+// if any, to errors as "wincmd: TOOL: ..." and removes the ledger.
+void LeaveNeighbourRoom(FILE* errors, const char* tool);
+
+// Waits until the table has room for the entry that the first datagram to
+// address makes, at the latest until deadline (after which the send meets
+// the full table itself and waits there). An address let through before in
+// this process returns at once.
+void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline);
+
+// The first datagram to address went (or could not go): its entry is in the
+// table's count now.
+void NeighbourEntryMade(uint32_t address);
+
+// Removes the entries this process's probes made that are still being
+// resolved or failed, when the process may; never another entry.
+void RemoveUnansweredEntries();
