@@ -96,6 +96,18 @@ void PlatformGetTempDirectory(char* directory, size_t size) {
     OsGetTempDirectory(directory, size);
 }
 
+namespace {
+
+void WatchToolFile() {
+    const char* name = OsToolFileOfWorkFolder();
+    if (name == nullptr) return;
+    char path[kWatchedPathSize + kWatchedNameSize];
+    std::snprintf(path, sizeof path, "%s%s", g_watched_folder, name);
+    WatchName(path);
+}
+
+}  // namespace
+
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
     CatchInterruptsOnce();
     OsHoldInterrupts();
@@ -106,6 +118,7 @@ bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t siz
         g_watched_folder_length = std::strlen(g_watched_folder);
         g_watched_file_count = 0;
         g_watch_armed = 1;
+        WatchToolFile();
     }
     OsReleaseInterrupts();
     return made;
