@@ -57,6 +57,14 @@ done
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
+# How often the kernel refused a new neighbour entry for want of room: the
+# table_fulls column of every processor's line, summed.
+table_fulls() {
+    local line total=0
+    while read -r line; do total=$((total + 0x${line##* })); done < <(tail -n +2 /proc/net/stat/arp_cache)
+    echo "$total"
+}
+
 # sweep NAME [USER]: one run at /p255 over the /20 from a cold table, as root
 # or as USER (the programs copied where it may run them).
 sweep() {
@@ -69,13 +77,16 @@ sweep() {
         program=$dir/qarvik interpreter=$dir/wincmd
     fi
     segment_scan ip neigh flush all
-    local started=$SECONDS status=0
+    local started=$SECONDS status=0 fulls_before
+    fulls_before=$(table_fulls)
     (cd "$dir" && segment_scan env QARVIK_NETWORK=live QARVIK_WINVER=xp \
         COMSPEC="$interpreter" TMPDIR="$dir/tmp/" "${as[@]}" "$program" /p255 /w500 /n198.18.0.0 /m255.255.240.0 \
         > console.txt 2> errors.txt) || status=$?
     echo "$name: $((SECONDS - started)) s, $(grep -c . "$dir/errors.txt") error line(s)" \
          "(load $(cut -d' ' -f1 /proc/loadavg))"
     [[ $status -eq 0 ]] || fail "$name: exit status $status"
+    local refused=$(($(table_fulls) - fulls_before))
+    [[ $refused -eq 0 ]] || fail "$name: the kernel refused $refused new neighbour entries: the table was overfilled"
     touch "$dir/rsp.txt"
     if ! cmp -s <(printf '%s\r\n' "${expected[@]}") "$dir/rsp.txt"; then
         fail "$name: response file differs (expected <, written >)"

@@ -56,19 +56,24 @@ void StopWaiting(RoomLedger* ledger, int64_t now_ns) {
 }
 
 void JoinRoom(RoomLedger* ledger, int64_t now_ns) {
-    if (ledger->Members <= 0) *ledger = RoomLedger{0, 0, 0, 0, 0, 0, 0, now_ns, 0, 0};
-    ++ledger->Members;
+    if (ledger->JoinedAtNs == 0) ledger->JoinedAtNs = now_ns;
+    ledger->Members = std::max(ledger->Members, 0) + 1;
 }
 
-bool LeaveRoom(RoomLedger* ledger) { return --ledger->Members <= 0; }
+bool LeaveRoom(RoomLedger* ledger, int64_t now_ns) {
+    if (--ledger->Members > 0) return false;
+    ledger->Members = 0;
+    ledger->LeftAtNs = now_ns;
+    return true;
+}
 
-std::string SlowedSweepLine(const RoomLedger& ledger, int64_t now_ns) {
+std::string SlowedSweepLine(const RoomLedger& ledger) {
     if (ledger.WaitedNs < kNoticeableWaitNs) return "";
     char line[320];
     std::snprintf(line, sizeof line,
                   "the kernel's neighbour table was full: probes waited for room during %.1f s "
                   "of this sweep's %.1f s; raising net.ipv4.neigh.default.gc_thresh3 (now %d) "
                   "lets them start at once",
-                  Seconds(ledger.WaitedNs), Seconds(now_ns - ledger.JoinedAtNs), ledger.Limit);
+                  Seconds(ledger.WaitedNs), Seconds(ledger.LeftAtNs - ledger.JoinedAtNs), ledger.Limit);
     return line;
 }

@@ -47,7 +47,8 @@ struct RoomLedger {
     int32_t Waiting;   // probes waiting for room now
     int32_t Reserved;  // keeps the times aligned, always 0
     int64_t CountedAtNs;     // when the table was last counted; 0: never
-    int64_t JoinedAtNs;      // when the first member joined
+    int64_t JoinedAtNs;      // when the first member joined; 0: none yet
+    int64_t LeftAtNs;        // when the last member left
     int64_t WaitingSinceNs;  // when Waiting last rose from 0
     int64_t WaitedNs;        // the time during which some probe waited
 };
@@ -79,11 +80,11 @@ void StartWaiting(RoomLedger* ledger, int64_t now_ns);
 void StopWaiting(RoomLedger* ledger, int64_t now_ns);
 
 // A process joins and leaves the run's ledger; the first one to join starts
-// the run's clock. LeaveRoom is true for the last member, which says the
-// slowdown (SlowedSweepLine) and removes the ledger.
+// the sweep's clock, which the last one to leave stops (a later member
+// starts it again). LeaveRoom is true when no member is left.
 void JoinRoom(RoomLedger* ledger, int64_t now_ns);
-bool LeaveRoom(RoomLedger* ledger);
+bool LeaveRoom(RoomLedger* ledger, int64_t now_ns);
 
 // The one line a run says when the limit held its probes back long enough
 // to matter, naming the setting that lifts it; empty when it did not.
-std::string SlowedSweepLine(const RoomLedger& ledger, int64_t now_ns);
+std::string SlowedSweepLine(const RoomLedger& ledger);

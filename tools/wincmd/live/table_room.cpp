@@ -2,8 +2,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/neighbour.h>
 #include <sys/file.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,6 +32,15 @@ struct Probe {
     bool Made;                // its first datagram went
 };
 
+// Whether the process may change the neighbour table: CAP_NET_ADMIN in its
+// effective set, which root has.
+bool HasNetAdmin() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    if (syscall(SYS_capget, &header, data) != 0) return geteuid() == 0;
+    return (data[CAP_NET_ADMIN / 32].effective & (1u << (CAP_NET_ADMIN % 32))) != 0;
+}
+
 // The process's side of the room: its ledger file, or its own ledger.
 struct Room {
     std::mutex Lock;
@@ -37,7 +48,7 @@ struct Room {
     int LedgerFile = -1;
     RoomLedger Own{};
     bool Joined = false;
-    bool MayRemoveEntries = geteuid() == 0;  // until the kernel says otherwise
+    bool MayRemoveEntries = HasNetAdmin();  // until the kernel says otherwise
     std::vector<Probe> Probes;
 };
 
@@ -233,15 +244,35 @@ void LeaveNeighbourRoom(FILE* errors, const char* tool) {
             for (const Probe& probe : gRoom.Probes) {
                 if (!probe.Made) EntryMade(ledger);
             }
-            if (!LeaveRoom(ledger)) return;
-            line = SlowedSweepLine(*ledger, NowNs());
-            if (!gRoom.LedgerPath.empty()) unlink(gRoom.LedgerPath.c_str());
+            if (!LeaveRoom(ledger, NowNs())) return;
+            line = SlowedSweepLine(*ledger);
+            // A shared ledger with something to say waits for the end of the
+            // run (SayNeighbourRoomWaits): a sweep may have no member for a
+            // moment between two probes.
+            if (!gRoom.LedgerPath.empty() && line.empty()) unlink(gRoom.LedgerPath.c_str());
         });
+        if (!gRoom.LedgerPath.empty()) line.clear();
         if (gRoom.LedgerFile >= 0) close(gRoom.LedgerFile);
         gRoom.LedgerFile = -1;
         gRoom.Joined = false;
     }
     if (!line.empty()) std::fprintf(errors, "wincmd: %s: %s\n", tool, line.c_str());
+}
+
+void SayNeighbourRoomWaits(const std::string& work_file, FILE* errors) {
+    const size_t separator = work_file.rfind('/');
+    if (separator == std::string::npos) return;
+    Room room;
+    room.LedgerPath = work_file.substr(0, separator + 1) + kLedgerName;
+    if (access(room.LedgerPath.c_str(), F_OK) != 0) return;
+    std::string line;
+    ChangeLedger(&room, [&](RoomLedger* ledger) {
+        if (ledger->Members > 0) return;  // still probing
+        line = SlowedSweepLine(*ledger);
+        unlink(room.LedgerPath.c_str());
+    });
+    if (room.LedgerFile >= 0) close(room.LedgerFile);
+    if (!line.empty()) std::fprintf(errors, "wincmd: ping: %s\n", line.c_str());
 }
 
 void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline) {

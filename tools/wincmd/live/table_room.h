@@ -4,9 +4,12 @@
 // Before its first datagram to an address, a probe waits until the table has
 // room for the entry it makes (neighbour_room.h decides how much); the
 // processes of one run share their count in a ledger file in the folder of
-// the report they write, the run's private work folder, under a lock, and
-// the last one to leave says once how long the table's limit held them back.
-// A process whose report is not a file counts alone.
+// the report they write, the run's private work folder, under a lock. How
+// long the table's limit held them back is said once, when the run deletes
+// its first work file after the sweep (the sweep itself may have no member
+// for a moment between two probes, so the last member cannot tell it is the
+// last). A process whose report is not a file counts alone and says it when
+// it leaves.
 //
 // Where the process may (CAP_NET_ADMIN, as root), it removes at its end the
 // entries its own probes made that never resolved, so that the table holds
@@ -22,6 +25,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "live/kernel.h"
 
@@ -29,9 +33,15 @@
 // regular file; otherwise the process keeps its count alone.
 void JoinNeighbourRoom(FILE* report);
 
-// Leaves the ledger; the run's last member to leave writes the slowdown line,
-// if any, to errors as "wincmd: TOOL: ..." and removes the ledger.
+// Leaves the ledger. A process that counted alone writes the slowdown line,
+// if any, to errors as "wincmd: TOOL: ...". The last member to leave a shared
+// ledger removes it when it has nothing to say.
 void LeaveNeighbourRoom(FILE* errors, const char* tool);
+
+// Called as work_file is deleted: when its folder holds a ledger that no
+// probe has joined, writes its slowdown line, if any, to errors and removes
+// it. So a run says it once, at its end.
+void SayNeighbourRoomWaits(const std::string& work_file, FILE* errors);
 
 // Waits until the table has room for the entry that the first datagram to
 // address makes, at the latest until deadline (after which the send meets
