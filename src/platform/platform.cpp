@@ -16,10 +16,10 @@ ConsoleWriter g_console_writer = nullptr;
 
 // What an interruption removes: the folder and the names of the files in it.
 // Written only while the handlers are held off, and prepared in full before it
-// is armed, so a handler reads it as it stands. Room for the twelve work files
-// and four copies of them for every command that can run at once (the probe
-// slots' files).
-constexpr int kMaxWatchedFiles = 12 + 4 * MAX_STARTED_COMMANDS;
+// is armed, so a handler reads it as it stands. Room for the twelve work files,
+// four copies of them for every command that can run at once (the probe
+// slots' files) and the tools' own file.
+constexpr int kMaxWatchedFiles = 12 + 4 * MAX_STARTED_COMMANDS + 1;
 constexpr size_t kWatchedPathSize = 1024;  // the run's paths fit, with their NUL
 constexpr size_t kWatchedNameSize = 32;
 char g_watched_folder[kWatchedPathSize];

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "live/neighbour_room.h"
@@ -49,7 +50,7 @@ struct Room {
     RoomLedger Own{};
     bool Joined = false;
     bool MayRemoveEntries = HasNetAdmin();  // until the kernel says otherwise
-    std::vector<Probe> Probes;
+    std::unordered_map<uint32_t, Probe> Probes;  // by address
 };
 
 Room gRoom;
@@ -218,10 +219,24 @@ Probe NewProbe(uint32_t address, bool may_remove) {
 }
 
 Probe* FindProbe(Room* room, uint32_t address) {
-    for (Probe& probe : room->Probes) {
-        if (probe.Address == address) return &probe;
+    const auto found = room->Probes.find(address);
+    return found == room->Probes.end() ? nullptr : &found->second;
+}
+
+// Removes the probe's entry when it is its own and never resolved; false
+// when the kernel says the process may not.
+bool RemoveIfUnanswered(const Probe& probe) {
+    if (probe.HadEntry || probe.InterfaceIndex == 0) return true;
+    NeighbourEntry entry{};
+    bool exists = false;
+    if (!FindEntry(probe.Address, probe.InterfaceIndex, &entry, &exists) || !exists ||
+        !IsUnansweredEntry(entry.State)) {
+        return true;
     }
-    return nullptr;
+    int refusal = 0;
+    std::string error;
+    return DeleteNeighbourEntry(probe.Address, probe.InterfaceIndex, &refusal, &error) ||
+           refusal != EPERM;
 }
 
 }  // namespace
@@ -241,7 +256,7 @@ void LeaveNeighbourRoom(FILE* errors, const char* tool) {
         std::lock_guard<std::mutex> hold(gRoom.Lock);
         if (!gRoom.Joined) return;
         ChangeLedger(&gRoom, [&](RoomLedger* ledger) {
-            for (const Probe& probe : gRoom.Probes) {
+            for (const auto& [address, probe] : gRoom.Probes) {
                 if (!probe.Made) EntryMade(ledger);
             }
             if (!LeaveRoom(ledger, NowNs())) return;
@@ -296,11 +311,11 @@ void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline) {
                     if (waiting) StopWaiting(ledger, NowNs());
                     TakeRoom(ledger);
                 });
-                gRoom.Probes.push_back(probe);
+                gRoom.Probes.emplace(address, probe);
                 break;
             }
             if (TryTakeRoom(&gRoom, &waiting)) {
-                gRoom.Probes.push_back(probe);
+                gRoom.Probes.emplace(address, probe);
                 break;
             }
         }
@@ -316,22 +331,21 @@ void NeighbourEntryMade(uint32_t address) {
     ChangeLedger(&gRoom, [](RoomLedger* ledger) { EntryMade(ledger); });
 }
 
-void RemoveUnansweredEntries() {
+void RemoveUnansweredEntry(uint32_t address) {
     std::lock_guard<std::mutex> hold(gRoom.Lock);
-    for (const Probe& probe : gRoom.Probes) {
-        if (!gRoom.MayRemoveEntries) return;
-        if (probe.HadEntry || probe.InterfaceIndex == 0) continue;
-        NeighbourEntry entry{};
-        bool exists = false;
-        if (!FindEntry(probe.Address, probe.InterfaceIndex, &entry, &exists) || !exists ||
-            !IsUnansweredEntry(entry.State)) {
-            continue;
-        }
-        int refusal = 0;
-        std::string error;
-        if (!DeleteNeighbourEntry(probe.Address, probe.InterfaceIndex, &refusal, &error) &&
-            refusal == EPERM) {
-            gRoom.MayRemoveEntries = false;
+    const Probe* probe = FindProbe(&gRoom, address);
+    if (probe == nullptr || !probe->Made || !gRoom.MayRemoveEntries) return;
+    gRoom.MayRemoveEntries = RemoveIfUnanswered(*probe);
+    gRoom.Probes.erase(address);
+}
+
+void RemoveUnansweredEntries() {
+    std::vector<uint32_t> made;
+    {
+        std::lock_guard<std::mutex> hold(gRoom.Lock);
+        for (const auto& [address, probe] : gRoom.Probes) {
+            if (probe.Made) made.push_back(address);
         }
     }
+    for (uint32_t address : made) RemoveUnansweredEntry(address);
 }

@@ -18,9 +18,9 @@
 //
 // Any tool that sends to many addresses (ping, NetBIOS requests) calls
 // AwaitNeighbourRoom before its first datagram to an address and
-// NeighbourEntryMade after it; a tool that joined also calls
-// RemoveUnansweredEntries once its answers are in, then LeaveNeighbourRoom.
-// The calls are safe from several threads.
+// NeighbourEntryMade after it, and RemoveUnansweredEntry once the answer is in
+// or the time-out has passed; a tool that joined calls LeaveNeighbourRoom at
+// its end. The calls are safe from several threads.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +53,10 @@ void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline);
 // table's count now.
 void NeighbourEntryMade(uint32_t address);
 
-// Removes the entries this process's probes made that are still being
-// resolved or failed, when the process may; never another entry.
+// Once the answer to address is in or its time-out has passed: removes the
+// entry this process's probe made when it is still being resolved or
+// failed, where the process may; never another entry. The address counts as
+// new again afterwards.
+void RemoveUnansweredEntry(uint32_t address);
+// The same for every address whose first datagram went.
 void RemoveUnansweredEntries();
