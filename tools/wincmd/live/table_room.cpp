@@ -53,7 +53,9 @@ struct Room {
     std::unordered_map<uint32_t, Probe> Probes;  // by address
 };
 
-Room gRoom;
+// Never destroyed: a name look-up's thread, which may outlive the tool's
+// main thread (name_lookup.h), can still ask for room as the process ends.
+Room& gRoom = *new Room;
 
 int64_t NowNs() {
     timespec now{};
