@@ -311,8 +311,6 @@ bool LookUpAddress(const std::string& name, uint32_t* address, std::string* erro
 
 namespace {
 
-constexpr auto kFullTablePause = std::chrono::milliseconds(20);
-
 void ReportSendErrors(int descriptor, int on) {
     setsockopt(descriptor, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
 }
@@ -342,10 +340,6 @@ bool SendWhileTableFull(int descriptor, Clock::time_point give_up, const std::fu
 namespace {
 
 constexpr size_t kPayloadLength = 32;
-// A request waits this long for room in a full neighbour table, for which the
-// sweep's probes wait before they send (neighbour_room.h); only a table that
-// others keep full makes it wait here.
-constexpr auto kFullTableWait = std::chrono::seconds(60);
 constexpr size_t kRandomPartLength = 8;
 static_assert(kRandomPartLength == sizeof(uint64_t), "the fallback fills the random part");
 

@@ -69,6 +69,13 @@ bool SendWhileTableFull(int descriptor, Clock::time_point give_up, const std::fu
 // second, so that no wait overflows poll's int, and at least a millisecond.
 int PollSliceMs(Clock::time_point now, Clock::time_point deadline);
 
+// A request that finds the kernel's neighbour table full (ENOBUFS) is sent
+// again after a pause, until this long has passed without room. The probes
+// of a sweep wait for room before they send (table_room.h), so only a table
+// that others keep full makes a request wait here.
+constexpr auto kFullTablePause = std::chrono::milliseconds(20);
+constexpr auto kFullTableWait = std::chrono::seconds(60);
+
 // Whether this process can open an ICMP socket, as ping opens it; false with
 // the reason and its remedy.
 bool CanOpenEchoSocket(std::string* error);

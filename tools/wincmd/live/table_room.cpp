@@ -49,6 +49,7 @@ struct Room {
     int LedgerFile = -1;
     RoomLedger Own{};
     bool Joined = false;
+    bool TryWaiting = false;  // a TryNeighbourRoom found no room and its caller waits
     bool MayRemoveEntries = HasNetAdmin();  // until the kernel says otherwise
     std::unordered_map<uint32_t, Probe> Probes;  // by address
 };
@@ -323,6 +324,21 @@ void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline) {
         }
         std::this_thread::sleep_for(kRoomPause);
     }
+}
+
+bool TryNeighbourRoom(uint32_t address) {
+    bool may_remove = false;
+    {
+        std::lock_guard<std::mutex> hold(gRoom.Lock);
+        if (FindProbe(&gRoom, address) != nullptr) return true;
+        may_remove = gRoom.MayRemoveEntries;
+    }
+    const Probe probe = NewProbe(address, may_remove);
+    std::lock_guard<std::mutex> hold(gRoom.Lock);
+    if (FindProbe(&gRoom, address) != nullptr) return true;
+    if (!TryTakeRoom(&gRoom, &gRoom.TryWaiting)) return false;
+    gRoom.Probes.emplace(address, probe);
+    return true;
 }
 
 void NeighbourEntryMade(uint32_t address) {

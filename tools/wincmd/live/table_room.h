@@ -49,6 +49,11 @@ void SayNeighbourRoomWaits(const std::string& work_file, FILE* errors);
 // this process returns at once.
 void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline);
 
+// The same without waiting, for a tool that has other work meanwhile: true
+// when the entry has room now (or address was let through before), false
+// when the caller should try again a little later.
+bool TryNeighbourRoom(uint32_t address);
+
 // The first datagram to address went (or could not go): its entry is in the
 // table's count now.
 void NeighbourEntryMade(uint32_t address);
