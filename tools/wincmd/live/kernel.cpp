@@ -315,12 +315,22 @@ void ReportSendErrors(int descriptor, int on) {
     setsockopt(descriptor, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
 }
 
+// An error that an ICMP message about an earlier datagram left on the socket
+// would fail the next send, unsent; it belonged to that datagram, whose wait
+// has seen it or will go without it.
+void ClearPendingError(int descriptor) {
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &pending, &length);
+}
+
 }  // namespace
 
 bool SendWhileTableFull(int descriptor, Clock::time_point give_up, const std::function<bool()>& send) {
     ReportSendErrors(descriptor, 1);
     bool went = false;
     for (;;) {
+        ClearPendingError(descriptor);
         went = send();
         // ENOBUFS: the kernel's neighbour table, shared by every namespace, is
         // full of addresses still being resolved. Those that get no answer

@@ -62,7 +62,9 @@ using Clock = std::chrono::steady_clock;
 // few times a second until give_up. The socket reports that error only
 // while IP_RECVERR is on (raw and UDP sockets drop such a datagram in
 // silence otherwise), so it is on for the sends alone: later ICMP errors
-// never queue on the socket. False with errno set when it did not go out.
+// never queue on the socket; an error that an earlier datagram left pending
+// is dropped first, so that it fails no send. False with errno set when it
+// did not go out.
 bool SendWhileTableFull(int descriptor, Clock::time_point give_up, const std::function<bool()>& send);
 
 // The time-out of one poll that waits toward deadline from now: at most a
