@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <thread>
 
 #include "live/kernel_answers.h"
 
@@ -105,23 +104,13 @@ bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* se
                       std::string* error) {
     const std::string packet = EchoRequestPacket(identifier_, sequence, payload_);
     const sockaddr_in target = SocketAddress(address);
-    const Clock::time_point give_up = Clock::now() + kFullTableWait;
-    for (;;) {
+    const bool went = SendWhileTableFull(socket_.Descriptor(), Clock::now() + kFullTableWait, [&]() {
         *sent = Clock::now();
-        if (sendto(socket_.Descriptor(), packet.data(), packet.size(), 0,
-                   reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0) {
-            return true;
-        }
-        // ENOBUFS: the kernel's neighbour table, shared by every namespace, is
-        // full of addresses still being resolved, as in a fast sweep of a large
-        // subnet. Those that get no answer fail after three probes a second
-        // apart and make room; the request is sent then, and its time-out
-        // counts from there.
-        if (errno != ENOBUFS || *sent + kFullTablePause >= give_up) break;
-        std::this_thread::sleep_for(kFullTablePause);
-    }
-    *error = SystemFailure("cannot send an echo request", errno);
-    return false;
+        return sendto(socket_.Descriptor(), packet.data(), packet.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0;
+    });
+    if (!went) *error = SystemFailure("cannot send an echo request", errno);
+    return went;
 }
 
 bool EchoSocket::Receive(uint32_t address, uint16_t sequence, bool* matched, int* ttl,

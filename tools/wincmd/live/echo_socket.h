@@ -18,8 +18,8 @@ public:
     // False with the reason, which names the remedy, when neither kind opens.
     bool Open(std::string* error);
     // Sends echo request number sequence; *sent is when it left. While the
-    // kernel has no room for the address's neighbour entry it tries again, a
-    // few seconds at most.
+    // kernel has no room for the address's neighbour entry it tries again
+    // (see SendWhileTableFull).
     bool Send(uint32_t address, uint16_t sequence, Clock::time_point* sent, std::string* error);
     // Waits up to deadline for the reply to that request.
     bool AwaitReply(uint32_t address, uint16_t sequence, Clock::time_point sent,

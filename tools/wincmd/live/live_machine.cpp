@@ -53,8 +53,9 @@ bool LiveMachine::ReadOwn(std::string* error) {
 
 bool LiveMachine::CanPing(std::string* error) { return CanOpenEchoSocket(error); }
 
-std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, std::string* error) {
-    auto machine = std::make_unique<LiveMachine>();
+std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, const LiveInvocation& invocation,
+                                         std::string* error) {
+    auto machine = std::make_unique<LiveMachine>(invocation);
     if (needs == NEEDS_OWN_ADAPTERS && !machine->ReadOwn(error)) return nullptr;
     return machine;
 }

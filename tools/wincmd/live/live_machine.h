@@ -8,6 +8,7 @@
 // live_arp.cpp, live_nbtstat.cpp, live_net.cpp.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -16,8 +17,18 @@
 // Whether QARVIK_NETWORK names the live machine.
 bool IsLiveNetworkName(const char* value);
 
+// Where the tool that asks the live machine writes: its report, whose folder
+// holds the run's shared count of room in the neighbour table (table_room.h),
+// and its error stream.
+struct LiveInvocation {
+    FILE* Report;
+    FILE* Errors;
+};
+
 class LiveMachine : public Machine {
 public:
+    explicit LiveMachine(const LiveInvocation& invocation) : invocation_(invocation) {}
+
     // The host name and one adapter per interface with an Ethernet address,
     // in the system's order. False with the reason when the interfaces cannot
     // be read or none has a hardware address.
@@ -36,9 +47,11 @@ public:
     bool ReadBrowseList(std::vector<BrowseEntry>* computers, std::string* error) override;
 
 private:
+    const LiveInvocation invocation_;
     OwnMachine own_;
 };
 
 // The live machine, its own adapters read when the tool needs them; null
 // with the reason when they cannot be read.
-std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, std::string* error);
+std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, const LiveInvocation& invocation,
+                                         std::string* error);

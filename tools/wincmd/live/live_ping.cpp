@@ -11,11 +11,17 @@
 #include "live/live_machine.h"
 #include "live/netbios.h"
 #include "live/resolver.h"
+#include "live/table_room.h"
 #include "text_values.h"
 
 namespace {
 
 constexpr auto kRequestInterval = std::chrono::milliseconds(1000);
+// How long a probe waits for the sweep's count to give it room in the
+// neighbour table before it trusts the kernel alone: longer than an
+// unanswered address keeps its entry unresolved, so a right count has room
+// by then.
+constexpr auto kRoomPatience = std::chrono::seconds(5);
 
 // The resolver's name when it has one by the deadline, else the NetBIOS one.
 std::string AwaitName(const PendingName& look_up, const PendingName& netbios,
@@ -38,19 +44,36 @@ std::function<std::string()> StartLookUps(uint32_t address, Clock::time_point de
     return [look_up, netbios, deadline]() { return AwaitName(look_up, netbios, deadline); };
 }
 
+// The requests of one ping. The probes of a sweep share the room of the
+// neighbour table: the session joins the run's count as it starts and, as it
+// ends, removes the entries its requests left unresolved and leaves.
 class LiveEchoes : public EchoSession {
 public:
-    LiveEchoes(uint32_t address, unsigned long timeout_ms)
-        : address_(address), timeout_(timeout_ms), next_send_(Clock::now()) {}
+    LiveEchoes(uint32_t address, unsigned long timeout_ms, const LiveInvocation& invocation)
+        : address_(address), timeout_(timeout_ms), errors_(invocation.Errors) {
+        JoinNeighbourRoom(invocation.Report);
+    }
 
-    bool Open(std::string* error) { return socket_.Open(error); }
+    ~LiveEchoes() override {
+        RemoveUnansweredEntries();
+        LeaveNeighbourRoom(errors_, "ping");
+    }
+
+    // Opens the socket, then waits for the room of the address's entry.
+    bool Open(std::string* error) {
+        if (!socket_.Open(error)) return false;
+        AwaitNeighbourRoom(address_, Clock::now() + kRoomPatience);
+        next_send_ = Clock::now();
+        return true;
+    }
 
     bool Next(EchoOutcome* outcome, std::string* error) override {
         std::this_thread::sleep_until(next_send_);
         const uint16_t sequence = ++sequence_;
         Clock::time_point sent;
-        if (!socket_.Send(address_, sequence, &sent, error) ||
-            !socket_.AwaitReply(address_, sequence, sent, sent + timeout_, outcome, error)) {
+        const bool went = socket_.Send(address_, sequence, &sent, error);
+        if (sequence_ == 1) NeighbourEntryMade(address_);
+        if (!went || !socket_.AwaitReply(address_, sequence, sent, sent + timeout_, outcome, error)) {
             return false;
         }
         next_send_ = sent + kRequestInterval;
@@ -61,6 +84,7 @@ private:
     EchoSocket socket_;
     const uint32_t address_;
     const std::chrono::milliseconds timeout_;
+    FILE* const errors_;
     Clock::time_point next_send_;
     uint16_t sequence_ = 0;
 };
@@ -77,7 +101,7 @@ TargetFound LiveMachine::FindTarget(const PingRequest& request, PingTarget* targ
 
 std::unique_ptr<EchoSession> LiveMachine::StartEchoes(const PingRequest& request,
                                                       PingTarget* target, std::string* error) {
-    auto echoes = std::make_unique<LiveEchoes>(target->Address, request.TimeoutMs);
+    auto echoes = std::make_unique<LiveEchoes>(target->Address, request.TimeoutMs, invocation_);
     if (!echoes->Open(error)) return nullptr;
     if (target->Name.empty() && request.ResolveName) {
         const unsigned long wait_ms = NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs);

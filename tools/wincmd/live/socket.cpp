@@ -1,6 +1,7 @@
 #include "live/socket.h"
 
 #include <errno.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/random.h>
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <thread>
 
 #include "live/kernel_answers.h"
 
@@ -33,6 +35,41 @@ Socket Socket::Open(int domain, int type, int protocol, const char* what, std::s
     Socket opened(socket(domain, type | SOCK_CLOEXEC, protocol));
     if (!opened.IsOpen()) *error = SystemFailure(std::string("cannot open ") + what, errno);
     return opened;
+}
+
+namespace {
+
+void ReportSendErrors(int descriptor, int on) {
+    setsockopt(descriptor, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+}
+
+// An error that an ICMP message about an earlier datagram left on the socket
+// would fail the next send, unsent; it belonged to that datagram, whose wait
+// has seen it or will go without it.
+void ClearPendingError(int descriptor) {
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &pending, &length);
+}
+
+}  // namespace
+
+bool SendWhileTableFull(int descriptor, Clock::time_point give_up, const std::function<bool()>& send) {
+    ReportSendErrors(descriptor, 1);
+    bool went = false;
+    for (;;) {
+        ClearPendingError(descriptor);
+        went = send();
+        // ENOBUFS: the kernel's neighbour table, shared by every namespace, is
+        // full of addresses still being resolved. Those that get no answer
+        // fail after three probes a second apart and make room.
+        if (went || errno != ENOBUFS || Clock::now() + kFullTablePause >= give_up) break;
+        std::this_thread::sleep_for(kFullTablePause);
+    }
+    const int send_error = errno;
+    ReportSendErrors(descriptor, 0);  // also drops what queued meanwhile
+    errno = send_error;
+    return went;
 }
 
 int PollSliceMs(Clock::time_point now, Clock::time_point deadline) {

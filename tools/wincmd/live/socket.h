@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 using Clock = std::chrono::steady_clock;
@@ -35,9 +36,21 @@ private:
 };
 
 // A request that finds the kernel's neighbour table full (ENOBUFS) is sent
-// again after a pause, until this long has passed without room.
+// again after a pause, until this long has passed without room. The probes
+// of a sweep wait for room before they send (table_room.h), so only a table
+// that others keep full makes a request wait here.
 constexpr auto kFullTablePause = std::chrono::milliseconds(20);
-constexpr auto kFullTableWait = std::chrono::seconds(5);
+constexpr auto kFullTableWait = std::chrono::seconds(60);
+
+// Sends a datagram with send (sendto on descriptor) and, while the kernel
+// finds no room for the target's neighbour entry (ENOBUFS), tries again a
+// few times a second until give_up. The socket reports that error only
+// while IP_RECVERR is on (raw and UDP sockets drop such a datagram in
+// silence otherwise), so it is on for the sends alone: later ICMP errors
+// never queue on the socket; an error that an earlier datagram left pending
+// is dropped first, so that it fails no send. False with errno set when it
+// did not go out.
+bool SendWhileTableFull(int descriptor, Clock::time_point give_up, const std::function<bool()>& send);
 
 // The time-out of one poll that waits toward deadline from now: at most a
 // second, so that no wait overflows poll's int, and at least a millisecond.
