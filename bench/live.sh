@@ -8,11 +8,15 @@
 #     /n198.18.0.0 /m255.255.240.0),
 #   - arp-scan on the scanning interface,
 #   - nmap -sn -n (host discovery only; ARP on a local segment as root),
-#   - nbtscan (NetBIOS node-status requests to every address).
+#   - nbtscan (NetBIOS node-status requests to every address),
+#   - qarvik /cN /p255 /w500 (NetBEUI mode: net view and nbtstat -a), which
+#     sweeps the scanner's connected subnet: for these runs the scanner's
+#     address is a /24 one (the /24 runs alone).
 # Prints each run's median wall time and CPU time (user + sys of the whole
 # process tree), the hosts each found, Qarvik's ratios to the scanners,
 # whether Qarvik found every host arp-scan or nmap found and named every host
-# nbtscan named.
+# nbtscan named, and whether NetBEUI mode listed nbtscan's computers with
+# their real MACs.
 #
 #   bench/live.sh BUILD_DIR [--24-only]   (root; BUILD_DIR holds qarvik and
 #                                          wincmd; --24-only: no /20 runs)
@@ -83,7 +87,13 @@ segment_add_scanner 1
 add_hosts 3 7 32        # .3 to .220 of the first /24
 # NetBIOS hosts: .3 named in the hosts file too, .10 and .31 unnamed, .52
 # unnamed and dropping ICMP echo. They answer node-status requests at once.
-for n in 3 10 31 52; do segment_add_nmbd "$n" "NB-$n"; done
+# They sit in the first /24 alone (a /24 address), where NetBEUI mode's name
+# queries, broadcast on the scanner's /24 in its /24 runs, reach them.
+for n in 3 10 31 52; do
+    ip -n "$SEGMENT_PREFIX-h$n" addr del "$(segment_address "$n")/$SEGMENT_BITS" dev eth0
+    ip -n "$SEGMENT_PREFIX-h$n" addr add "$(segment_address "$n")/24" dev eth0
+    segment_add_nmbd "$n" "NB-$n"
+done
 add_hosts 261 43 88     # 198.18.1.5 to 198.18.15.162
 segment_name "$SEGMENT_NET.250" gone-1
 segment_name "$SEGMENT_NET.251" gone-2
@@ -111,6 +121,16 @@ qarvik_run() {
         COMSPEC="$build/wincmd" TMPDIR="$dir/tmp/" "$build/qarvik" "$@")
 }
 
+# netbeui_run NAME ROUND: qarvik /cN with the scanner's address in the first
+# /24, the segment's /20 again afterwards.
+netbeui_run() {
+    segment_scan ip addr del "$SEGMENT_NET.1/$SEGMENT_BITS" dev q1
+    segment_scan ip addr add "$SEGMENT_NET.1/24" dev q1
+    qarvik_run "$1" "$2" /cN /p255 /w500
+    segment_scan ip addr del "$SEGMENT_NET.1/24" dev q1
+    segment_scan ip addr add "$SEGMENT_NET.1/$SEGMENT_BITS" dev q1
+}
+
 # The other hosts each run found, one address a line, sorted (as comm wants).
 export LC_ALL=C
 found_by_qarvik() {
@@ -121,6 +141,15 @@ found_by_nmap() { awk '/Status: Up/ && $2 != "198.18.0.1" { print $2 }' "$work/$
 names_by_qarvik() { tr -d '\r' < "$work/$1/rsp.txt" | awk -F, '$1 != $2' | wc -l; }
 # "address name" of every host that nbtscan / Qarvik names, sorted.
 named_by_nbtscan() { awk '/^198\.18\./ { print $1, $2 }' "$work/$1.out" | sort; }
+# "name MAC" of every computer NetBEUI mode listed, and of nbtscan's computers
+# with their real MACs (the segment's host N has 02-18-00-00-HH-LL), sorted.
+listed_by_netbeui() { tr -d '\r' < "$work/$1/rsp.txt" | tr , ' ' | sort; }
+real_macs_of_nbtscan() {
+    awk '{ split($1, a, "."); printf "%s 02-18-00-00-%02X-%02X\n", $2, a[3], a[4] }' \
+        "$work/nbtscan-$1.found" | sort
+}
+# How many of nbtscan's computers it showed with an all-zero MAC.
+zero_macs_of_nbtscan() { grep -c ' 00:00:00:00:00:00$' "$work/$1.out" || true; }
 named_by_qarvik() { tr -d '\r' < "$work/$1/rsp.txt" | awk -F, '$1 != $2 { print $2, $1 }' | sort; }
 
 # median NAME FIELD: of the rounds' wall times (1) or CPU times (2).
@@ -131,12 +160,13 @@ for round in $(seq 1 "$rounds"); do
     qarvik_run qarvik-24 "$round" /p255 /w500
     timed arp-scan-24 "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/24"
     timed nmap-24 "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/24"
-    timed nbtscan-24 "$round" nbtscan -q -e "$SEGMENT_NET.0/24"
+    timed nbtscan-24 "$round" nbtscan -q "$SEGMENT_NET.0/24"
+    netbeui_run netbeui-24 "$round"
     [[ ${#sizes[@]} -eq 2 ]] || continue
     qarvik_run qarvik-20 "$round" /p255 /w500 /n198.18.0.0 /m255.255.240.0
     timed arp-scan-20 "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/20"
     timed nmap-20 "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/20"
-    timed nbtscan-20 "$round" nbtscan -q -e "$SEGMENT_NET.0/20"
+    timed nbtscan-20 "$round" nbtscan -q "$SEGMENT_NET.0/20"
 done
 
 echo "segment: $hosts_made hosts on $SEGMENT_NET.0/20, 32 of them in $SEGMENT_NET.0/24;" \
@@ -179,10 +209,27 @@ for size in "${sizes[@]}"; do
     fi
     errors=$(cat "$work"/qarvik-"$size"-*.err | grep -cv '^Command exited' || true)
     [[ $errors -eq 0 ]] || echo "  Qarvik's runs wrote $errors error lines, first: $(head -1 "$work/qarvik-$size-1.err")"
+    [[ $size == 24 ]] || continue
+    printf '  NetBEUI  median %6.2f s  CPU %6.2f s  (wall: %s)  %3d computers: %s\n' \
+        "$(median "netbeui-$size" 1)" "$(median "netbeui-$size" 2)" \
+        "$(cut -d' ' -f1 "$work/netbeui-$size.times" | xargs printf '%.2f ' | sed 's/ $//')" \
+        "$(listed_by_netbeui "netbeui-$size-1" | wc -l)" "$(listed_by_netbeui "netbeui-$size-1" | xargs)"
+    echo "  nbtscan showed $(zero_macs_of_nbtscan "nbtscan-$size-1") of its computers with MAC 00:00:00:00:00:00"
+    for round in $(seq 1 "$rounds"); do
+        if cmp -s <(listed_by_netbeui "netbeui-$size-$round") <(real_macs_of_nbtscan "$size"); then
+            echo "  NetBEUI round $round: nbtscan's computers, each with its real MAC"
+        else
+            echo "  NetBEUI round $round differs from nbtscan's computers with real MACs (<, NetBEUI >):"
+            diff <(real_macs_of_nbtscan "$size") <(listed_by_netbeui "netbeui-$size-$round") | grep '^[<>]' || true
+        fi
+    done
+    errors=$(cat "$work"/netbeui-"$size"-*.err | wc -l)
+    [[ $errors -eq 0 ]] || echo "  NetBEUI runs wrote $errors error lines, first: $(head -1 "$work/netbeui-$size-1.err")"
 done
 addresses_20=4094
 printf 'Qarvik / arp-scan: /24 %.2fx (target 1.0x); Qarvik / nbtscan: /24 %.2fx\n' \
     "$(ratio qarvik-24 arp-scan-24)" "$(ratio qarvik-24 nbtscan-24)"
+printf 'Qarvik /cN / nbtscan: /24 %.2fx (target 1.0x)\n' "$(ratio netbeui-24 nbtscan-24)"
 [[ ${#sizes[@]} -eq 2 ]] || exit 0
 printf 'Qarvik / arp-scan: /20 %.2fx (target 0.7x); Qarvik / nmap -sn -n: /20 %.2fx (target 1.2x); Qarvik / nbtscan: /20 %.2fx\n' \
     "$(ratio qarvik-20 arp-scan-20)" "$(ratio qarvik-20 nmap-20)" "$(ratio qarvik-20 nbtscan-20)"

@@ -118,7 +118,7 @@ check_file stopped "$work/results/probe2.csv" < <(segment_rows 2)
 # PENDING while live `net view` lists no computers: an empty file is then
 # reported, not failed; any rows it has are checked. Set to 0 once live
 # `net view` finds the segment's computers.
-netbeui_pending=1
+netbeui_pending=0
 netbeui_rows() { rows "SITE-NB3,$(mac $((3 * 256 + 3)))"; }
 if [[ $netbeui_pending == 1 && ! -s $work/results/probe3.csv ]]; then
     echo "PENDING: netbeui: live net view lists no computers yet, probe3.csv is empty"

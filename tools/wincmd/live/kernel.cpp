@@ -252,8 +252,6 @@ bool LookUpAddress(const std::string& name, uint32_t* address, std::string* erro
 namespace {
 
 constexpr size_t kPayloadLength = 32;
-constexpr auto kFullTablePause = std::chrono::milliseconds(20);
-constexpr auto kFullTableWait = std::chrono::seconds(5);  // "with 32 bytes of data"
 constexpr size_t kRandomPartLength = 8;
 static_assert(kRandomPartLength == sizeof(uint64_t), "the fallback fills the random part");
 

@@ -49,6 +49,11 @@ using Clock = std::chrono::steady_clock;
 // second, so that no wait overflows poll's int, and at least a millisecond.
 int PollSliceMs(Clock::time_point now, Clock::time_point deadline);
 
+// A request that finds the kernel's neighbour table full (ENOBUFS) is sent
+// again after a pause, until this long has passed without room.
+constexpr auto kFullTablePause = std::chrono::milliseconds(20);
+constexpr auto kFullTableWait = std::chrono::seconds(5);
+
 // Whether this process can open an ICMP socket, as ping opens it; false with
 // the reason and its remedy.
 bool CanOpenEchoSocket(std::string* error);

@@ -14,17 +14,9 @@
 #include <functional>
 #include <vector>
 
-namespace {
-
-constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
-
-// A UDP socket on an ephemeral port, closed when it goes.
-struct UdpSocket {
-    int Value = -1;
-    ~UdpSocket() {
-        if (Value >= 0) close(Value);
-    }
-};
+UdpSocket::~UdpSocket() {
+    if (Value >= 0) close(Value);
+}
 
 bool OpenUdpSocket(bool broadcast, UdpSocket* udp, std::string* error) {
     udp->Value = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -41,8 +33,7 @@ bool OpenUdpSocket(bool broadcast, UdpSocket* udp, std::string* error) {
 }
 
 // From getrandom: a random_device would first probe the processor, which in a
-// virtual machine costs more than the whole request. Should the call fail, the
-// clock tells requests apart.
+// virtual machine costs more than the whole request.
 uint16_t RandomTransactionId() {
     uint16_t id = 0;
     if (getrandom(&id, sizeof id, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof id)) {
@@ -51,13 +42,11 @@ uint16_t RandomTransactionId() {
     return id;
 }
 
-// The errors that say a request cannot reach its target: it gets no answer.
 bool IsUnreachableError(int error_number) {
     return error_number == EHOSTUNREACH || error_number == ENETUNREACH ||
            error_number == EHOSTDOWN || error_number == ECONNREFUSED;
 }
 
-// Port 137 of an address (host byte order).
 sockaddr_in NameServiceAt(uint32_t address) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
@@ -65,6 +54,10 @@ sockaddr_in NameServiceAt(uint32_t address) {
     target.sin_addr.s_addr = htonl(address);
     return target;
 }
+
+namespace {
+
+constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
 
 bool SendRequest(int descriptor, uint32_t address, const std::string& request,
                  std::string* error) {
