@@ -115,15 +115,7 @@ grep -q 'qarvik failed on 1 of 3 probes: probe1 (cannot be reached: .*Connection
 [[ ! -e $work/results/probe1.csv ]] || fail "stopped: probe 1 keeps the file of the run before"
 check_file stopped "$work/results/probe2.csv" < <(segment_rows 2)
 # NetBEUI mode lists the nmbd host by its NetBIOS name with its real MAC.
-# PENDING while live `net view` lists no computers: an empty file is then
-# reported, not failed; any rows it has are checked. Set to 0 once live
-# `net view` finds the segment's computers.
-netbeui_pending=0
 netbeui_rows() { rows "SITE-NB3,$(mac $((3 * 256 + 3)))"; }
-if [[ $netbeui_pending == 1 && ! -s $work/results/probe3.csv ]]; then
-    echo "PENDING: netbeui: live net view lists no computers yet, probe3.csv is empty"
-    netbeui_rows() { :; }
-fi
 check_file stopped "$work/results/probe3.csv" < <(netbeui_rows)
 check_file stopped "$work/results/site.csv" < <({ segment_rows 2; netbeui_rows; })
 
