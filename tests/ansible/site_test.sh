@@ -110,8 +110,8 @@ site_stop_probe 1
 inventory "$work/site.ini" 3=qarvik_mode=netbeui
 play stopped -i "$work/site.ini" "$playbook" -e "qarvik_results=$work/results"
 [[ $status -ne 0 ]] || fail "stopped: the play succeeded"
-grep -q 'qarvik failed on 1 of 3 probes: probe1 (cannot be reached: .*Connection refused' "$work/stopped.out" ||
-    fail "stopped: probe 1 not named: $(grep -i failed "$work/stopped.out" | tail -3)"
+grep -q 'qarvik failed on 1 of 3 probes: probe1 (cannot be reached: ' "$work/stopped.out" ||
+    fail "stopped: probe 1 not named: $(grep -i 'fatal\|failed' "$work/stopped.out" | tail -4)"
 [[ ! -e $work/results/probe1.csv ]] || fail "stopped: probe 1 keeps the file of the run before"
 check_file stopped "$work/results/probe2.csv" < <(segment_rows 2)
 # NetBEUI mode lists the nmbd host by its NetBIOS name with its real MAC.
