@@ -1,5 +1,6 @@
 // Computer-name stage: one resolving ping per row into work file 6, the
-// "Pinging" lines filtered into work file 7, the k-th line naming row k.
+// "Pinging" lines filtered into work file 7, each line naming the row whose
+// address it carries.
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -138,21 +139,21 @@ TEST_F(ComputerNamesTest, ProgressMarkAfterEveryTenRowsPastTheEleventh) {
 TEST_F(ComputerNamesTest, NameIsCutAtBlankOrLineEndAndBoundedByTheField) {
     const std::string long_name(200, 'N');
     WriteWorkFile(WF_NAME_PINGS,
-                  "Pinging PC1\r\n"                              // no blank after the name
+                  "Pinging 192.168.1.1\r\n"                      // no blank after the name
                   "Pinging PC2 [192.168.1.2] with 32 bytes\r\n"
                   "Pinging\r\n"                                  // shorter than the name column
                   "Pinging " + long_name + " [192.168.1.4]\r\n"
-                  "Pinging PC5");                                // last line without line end
+                  "Pinging 192.168.1.5");                        // last line without line end
     AddRows({"192.168.1.1", "192.168.1.2", "192.168.1.3", "192.168.1.4", "192.168.1.5"});
     for (int row = 0; row < 5; ++row) std::strcpy(State.HostTable[row].Name, "OLD");
     Run();
-    EXPECT_EQ(Name(0), "PC1");
+    EXPECT_EQ(Name(0), "192.168.1.1");
     EXPECT_EQ(Name(1), "PC2");
-    EXPECT_EQ(Name(2), "");
+    EXPECT_EQ(Name(2), "OLD");  // a line without an address names no row
     EXPECT_EQ(Name(3), std::string(NAME_SIZE - 1, 'N'));
     EXPECT_EQ(State.HostTable[3].Name[NAME_SIZE - 1], '\0');
     EXPECT_STREQ(State.HostTable[3].Ip, "192.168.1.4");  // nothing spilled into the Ip
-    EXPECT_EQ(Name(4), "PC5");
+    EXPECT_EQ(Name(4), "192.168.1.5");
 }
 
 TEST_F(ComputerNamesTest, RowsPastTheLastPingingLineKeepTheirNames) {
@@ -176,6 +177,66 @@ TEST_F(ComputerNamesTest, MissingReportGivesBothMessagesAndKeepsNames) {
                            WorkFile(WF_NAME_PINGS) + "\nGet ComputerName error \n");
     EXPECT_EQ(waits_.size(), 100u);
     EXPECT_EQ(Name(0), "FROM-SWEEP");
+}
+
+// Each ping line names the row of its address: a missing report leaves its
+// row's name, an extra line or a report read twice names no other row, and a
+// slot file is emptied before its next host, so nothing is collected twice.
+TEST_F(ComputerNamesTest, PingLinesNameTheRowOfTheirAddress) {
+    struct Case {
+        const char* what;
+        int probes;
+        std::map<std::string, std::string> reports;  // by address; none: nothing written
+        std::vector<std::string> names;              // rows 10.0.0.1 to 10.0.0.4
+        int lines;                                   // "Pinging" lines collected
+    };
+    auto line = [](const std::string& name, const std::string& address) {
+        return "Pinging " + name + " [" + address + "] with 32 bytes of data:\r\n";
+    };
+    const std::string a = line("PC-A", "10.0.0.1"), b = line("PC-B", "10.0.0.2"),
+                      c = line("PC-C", "10.0.0.3"), d = line("PC-D", "10.0.0.4");
+    const std::vector<Case> cases = {
+        {"every report", 1, {{"10.0.0.1", a}, {"10.0.0.2", b}, {"10.0.0.3", c}, {"10.0.0.4", d}},
+         {"PC-A", "PC-B", "PC-C", "PC-D"}, 4},
+        {"missing report", 1, {{"10.0.0.1", a}, {"10.0.0.3", c}, {"10.0.0.4", d}},
+         {"PC-A", "SWEPT-2", "PC-C", "PC-D"}, 3},
+        {"first report missing", 1, {{"10.0.0.2", b}, {"10.0.0.3", c}, {"10.0.0.4", d}},
+         {"SWEPT-1", "PC-B", "PC-C", "PC-D"}, 3},
+        {"extra report", 1,
+         {{"10.0.0.1", a}, {"10.0.0.2", b + a + line("STRAY", "10.0.0.9")}, {"10.0.0.3", c},
+          {"10.0.0.4", d}},
+         {"PC-A", "PC-B", "PC-C", "PC-D"}, 6},
+        {"missing report in flight", 2, {{"10.0.0.1", a}, {"10.0.0.2", b}, {"10.0.0.4", d}},
+         {"PC-A", "PC-B", "SWEPT-3", "PC-D"}, 3},
+        {"stale slot", 2, {{"10.0.0.1", a}, {"10.0.0.2", b}, {"10.0.0.3", c}},
+         {"PC-A", "PC-B", "PC-C", "SWEPT-4"}, 3},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        ResetRunState();
+        PrepareWorkFiles();
+        State.Settings.Probes = k.probes;
+        AddRows({"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"});
+        for (int row = 0; row < 4; ++row) {
+            std::snprintf(State.HostTable[row].Name, NAME_SIZE, "SWEPT-%d", row + 1);
+        }
+        // A command for an address without a report ran nothing: no
+        // redirection emptied or wrote its file.
+        on_command_ = [&k](const std::string& command) {
+            bool append = command.find(" >> ") != std::string::npos;
+            std::string::size_type redirect = command.find(append ? " >> " : " > ");
+            std::string before = command.substr(0, redirect);
+            auto report = k.reports.find(before.substr(before.rfind(' ') + 1));
+            if (report == k.reports.end()) return;
+            std::string path = command.substr(redirect + (append ? 4 : 3));
+            WriteFileBytes(path, (append ? ReadFileBytes(path) : "") + report->second);
+        };
+        Run();
+        for (int row = 0; row < 4; ++row) EXPECT_EQ(Name(row), k.names[row]) << row;
+        EXPECT_EQ(SplitLines(ReadWorkFile(WF_NAME_PINGING_LINES)).size(),
+                  static_cast<size_t>(k.lines));
+        RemoveWorkFolder();
+    }
 }
 
 }  // namespace

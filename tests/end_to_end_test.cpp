@@ -2,6 +2,10 @@
 // every command line recorded: console bytes, command order, response file,
 // and the work files left behind.
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <regex>
 #include <set>
@@ -232,13 +236,104 @@ TEST_F(EndToEnd, GivenNetworkIsSweptInsteadOfTheOwnOne) {
               "NAS,10.1.3.6,00-0c-29-00-03-06\r\n");
 }
 
-TEST_F(EndToEnd, ResponseFileInMissingFolderIsReportedAndTheRunEndsWithStatusTwo) {
-    QarvikRun run = Run({"/m255.255.255.252", "/omissing/out.txt"});
+// Known before any tool runs, not after the sweep.
+TEST_F(EndToEnd, ResponseFileInMissingFolderEndsTheRunBeforeAnyTool) {
+    QarvikRun run = Run({"/onodir/r.txt"});
     EXPECT_EQ(run.ExitStatus, 2);
-    const std::string message = Cp932("出力ファイルがオープンできません。(missing/out.txt)\n");
-    EXPECT_NE(run.Console.find(Stage("Write Response File", message)), std::string::npos)
+    EXPECT_EQ(run.Console, Echo("C", "", "", "nodir/r.txt") +
+                               Cp932("出力ファイルがオープンできません。(nodir/r.txt)\n"));
+    EXPECT_EQ(run.Commands, std::vector<std::string>{});
+    EXPECT_FALSE(FileExists(dir_.File("work/nodir")));
+    EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
+}
+
+// A mask without a host address sweeps nothing, waits for no report and
+// keeps the own row, named; the count prints as it always has.
+TEST_F(EndToEnd, MaskWithoutHostAddressesKeepsTheOwnRow) {
+    struct {
+        const char* mask;
+        const char* count;
+    } cases[] = {{"255.255.255.254", "-1"}, {"255.255.255.255", "-2"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mask);
+        QarvikRun run = Run({std::string("/m") + c.mask});
+        EXPECT_EQ(run.ExitStatus, 0);
+        EXPECT_EQ(run.Console,
+                  Echo("C", "", c.mask, "rsp.txt") + "\tOS         = Windows XP\n" +
+                      Stage("Get Own Host", OwnHostTrace("\r")) +
+                      Stage("Get Other Hosts", std::string("\tSearch ") + c.count + " hosts : <*>\n") +
+                      Stage("Get Computer Name", "\tSearch 1 active hosts : <*>\n") +
+                      Stage("Write Response File", ""));
+        std::vector<std::string> expected = {"ipconfig /all > " + Tmp("tmp00.txt"),
+                                             "ping -a -n 1 10.1.2.10 > " + Tmp("tmp06.txt")};
+        for (const std::string& del : TcpIpDeletions()) expected.push_back(del);
+        EXPECT_EQ(run.Commands, expected);
+        EXPECT_EQ(ResponseFile(), "OFFICE-PC,10.1.2.10,00-a0-c9-00-00-02\r\n");
+    }
+}
+
+// An interpreter that runs but writes nothing: every stage reports its error,
+// the table stays empty, and the last inventory stays as it was.
+TEST_F(EndToEnd, InterpreterThatWritesNothingLeavesTheLastInventory) {
+    mkdir(dir_.File("work").c_str(), 0755);
+    WriteFileBytes(dir_.File("work/rsp.txt"), "LAST,10.1.2.1,00-0c-29-00-00-01\r\n");
+    QarvikRun run;
+    run.Comspec = "/bin/false";
+    RunQarvik(dir_, &run);
+    EXPECT_EQ(run.ExitStatus, 3);
+    EXPECT_NE(run.Console.find(Cp932("IPアドレス取得エラー\n")), std::string::npos) << run.Console;
+    EXPECT_NE(run.Console.find(Stage("Write Response File",
+                                     "No host found after the error above: no inventory taken, "
+                                     "the response file is left as it was : rsp.txt\n")),
+              std::string::npos)
         << run.Console;
-    EXPECT_FALSE(FileExists(dir_.File("work/missing")));
+    EXPECT_EQ(ResponseFile(), "LAST,10.1.2.1,00-0c-29-00-00-01\r\n");
+    EXPECT_EQ(FolderEntries(dir_.File("work")), std::vector<std::string>{"rsp.txt"});
+    EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
+}
+
+// A tmpfs of its own, mounted for the test and removed also when it fails.
+class SmallDisk {
+public:
+    explicit SmallDisk(const std::string& path) : path_(path) {
+        mkdir(path.c_str(), 0755);
+        mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return mounted_; }
+    // Fills what is left with one file.
+    void Fill() const {
+        std::FILE* file = std::fopen((path_ + "/filler").c_str(), "wb");
+        std::string block(4096, 'f');
+        while (file != nullptr && std::fwrite(block.data(), 1, block.size(), file) == block.size() &&
+               std::fflush(file) == 0) {
+        }
+        if (file != nullptr) std::fclose(file);
+    }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
+TEST_F(EndToEnd, FullDiskLeavesTheLastInventoryByteForByte) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+    SmallDisk disk(dir_.File("disk"));
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::string last = "LAST,10.1.2.1,00-0c-29-00-00-01\r\n";
+    WriteFileBytes(dir_.File("disk/rsp.txt"), last);
+    disk.Fill();
+    QarvikRun run = Run({"/o" + dir_.File("disk/rsp.txt")});
+    EXPECT_EQ(run.ExitStatus, 2);
+    EXPECT_NE(run.Console.find(Stage("Write Response File",
+                                     Cp932("出力ファイルに書き込めません。(") +
+                                         dir_.File("disk/rsp.txt") + Cp932(")\n"))),
+              std::string::npos)
+        << run.Console;
+    EXPECT_EQ(ReadFileBytes(dir_.File("disk/rsp.txt")), last);
+    EXPECT_EQ(FolderEntries(dir_.File("disk")), (std::vector<std::string>{"filler", "rsp.txt"}));
     EXPECT_EQ(LeftoverWorkFiles(dir_), std::vector<std::string>{});
 }
 

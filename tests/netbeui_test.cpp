@@ -308,16 +308,18 @@ TEST_F(NetBeuiTest, TempFolderWithABlankIsQuoted) {
 }
 
 TEST_F(NetBeuiTest, LongestNameInALongTempFolderNeverRunsACutCommand) {
-    // The longest temp directory there is: its separator, the private folder's
-    // name ("qarvik-" and six characters) with its separator, and the NUL just fit.
-    const size_t longest = TEMP_DIR_SIZE - 2 - 14;
+    // The longest temp directory taken, with its separator.
+    const size_t longest = TEMP_DIR_MAX_LENGTH;
     std::string folder = temp_.Path();
     ASSERT_LT(folder.size() + 2, longest);
     while (folder.size() + 1 < longest) {
-        size_t part = std::min<size_t>(100, longest - folder.size() - 1);
+        size_t left = longest - 1 - folder.size();  // "/" and a name each time
+        size_t part = std::min<size_t>(100, left - 1);
+        if (left - 1 - part == 1) --part;  // a last "/" with no name cannot be
         folder += "/" + std::string(part, 'd');
         ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     }
+    ASSERT_EQ(folder.size() + 1, longest);
     setenv("TMPDIR", folder.c_str(), 1);
     PrepareWorkFiles();
     ASSERT_EQ(WorkFile(8).size(), folder.size() + std::string("/qarvik-XXXXXX/tmp08.txt").size());

@@ -1,7 +1,16 @@
 // Response file: one comma-separated line per row with CR LF line ends, and
 // the open and write failures reported with the file's path.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
+
+#include "platform/platform.h"
 
 #include "report/response_file.h"
 #include "run/run_state.h"
@@ -29,6 +38,20 @@ protected:
     }
 
     std::string Run() { return CaptureConsole([] { WriteResponseFile(); }); }
+
+    // What the test folder holds besides the run's work folder.
+    std::vector<std::string> FilesBesideWorkFolder() const {
+        std::vector<std::string> files;
+        for (const std::string& name : FolderEntries(temp_.Path())) {
+            if (name.rfind("qarvik-", 0) != 0) files.push_back(name);
+        }
+        return files;
+    }
+
+    static mode_t FileType(const std::string& path) {
+        struct stat info {};
+        return lstat(path.c_str(), &info) == 0 ? info.st_mode & S_IFMT : 0;
+    }
 
     static std::string WriteError(const std::string& path) {
         return Cp932("出力ファイルに書き込めません。(") + path + Cp932(")\n");
@@ -96,6 +119,105 @@ TEST_F(ResponseFileTest, FullDiskIsReportedOnceAsAWriteError) {
         for (int i = 0; i < rows; ++i) AddRow("PC1", "192.168.1.1", "00-00-00-00-00-01");
         EXPECT_EQ(Run(), WriteError("/dev/full"));
     }
+}
+
+TEST_F(ResponseFileTest, LinkIsFollowedAndKeptAndTheFileKeepsItsMode) {
+    ASSERT_EQ(mkdir(temp_.File("data").c_str(), 0755), 0);
+    const std::string real = temp_.File("data/real.txt");
+    WriteFileBytes(real, "OLD\r\n");
+    ASSERT_EQ(chmod(real.c_str(), 0604), 0);
+    ASSERT_EQ(symlink("data/real.txt", temp_.File("link.txt").c_str()), 0);
+    SetResFile(temp_.File("link.txt"));
+    AddRow("PC1", "192.168.1.1", "00-00-00-00-00-01");
+    EXPECT_EQ(Run(), "");
+    EXPECT_EQ(FileType(temp_.File("link.txt")), static_cast<mode_t>(S_IFLNK));
+    EXPECT_EQ(ReadFileBytes(real), "PC1,192.168.1.1,00-00-00-00-00-01\r\n");
+    struct stat info {};
+    ASSERT_EQ(stat(real.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0604u);
+    EXPECT_EQ(FolderEntries(temp_.File("data")), std::vector<std::string>{"real.txt"});
+}
+
+TEST_F(ResponseFileTest, LinkToNoFileYetMakesTheFileItNames) {
+    ASSERT_EQ(symlink("new.txt", temp_.File("link.txt").c_str()), 0);
+    SetResFile(temp_.File("link.txt"));
+    AddRow("PC1", "192.168.1.1", "");
+    EXPECT_EQ(Run(), "");
+    EXPECT_EQ(FileType(temp_.File("link.txt")), static_cast<mode_t>(S_IFLNK));
+    EXPECT_EQ(ReadFileBytes(temp_.File("new.txt")), "PC1,192.168.1.1,\r\n");
+}
+
+// A pipe, and a device like /dev/full made here (root only), are written in
+// place and stay what they are.
+TEST_F(ResponseFileTest, PipesAndDevicesAreWrittenInPlaceNeverReplaced) {
+    const std::string fifo = temp_.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    SetResFile(fifo);
+    AddRow("PC1", "192.168.1.1", "");
+    EXPECT_EQ(Run(), "");
+    char bytes[64] = {};
+    EXPECT_EQ(read(reader, bytes, sizeof bytes - 1), 18);
+    EXPECT_STREQ(bytes, "PC1,192.168.1.1,\r\n");
+    close(reader);
+    EXPECT_EQ(FileType(fifo), static_cast<mode_t>(S_IFIFO));
+
+    const std::string full = temp_.File("full");
+    if (geteuid() != 0) GTEST_SKIP() << "a device is made by root only";
+    ASSERT_EQ(mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+    SetResFile(full);
+    EXPECT_EQ(Run(), WriteError(full));
+    EXPECT_EQ(FileType(full), static_cast<mode_t>(S_IFCHR));
+    EXPECT_EQ(FilesBesideWorkFolder(), (std::vector<std::string>{"fifo", "full"}));
+}
+
+TEST_F(ResponseFileTest, EmptyTableAfterAStageErrorReplacesNothing) {
+    struct {
+        bool stage_failed;
+        int rows;
+        std::string expected_file;
+        int exit_status;
+    } cases[] = {
+        {true, 0, "OLD\r\n", EXIT_NO_INVENTORY},
+        {false, 0, "", 0},  // an empty browse list
+        {true, 1, "PC1,192.168.1.1,\r\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stage_failed + c.rows * 2);
+        WriteFileBytes(State.Settings.ResFile, "OLD\r\n");
+        State.HostCount = 0;
+        State.ExitStatus = 0;
+        State.StageFailed = c.stage_failed;
+        for (int i = 0; i < c.rows; ++i) AddRow("PC1", "192.168.1.1", "");
+        std::string console = Run();
+        EXPECT_EQ(console.empty(), c.exit_status == 0) << console;
+        EXPECT_EQ(ReadFileBytes(State.Settings.ResFile), c.expected_file);
+        EXPECT_EQ(State.ExitStatus, c.exit_status);
+    }
+}
+
+// An interruption while the new file is written removes it: the old file
+// stays, and nothing is left beside it.
+TEST_F(ResponseFileTest, InterruptRemovesTheNewFile) {
+    WriteFileBytes(State.Settings.ResFile, "OLD\r\n");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char new_path[4200];
+        std::FILE* file = PlatformCreateReplacement(State.Settings.ResFile, new_path,
+                                                    sizeof new_path);
+        if (file == nullptr) _exit(1);
+        std::fputs("PC1,", file);
+        std::fflush(file);
+        raise(SIGTERM);
+        _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(ReadFileBytes(State.Settings.ResFile), "OLD\r\n");
+    EXPECT_EQ(FilesBesideWorkFolder(), std::vector<std::string>{"rsp.txt"});
 }
 
 }  // namespace

@@ -69,6 +69,29 @@ TEST(Terminal, ShowsTextsInItsCharacterSetWhileAPipeGetsCodePage932) {
     }
 }
 
+// What the user typed is in the terminal's set already: shown as typed, while
+// the program's own texts around it are converted.
+TEST(Terminal, TypedTextShowsAsItWasTyped) {
+    const std::string banner = "Network Address Search Utility : Qarvik.exe(R2.1)\n\n";
+    const std::pair<const char*, std::string> cases[] = {
+        {"/oレポート.txt", "\tClass      = C\n\tNetwork    = \n\tMask       = \n"
+                          "\tOutputFile = レポート.txt\nOSバージョン取得に失敗しました。\n"},
+        {"/xレ", "不正なパラメータです。(/xレ)\n" + UsageTextUtf8()},
+    };
+    for (const auto& [argument, shown] : cases) {
+        SCOPED_TRACE(argument);
+        TempDir dir;
+        int reader = -1;
+        pid_t child = StartOnTerminal(dir, {"env", "QARVIK_WINVER=fail", QARVIK_PATH, argument},
+                                      false, &reader);
+        std::string console;
+        EXPECT_TRUE(ReadUntil(reader, "", &console));
+        close(reader);
+        waitpid(child, nullptr, 0);
+        EXPECT_EQ(console, banner + shown);
+    }
+}
+
 TEST(Terminal, ProgressShowsWhileTheToolsRun) {
     TempDir dir;
     WriteFileBytes(dir.File("net.txt"),

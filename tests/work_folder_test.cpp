@@ -181,6 +181,26 @@ TEST(WorkFolder, TempDirectoriesThatCommandLinesCannotCarryOrThatCannotHoldAFold
 // A copy of the program without wincmd beside it, and COMSPEC naming a missing
 // or a not executable file: the run names both and ends before it makes its
 // work folder, so the response file stays as it was.
+// One length rule, whether or not the directory exists, with its reason.
+TEST(WorkFolder, TempDirectoryTooLongForTheWorkFilesIsRefusedWithTheReason) {
+    TempDir dir;
+    std::string tmp = dir.Path();
+    while (tmp.size() + 1 < 993) tmp += "/" + std::string(std::min<size_t>(200, 993 - tmp.size() - 2), 'l');
+    ASSERT_EQ(tmp.size() + 1, 993u);
+    QarvikRun run;
+    run.Args = kSmallOfficeArgs;
+    run.Network = kSmallOffice;
+    run.TmpDir = tmp + "/";
+    RunQarvik(dir, &run);
+    EXPECT_EQ(run.ExitStatus, 2);
+    const std::string expected_end =
+        "Temp directory longer than 992 characters, too long for the paths of the work files in "
+        "it : " + tmp + "/\n";
+    ASSERT_GE(run.Console.size(), expected_end.size());
+    EXPECT_EQ(run.Console.substr(run.Console.size() - expected_end.size()), expected_end);
+    EXPECT_TRUE(run.Commands.empty());
+}
+
 TEST(WorkFolder, NoCommandInterpreterEndsTheRunBeforeTheWorkFolder) {
     for (bool comspec_exists : {false, true}) {
         SCOPED_TRACE(comspec_exists ? "not executable" : "missing");

@@ -75,17 +75,34 @@ void PingEveryRow(int32_t rows) {
     }
 }
 
-// The k-th ping marker line names row k; rows past the last line keep their names.
+// The first row from `from` on whose address is address; rows when none is.
+int32_t FindRowFrom(int32_t from, int32_t rows, const char* address) {
+    for (int32_t i = from; i < rows; ++i) {
+        if (std::strcmp(State.HostTable[i].Ip, address) == 0) return i;
+    }
+    return rows;
+}
+
+// Each ping marker line names the row whose address it carries. The reports
+// come in row order, so the search goes on after the row named last: a row
+// without a report keeps its name, and a line for no row further on (a
+// report read twice, a stray line) names nothing.
 void NameRowsFromPingingLines(int32_t rows) {
     FILE* file = OpenTextForRead(State.Files.Path[WF_NAME_PINGING_LINES]);
     if (file == nullptr) {
-        ConsolePrint("%s", MSG_COMPUTER_NAME_ERROR);
+        ReportStageError(MSG_COMPUTER_NAME_ERROR);
         return;
     }
     char line[kLineSize];
-    for (int32_t i = 0; i < rows && ReadTextLineStart(line, sizeof line, file); ++i) {
-        HostRecord& row = State.HostTable[i];
+    int32_t next = 0;
+    while (next < rows && ReadTextLineStart(line, sizeof line, file)) {
+        char address[ADDRESS_SIZE];
+        if (!CutPingingAddress(line, address)) continue;
+        int32_t found = FindRowFrom(next, rows, address);
+        if (found == rows) continue;
+        HostRecord& row = State.HostTable[found];
         CutPingingName(line, row.Name, sizeof row.Name);
+        next = found + 1;
     }
     std::fclose(file);
 }

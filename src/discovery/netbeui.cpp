@@ -87,7 +87,7 @@ bool TakeReportedMac(HostRecord* row) {
     FilterLines(paths[WF_NBTSTAT_REPORT], State.Markers.NbtMacMarker, paths[WF_NBTSTAT_MAC_LINES]);
     FILE* lines = OpenTextForRead(paths[WF_NBTSTAT_MAC_LINES]);
     if (lines == nullptr) {
-        ConsolePrint("%s", MSG_MAC_ADDRESS_ERROR);
+        ReportStageError(MSG_MAC_ADDRESS_ERROR);
         return false;
     }
     char line[kLineSize];
@@ -148,7 +148,7 @@ void GetNetBeuiInfo() {
 
     State.HostCount = 0;
     if (!ReadBrowseList()) {
-        ConsolePrint("%s", MSG_BROWSE_LIST_ERROR);
+        ReportStageError(MSG_BROWSE_LIST_ERROR);
         return;
     }
     if (State.Settings.Probes > 1) {

@@ -16,7 +16,9 @@ namespace {
 
 constexpr int kLineSize = 512;
 constexpr int kProgressStep = 10;       // one mark per ten hosts
-constexpr size_t kMaxAddressLength = ADDRESS_SIZE - 1;
+// Host numbers run from 1 to ~mask - 1: a /31 (~mask 1) and a /32 (~mask 0)
+// have none.
+constexpr uint32_t kSmallestSweptHostPart = 2;
 
 // ---------------------------------------------------------------------------
 // Address index: the first row that holds each Ip text, so that the harvest
@@ -67,15 +69,6 @@ void BuildIndex(int row_count) {
 
 bool IsWhiteSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Addresses go into later command lines, so only digits and dots are taken.
-bool IsDottedDecimal(const char* text, size_t length) {
-    if (length == 0 || length > kMaxAddressLength) return false;
-    for (size_t i = 0; i < length; ++i) {
-        if ((text[i] < '0' || text[i] > '9') && text[i] != '.') return false;
-    }
-    return true;
 }
 
 // Length of the word at text: up to white space or the end of the text.
@@ -225,7 +218,7 @@ void SweepSubnet(uint32_t network, uint32_t mask) {
 FILE* OpenFilteredReport(int report, const char* marker, int lines) {
     FilterLines(State.Files.Path[report], marker, State.Files.Path[lines]);
     FILE* file = OpenTextForRead(State.Files.Path[lines]);
-    if (file == nullptr) ConsolePrint("%s", MSG_OTHER_HOSTS_ERROR);
+    if (file == nullptr) ReportStageError(MSG_OTHER_HOSTS_ERROR);
     return file;
 }
 
@@ -294,13 +287,19 @@ void GetOtherHosts() {
     uint32_t mask = 0;
     if (!ReadDottedQuad(State.Settings.NetAdd, &network) ||
         !ReadDottedQuad(State.Settings.MaskAdd, &mask)) {
-        ConsolePrint("%s", MSG_OTHER_HOSTS_ERROR);  // no subnet to sweep
+        ReportStageError(MSG_OTHER_HOSTS_ERROR);  // no subnet to sweep
         return;
     }
     // The probes append to these reports; what an earlier run left must not count.
     std::remove(State.Files.Path[WF_SWEEP_PINGS]);
     std::remove(State.Files.Path[WF_SWEEP_ARP]);
     SweepSubnet(network, mask);
+    // A /31 or /32 mask leaves no host address: nothing was swept, so no
+    // report is there to harvest, and the table keeps the own rows.
+    if (~mask < kSmallestSweptHostPart) {
+        State.HostCount = State.OwnHostCount;
+        return;
+    }
 
     int n = HarvestResolvedNames(State.OwnHostCount);
     if (n < 0) return;

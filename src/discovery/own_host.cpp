@@ -37,7 +37,7 @@ bool TakeOwnAddress(const char* value, HostRecord* row) {
 bool ReadOwnAddresses(bool gave_row[MAX_OWN_ADDRESSES]) {
     FILE* file = OpenTextForRead(State.Files.Path[WF_ADAPTER_IP_LINES]);
     if (file == nullptr) {
-        ConsolePrint("%s", MSG_IP_ADDRESS_ERROR);
+        ReportStageError(MSG_IP_ADDRESS_ERROR);
         return false;
     }
     int32_t rows = 0;
@@ -77,7 +77,7 @@ void TakeOwnMac(const char* value, HostRecord* row) {
 void ReadOwnMacs(const bool gave_row[MAX_OWN_ADDRESSES]) {
     FILE* file = OpenTextForRead(State.Files.Path[WF_ADAPTER_MAC_LINES]);
     if (file == nullptr) {
-        ConsolePrint("%s", MSG_MAC_ADDRESS_ERROR);
+        ReportStageError(MSG_MAC_ADDRESS_ERROR);
         return;
     }
     int32_t row = 0;

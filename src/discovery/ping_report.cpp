@@ -23,3 +23,29 @@ const char* CutPingingName(const char* line, char* name, size_t size) {
     CopyFieldPart(name, size, start, length);
     return start + length;
 }
+
+bool IsDottedDecimal(const char* text, size_t length) {
+    if (length == 0 || length > ADDRESS_SIZE - 1) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if ((text[i] < '0' || text[i] > '9') && text[i] != '.') return false;
+    }
+    return true;
+}
+
+bool CutPingingAddress(const char* line, char address[ADDRESS_SIZE]) {
+    char name[NAME_SIZE];
+    const char* name_end = CutPingingName(line, name, sizeof name);
+    const char* start = name_end + std::strspn(name_end, " ");
+    size_t length = 0;
+    if (*start == '[') {
+        const char* close = std::strchr(++start, ']');
+        if (close == nullptr) return false;
+        length = static_cast<size_t>(close - start);
+    } else {
+        start = name;
+        length = std::strlen(name);
+    }
+    if (!IsDottedDecimal(start, length)) return false;
+    CopyFieldPart(address, ADDRESS_SIZE, start, length);
+    return true;
+}

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "exec/command_runner.h"
+#include "run/run_state.h"
 
 // Starts "ping -a -n 1 [-w PingWait ]address"; the caller adds the redirection.
 void StartResolvingPing(CommandLine* command, const char* address);
@@ -13,3 +14,12 @@ void StartResolvingPing(CommandLine* command, const char* address);
 // first blank or the line end; empty for a line too short to hold one) into
 // name, as much as size holds. Returns where the name ends in the line.
 const char* CutPingingName(const char* line, char* name, size_t size);
+
+// Whether text holds an address that may go into a command line: 1 to 15
+// digits and dots.
+bool IsDottedDecimal(const char* text, size_t length);
+
+// The address a ping marker line was sent to: the one in brackets after the
+// name, or the name itself when nothing resolved. False (address untouched)
+// when neither is dotted decimal or a "[" has no "]".
+bool CutPingingAddress(const char* line, char address[ADDRESS_SIZE]);

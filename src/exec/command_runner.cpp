@@ -26,7 +26,8 @@ FILE* OpenWithRetries(OpenFunction open, const char* path) {
         if (file != nullptr) return file;
         PlatformWait(kOpenRetryWaitMs);
     }
-    ConsolePrint(MSG_FILE_OPEN_ERROR, path);
+    ConsoleEcho(MSG_FILE_OPEN_ERROR, path);
+    State.StageFailed = true;
     return nullptr;
 }
 

@@ -78,10 +78,25 @@ void StartStep(Series* series, int slot_index) {
     slot.Ended = true;
 }
 
-// The slot's files stay from job to job: each step's redirection empties its
-// file, which costs the file system much less than making it anew.
+// Empties the slot's copies of the work files. They stay from job to job,
+// which costs the file system much less than making them anew; each step's
+// redirection empties its file too, but a command that starts and never
+// redirects (an interpreter that runs nothing) would leave the last job's
+// report there, to be collected a second time.
+void EmptySlotFiles(const ProbeJobs& jobs, int slot) {
+    char path[SLOT_PATH_SIZE];
+    for (int k = 0; k < jobs.SlotWorkFileCount; ++k) {
+        SlotFilePath(jobs.SlotWorkFiles[k], slot, path, sizeof path);
+        std::FILE* file = std::fopen(path, "wb");
+        if (file != nullptr) std::fclose(file);
+    }
+}
+
 void StartJob(Series* series, uint32_t job) {
     int slot_index = SlotOf(*series, job);
+    if (job - series->First >= static_cast<uint32_t>(series->Width)) {
+        EmptySlotFiles(*series->Jobs, slot_index);  // the slot's first job finds none
+    }
     series->Slots[slot_index] = Slot{job, 0, kNotRunning, false};
     StartStep(series, slot_index);
 }

@@ -13,13 +13,14 @@ ExitHook g_exit_hook = nullptr;
 StartCommandHook g_start_command_hook = nullptr;
 WaitAnyCommandHook g_wait_any_command_hook = nullptr;
 ConsoleWriter g_console_writer = nullptr;
+ConsoleWriter g_typed_writer = nullptr;
 
 // What an interruption removes: the folder and the names of the files in it.
 // Written only while the handlers are held off, and prepared in full before it
-// is armed, so a handler reads it as it stands. Room for the twelve work files
-// and four copies of them for every command that can run at once (the probe
-// slots' files).
-constexpr int kMaxWatchedFiles = 12 + 4 * MAX_STARTED_COMMANDS;
+// is armed, so a handler reads it as it stands. Room for the twelve work files,
+// four copies of them for every command that can run at once (the probe
+// slots' files) and the tools' own file.
+constexpr int kMaxWatchedFiles = 12 + 4 * MAX_STARTED_COMMANDS + 1;
 constexpr size_t kWatchedPathSize = 1024;  // the run's paths fit, with their NUL
 constexpr size_t kWatchedNameSize = 32;
 char g_watched_folder[kWatchedPathSize];
@@ -28,6 +29,11 @@ char g_watched_names[kMaxWatchedFiles][kWatchedNameSize];
 int g_watched_file_count = 0;
 volatile std::sig_atomic_t g_watch_armed = 0;
 bool g_interrupts_caught = false;
+// The response file's new file while it is written: an interruption removes
+// it too, so nothing is left beside the response file.
+constexpr size_t kNewFilePathSize = 4096 + 32;
+char g_new_file[kNewFilePathSize];
+volatile std::sig_atomic_t g_new_file_watched = 0;
 // Where a handler puts a watched file's path together: no library call does
 // that safely inside a signal handler.
 char g_removal_path[kWatchedPathSize + kWatchedNameSize];
@@ -86,7 +92,10 @@ void SetRunCommandHook(RunCommandHook hook) { g_run_command_hook = hook; }
 void SetExitHook(ExitHook hook) { g_exit_hook = hook; }
 void SetStartCommandHook(StartCommandHook hook) { g_start_command_hook = hook; }
 void SetWaitAnyCommandHook(WaitAnyCommandHook hook) { g_wait_any_command_hook = hook; }
-void SetConsoleWriter(ConsoleWriter writer) { g_console_writer = writer; }
+void SetConsoleWriter(ConsoleWriter writer, ConsoleWriter typed_writer) {
+    g_console_writer = writer;
+    g_typed_writer = typed_writer;
+}
 
 bool PlatformGetVersion(PlatformVersion* version) { return OsGetVersion(version); }
 
@@ -95,6 +104,18 @@ uint32_t PlatformGetReportCodePage() { return OsGetReportCodePage(); }
 void PlatformGetTempDirectory(char* directory, size_t size) {
     OsGetTempDirectory(directory, size);
 }
+
+namespace {
+
+void WatchToolFile() {
+    const char* name = OsToolFileOfWorkFolder();
+    if (name == nullptr) return;
+    char path[kWatchedPathSize + kWatchedNameSize];
+    std::snprintf(path, sizeof path, "%s%s", g_watched_folder, name);
+    WatchName(path);
+}
+
+}  // namespace
 
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
     CatchInterruptsOnce();
@@ -106,6 +127,7 @@ bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t siz
         g_watched_folder_length = std::strlen(g_watched_folder);
         g_watched_file_count = 0;
         g_watch_armed = 1;
+        WatchToolFile();
     }
     OsReleaseInterrupts();
     return made;
@@ -127,9 +149,49 @@ void PlatformRemoveWorkFolder() {
 }
 
 bool RemoveWatchedWorkFolder() {
+    if (g_new_file_watched != 0) {
+        OsRemoveFile(g_new_file);
+        g_new_file_watched = 0;
+    }
     if (g_watch_armed == 0) return true;
     for (int k = 0; k < g_watched_file_count; ++k) OsRemoveFile(RemovalPath(g_watched_names[k]));
     return OsRemoveFolder(g_watched_folder);
+}
+
+ResponseFileKind PlatformResponseFileKind(const char* path, char* target, size_t size) {
+    return OsResponseFileKind(path, target, size);
+}
+
+bool PlatformCanWriteFile(const char* path) { return OsCanWriteFile(path); }
+
+std::FILE* PlatformCreateReplacement(const char* target, char* new_path, size_t size) {
+    CatchInterruptsOnce();
+    OsHoldInterrupts();
+    std::FILE* file = OsCreateReplacement(target, new_path, size);
+    if (file != nullptr) {
+        std::snprintf(g_new_file, sizeof g_new_file, "%s", new_path);
+        g_new_file_watched = 1;
+    }
+    OsReleaseInterrupts();
+    return file;
+}
+
+bool PlatformCloseToDisk(std::FILE* file) { return OsCloseToDisk(file); }
+
+bool PlatformReplaceFile(const char* new_path, const char* target) {
+    OsHoldInterrupts();
+    bool replaced = OsReplaceFile(new_path, target);
+    if (!replaced) OsRemoveFile(new_path);
+    g_new_file_watched = 0;
+    OsReleaseInterrupts();
+    return replaced;
+}
+
+void PlatformDiscardReplacement(const char* new_path) {
+    OsHoldInterrupts();
+    OsRemoveFile(new_path);
+    g_new_file_watched = 0;
+    OsReleaseInterrupts();
 }
 
 void PlatformWait(int milliseconds) {
@@ -170,6 +232,18 @@ void PlatformExit(int status) {
 }
 
 void PlatformPrepareConsole() { OsPrepareConsole(); }
+
+void ConsoleEcho(const char* format, const char* typed) {
+    const char* slot = std::strstr(format, "%s");
+    if (g_console_writer == nullptr || slot == nullptr) {
+        ConsolePrint(format, typed);
+        return;
+    }
+    g_console_writer(format, static_cast<size_t>(slot - format));
+    g_typed_writer(typed, std::strlen(typed));
+    g_console_writer(slot + 2, std::strlen(slot + 2));
+    std::fflush(stdout);
+}
 
 void ConsolePrint(const char* format, ...) {
     va_list arguments;

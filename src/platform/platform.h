@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // What the version probe reports: enough to tell the Windows versions apart.
 struct PlatformVersion {
@@ -52,6 +53,36 @@ void PlatformWatchWorkFile(const char* path);
 // without a command, and ends the watch. Nothing happens when no folder is made.
 void PlatformRemoveWorkFolder();
 
+// The response file. A regular file, or a path that names none yet, is
+// replaced in one step: the rows go into a new file beside it, which takes
+// its place once complete, so that under its name there is at every moment
+// either the old whole file or the new one. Anything else (a device, a pipe)
+// is written in place. A symbolic link is followed: the file it names is
+// replaced and the link stays.
+enum ResponseFileKind {
+    RESPONSE_FILE_REPLACED,     // target: the file that the new one replaces
+    RESPONSE_FILE_IN_PLACE,     // written where it is, as it is opened
+};
+// Which way path is written; target gets the path to replace (the file a link
+// names), at most size - 1 bytes.
+ResponseFileKind PlatformResponseFileKind(const char* path, char* target, size_t size);
+// Whether path can be written: an existing file is opened for writing without
+// a change; for a new one, its folder must take files.
+bool PlatformCanWriteFile(const char* path);
+// Makes the new file beside target, with the permission bits of the file it
+// replaces, open for writing in binary mode; new_path gets its name. Until it
+// is put in place or discarded an interrupted run removes it. nullptr when
+// the folder takes no new file.
+std::FILE* PlatformCreateReplacement(const char* target, char* new_path, size_t size);
+// Writes what the stream holds through to the disk, and closes it; false on
+// any error (a full disk).
+bool PlatformCloseToDisk(std::FILE* file);
+// Puts the new file in target's place. False (new file removed, target as it
+// was) when it cannot.
+bool PlatformReplaceFile(const char* new_path, const char* target);
+// Removes a new file that will not be put in place.
+void PlatformDiscardReplacement(const char* new_path);
+
 // Waits the given milliseconds (or whatever a test put in its place).
 void PlatformWait(int milliseconds);
 
@@ -97,6 +128,12 @@ void ConsolePrint(const char* format, ...)
 #endif
     ;
 
+// A console text whose one "%s" stands for text the user typed or the system
+// named (an argument, a path): that text is written as it came, never
+// converted for the terminal, which shows it as it was typed. The rest of the
+// text is the program's own, converted as ConsolePrint converts it.
+void ConsoleEcho(const char* format, const char* typed);
+
 // Replacements for tests and fuzz targets; nullptr restores the real one.
 using WaitHook = void (*)(int milliseconds);
 using RunCommandHook = int (*)(const char* command_line);
@@ -116,6 +153,9 @@ void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
 bool OsFindCommandInterpreter(char* tried, size_t size);
 bool OsToolsFinishReportsOnReturn();
+// A file the platform's tools may keep in the work folder beside the work
+// files, removed with them however the run ends; nullptr: none.
+const char* OsToolFileOfWorkFolder();
 int OsRunCommand(const char* command_line);
 int OsStartCommand(const char* command_line);
 int OsWaitAnyCommand();
@@ -124,8 +164,9 @@ void OsPrepareConsole();
 // Where console texts go once formatted, when the platform converts them on the
 // way out (set by OsPrepareConsole); nullptr, the default, prints them straight
 // to standard output.
+// typed_writer writes the text that ConsoleEcho hands on as it came.
 using ConsoleWriter = void (*)(const char* text, size_t length);
-void SetConsoleWriter(ConsoleWriter writer);
+void SetConsoleWriter(ConsoleWriter writer, ConsoleWriter typed_writer);
 
 // The work folder's side of the operating system. Hold and release keep the
 // interrupt handlers out while the watch list changes (or a tool runs, on
@@ -136,6 +177,14 @@ void OsReleaseInterrupts();
 void OsCatchInterrupts();  // installs the handlers; called once
 void OsRemoveFile(const char* path);
 bool OsRemoveFolder(const char* path);  // false when the folder is still there
+// The response file's side (see PlatformResponseFileKind and the others). The
+// new file is made, put in place and removed with the interrupt handlers held
+// off, so that a handler finds it either watched or gone.
+ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size);
+bool OsCanWriteFile(const char* path);
+std::FILE* OsCreateReplacement(const char* target, char* new_path, size_t size);
+bool OsCloseToDisk(std::FILE* file);
+bool OsReplaceFile(const char* new_path, const char* target);
 // For the interrupt handlers: removes the watched files and the folder with
 // nothing but OsRemoveFile and OsRemoveFolder, so it is safe in a signal
 // handler. True when no watched folder is left.

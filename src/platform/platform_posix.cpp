@@ -1,6 +1,7 @@
 // The stand-in side of the platform seam for non-Windows hosts: the simulated
 // Windows version comes from QARVIK_WINVER, the temp directory from TMPDIR, and
 // command lines run through $COMSPEC or the wincmd beside the program.
+#include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
 #include <spawn.h>
@@ -30,14 +31,7 @@ uint32_t OsGetReportCodePage() { return ParseSimulatedCodePage(std::getenv("QARV
 void OsGetTempDirectory(char* directory, size_t size) {
     const char* tmpdir = std::getenv("TMPDIR");
     if (tmpdir == nullptr || tmpdir[0] == '\0') tmpdir = "/tmp";
-    size_t length = std::strlen(tmpdir);
-    bool needs_separator = tmpdir[length - 1] != '/';
-    // A directory that does not fit falls back to /tmp rather than a cut path.
-    if (length + (needs_separator ? 1 : 0) >= size) {
-        tmpdir = "/tmp";
-        length = 4;
-        needs_separator = true;
-    }
+    bool needs_separator = tmpdir[std::strlen(tmpdir) - 1] != '/';
     std::snprintf(directory, size, "%s%s", tmpdir, needs_separator ? "/" : "");
 }
 
@@ -49,6 +43,10 @@ void OsWait(int milliseconds) {
 
 // The live tools write their reports before they end. The simulated ones keep
 // the timing of the Windows version they play.
+// The live tools' shared count of neighbour-table room (wincmd, table_room.cpp),
+// which a tool killed with the run can leave behind.
+const char* OsToolFileOfWorkFolder() { return "neighbour_room"; }
+
 bool OsToolsFinishReportsOnReturn() {
     const char* network = std::getenv("QARVIK_NETWORK");
     return network != nullptr && std::strcmp(network, "live") == 0;
@@ -57,6 +55,10 @@ bool OsToolsFinishReportsOnReturn() {
 namespace {
 
 void WriteToTerminal(const char* text, size_t length) { WriteTerminalText(text, length, stdout); }
+
+void WriteTypedToTerminal(const char* text, size_t length) {
+    WriteTerminalTyped(text, length, stdout);
+}
 
 void CloseTerminal() { CloseTerminalConversion(stdout); }
 
@@ -71,7 +73,7 @@ void OsPrepareConsole() {
     char codeset[64];
     UserCodeset(codeset, sizeof codeset);
     if (IsShiftJisCodeset(codeset) || !OpenTerminalConversion(codeset)) return;
-    SetConsoleWriter(WriteToTerminal);
+    SetConsoleWriter(WriteToTerminal, WriteTypedToTerminal);
     std::atexit(CloseTerminal);  // a lead byte still waiting shows as "?"
 }
 
@@ -242,4 +244,115 @@ int OsStartCommand(const char* command_line) {
 int OsWaitAnyCommand() {
     int status = 0;
     return static_cast<int>(WaitForChild(-1, &status));
+}
+
+namespace {
+
+constexpr int kMaxLinkHops = 40;  // as the kernel follows them
+
+// Follows path's symbolic links to the path they end at (which need not
+// exist), as the file system resolves them: a relative link reads from the
+// link's own folder. False when the result does not fit.
+bool FollowLinks(const char* path, char* target, size_t size) {
+    if (std::snprintf(target, size, "%s", path) >= static_cast<int>(size)) return false;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat info {};
+        if (lstat(target, &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+        char link[4096];
+        ssize_t length = readlink(target, link, sizeof link - 1);
+        if (length < 0) return true;
+        link[length] = '\0';
+        char* slash = std::strrchr(target, '/');
+        size_t folder_length = link[0] == '/' || slash == nullptr
+                                   ? 0
+                                   : static_cast<size_t>(slash + 1 - target);
+        if (folder_length + static_cast<size_t>(length) >= size) return false;
+        std::memcpy(target + folder_length, link, static_cast<size_t>(length) + 1);
+    }
+    return true;
+}
+
+// The folder a path's file is in: "." for a bare name.
+void FolderOf(const char* path, char* folder, size_t size) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) {
+        std::snprintf(folder, size, ".");
+    } else if (slash == path) {
+        std::snprintf(folder, size, "/");
+    } else {
+        std::snprintf(folder, size, "%.*s", static_cast<int>(slash - path), path);
+    }
+}
+
+bool FolderTakesNewFiles(const char* path) {
+    char folder[4096];
+    FolderOf(path, folder, sizeof folder);
+    return access(folder, W_OK | X_OK) == 0;
+}
+
+mode_t CurrentUmask() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+}  // namespace
+
+// A regular file (or none yet) in a folder that takes new files is replaced;
+// a device, a pipe, or a file whose folder the user may not write in is
+// written in place.
+ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size) {
+    if (!FollowLinks(path, target, size)) {
+        std::snprintf(target, size, "%s", path);
+        return RESPONSE_FILE_IN_PLACE;
+    }
+    struct stat info {};
+    if (stat(target, &info) == 0 && !S_ISREG(info.st_mode)) return RESPONSE_FILE_IN_PLACE;
+    return FolderTakesNewFiles(target) ? RESPONSE_FILE_REPLACED : RESPONSE_FILE_IN_PLACE;
+}
+
+// Opening without O_TRUNC leaves the file as it is; O_NONBLOCK keeps a pipe
+// that nobody reads yet from holding the run here.
+bool OsCanWriteFile(const char* path) {
+    int file = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    if (file >= 0) {
+        close(file);
+        return true;
+    }
+    if (errno == ENXIO) return true;  // a pipe whose reader comes later
+    if (errno != ENOENT) return false;
+    char target[4096];
+    return FollowLinks(path, target, sizeof target) && FolderTakesNewFiles(target);
+}
+
+// "<target>.XXXXXX", made by mkstemp (mode 0600), then given the old file's
+// owner and permission bits, or a new file's (0666 less the umask).
+std::FILE* OsCreateReplacement(const char* target, char* new_path, size_t size) {
+    int length = std::snprintf(new_path, size, "%s.XXXXXX", target);
+    if (length < 0 || static_cast<size_t>(length) >= size) return nullptr;
+    int file = mkstemp(new_path);
+    if (file < 0) return nullptr;
+    struct stat old {};
+    mode_t mode = 0666 & ~CurrentUmask();
+    if (stat(target, &old) == 0) {
+        mode = old.st_mode & 07777;
+        if (fchown(file, old.st_uid, old.st_gid) != 0) {
+            // Only root gives a file away; anyone else keeps it as their own.
+        }
+    }
+    std::FILE* stream = fchmod(file, mode) == 0 ? fdopen(file, "wb") : nullptr;
+    if (stream == nullptr) {
+        close(file);
+        unlink(new_path);
+    }
+    return stream;
+}
+
+bool OsCloseToDisk(std::FILE* file) {
+    bool written = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    return std::fclose(file) == 0 && written;
+}
+
+bool OsReplaceFile(const char* new_path, const char* target) {
+    return rename(new_path, target) == 0;
 }

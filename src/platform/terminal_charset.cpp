@@ -138,6 +138,12 @@ void WriteTerminalText(const char* text, size_t length, std::FILE* out) {
     WriteConverted(&g_console, text, length, out);
 }
 
+void WriteTerminalTyped(const char* text, size_t length, std::FILE* out) {
+    if (g_console.WaitingLength > 0) std::fputs(MSG_UNCONVERTIBLE, out);
+    g_console.WaitingLength = 0;
+    std::fwrite(text, 1, length, out);
+}
+
 void CloseTerminalConversion(std::FILE* out) { EndConversion(&g_console, out); }
 
 std::FILE* OpenTerminalStream(std::FILE* terminal) {

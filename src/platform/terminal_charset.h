@@ -24,6 +24,10 @@ bool OpenTerminalConversion(const char* codeset);
 // byte that ends the text waits for the next one.
 void WriteTerminalText(const char* text, size_t length, std::FILE* out);
 
+// Writes text that is in the terminal's character set already (what the user
+// typed) as it is; a lead byte still waiting from the text before shows as "?".
+void WriteTerminalTyped(const char* text, size_t length, std::FILE* out);
+
 // Writes a lead byte that still waits as "?" (it has no second byte to make a
 // character with) and ends the conversion.
 void CloseTerminalConversion(std::FILE* out);

@@ -11,6 +11,10 @@
 namespace {
 
 constexpr size_t kLineSize = 1024;
+// The file a response path names once its links are followed, and the new
+// file beside it: a name longer than the response path itself.
+constexpr size_t kTargetPathSize = 4096;
+constexpr size_t kNewPathSize = kTargetPathSize + 32;
 
 // One row as its line: name,IP,MAC in TCP/IP mode, name,MAC in NetBEUI mode,
 // where rows carry no address.
@@ -34,26 +38,68 @@ bool WriteRows(FILE* file) {
     return true;
 }
 
-}  // namespace
+void Fail(const char* message) {
+    ConsoleEcho(message, State.Settings.ResFile);
+    State.ExitStatus = EXIT_FILE_ERROR;
+}
 
-void WriteResponseFile() {
-    const char* path = State.Settings.ResFile;
+// A device or a pipe: opened, emptied where that means anything, and written.
+void WriteInPlace(const char* path) {
     FILE* file = OpenTextForWrite(path);
     if (file == nullptr) {
-        ConsolePrint(MSG_OUTPUT_OPEN_ERROR, path);
-        State.ExitStatus = EXIT_FILE_ERROR;
+        Fail(MSG_OUTPUT_OPEN_ERROR);
         return;
     }
     // Buffered lines may fail only when they reach the disk (a full disk), so
     // the flush and the close count as writes too.
     if (!WriteRows(file) || std::fflush(file) != 0) {
-        ConsolePrint(MSG_OUTPUT_WRITE_ERROR, path);
-        State.ExitStatus = EXIT_FILE_ERROR;
+        Fail(MSG_OUTPUT_WRITE_ERROR);
         std::fclose(file);
         return;
     }
-    if (std::fclose(file) != 0) {
-        ConsolePrint(MSG_OUTPUT_WRITE_ERROR, path);
-        State.ExitStatus = EXIT_FILE_ERROR;
+    if (std::fclose(file) != 0) Fail(MSG_OUTPUT_WRITE_ERROR);
+}
+
+// The rows go into a new file beside target, which takes target's place only
+// once all of it is on the disk; on any failure it goes and target stays as
+// it was.
+void ReplaceWithNewFile(const char* target) {
+    char new_path[kNewPathSize];
+    FILE* file = PlatformCreateReplacement(target, new_path, sizeof new_path);
+    if (file == nullptr) {
+        Fail(MSG_OUTPUT_OPEN_ERROR);
+        return;
     }
+    bool written = WriteRows(file);
+    if (!PlatformCloseToDisk(file) || !written) {
+        PlatformDiscardReplacement(new_path);
+        Fail(MSG_OUTPUT_WRITE_ERROR);
+        return;
+    }
+    if (!PlatformReplaceFile(new_path, target)) Fail(MSG_OUTPUT_WRITE_ERROR);
+}
+
+}  // namespace
+
+void CheckResponseFile() {
+    if (PlatformCanWriteFile(State.Settings.ResFile)) return;
+    ConsoleEcho(MSG_OUTPUT_OPEN_ERROR, State.Settings.ResFile);
+    PlatformExit(EXIT_FILE_ERROR);
+}
+
+void WriteResponseFile() {
+    const char* path = State.Settings.ResFile;
+    // The stage's error is on the console already; an empty file in place of
+    // the last good inventory would only hide it.
+    if (State.StageFailed && TableRowCount() == 0) {
+        ConsoleEcho(MSG_NO_INVENTORY, path);
+        State.ExitStatus = EXIT_NO_INVENTORY;
+        return;
+    }
+    char target[kTargetPathSize];
+    if (PlatformResponseFileKind(path, target, sizeof target) == RESPONSE_FILE_IN_PLACE) {
+        WriteInPlace(path);
+        return;
+    }
+    ReplaceWithNewFile(target);
 }

@@ -23,7 +23,7 @@ void SetInitialSettings() {
 }
 
 [[noreturn]] void RejectArgument(const char* argument) {
-    ConsolePrint(MSG_INVALID_PARAMETER, argument);
+    ConsoleEcho(MSG_INVALID_PARAMETER, argument);
     PrintUsage();
     PlatformExit(0);
 }
@@ -142,9 +142,9 @@ void EchoSettings() {
         case CLASS_B: ConsolePrint("%s", MSG_CLASS_B); break;
         case CLASS_A: ConsolePrint("%s", MSG_CLASS_A); break;
     }
-    ConsolePrint(MSG_NETWORK, settings.NetAdd);
-    ConsolePrint(MSG_MASK, settings.MaskAdd);
-    ConsolePrint(MSG_OUTPUT_FILE, settings.ResFile);
+    ConsoleEcho(MSG_NETWORK, settings.NetAdd);
+    ConsoleEcho(MSG_MASK, settings.MaskAdd);
+    ConsoleEcho(MSG_OUTPUT_FILE, settings.ResFile);
     if (settings.Probes > 1) ConsolePrint(MSG_PROBES, static_cast<int>(settings.Probes));
 }
 

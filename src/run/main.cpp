@@ -29,7 +29,7 @@ void RunStage(const char* trace_name, void (*stage)()) {
 void RequireCommandInterpreter() {
     char tried[4096 + 1024];  // an interpreter's path and the fallback's
     if (PlatformFindCommandInterpreter(tried, sizeof tried)) return;
-    ConsolePrint(MSG_NO_COMMAND_INTERPRETER, tried);
+    ConsoleEcho(MSG_NO_COMMAND_INTERPRETER, tried);
     PlatformExit(EXIT_NO_INTERPRETER);
 }
 
@@ -44,6 +44,7 @@ void RunDriver(int argc, char** argv) {
     ConsolePrint("%s", MSG_BANNER);
     ParseCommandLine(argc, argv);
     RequireCommandInterpreter();
+    CheckResponseFile();
     CaptureAdapterReport();
 
     int first_mode_file = 0;

@@ -40,19 +40,29 @@ bool CommandLinesCanCarry(const char* directory) {
     return true;
 }
 
+// Ends the run with the directory's message, before any work file is made.
+[[noreturn]] void RefuseTempDirectory(const char* message, const char* directory) {
+    ConsoleEcho(message, directory);
+    PlatformExit(EXIT_FILE_ERROR);
+}
+
 }  // namespace
 
 void PrepareWorkFiles() {
-    char directory[TEMP_DIR_SIZE];
+    char directory[TEMP_DIR_QUERY_SIZE];
     PlatformGetTempDirectory(directory, sizeof directory);
+    if (std::strlen(directory) > TEMP_DIR_MAX_LENGTH) {
+        char message[256];
+        std::snprintf(message, sizeof message, MSG_TEMP_DIRECTORY_TOO_LONG,
+                      static_cast<int>(TEMP_DIR_MAX_LENGTH));
+        RefuseTempDirectory(message, directory);
+    }
     if (!CommandLinesCanCarry(directory)) {
-        ConsolePrint(MSG_TEMP_DIRECTORY_REFUSED, directory);
-        PlatformExit(EXIT_FILE_ERROR);
+        RefuseTempDirectory(MSG_TEMP_DIRECTORY_REFUSED, directory);
     }
     WorkFiles& files = State.Files;
     if (!PlatformMakeWorkFolder(directory, files.Folder, sizeof files.Folder)) {
-        ConsolePrint(MSG_WORK_FOLDER_ERROR, directory);
-        PlatformExit(EXIT_FILE_ERROR);
+        RefuseTempDirectory(MSG_WORK_FOLDER_ERROR, directory);
     }
     for (int k = 0; k < WORK_FILE_COUNT; ++k) {
         std::snprintf(files.Path[k], WORK_PATH_SIZE, "%stmp%02d.txt", files.Folder, k);
@@ -61,6 +71,11 @@ void PrepareWorkFiles() {
 }
 
 void RemoveWorkFolder() { PlatformRemoveWorkFolder(); }
+
+void ReportStageError(const char* message) {
+    ConsolePrint("%s", message);
+    State.StageFailed = true;
+}
 
 const char* ReportLineValue(const char* line, const char* value_mark, int32_t column) {
     const size_t length = std::strlen(line);

@@ -10,6 +10,15 @@ constexpr size_t ADDRESS_SIZE = 16;    // dotted decimal, 15 characters and the 
 constexpr size_t RES_FILE_SIZE = 1024;
 constexpr size_t WORK_PATH_SIZE = 1024;
 constexpr size_t TEMP_DIR_SIZE = WORK_PATH_SIZE - sizeof "tmp00.txt";
+// The longest name of a work folder with its separator, on any platform:
+// "qarvik-" and a unique part ("qarvik-ffffffff-9999\" on Windows).
+constexpr size_t WORK_FOLDER_NAME_MAX = 21;
+// The longest temp directory (with its separator) whose work folder and work
+// files' paths still fit their fields; a longer one is refused.
+constexpr size_t TEMP_DIR_MAX_LENGTH = TEMP_DIR_SIZE - 1 - WORK_FOLDER_NAME_MAX;
+// Room for whatever the platform names as its temp directory, so that the
+// rule above sees the whole of it.
+constexpr size_t TEMP_DIR_QUERY_SIZE = 4096 + 2;
 constexpr size_t NAME_SIZE = 128;
 constexpr size_t MAC_SIZE = 32;
 constexpr int WORK_FILE_COUNT = 12;
@@ -20,6 +29,9 @@ constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an 
 constexpr int EXIT_FILE_ERROR = 2;
 // Exit status of a run whose command interpreter cannot be started at all.
 constexpr int EXIT_NO_INTERPRETER = 2;
+// Exit status of a run whose stages reported an error and found no host: the
+// response file is left as it was.
+constexpr int EXIT_NO_INVENTORY = 3;
 constexpr int MAX_PROBES = 255;  // hosts in flight at once: a class C segment in one round
 
 enum ClassMode : int32_t {
@@ -95,7 +107,8 @@ struct RunState {
     HostRecord HostTable[HOST_TABLE_ROWS];
     int32_t OwnHostCount;  // rows 0 .. OwnHostCount-1 are the machine's own addresses
     int32_t HostCount;     // rows written to the response file
-    int32_t ExitStatus;    // at the run's end: 0, or EXIT_FILE_ERROR without a response file
+    int32_t ExitStatus;    // at the run's end: 0, EXIT_FILE_ERROR or EXIT_NO_INVENTORY
+    bool StageFailed;      // a stage printed an error message
 };
 
 extern RunState State;
@@ -126,6 +139,10 @@ void RemoveWorkFolder();
 // unless the mark ends with its own ("Label: value" and "Label:value" alike);
 // a line without the mark has an empty value, its line end.
 const char* ReportLineValue(const char* line, const char* value_mark, int32_t column);
+
+// Prints a stage's error message and notes that a stage failed, so that an
+// empty table after it is not taken for an inventory.
+void ReportStageError(const char* message);
 
 // Copies text into a fixed field: at most size - 1 bytes, always NUL-terminated.
 void CopyField(char* field, size_t size, const char* text);

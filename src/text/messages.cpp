@@ -69,6 +69,9 @@ const char MSG_TEMP_DIRECTORY_REFUSED[] =
     "Temp directory holds a double quote or a control character, unsafe in a command line : "
     "%s\n";
 const char MSG_WORK_FOLDER_ERROR[] = "Cannot create a work folder in the temp directory : %s\n";
+const char MSG_TEMP_DIRECTORY_TOO_LONG[] =
+    "Temp directory longer than %d characters, too long for the paths of the work files in "
+    "it : %%s\n";
 
 // OSバージョン取得に失敗しました。\n
 const char MSG_VERSION_ERROR[] =
@@ -170,5 +173,9 @@ const char MSG_OUTPUT_OPEN_ERROR[] =
 const char MSG_OUTPUT_WRITE_ERROR[] =
     "\217o\227\315\203t\203@\203C\203\213\202\311\217\221\202\253\215\236\202\337\202\334\202\271"
     "\202\361\201B(%s)\n";
+
+const char MSG_NO_INVENTORY[] =
+    "No host found after the error above: no inventory taken, the response file is left as it "
+    "was : %s\n";
 
 const char MSG_UNCONVERTIBLE[] = "?";

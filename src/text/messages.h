@@ -31,6 +31,8 @@ extern const char MSG_NO_COMMAND_INTERPRETER[];  // %s: the interpreters tried
 // Work folder.
 extern const char MSG_TEMP_DIRECTORY_REFUSED[];  // %s: the temp directory
 extern const char MSG_WORK_FOLDER_ERROR[];       // %s: the temp directory
+// %d: the longest temp directory allowed; its "%%s" then stands for the directory.
+extern const char MSG_TEMP_DIRECTORY_TOO_LONG[];
 
 // Platform probe and adapter report.
 extern const char MSG_VERSION_ERROR[];
@@ -105,6 +107,7 @@ extern const char MSG_LINE_END[];
 // Response file.
 extern const char MSG_OUTPUT_OPEN_ERROR[];   // %s: ResFile
 extern const char MSG_OUTPUT_WRITE_ERROR[];  // %s: ResFile
+extern const char MSG_NO_INVENTORY[];        // %s: ResFile
 
 // Console in a terminal: what stands for a byte sequence that cannot be shown
 // in the terminal's character set.

@@ -101,11 +101,18 @@ network="$work/net.txt"
 } >"$network"
 network_win=$(winepath -w "$network" 2>/dev/null)
 
+# With OLD_RESPONSE set, a run finds a response file of that text in its
+# folder, which it must replace.
+plant_old_response() {
+  if [ -n "${OLD_RESPONSE-}" ]; then printf '%s' "$OLD_RESPONSE" >"$1/rsp.txt"; fi
+}
+
 # Runs the Linux build in $1 (a fresh folder) with the arguments that follow;
 # the work files go to $1/$TEMP_NAME.
 run_linux() {
   local dir=$1; shift
   mkdir -p "$dir/$TEMP_NAME"
+  plant_old_response "$dir"
   (cd "$dir" && env TMPDIR="$dir/$TEMP_NAME" QARVIK_WINVER="$LINUX_WINVER" \
      QARVIK_CODEPAGE="$LINUX_CODEPAGE" QARVIK_NETWORK="$network" \
      COMSPEC="$lin_dir/wincmd" timeout 60 "$lin_dir/qarvik" "$@" >out.bin 2>err.bin
@@ -116,6 +123,7 @@ run_linux() {
 run_windows() {
   local dir=$1; shift
   mkdir -p "$dir"
+  plant_old_response "$dir"
   (cd "$dir" && env LC_ALL="$WINE_LOCALE" QARVIK_NETWORK="$network_win" \
      timeout 120 wine "$win_dir/Qarvik.exe" "$@" >out.bin 2>err.bin
    echo $? >status.txt)
@@ -175,6 +183,14 @@ check_case() {
   wait
   LIN_TEMP_PREFIX="$lin/$TEMP_NAME/" WIN_TEMP_PREFIX="$WIN_TEMP_PREFIX_NOW"
   same_bytes "$name: exit status" "$lin/status.txt" "$win/status.txt"
+  # Nothing but the response file is left beside it: no new or old copy.
+  local beside
+  beside=$(ls -A "$win" | grep -v -x -e out.bin -e err.bin -e status.txt -e rsp.txt)
+  if [ -z "$beside" ]; then
+    pass "$name: nothing left beside the response file"
+  else
+    fail "$name: nothing left beside the response file: $beside"
+  fi
   if [ -s "$win/out.bin" ] && perl -0777 -ne 'exit(/(?<!\r)\n/ ? 1 : 0)' "$win/out.bin"; then
     pass "$name: console lines of the Windows build end in CR LF"
   else
@@ -196,6 +212,13 @@ check_case() {
       fail "$name: response file written, every line ending in CR LF"
     fi
     same_bytes "$name: response file" "$lin/rsp.txt" "$win/rsp.txt"
+    if [ -n "${OLD_RESPONSE-}" ]; then
+      if ! printf '%s' "$OLD_RESPONSE" | cmp -s - "$win/rsp.txt"; then
+        pass "$name: the old response file replaced"
+      else
+        fail "$name: the old response file replaced"
+      fi
+    fi
   else
     if [ -z "$(find "$lin" "$win" -name rsp.txt)" ]; then
       pass "$name: no response file"
@@ -277,6 +300,11 @@ use_version winxp xp 5.1.2600
 check_case usage none '/?'
 check_case wrong-option none /x
 check_case unwritable-response-file none /n10.20.30.0 /m255.255.255.252 /onodir/rsp.txt
+# An existing response file is moved aside, replaced and deleted.
+OLD_RESPONSE=$'LAST,10.20.30.9,00-0c-29-00-00-09\r\n' \
+  check_case replace-response-file rsp /n10.20.30.0 /m255.255.255.252 /orsp.txt
+# No host address to sweep: the own rows are written.
+check_case mask-without-hosts rsp /n10.20.30.0 /m255.255.255.255 /orsp.txt
 # Hosts in flight at once: the same console and response file as one by one.
 check_case parallel-tcpip rsp /n10.20.30.0 /m255.255.255.248 /p4 /orsp.txt
 check_case parallel-netbeui rsp /cN /p3 /orsp.txt

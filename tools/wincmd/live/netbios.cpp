@@ -14,6 +14,8 @@
 #include <functional>
 #include <vector>
 
+#include "live/table_room.h"
+
 UdpSocket::~UdpSocket() {
     if (Value >= 0) close(Value);
 }
@@ -59,12 +61,16 @@ namespace {
 
 constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
 
+// Sends the request; while the neighbour table has no room for the target's
+// entry, tries again until the deadline, as the echo does.
 bool SendRequest(int descriptor, uint32_t address, const std::string& request,
-                 std::string* error) {
+                 Clock::time_point deadline, std::string* error) {
     const sockaddr_in target = NameServiceAt(address);
-    if (sendto(descriptor, request.data(), request.size(), 0,
-               reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0 &&
-        !IsUnreachableError(errno)) {
+    const bool went = SendWhileTableFull(descriptor, deadline, [&]() {
+        return sendto(descriptor, request.data(), request.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0;
+    });
+    if (!went && !IsUnreachableError(errno)) {
         *error = SystemFailure("cannot send a NetBIOS request", errno);
         return false;
     }
@@ -142,10 +148,15 @@ NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
         *error = SystemFailure("cannot address a NetBIOS request", errno);
         return NETBIOS_ERROR;
     }
+    // A request to one host makes its neighbour entry: it waits for room as
+    // every probe of a sweep does. A broadcast makes none.
+    if (!sending.Broadcast) AwaitNeighbourRoom(sending.Targets.front(), deadline);
     const Clock::time_point start = Clock::now();
     for (int attempt = 1; attempt <= sending.Tries && Clock::now() < deadline; ++attempt) {
         for (uint32_t target : sending.Targets) {
-            if (!SendRequest(udp.Value, target, request, error)) return NETBIOS_ERROR;
+            const bool sent = SendRequest(udp.Value, target, request, deadline, error);
+            if (!sending.Broadcast && attempt == 1) NeighbourEntryMade(target);
+            if (!sent) return NETBIOS_ERROR;
         }
         const Clock::time_point attempt_end = start + (deadline - start) * attempt / sending.Tries;
         Awaited awaited = AWAITED_NOTHING;

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <deque>
 
+#include "live/table_room.h"
+
 namespace {
 
 // A request that awaits its answer.
@@ -42,8 +44,11 @@ SendOutcome SendNodeStatus(int descriptor, uint32_t address, uint16_t transactio
                            std::string* error) {
     const std::string request = NodeStatusRequest(transaction_id);
     const sockaddr_in target = NameServiceAt(address);
-    if (sendto(descriptor, request.data(), request.size(), 0,
-               reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0) {
+    // One try, with the full table's error reported (the sweep waits itself).
+    if (SendWhileTableFull(descriptor, Clock::now(), [&]() {
+            return sendto(descriptor, request.data(), request.size(), 0,
+                          reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0;
+        })) {
         return SEND_SENT;
     }
     if (errno == ENOBUFS || errno == EAGAIN) return SEND_NO_ROOM;
@@ -104,10 +109,12 @@ bool AwaitAnswers(SweepState* sweep, Clock::time_point until, std::string* error
     }
 }
 
-// Requests awaited their whole time leave the flight unanswered.
+// Requests awaited their whole time leave the flight unanswered, and their
+// neighbour entries, where they never resolved, the table.
 void DropTimedOut(SweepState* sweep) {
     const Clock::time_point now = Clock::now();
     while (!sweep->InFlight.empty() && sweep->InFlight.front().Sent + kSweepAnswerTime <= now) {
+        RemoveUnansweredEntry(sweep->InFlight.front().Address);
         sweep->InFlight.pop_front();
     }
 }
@@ -119,7 +126,14 @@ bool SendWhileRoom(SweepState* sweep, bool* table_full, std::string* error) {
     while (sweep->Next < sweep->Addresses.size() && sweep->InFlight.size() < kSweepInFlight) {
         const uint32_t address = sweep->Addresses[sweep->Next];
         const uint16_t transaction_id = static_cast<uint16_t>(sweep->FirstId + sweep->Next);
-        switch (SendNodeStatus(sweep->Descriptor, address, transaction_id, error)) {
+        // The neighbour table's room, as every live probe takes it (table_room.h).
+        if (!TryNeighbourRoom(address)) {
+            *table_full = true;
+            return true;
+        }
+        const SendOutcome sent = SendNodeStatus(sweep->Descriptor, address, transaction_id, error);
+        NeighbourEntryMade(address);
+        switch (sent) {
         case SEND_FAILED: return false;
         case SEND_NO_ROOM: *table_full = true; return true;
         case SEND_SENT: sweep->InFlight.push_back({address, transaction_id, Clock::now()}); break;

@@ -19,9 +19,9 @@ constexpr auto kSweepAnswerTime = std::chrono::milliseconds(1000);
 // Sends a node-status request to port 137 of each address, in order, as
 // answers and time-outs make room; every answer to one of them joins answers.
 // Ends when each request has been answered or awaited kSweepAnswerTime, so
-// about that long after the last request at most. While the kernel has no
-// room for another neighbour entry the next request waits for room, a few
-// seconds at most. False with the reason when the socket cannot be opened or
-// a request not sent.
+// about that long after the last request at most. Each request takes room in
+// the neighbour table as every live probe does (table_room.h), and while the
+// table has none the next request waits for room, a minute at most. False
+// with the reason when the socket cannot be opened or a request not sent.
 bool SweepNodeStatus(const std::vector<uint32_t>& addresses, std::vector<NodeStatus>* answers,
                      std::string* error);
