@@ -154,6 +154,9 @@ site_stop_probe() {
     # shellcheck disable=SC2086 # one pid a word
     [[ -z $pids ]] || kill $pids 2>/dev/null || true
     wait "${site_sshd_pids[$1]}" 2>/dev/null || true
+    # The connection the controller kept may not have seen its end yet.
+    ip netns exec "$site_controller" ssh -F "$site_dir/ssh/config" -O exit \
+        "$(site_probe_address "$1")" 2>/dev/null || true
 }
 
 site_play() {
