@@ -90,7 +90,12 @@ struct PingTexts {
     const char* Average;
     const char* UnknownHostStart;
     const char* UnknownHostEnd;
+    const char* TransmitFailed;  // from version 6 on; no captured report shows it
 };
+
+// A request with no route, before version 6, where the tools print English
+// (no captured report shows it either).
+const char kNoRouteBefore6[] = "Destination host unreachable.";
 
 const PingTexts kEnglish = {
     "Pinging ",
@@ -112,10 +117,11 @@ const PingTexts kEnglish = {
     "ms, Average = ",
     "Ping request could not find host ",
     ". Please check the name and try again.",
+    "PING: transmit failed. General failure.",
 };
 
 // The name or address starts the header, with no blank between "]" and
-// "に". The unknown-host message rests on no real capture.
+// "に". The unknown-host and transmit-failure messages rest on no real capture.
 const PingTexts kJapanese = {
     "",
     "\202\311 ping \202\360\221\227\220M\202\265\202\304\202\242\202\334\202\267 32 "
@@ -142,6 +148,9 @@ const PingTexts kJapanese = {
     "\203z\203X\203g\226\274\202\360\212m\224F\202\265\202\304\202\340\202\244\210\352\223x"
     "\216\300\215s\202\265\202\304\202\255\202\276\202\263\202\242\201B",
     //  が見つかりませんでした。ホスト名を確認してもう一度実行してください。
+    "PING: \223\135\221\227\202\311\216\270\224\163\202\265\202\334\202\265\202\275\201\102"
+    "\210\352\224\312\203\107\203\211\201\133\202\305\202\267\201\102",
+    // PING: 転送に失敗しました。一般エラーです。
 };
 
 const PingTexts* const kTexts[LANGUAGE_COUNT] = {&kEnglish, &kJapanese};
@@ -176,6 +185,11 @@ std::string PingReplyLine(const ToolContext& context, const std::string& address
 }
 
 std::string PingTimeoutLine(const ToolContext& context) { return TextsOf(context).TimedOut; }
+
+std::string PingTransmitFailedLine(const ToolContext& context) {
+    return context.Style->Ping.SaysTransmitFailed ? TextsOf(context).TransmitFailed
+                                                  : kNoRouteBefore6;
+}
 
 void PutPingStatistics(FILE* out, const ToolContext& context, const std::string& address,
                        const PingTally& tally) {

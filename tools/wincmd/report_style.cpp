@@ -38,9 +38,9 @@ constexpr ConnectionNames kEthernetConnections[LANGUAGE_COUNT] = {
     {"\203C\201[\203T\203l\203b\203g", kJapaneseDialUp},  // イーサネット
 };
 
-constexpr PingStyle kPingBeforeXp = {true, 10, true, true};
-constexpr PingStyle kPingXp = {true, 1, false, false};
-constexpr PingStyle kPingModern = {false, 1, false, false};  // the replies right after the header
+constexpr PingStyle kPingBeforeXp = {true, 10, true, true, false};
+constexpr PingStyle kPingXp = {true, 1, false, false, false};
+constexpr PingStyle kPingModern = {false, 1, false, false, true};  // the replies right after the header
 
 constexpr ArpStyle kArpBefore6 = {0, "0x2"};
 constexpr ArpStyle kArpModern = {10, "0xb"};  // after the loopback and tunnel interfaces

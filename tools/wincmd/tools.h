@@ -56,6 +56,7 @@ struct PingStyle {
     int ResolutionMs;      // shorter round trips print as "<1ms" or "<10ms"
     bool PadsFigures;      // the maximum and average right-aligned in two places
     bool SaysUnknownHost;  // "Unknown host NAME." rather than the longer message
+    bool SaysTransmitFailed;  // a request with no route: "PING: transmit failed..." (from 6 on)
 };
 
 struct ArpStyle {
@@ -165,6 +166,8 @@ std::string PingHeaderLine(const ToolContext& context, const std::string& name,
 std::string PingReplyLine(const ToolContext& context, const std::string& address,
                           const EchoOutcome& outcome);
 std::string PingTimeoutLine(const ToolContext& context);
+// What stands for a request that could not go out for want of a route.
+std::string PingTransmitFailedLine(const ToolContext& context);
 // The empty line and the header line that start a report, and the empty line
 // after them where the style has one.
 void PutPingHeader(FILE* out, const ToolContext& context, const std::string& name,

@@ -378,6 +378,7 @@ bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* se
         if (errno != ENOBUFS || *sent + kFullTablePause >= give_up) break;
         std::this_thread::sleep_for(kFullTablePause);
     }
+    no_route_ = errno == ENETUNREACH || errno == EHOSTUNREACH;
     *error = SystemFailure("cannot send an echo request", errno);
     return false;
 }

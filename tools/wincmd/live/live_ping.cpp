@@ -68,17 +68,22 @@ bool SendRequests(const ToolContext& context, const PingRequest& request, uint32
         const uint16_t sequence = static_cast<uint16_t>(i + 1);
         Clock::time_point sent;
         EchoOutcome outcome{};
+        const bool went_out = socket->Send(address, sequence, &sent, &error);
         const bool answered =
-            socket->Send(address, sequence, &sent, &error) &&
+            went_out &&
             socket->AwaitReply(address, sequence, sent,
                                sent + std::chrono::milliseconds(request.TimeoutMs), &outcome, &error);
         if (i == 0) PutHeader(out, context, name, address_text);
-        if (!answered) {
+        if (!went_out && socket->FoundNoRoute()) {
+            // Not a failure of the machine: the report says it, request by request.
+            PutLine(out, PingTransmitFailedLine(context));
+        } else if (!answered) {
             ReportFailure(context, error);
             return false;
+        } else {
+            PutLine(out, outcome.Replied ? PingReplyLine(context, address_text, outcome)
+                                         : PingTimeoutLine(context));
         }
-        PutLine(out, outcome.Replied ? PingReplyLine(context, address_text, outcome)
-                                     : PingTimeoutLine(context));
         CountEcho(tally, outcome);
         next_send = sent + kRequestInterval;
     }
