@@ -3,16 +3,22 @@
 # same run: a /20 of network namespaces (198.18.0.0/20, no link to the
 # machine's own network) with 120 hosts of mixed kinds, 32 of them in its
 # first /24, four of which run Samba's NetBIOS name server (nmbd). Three
-# rounds, each sweeping the /24 and then the /20 with
+# rounds, each sweeping the /24 and then the /20 (twice: with the neighbour
+# table's limits raised, and with the limits the machine had when the bench
+# started, net.ipv4.neigh.default.gc_thresh1/2/3) with
 #   - qarvik /p255 /w500 through wincmd with QARVIK_NETWORK=live (the /20 with
 #     /n198.18.0.0 /m255.255.240.0),
 #   - arp-scan on the scanning interface,
 #   - nmap -sn -n (host discovery only; ARP on a local segment as root),
-#   - nbtscan (NetBIOS node-status requests to every address).
+#   - nbtscan (NetBIOS node-status requests to every address),
+#   - qarvik /cN /p255 /w500 (NetBEUI mode: net view and nbtstat -a), which
+#     sweeps the scanner's connected subnet: for these runs the scanner's
+#     address is a /24 one (the /24 runs alone).
 # Prints each run's median wall time and CPU time (user + sys of the whole
 # process tree), the hosts each found, Qarvik's ratios to the scanners,
 # whether Qarvik found every host arp-scan or nmap found and named every host
-# nbtscan named.
+# nbtscan named, and whether NetBEUI mode listed nbtscan's computers with
+# their real MACs.
 #
 #   bench/live.sh BUILD_DIR [--24-only]   (root; BUILD_DIR holds qarvik and
 #                                          wincmd; --24-only: no /20 runs)
@@ -23,7 +29,8 @@ if [[ $# -lt 1 || ! -x "$1/qarvik" || ! -x "$1/wincmd" || ($# -eq 2 && $2 != --2
     exit 2
 fi
 build=$(cd "$1" && pwd)
-sizes=(24 20)
+# 20own: the /20 with the machine's own neighbour-table limits.
+sizes=(24 20 20own)
 [[ ${2:-} == --24-only ]] && sizes=(24)
 PATH=$PATH:/usr/sbin:/sbin  # where nmbd is installed
 rounds=3
@@ -49,20 +56,24 @@ fi
 
 # The hosts are namespaces of this machine and share its one neighbour table
 # with the scanner (1024 entries by default, net.ipv4.neigh.default.gc_thresh3).
-# A sweep keeps every address it has asked for in that table for three seconds
-# (the kernel's three ARP probes), so on a /20 the table fills, and a host
-# whose kernel finds it full cannot answer ARP: it would be missed, which on a
-# segment of real machines, each with a table of its own, it would not. The
-# run gives the table room and puts the limits back at the end.
-neighbour_limits=$(sysctl -n net.ipv4.neigh.default.gc_thresh2 net.ipv4.neigh.default.gc_thresh3 | xargs)
-restore_neighbour_limits() {
-    set -- $neighbour_limits
-    sysctl -qw net.ipv4.neigh.default.gc_thresh2="$1" net.ipv4.neigh.default.gc_thresh3="$2"
+# A sweep that asks for every address of a /20 fills that table unless it
+# keeps within it, and a host whose kernel finds the table full cannot answer
+# ARP, which on a segment of real machines, each with a table of its own, it
+# could. So the /20 runs twice: with the machine's own limits, which Qarvik
+# must live with, and with limits raised far beyond the sweep. The limits the
+# machine had are put back at the end.
+limit_names=(net.ipv4.neigh.default.gc_thresh1 net.ipv4.neigh.default.gc_thresh2
+             net.ipv4.neigh.default.gc_thresh3)
+read -r -a own_limits <<< "$(sysctl -n "${limit_names[@]}" | xargs)"
+raised_limits=("${own_limits[0]}" 8192 16384)
+set_limits() {
+    local values=("$@") i
+    for i in 0 1 2; do sysctl -qw "${limit_names[i]}=${values[i]}"; done
 }
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-live-bench-XXXXXX")
-trap 'segment_remove; restore_neighbour_limits; rm -rf "$work"' EXIT
+trap 'segment_remove; set_limits "${own_limits[@]}"; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
-sysctl -qw net.ipv4.neigh.default.gc_thresh2=8192 net.ipv4.neigh.default.gc_thresh3=16384
+set_limits "${raised_limits[@]}"
 segment_start "qb$$"
 
 # add_hosts FIRST STEP COUNT: hosts FIRST, FIRST + STEP, ...; one in eight
@@ -83,7 +94,13 @@ segment_add_scanner 1
 add_hosts 3 7 32        # .3 to .220 of the first /24
 # NetBIOS hosts: .3 named in the hosts file too, .10 and .31 unnamed, .52
 # unnamed and dropping ICMP echo. They answer node-status requests at once.
-for n in 3 10 31 52; do segment_add_nmbd "$n" "NB-$n"; done
+# They sit in the first /24 alone (a /24 address), where NetBEUI mode's name
+# queries, broadcast on the scanner's /24 in its /24 runs, reach them.
+for n in 3 10 31 52; do
+    ip -n "$SEGMENT_PREFIX-h$n" addr del "$(segment_address "$n")/$SEGMENT_BITS" dev eth0
+    ip -n "$SEGMENT_PREFIX-h$n" addr add "$(segment_address "$n")/24" dev eth0
+    segment_add_nmbd "$n" "NB-$n"
+done
 add_hosts 261 43 88     # 198.18.1.5 to 198.18.15.162
 segment_name "$SEGMENT_NET.250" gone-1
 segment_name "$SEGMENT_NET.251" gone-2
@@ -111,6 +128,16 @@ qarvik_run() {
         COMSPEC="$build/wincmd" TMPDIR="$dir/tmp/" "$build/qarvik" "$@")
 }
 
+# netbeui_run NAME ROUND: qarvik /cN with the scanner's address in the first
+# /24, the segment's /20 again afterwards.
+netbeui_run() {
+    segment_scan ip addr del "$SEGMENT_NET.1/$SEGMENT_BITS" dev q1
+    segment_scan ip addr add "$SEGMENT_NET.1/24" dev q1
+    qarvik_run "$1" "$2" /cN /p255 /w500
+    segment_scan ip addr del "$SEGMENT_NET.1/24" dev q1
+    segment_scan ip addr add "$SEGMENT_NET.1/$SEGMENT_BITS" dev q1
+}
+
 # The other hosts each run found, one address a line, sorted (as comm wants).
 export LC_ALL=C
 found_by_qarvik() {
@@ -121,6 +148,15 @@ found_by_nmap() { awk '/Status: Up/ && $2 != "198.18.0.1" { print $2 }' "$work/$
 names_by_qarvik() { tr -d '\r' < "$work/$1/rsp.txt" | awk -F, '$1 != $2' | wc -l; }
 # "address name" of every host that nbtscan / Qarvik names, sorted.
 named_by_nbtscan() { awk '/^198\.18\./ { print $1, $2 }' "$work/$1.out" | sort; }
+# "name MAC" of every computer NetBEUI mode listed, and of nbtscan's computers
+# with their real MACs (the segment's host N has 02-18-00-00-HH-LL), sorted.
+listed_by_netbeui() { tr -d '\r' < "$work/$1/rsp.txt" | tr , ' ' | sort; }
+real_macs_of_nbtscan() {
+    awk '{ split($1, a, "."); printf "%s 02-18-00-00-%02X-%02X\n", $2, a[3], a[4] }' \
+        "$work/nbtscan-$1.found" | sort
+}
+# How many of nbtscan's computers it showed with an all-zero MAC.
+zero_macs_of_nbtscan() { grep -c ' 00:00:00:00:00:00$' "$work/$1.out" || true; }
 named_by_qarvik() { tr -d '\r' < "$work/$1/rsp.txt" | awk -F, '$1 != $2 { print $2, $1 }' | sort; }
 
 # median NAME FIELD: of the rounds' wall times (1) or CPU times (2).
@@ -131,18 +167,27 @@ for round in $(seq 1 "$rounds"); do
     qarvik_run qarvik-24 "$round" /p255 /w500
     timed arp-scan-24 "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/24"
     timed nmap-24 "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/24"
-    timed nbtscan-24 "$round" nbtscan -q -e "$SEGMENT_NET.0/24"
-    [[ ${#sizes[@]} -eq 2 ]] || continue
-    qarvik_run qarvik-20 "$round" /p255 /w500 /n198.18.0.0 /m255.255.240.0
-    timed arp-scan-20 "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/20"
-    timed nmap-20 "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/20"
-    timed nbtscan-20 "$round" nbtscan -q -e "$SEGMENT_NET.0/20"
+    timed nbtscan-24 "$round" nbtscan -q "$SEGMENT_NET.0/24"
+    netbeui_run netbeui-24 "$round"
+    [[ ${#sizes[@]} -gt 1 ]] || continue
+    for size in 20 20own; do
+        [[ $size == 20own ]] && set_limits "${own_limits[@]}"
+        qarvik_run "qarvik-$size" "$round" /p255 /w500 /n198.18.0.0 /m255.255.240.0
+        timed "arp-scan-$size" "$round" arp-scan -I q1 -x -q "$SEGMENT_NET.0/20"
+        timed "nmap-$size" "$round" nmap -sn -n -e q1 -oG - "$SEGMENT_NET.0/20"
+        timed "nbtscan-$size" "$round" nbtscan -q "$SEGMENT_NET.0/20"
+    done
+    set_limits "${raised_limits[@]}"
 done
 
 echo "segment: $hosts_made hosts on $SEGMENT_NET.0/20, 32 of them in $SEGMENT_NET.0/24;" \
      "$rounds rounds (load: $(cut -d' ' -f1-3 /proc/loadavg))"
 for size in "${sizes[@]}"; do
-    echo "/$size:"
+    case $size in
+    20) echo "/20, neighbour-table limits raised to ${raised_limits[*]}:" ;;
+    20own) echo "/20, the machine's own neighbour-table limits ${own_limits[*]}:" ;;
+    *) echo "/$size:" ;;
+    esac
     for tool in qarvik arp-scan nmap nbtscan; do
         run=$tool-$size
         if [[ $tool == nbtscan ]]; then
@@ -179,12 +224,31 @@ for size in "${sizes[@]}"; do
     fi
     errors=$(cat "$work"/qarvik-"$size"-*.err | grep -cv '^Command exited' || true)
     [[ $errors -eq 0 ]] || echo "  Qarvik's runs wrote $errors error lines, first: $(head -1 "$work/qarvik-$size-1.err")"
+    [[ $size == 24 ]] || continue
+    printf '  NetBEUI  median %6.2f s  CPU %6.2f s  (wall: %s)  %3d computers: %s\n' \
+        "$(median "netbeui-$size" 1)" "$(median "netbeui-$size" 2)" \
+        "$(cut -d' ' -f1 "$work/netbeui-$size.times" | xargs printf '%.2f ' | sed 's/ $//')" \
+        "$(listed_by_netbeui "netbeui-$size-1" | wc -l)" "$(listed_by_netbeui "netbeui-$size-1" | xargs)"
+    echo "  nbtscan showed $(zero_macs_of_nbtscan "nbtscan-$size-1") of its computers with MAC 00:00:00:00:00:00"
+    for round in $(seq 1 "$rounds"); do
+        if cmp -s <(listed_by_netbeui "netbeui-$size-$round") <(real_macs_of_nbtscan "$size"); then
+            echo "  NetBEUI round $round: nbtscan's computers, each with its real MAC"
+        else
+            echo "  NetBEUI round $round differs from nbtscan's computers with real MACs (<, NetBEUI >):"
+            diff <(real_macs_of_nbtscan "$size") <(listed_by_netbeui "netbeui-$size-$round") | grep '^[<>]' || true
+        fi
+    done
+    errors=$(cat "$work"/netbeui-"$size"-*.err | wc -l)
+    [[ $errors -eq 0 ]] || echo "  NetBEUI runs wrote $errors error lines, first: $(head -1 "$work/netbeui-$size-1.err")"
 done
 addresses_20=4094
 printf 'Qarvik / arp-scan: /24 %.2fx (target 1.0x); Qarvik / nbtscan: /24 %.2fx\n' \
     "$(ratio qarvik-24 arp-scan-24)" "$(ratio qarvik-24 nbtscan-24)"
-[[ ${#sizes[@]} -eq 2 ]] || exit 0
+printf 'Qarvik /cN / nbtscan: /24 %.2fx (target 1.0x)\n' "$(ratio netbeui-24 nbtscan-24)"
+[[ ${#sizes[@]} -gt 1 ]] || exit 0
 printf 'Qarvik / arp-scan: /20 %.2fx (target 0.7x); Qarvik / nmap -sn -n: /20 %.2fx (target 1.2x); Qarvik / nbtscan: /20 %.2fx\n' \
     "$(ratio qarvik-20 arp-scan-20)" "$(ratio qarvik-20 nmap-20)" "$(ratio qarvik-20 nbtscan-20)"
+printf 'With the own limits: Qarvik / arp-scan: /20 %.2fx (target 1.0x); Qarvik / nmap -sn -n: /20 %.2fx\n' \
+    "$(ratio qarvik-20own arp-scan-20own)" "$(ratio qarvik-20own nmap-20own)"
 printf 'Qarvik CPU per swept address on the /20: %.2f ms (target 1 ms)\n' \
     "$(echo "$(median qarvik-20 2) * 1000 / $addresses_20" | bc -l)"

@@ -219,6 +219,54 @@ TEST(LiveNeighbourDump, ARefusalGivesTheKernelsErrorNumber) {
     EXPECT_EQ(refusal, ENOENT);
 }
 
+// The IPv4 table's RTM_NEWNEIGHTBL message: its name, its hard limit and its
+// count of entries.
+std::string TableInfo(const std::string& name, uint32_t limit, uint32_t entries,
+                      unsigned char family = AF_INET) {
+    ndt_config config{};
+    config.ndtc_entries = entries;
+    const std::string attributes =
+        Attribute(NDTA_NAME, name + '\0') +
+        Attribute(NDTA_THRESH3, std::string(reinterpret_cast<const char*>(&limit), sizeof limit)) +
+        Attribute(NDTA_CONFIG, std::string(reinterpret_cast<const char*>(&config), sizeof config));
+    return Message(RTM_NEWNEIGHTBL, Record(ndtmsg{family, 0, 0}, attributes));
+}
+
+TEST(LiveNeighbourTableSize, TheIpv4TablesLimitAndEntriesFromTheKernel) {
+    const std::string done = Message(NLMSG_DONE, std::string(4, '\0'));
+    const std::string parameters = Message(RTM_NEWNEIGHTBL, Record(ndtmsg{AF_INET, 0, 0},
+                                                                   Attribute(NDTA_NAME, std::string("arp_cache", 10))));
+    const struct {
+        const char* name; std::string data; NeighbourDumpPart part; int limit, entries;
+    } cases[] = {
+        {"the table, then done", TableInfo("arp_cache", 1024, 300) + done, DUMP_DONE, 1024, 300},
+        {"its parameters name no limit", TableInfo("arp_cache", 1024, 300) + parameters, DUMP_GOES_ON, 1024, 300},
+        {"another family", TableInfo("ndisc_cache", 128, 7, AF_INET6), DUMP_GOES_ON, 0, 0},
+        {"another table's name", TableInfo("arp_cache2", 128, 7), DUMP_GOES_ON, 0, 0},
+        {"no limit", TableInfo("arp_cache", 0, 7), DUMP_GOES_ON, 0, 0},
+        {"a limit too large for an int", TableInfo("arp_cache", 0xFFFFFFFF, 0xFFFFFFFF), DUMP_GOES_ON,
+         1 << 24, 1 << 24},
+    };
+    for (const auto& c : cases) {
+        NeighbourTableSize size;
+        std::string error;
+        EXPECT_EQ(ReadNeighbourTableSizePart(Bytes(c.data), c.data.size(), 0, {5, 77}, &size, &error),
+                  c.part) << c.name;
+        EXPECT_EQ(size.Limit, c.limit) << c.name;
+        EXPECT_EQ(size.Entries, c.entries) << c.name;
+    }
+}
+
+TEST(LiveNeighbourDump, AnAcknowledgementEndsTheAnswer) {
+    const std::string ack = Message(NLMSG_ERROR, Record(nlmsgerr{0, {}}, ""));
+    std::vector<NeighbourEntry> entries;
+    std::string error;
+    int refusal = -1;
+    EXPECT_EQ(ReadNeighbourDumpPart(Bytes(ack), ack.size(), 0, {5, 77}, &entries, &error, &refusal),
+              DUMP_DONE);
+    EXPECT_EQ(refusal, 0);
+}
+
 // A request with no route is the report's business, as on Windows: the
 // version's transmit-failure line for every request, nothing on standard
 // error. In a network namespace of its own with no interface up, nothing can

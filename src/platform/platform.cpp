@@ -17,10 +17,10 @@ ConsoleWriter g_typed_writer = nullptr;
 
 // What an interruption removes: the folder and the names of the files in it.
 // Written only while the handlers are held off, and prepared in full before it
-// is armed, so a handler reads it as it stands. Room for the twelve work files
-// and four copies of them for every command that can run at once (the probe
-// slots' files).
-constexpr int kMaxWatchedFiles = 12 + 4 * MAX_STARTED_COMMANDS;
+// is armed, so a handler reads it as it stands. Room for the twelve work files,
+// four copies of them for every command that can run at once (the probe
+// slots' files) and the tools' own file.
+constexpr int kMaxWatchedFiles = 12 + 4 * MAX_STARTED_COMMANDS + 1;
 constexpr size_t kWatchedPathSize = 1024;  // the run's paths fit, with their NUL
 constexpr size_t kWatchedNameSize = 32;
 char g_watched_folder[kWatchedPathSize];
@@ -105,6 +105,18 @@ void PlatformGetTempDirectory(char* directory, size_t size) {
     OsGetTempDirectory(directory, size);
 }
 
+namespace {
+
+void WatchToolFile() {
+    const char* name = OsToolFileOfWorkFolder();
+    if (name == nullptr) return;
+    char path[kWatchedPathSize + kWatchedNameSize];
+    std::snprintf(path, sizeof path, "%s%s", g_watched_folder, name);
+    WatchName(path);
+}
+
+}  // namespace
+
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
     CatchInterruptsOnce();
     OsHoldInterrupts();
@@ -115,6 +127,7 @@ bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t siz
         g_watched_folder_length = std::strlen(g_watched_folder);
         g_watched_file_count = 0;
         g_watch_armed = 1;
+        WatchToolFile();
     }
     OsReleaseInterrupts();
     return made;

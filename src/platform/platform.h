@@ -153,6 +153,9 @@ void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
 bool OsFindCommandInterpreter(char* tried, size_t size);
 bool OsToolsFinishReportsOnReturn();
+// A file the platform's tools may keep in the work folder beside the work
+// files, removed with them however the run ends; nullptr: none.
+const char* OsToolFileOfWorkFolder();
 int OsRunCommand(const char* command_line);
 int OsStartCommand(const char* command_line);
 int OsWaitAnyCommand();

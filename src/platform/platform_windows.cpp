@@ -54,6 +54,8 @@ void OsWait(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 // when they return.
 bool OsToolsFinishReportsOnReturn() { return false; }
 
+const char* OsToolFileOfWorkFolder() { return nullptr; }
+
 namespace {
 
 constexpr DWORD kMaxFolderAttempts = 10000;

@@ -1,6 +1,7 @@
 // The live machine's readers of kernel answers on arbitrary bytes. Input: a
 // mode byte, eight bytes of the request, then the datagram: a neighbour dump's
-// (mode bit 0 clear) or an ICMP one held against an echo request.
+// (mode bit 0 clear; read also as an answer about the table's size) or an
+// ICMP one held against an echo request.
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
 
@@ -32,6 +33,13 @@ void FuzzNeighbourDump(uint8_t mode, const uint8_t* request, const uint8_t* data
     CHECK((part == DUMP_FAILED) == !error.empty());
     if (sender != 0) CHECK(part == DUMP_GOES_ON && entries.empty());
     CHECK(entries.size() * (NLMSG_LENGTH(sizeof(ndmsg)) + RTA_LENGTH(4)) <= size);
+    // The same bytes as an answer about the table's size: a limit only with a whole message.
+    NeighbourTableSize table;
+    const NeighbourDumpPart size_part =
+        ReadNeighbourTableSizePart(data, size, sender, {Read32(request), Read32(request + 4)}, &table, &error);
+    CHECK(size_part == part);  // one walk of the messages, whatever they hold
+    CHECK(table.Limit >= 0 && table.Entries >= 0);
+    if (table.Limit > 0) CHECK(size >= NLMSG_LENGTH(sizeof(ndtmsg)) + RTA_LENGTH(4));
 }
 
 // Mode bit 1: a raw socket, with the IP header in front; bit 2: no TTL handed

@@ -1,12 +1,14 @@
 // The live machine's NetBIOS answer readers on arbitrary datagrams: a
 // node-status answer and a name query answer, read against the request whose
 // transaction id the first two bytes of the input hold (so that the fuzzer
-// reaches past the header). Sanitizers catch every read past the datagram.
+// reaches past the header), and the name live net view lists it by.
+// Sanitizers catch every read past the datagram.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "live/browse_answers.h"
 #include "live/netbios_packets.h"
 
 #define CHECK(condition)                     \
@@ -28,6 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         std::string name;
         if (ComputerNameOf(status, &name)) CHECK(!name.empty() && name.size() <= 15);
+        if (ServerNameOf(status, &name)) {
+            CHECK(!name.empty() && name.size() <= 15);
+            for (const char c : name) CHECK(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+        }
+        CHECK(BrowseNames({status, status}).size() <= 1);
     }
 
     std::vector<uint32_t> addresses;

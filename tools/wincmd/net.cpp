@@ -1,6 +1,7 @@
-// net view: the computers of the browse list with their remarks. From version
-// 6 on a network without a browse list gives error 6118, as the real tool
-// does where no computer keeps the list (the usual case from Windows 7 on).
+// net view: the computers of the browse list with their remarks (the live
+// machine finds its list on the segment). From version 6 on an empty list
+// gives error 6118, as the real tool does where no computer keeps the list
+// (the usual case from Windows 7 on).
 #include "tools.h"
 
 namespace {
@@ -67,18 +68,22 @@ int RunNet(const ToolContext& context, const Arguments& args, FILE* out) {
         PutUsage(out);
         return 1;
     }
-    const Network& network = *context.Net;
+    std::vector<BrowseEntry> live_browse;
+    if (context.Live != nullptr && !context.Live->BrowseList(context, &live_browse)) {
+        return kErrorStatus;
+    }
+    const std::vector<BrowseEntry>& browse = context.Live != nullptr ? live_browse : context.Net->Browse;
     const NetTexts& text = *kTexts[context.Language];
-    if (network.Browse.empty() && context.Style->EmptyBrowseListFails) {
+    if (browse.empty() && context.Style->EmptyBrowseListFails) {
         // Error messages go to standard error: a redirected report stays empty.
         for (const char* line : text.NoBrowseList) PutLine(context.Errors, line);
         return kErrorStatus;
     }
-    if (network.Browse.empty()) {
+    if (browse.empty()) {
         PutLine(out, "There are no entries in the list.");
         PutLine(out, "");
         return 0;
     }
-    PutList(out, text, network.Browse);
+    PutList(out, text, browse);
     return 0;
 }

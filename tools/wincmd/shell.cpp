@@ -8,6 +8,7 @@
 #include "tools.h"
 #ifdef WINCMD_LIVE
 #include "live/live_tools.h"
+#include "live/table_room.h"
 #endif
 
 std::vector<Token> Tokenize(const std::string& text) {
@@ -70,6 +71,11 @@ int RunDel(const ToolContext&, const Arguments& args, FILE*) {
             continue;
         }
         std::fclose(probe);
+#ifdef WINCMD_LIVE
+        // The run is over once it deletes its work files: its live probes'
+        // wait for the neighbour table, if any, is said now, once.
+        if (IsLiveNetworkName(std::getenv("QARVIK_NETWORK"))) SayNeighbourRoomWaits(path, stderr);
+#endif
         if (std::remove(path.c_str()) != 0) PutErrorLine("Access is denied.");
     }
     if (!any_path) {

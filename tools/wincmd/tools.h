@@ -122,6 +122,8 @@ struct LiveTools {
     int (*Arp)(const ToolContext& context, const uint32_t* address, FILE* out);
     // nbtstat -a name
     int (*Nbtstat)(const ToolContext& context, const std::string& name, FILE* out);
+    // net view's computers; false after one line on the error stream
+    bool (*BrowseList)(const ToolContext& context, std::vector<BrowseEntry>* browse);
 };
 
 struct ToolContext {

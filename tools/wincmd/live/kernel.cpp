@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -78,6 +79,10 @@ namespace {
 
 constexpr uint32_t kNeighbourDumpSequence = 1;
 constexpr uint32_t kNeighbourEntrySequence = 2;
+constexpr uint32_t kNeighbourTableSequence = 3;
+// The kernel answers a netlink request at once; a machine that does not
+// answer in this time is stuck, and the tool says so rather than hang.
+constexpr auto kKernelAnswerTime = std::chrono::seconds(2);
 
 // Binds the socket to a port id of the kernel's choosing and tells which.
 bool BindNetlink(int descriptor, uint32_t* port_id, std::string* error) {
@@ -103,16 +108,28 @@ bool OpenNetlink(Descriptor* netlink, NetlinkRequest* request, std::string* erro
     return BindNetlink(netlink->Value, &request->PortId, error);
 }
 
-// The next datagram that the kernel itself sends; anything from another
-// sender is passed over. what names the answer in an error.
-bool ReceiveFromKernel(int descriptor, unsigned char* buffer, size_t size, size_t* length,
-                       const char* what, std::string* error) {
+// The next datagram that the kernel itself sends by deadline; anything from
+// another sender is passed over. what names the answer in an error.
+bool ReceiveFromKernel(int descriptor, Clock::time_point deadline, unsigned char* buffer,
+                       size_t size, size_t* length, const char* what, std::string* error) {
     for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            *error = std::string("the kernel did not answer for its ") + what + " in time";
+            return false;
+        }
+        pollfd readable{descriptor, POLLIN, 0};
+        const int ready = poll(&readable, 1, PollSliceMs(now, deadline));
+        if (ready < 0 && errno != EINTR) {
+            *error = SystemFailure(std::string("cannot wait for the kernel's ") + what, errno);
+            return false;
+        }
+        if (ready <= 0) continue;
         sockaddr_nl sender{};
         socklen_t sender_length = sizeof sender;
-        ssize_t received = recvfrom(descriptor, buffer, size, 0,
+        ssize_t received = recvfrom(descriptor, buffer, size, MSG_DONTWAIT,
                                     reinterpret_cast<sockaddr*>(&sender), &sender_length);
-        if (received < 0 && errno == EINTR) continue;
+        if (received < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (received <= 0) {
             *error = SystemFailure(std::string("cannot read the kernel's ") + what,
                             received < 0 ? errno : EIO);
@@ -124,100 +141,143 @@ bool ReceiveFromKernel(int descriptor, unsigned char* buffer, size_t size, size_
     }
 }
 
-bool SendNeighbourDumpRequest(int descriptor, std::string* error) {
-    struct {
-        nlmsghdr Header;
-        ndmsg Body;
-    } request{};
-    request.Header.nlmsg_len = sizeof request;
-    request.Header.nlmsg_type = RTM_GETNEIGH;
-    request.Header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    request.Header.nlmsg_seq = kNeighbourDumpSequence;
-    request.Body.ndm_family = AF_INET;
+// Reads one datagram of an answer into what its reader keeps.
+using AnswerPartReader = std::function<NeighbourDumpPart(const unsigned char* data, size_t length,
+                                                         const NetlinkRequest& request)>;
+
+// Sends a request (a netlink message whose sequence number is
+// request->Sequence) on a socket of its own and reads the answer with
+// read_part until it ends, all by kKernelAnswerTime. what names the answer.
+bool AskKernel(const void* message, size_t size, NetlinkRequest* request, const char* what,
+               const AnswerPartReader& read_part, std::string* error) {
+    Descriptor netlink{-1};
+    if (!OpenNetlink(&netlink, request, error)) return false;
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (sendto(descriptor, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel),
+    if (sendto(netlink.Value, message, size, 0, reinterpret_cast<const sockaddr*>(&kernel),
                sizeof kernel) < 0) {
-        *error = SystemFailure("cannot ask the kernel for its neighbour table", errno);
+        *error = SystemFailure(std::string("cannot ask the kernel for its ") + what, errno);
         return false;
     }
-    return true;
+    const Clock::time_point deadline = Clock::now() + kKernelAnswerTime;
+    std::vector<unsigned char> buffer(32768);
+    for (;;) {
+        size_t received = 0;
+        if (!ReceiveFromKernel(netlink.Value, deadline, buffer.data(), buffer.size(), &received,
+                               what, error)) {
+            return false;
+        }
+        switch (read_part(buffer.data(), received, *request)) {
+        case DUMP_GOES_ON: break;
+        case DUMP_DONE: return true;
+        case DUMP_FAILED: return false;
+        }
+    }
 }
 
-}  // namespace
-
-// A request for one entry: the message, the interface and NDA_DST.
+// A request about one entry: the message, the interface and NDA_DST.
 struct NeighbourEntryRequest {
     nlmsghdr Header;
     ndmsg Body;
     rtattr Destination;
     uint32_t Address;  // network byte order
 };
+static_assert(sizeof(NeighbourEntryRequest) ==
+                  NLMSG_LENGTH(sizeof(ndmsg)) + RTA_LENGTH(sizeof(uint32_t)),
+              "the request is laid out as netlink aligns it");
 
-bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
-                        std::vector<NeighbourEntry>* entries, bool* answered, std::string* error) {
-    *answered = false;
-    Descriptor netlink{-1};
-    NetlinkRequest sent{kNeighbourEntrySequence, 0};
-    if (!OpenNetlink(&netlink, &sent, error)) return false;
+NeighbourEntryRequest EntryRequest(uint16_t type, uint16_t flags, uint32_t sequence,
+                                   uint32_t address, unsigned interface_index) {
     NeighbourEntryRequest request{};
     request.Header.nlmsg_len = sizeof request;
-    request.Header.nlmsg_type = RTM_GETNEIGH;
-    request.Header.nlmsg_flags = NLM_F_REQUEST;
-    request.Header.nlmsg_seq = kNeighbourEntrySequence;
+    request.Header.nlmsg_type = type;
+    request.Header.nlmsg_flags = flags;
+    request.Header.nlmsg_seq = sequence;
     request.Body.ndm_family = AF_INET;
     request.Body.ndm_ifindex = static_cast<int>(interface_index);
     request.Destination.rta_len = RTA_LENGTH(sizeof request.Address);
     request.Destination.rta_type = NDA_DST;
     request.Address = htonl(address);
-    static_assert(sizeof request == NLMSG_LENGTH(sizeof(ndmsg)) + RTA_LENGTH(sizeof(uint32_t)),
-                  "the request is laid out as netlink aligns it");
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (sendto(netlink.Value, &request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&kernel),
-               sizeof kernel) < 0) {
-        *error = SystemFailure("cannot ask the kernel for a neighbour entry", errno);
-        return false;
+    return request;
+}
+
+// A dump request of the given type for the IPv4 family; both ndmsg and
+// ndtmsg start with the family.
+struct DumpRequest {
+    nlmsghdr Header;
+    ndmsg Body;
+};
+
+DumpRequest IPv4DumpRequest(uint16_t type, uint32_t sequence) {
+    DumpRequest request{};
+    request.Header.nlmsg_len = sizeof request;
+    request.Header.nlmsg_type = type;
+    request.Header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.Header.nlmsg_seq = sequence;
+    request.Body.ndm_family = AF_INET;
+    return request;
+}
+
+}  // namespace
+
+bool ReadNeighbourEntry(uint32_t address, unsigned interface_index,
+                        std::vector<NeighbourEntry>* entries, bool* answered, std::string* error) {
+    *answered = false;
+    const NeighbourEntryRequest message =
+        EntryRequest(RTM_GETNEIGH, NLM_F_REQUEST, kNeighbourEntrySequence, address, interface_index);
+    NetlinkRequest request{kNeighbourEntrySequence, 0};
+    int refusal = 0;
+    const AnswerPartReader read_part = [&](const unsigned char* data, size_t length,
+                                           const NetlinkRequest& sent) {
+        NeighbourDumpPart part = ReadNeighbourDumpPart(data, length, 0, sent, entries, error, &refusal);
+        // The entry, or one too cut to read, which gives none: either ends the answer.
+        return part == DUMP_GOES_ON ? DUMP_DONE : part;
+    };
+    if (AskKernel(&message, sizeof message, &request, "neighbour entry", read_part, error)) {
+        *answered = true;
+        return true;
     }
-    unsigned char buffer[4096];
-    for (;;) {
-        size_t received = 0;
-        if (!ReceiveFromKernel(netlink.Value, buffer, sizeof buffer, &received, "neighbour entry",
-                               error)) {
-            return false;
-        }
-        int refusal = 0;
-        switch (ReadNeighbourDumpPart(buffer, received, 0, sent, entries, error, &refusal)) {
-        case DUMP_GOES_ON:  // the entry, or one too cut to read, which gives none
-        case DUMP_DONE: *answered = true; return true;
-        case DUMP_FAILED:
-            if (refusal == ENOENT) *answered = true;  // no entry
-            // Kernels that cannot answer for one entry refuse the request.
-            return refusal == ENOENT || refusal == EINVAL || refusal == EOPNOTSUPP;
-        }
-    }
+    if (refusal == ENOENT) *answered = true;  // no entry
+    // Kernels that cannot answer for one entry refuse the request.
+    return refusal == ENOENT || refusal == EINVAL || refusal == EOPNOTSUPP;
 }
 
 bool ReadNeighbourTable(std::vector<NeighbourEntry>* entries, std::string* error) {
-    Descriptor netlink{-1};
+    const DumpRequest message = IPv4DumpRequest(RTM_GETNEIGH, kNeighbourDumpSequence);
     NetlinkRequest request{kNeighbourDumpSequence, 0};
-    if (!OpenNetlink(&netlink, &request, error) ||
-        !SendNeighbourDumpRequest(netlink.Value, error)) {
-        return false;
-    }
-    unsigned char buffer[32768];
-    for (;;) {
-        size_t received = 0;
-        if (!ReceiveFromKernel(netlink.Value, buffer, sizeof buffer, &received, "neighbour table",
-                               error)) {
-            return false;
-        }
-        switch (ReadNeighbourDumpPart(buffer, received, 0, request, entries, error)) {
-        case DUMP_GOES_ON: break;
-        case DUMP_DONE: return true;
-        case DUMP_FAILED: return false;
-        }
-    }
+    return AskKernel(&message, sizeof message, &request, "neighbour table",
+                     [&](const unsigned char* data, size_t length, const NetlinkRequest& sent) {
+                         return ReadNeighbourDumpPart(data, length, 0, sent, entries, error);
+                     },
+                     error);
+}
+
+bool ReadNeighbourTableSize(NeighbourTableSize* size, std::string* error) {
+    const DumpRequest message = IPv4DumpRequest(RTM_GETNEIGHTBL, kNeighbourTableSequence);
+    NetlinkRequest request{kNeighbourTableSequence, 0};
+    *size = {};
+    const bool read = AskKernel(
+        &message, sizeof message, &request, "neighbour table's limits",
+        [&](const unsigned char* data, size_t length, const NetlinkRequest& sent) {
+            return ReadNeighbourTableSizePart(data, length, 0, sent, size, error);
+        },
+        error);
+    if (read && size->Limit == 0) *error = "the kernel named no limit of its neighbour table";
+    return read && size->Limit > 0;
+}
+
+bool DeleteNeighbourEntry(uint32_t address, unsigned interface_index, int* refusal,
+                          std::string* error) {
+    const NeighbourEntryRequest message = EntryRequest(
+        RTM_DELNEIGH, NLM_F_REQUEST | NLM_F_ACK, kNeighbourEntrySequence, address, interface_index);
+    NetlinkRequest request{kNeighbourEntrySequence, 0};
+    std::vector<NeighbourEntry> none;
+    *refusal = 0;
+    return AskKernel(&message, sizeof message, &request, "neighbour entry",
+                     [&](const unsigned char* data, size_t length, const NetlinkRequest& sent) {
+                         return ReadNeighbourDumpPart(data, length, 0, sent, &none, error, refusal);
+                     },
+                     error);
 }
 
 std::string LookUpName(uint32_t address) {
@@ -247,13 +307,49 @@ bool LookUpAddress(const std::string& name, uint32_t* address, std::string* erro
 }
 
 // ---------------------------------------------------------------------------
+// Datagrams that make a neighbour entry.
+
+namespace {
+
+void ReportSendErrors(int descriptor, int on) {
+    setsockopt(descriptor, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+}
+
+// An error that an ICMP message about an earlier datagram left on the socket
+// would fail the next send, unsent; it belonged to that datagram, whose wait
+// has seen it or will go without it.
+void ClearPendingError(int descriptor) {
+    int pending = 0;
+    socklen_t length = sizeof pending;
+    getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &pending, &length);
+}
+
+}  // namespace
+
+bool SendWhileTableFull(int descriptor, Clock::time_point give_up, const std::function<bool()>& send) {
+    ReportSendErrors(descriptor, 1);
+    bool went = false;
+    for (;;) {
+        ClearPendingError(descriptor);
+        went = send();
+        // ENOBUFS: the kernel's neighbour table, shared by every namespace, is
+        // full of addresses still being resolved. Those that get no answer
+        // fail after three probes a second apart and make room.
+        if (went || errno != ENOBUFS || Clock::now() + kFullTablePause >= give_up) break;
+        std::this_thread::sleep_for(kFullTablePause);
+    }
+    const int send_error = errno;
+    ReportSendErrors(descriptor, 0);  // also drops what queued meanwhile
+    errno = send_error;
+    return went;
+}
+
+// ---------------------------------------------------------------------------
 // ICMP echo.
 
 namespace {
 
 constexpr size_t kPayloadLength = 32;
-constexpr auto kFullTablePause = std::chrono::milliseconds(20);
-constexpr auto kFullTableWait = std::chrono::seconds(5);  // "with 32 bytes of data"
 constexpr size_t kRandomPartLength = 8;
 static_assert(kRandomPartLength == sizeof(uint64_t), "the fallback fills the random part");
 
@@ -363,24 +459,14 @@ bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* se
                       std::string* error) {
     const std::string packet = EchoRequestPacket(identifier_, sequence, payload_);
     const sockaddr_in target = SocketAddress(address);
-    const Clock::time_point give_up = Clock::now() + kFullTableWait;
-    for (;;) {
+    const bool went = SendWhileTableFull(descriptor_, Clock::now() + kFullTableWait, [&]() {
         *sent = Clock::now();
-        if (sendto(descriptor_, packet.data(), packet.size(), 0,
-                   reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0) {
-            return true;
-        }
-        // ENOBUFS: the kernel's neighbour table, shared by every namespace, is
-        // full of addresses still being resolved, as in a fast sweep of a large
-        // subnet. Those that get no answer fail after three probes a second
-        // apart and make room; the request is sent then, and its time-out
-        // counts from there.
-        if (errno != ENOBUFS || *sent + kFullTablePause >= give_up) break;
-        std::this_thread::sleep_for(kFullTablePause);
-    }
-    no_route_ = errno == ENETUNREACH || errno == EHOSTUNREACH;
-    *error = SystemFailure("cannot send an echo request", errno);
-    return false;
+        return sendto(descriptor_, packet.data(), packet.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0;
+    });
+    no_route_ = !went && (errno == ENETUNREACH || errno == EHOSTUNREACH);
+    if (!went) *error = SystemFailure("cannot send an echo request", errno);
+    return went;
 }
 
 bool EchoSocket::Receive(uint32_t address, uint16_t sequence, bool* matched, int* ttl,

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 NeighbourListing ListingOfNeighbourState(unsigned state) {
@@ -186,6 +187,8 @@ bool ReadNeighbourMessage(const unsigned char* data, size_t offset, size_t end,
 
 // Error records carry a negative errno, which stays below this.
 constexpr int kLargestErrno = 4096;
+// Table limits and counts beyond this read as this, so that no sum of them overflows an int.
+constexpr uint32_t kLargestTableCount = 1u << 24;
 
 }  // namespace
 
@@ -193,10 +196,18 @@ std::string SystemFailure(const std::string& what, int error_number) {
     return what + ": " + std::strerror(error_number);
 }
 
-NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length, uint32_t sender,
-                                        const NetlinkRequest& request,
-                                        std::vector<NeighbourEntry>* entries, std::string* error,
-                                        int* refusal) {
+namespace {
+
+// What a message of the request asked for gives, between offset and end.
+using MessageReader = void (*)(const unsigned char* data, uint16_t type, size_t offset, size_t end,
+                               void* into);
+
+// Walks one datagram of the kernel's answer to request: each message of that
+// request goes to read_message; the end of a dump, a refusal and a cut
+// record end the walk.
+NeighbourDumpPart WalkKernelAnswer(const unsigned char* data, size_t length, uint32_t sender,
+                                   const NetlinkRequest& request, MessageReader read_message,
+                                   void* into, std::string* error, int* refusal) {
     if (sender != 0) return DUMP_GOES_ON;  // only the kernel answers
     size_t offset = 0;
     nlmsghdr header;
@@ -214,7 +225,8 @@ NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length
                     *error = "the kernel's error record came cut short";
                     return DUMP_FAILED;
                 }
-                // Error 0 acknowledges the request; a dump ends with NLMSG_DONE.
+                // Error 0 acknowledges a request that asked for it, and ends
+                // the answer as NLMSG_DONE ends a dump.
                 if (failure.error != 0) {
                     const bool is_errno = failure.error < 0 && failure.error > -kLargestErrno;
                     const int number = is_errno ? -failure.error : EPROTO;
@@ -222,13 +234,67 @@ NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length
                     if (refusal != nullptr) *refusal = number;
                     return DUMP_FAILED;
                 }
+                if (refusal != nullptr) *refusal = 0;
+                return DUMP_DONE;
             }
-            NeighbourEntry entry{};
-            if (header.nlmsg_type == RTM_NEWNEIGH && ReadNeighbourMessage(data, offset, end, &entry)) {
-                entries->push_back(entry);
-            }
+            read_message(data, header.nlmsg_type, offset, end, into);
         }
         offset += NLMSG_ALIGN(header.nlmsg_len);
     }
     return DUMP_GOES_ON;
+}
+
+void ReadEntryMessage(const unsigned char* data, uint16_t type, size_t offset, size_t end, void* into) {
+    NeighbourEntry entry{};
+    if (type == RTM_NEWNEIGH && ReadNeighbourMessage(data, offset, end, &entry)) {
+        static_cast<std::vector<NeighbourEntry>*>(into)->push_back(entry);
+    }
+}
+
+// The attributes of the IPv4 table's RTM_NEWNEIGHTBL message: its name, its
+// hard limit and its configuration, which counts the entries. Messages of
+// the table's per-namespace parameters carry neither and give nothing.
+void ReadTableSizeMessage(const unsigned char* data, uint16_t type, size_t offset, size_t end,
+                          void* into) {
+    ndtmsg table;
+    if (type != RTM_NEWNEIGHTBL || !CopyRecord(data, offset + NLMSG_HDRLEN, end, &table) ||
+        table.ndtm_family != AF_INET) {
+        return;
+    }
+    NeighbourTableSize read;
+    bool is_arp_table = false;
+    offset += NLMSG_LENGTH(sizeof table);
+    rtattr attribute;
+    while (CopyRecord(data, offset, end, &attribute)) {
+        if (attribute.rta_len < sizeof attribute || attribute.rta_len > end - offset) return;
+        const size_t value = offset + RTA_LENGTH(0);
+        const size_t value_end = offset + attribute.rta_len;
+        uint32_t threshold = 0;
+        ndt_config config;
+        if (attribute.rta_type == NDTA_NAME) {
+            is_arp_table = std::string(reinterpret_cast<const char*>(data + value),
+                                       value_end - value) == std::string("arp_cache", 10);
+        } else if (attribute.rta_type == NDTA_THRESH3 && CopyRecord(data, value, value_end, &threshold)) {
+            read.Limit = static_cast<int>(std::min<uint32_t>(threshold, kLargestTableCount));
+        } else if (attribute.rta_type == NDTA_CONFIG && CopyRecord(data, value, value_end, &config)) {
+            read.Entries = static_cast<int>(std::min<uint32_t>(config.ndtc_entries, kLargestTableCount));
+        }
+        offset += RTA_ALIGN(attribute.rta_len);
+    }
+    if (is_arp_table && read.Limit > 0) *static_cast<NeighbourTableSize*>(into) = read;
+}
+
+}  // namespace
+
+NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length, uint32_t sender,
+                                        const NetlinkRequest& request,
+                                        std::vector<NeighbourEntry>* entries, std::string* error,
+                                        int* refusal) {
+    return WalkKernelAnswer(data, length, sender, request, ReadEntryMessage, entries, error, refusal);
+}
+
+NeighbourDumpPart ReadNeighbourTableSizePart(const unsigned char* data, size_t length,
+                                             uint32_t sender, const NetlinkRequest& request,
+                                             NeighbourTableSize* size, std::string* error) {
+    return WalkKernelAnswer(data, length, sender, request, ReadTableSizeMessage, size, error, nullptr);
 }

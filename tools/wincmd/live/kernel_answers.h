@@ -94,3 +94,18 @@ NeighbourDumpPart ReadNeighbourDumpPart(const unsigned char* data, size_t length
                                         const NetlinkRequest& request,
                                         std::vector<NeighbourEntry>* entries, std::string* error,
                                         int* refusal = nullptr);
+
+// The kernel's IPv4 neighbour table, which every network namespace of the
+// machine shares: its hard limit (net.ipv4.neigh.default.gc_thresh3) and the
+// entries it holds now.
+struct NeighbourTableSize {
+    int Limit = 0;  // 0: not read
+    int Entries = 0;
+};
+
+// Reads one datagram of the kernel's answer to a request for its neighbour
+// tables (RTM_GETNEIGHTBL): the IPv4 table's size goes to *size, the rest is
+// passed over. Ends and fails as ReadNeighbourDumpPart does.
+NeighbourDumpPart ReadNeighbourTableSizePart(const unsigned char* data, size_t length,
+                                             uint32_t sender, const NetlinkRequest& request,
+                                             NeighbourTableSize* size, std::string* error);

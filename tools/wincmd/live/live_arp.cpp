@@ -3,6 +3,7 @@
 // listed, as Windows keeps no such rows.
 #include "live/kernel.h"
 #include "live/live_tools.h"
+#include "live/neighbour_entries.h"
 
 namespace {
 
@@ -29,33 +30,13 @@ void ReportFailure(const ToolContext& context, const std::string& error) {
     std::fprintf(context.Errors, "wincmd: arp: %s\n", error.c_str());
 }
 
-// The entries arp may list: the whole table, or for one address its entry on
-// each adapter, read one by one where the kernel can be asked for one.
-bool ReadEntries(const std::vector<LiveInterface>& interfaces, const uint32_t* address,
-                 std::vector<NeighbourEntry>* table, std::string* error) {
-    if (address == nullptr) return ReadNeighbourTable(table, error);
-    for (const LiveInterface& interface : interfaces) {
-        if (OwnAddressOf(interface) == 0 ||
-            !ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size())) {
-            continue;
-        }
-        bool answered = false;
-        if (!ReadNeighbourEntry(*address, interface.Index, table, &answered, error)) return false;
-        if (!answered) {
-            table->clear();
-            return ReadNeighbourTable(table, error);
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 int RunLiveArp(const ToolContext& context, const uint32_t* address, FILE* out) {
     std::vector<NeighbourEntry> table;
     std::vector<LiveInterface> interfaces;
     std::string error;
-    if (!ListInterfaces(&interfaces, &error) || !ReadEntries(interfaces, address, &table, &error)) {
+    if (!ListInterfaces(&interfaces, &error) || !ReadAdapterEntries(interfaces, address, &table, &error)) {
         ReportFailure(context, error);
         return 1;
     }

@@ -7,7 +7,7 @@
 #include "live/kernel.h"
 #include "live/live_tools.h"
 
-const LiveTools kLiveTools = {CanPingLive, RunLivePing, RunLiveArp, RunLiveNbtstat};
+const LiveTools kLiveTools = {CanPingLive, RunLivePing, RunLiveArp, RunLiveNbtstat, LiveBrowseList};
 
 bool IsLiveNetworkName(const char* value) { return value != nullptr && std::strcmp(value, "live") == 0; }
 

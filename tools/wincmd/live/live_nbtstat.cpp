@@ -1,8 +1,14 @@
 // nbtstat -a of the live machine, as Windows finds a computer by name: a
 // NetBIOS name query broadcast on the segment, then a node-status request to
 // the address that answered; its name table and unit ID make the report.
+// Samba sends zeros for the unit ID: the MAC line then shows what the
+// neighbour table holds for the address that answered, which has just sent
+// its answer, so its entry is there.
+#include <algorithm>
+
 #include "live/kernel_answers.h"
 #include "live/live_tools.h"
+#include "live/neighbour_entries.h"
 #include "live/netbios.h"
 
 namespace {
@@ -17,8 +23,7 @@ NameStatus StatusOfName(NetBiosNameState state) {
     return NAME_STATUS_DEREGISTERED;
 }
 
-// The names in the answer's order (shown printable), and its unit ID as it came (Samba sends
-// zeros).
+// The names in the answer's order (shown printable), and its unit ID as it came.
 NameTable TableOfNodeStatus(const NodeStatus& status) {
     NameTable table;
     for (const NetBiosName& name : status.Names) {
@@ -26,6 +31,11 @@ NameTable TableOfNodeStatus(const NodeStatus& status) {
     }
     table.Mac = MacText(status.UnitId.data(), status.UnitId.size());
     return table;
+}
+
+bool IsZeroUnitId(const NodeStatus& status) {
+    return std::all_of(status.UnitId.begin(), status.UnitId.end(),
+                       [](unsigned char byte) { return byte == 0; });
 }
 
 }  // namespace
@@ -43,6 +53,11 @@ int RunLiveNbtstat(const ToolContext& context, const std::string& name, FILE* ou
         return 1;
     }
     if (outcome == NETBIOS_NO_ANSWER) return PutNbtstatReport(out, context, nullptr);
-    const NameTable table = TableOfNodeStatus(status);
+    NameTable table = TableOfNodeStatus(status);
+    std::string neighbour_mac;
+    if (IsZeroUnitId(status) && NeighbourMacOf(address, &neighbour_mac, &error) &&
+        !neighbour_mac.empty()) {
+        table.Mac = neighbour_mac;
+    }
     return PutNbtstatReport(out, context, &table);
 }

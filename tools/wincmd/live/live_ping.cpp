@@ -12,10 +12,16 @@
 #include "live/live_tools.h"
 #include "live/name_lookup.h"
 #include "live/netbios.h"
+#include "live/table_room.h"
 
 namespace {
 
 constexpr auto kRequestInterval = std::chrono::milliseconds(1000);
+// How long a probe waits for the sweep's count to give it room in the
+// neighbour table before it trusts the kernel alone: longer than an
+// unanswered address keeps its entry unresolved, so a right count has room
+// by then.
+constexpr auto kRoomPatience = std::chrono::seconds(5);
 
 void ReportFailure(const ToolContext& context, const std::string& error) {
     std::fprintf(context.Errors, "wincmd: ping: %s\n", error.c_str());
@@ -68,13 +74,14 @@ bool SendRequests(const ToolContext& context, const PingRequest& request, uint32
         const uint16_t sequence = static_cast<uint16_t>(i + 1);
         Clock::time_point sent;
         EchoOutcome outcome{};
-        const bool went_out = socket->Send(address, sequence, &sent, &error);
+        const bool went = socket->Send(address, sequence, &sent, &error);
+        if (i == 0) NeighbourEntryMade(address);
         const bool answered =
-            went_out &&
+            went &&
             socket->AwaitReply(address, sequence, sent,
                                sent + std::chrono::milliseconds(request.TimeoutMs), &outcome, &error);
         if (i == 0) PutHeader(out, context, name, address_text);
-        if (!went_out && socket->FoundNoRoute()) {
+        if (!went && socket->FoundNoRoute()) {
             // Not a failure of the machine: the report says it, request by request.
             PutLine(out, PingTransmitFailedLine(context));
         } else if (!answered) {
@@ -90,32 +97,45 @@ bool SendRequests(const ToolContext& context, const PingRequest& request, uint32
     return true;
 }
 
+// Pings the address: the header, a line per request, the statistics; the
+// exit status of ping, which is 0 when any reply came.
+int PingAddress(const ToolContext& context, const PingRequest& request, uint32_t address,
+                HeaderName* name, FILE* out) {
+    std::string error;
+    EchoSocket socket;
+    if (!socket.Open(&error)) {
+        ReportFailure(context, error);
+        return 1;
+    }
+    AwaitNeighbourRoom(address, Clock::now() + kRoomPatience);
+    if (name->Known.empty() && request.ResolveName) {
+        name->Deadline = Clock::now() + std::chrono::milliseconds(
+                                            NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs));
+        StartLookUps(address, name);
+    }
+    PingTally tally;
+    if (!SendRequests(context, request, address, *name, &socket, &tally, out)) return 1;
+    PutPingStatistics(out, context, FormatAddress(address), tally);
+    return tally.Received > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int RunLivePing(const ToolContext& context, const PingRequest& request, FILE* out) {
     uint32_t address = 0;
     HeaderName name;
     std::string error;
-    const bool is_address = ParseAddress(request.Target, &address);
-    if (!is_address) {
+    if (!ParseAddress(request.Target, &address)) {
         if (!LookUpAddress(request.Target, &address, &error)) {
             ReportFailure(context, error);
             return 1;
         }
         name.Known = request.Target;
     }
-    EchoSocket socket;
-    if (!socket.Open(&error)) {
-        ReportFailure(context, error);
-        return 1;
-    }
-    if (is_address && request.ResolveName) {
-        name.Deadline = Clock::now() + std::chrono::milliseconds(
-                                           NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs));
-        StartLookUps(address, &name);
-    }
-    PingTally tally;
-    if (!SendRequests(context, request, address, name, &socket, &tally, out)) return 1;
-    PutPingStatistics(out, context, FormatAddress(address), tally);
-    return tally.Received > 0 ? 0 : 1;
+    // The probes of a sweep share the room of the neighbour table.
+    JoinNeighbourRoom(out);
+    const int status = PingAddress(context, request, address, &name, out);
+    RemoveUnansweredEntries();
+    LeaveNeighbourRoom(context.Errors, "ping");
+    return status;
 }

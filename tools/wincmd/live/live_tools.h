@@ -2,8 +2,8 @@
 // machine wincmd runs on, in the report formats of the simulated version.
 // ipconfig and winipcfg report the machine's interfaces, ping sends real ICMP
 // echo requests, arp reads the kernel's neighbour table, nbtstat asks the
-// segment's NetBIOS name service. net view answers as a machine with no
-// browse list.
+// segment's NetBIOS name service, and net view lists the computers of the
+// connected subnets that answer a node-status request as servers.
 #pragma once
 
 #include <string>
@@ -23,5 +23,6 @@ bool CanPingLive(const ToolContext& context, const char* tool);
 int RunLivePing(const ToolContext& context, const PingRequest& request, FILE* out);
 int RunLiveArp(const ToolContext& context, const uint32_t* address, FILE* out);
 int RunLiveNbtstat(const ToolContext& context, const std::string& name, FILE* out);
+bool LiveBrowseList(const ToolContext& context, std::vector<BrowseEntry>* browse);
 
 extern const LiveTools kLiveTools;

@@ -14,17 +14,11 @@
 #include <functional>
 #include <vector>
 
-namespace {
+#include "live/table_room.h"
 
-constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
-
-// A UDP socket on an ephemeral port, closed when it goes.
-struct UdpSocket {
-    int Value = -1;
-    ~UdpSocket() {
-        if (Value >= 0) close(Value);
-    }
-};
+UdpSocket::~UdpSocket() {
+    if (Value >= 0) close(Value);
+}
 
 bool OpenUdpSocket(bool broadcast, UdpSocket* udp, std::string* error) {
     udp->Value = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -41,8 +35,7 @@ bool OpenUdpSocket(bool broadcast, UdpSocket* udp, std::string* error) {
 }
 
 // From getrandom: a random_device would first probe the processor, which in a
-// virtual machine costs more than the whole request. Should the call fail, the
-// clock tells requests apart.
+// virtual machine costs more than the whole request.
 uint16_t RandomTransactionId() {
     uint16_t id = 0;
     if (getrandom(&id, sizeof id, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof id)) {
@@ -51,13 +44,11 @@ uint16_t RandomTransactionId() {
     return id;
 }
 
-// The errors that say a request cannot reach its target: it gets no answer.
 bool IsUnreachableError(int error_number) {
     return error_number == EHOSTUNREACH || error_number == ENETUNREACH ||
            error_number == EHOSTDOWN || error_number == ECONNREFUSED;
 }
 
-// Port 137 of an address (host byte order).
 sockaddr_in NameServiceAt(uint32_t address) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
@@ -66,12 +57,20 @@ sockaddr_in NameServiceAt(uint32_t address) {
     return target;
 }
 
+namespace {
+
+constexpr int kNodeStatusTries = 2;  // the request and one retry, as Windows sends it
+
+// Sends the request; while the neighbour table has no room for the target's
+// entry, tries again until the deadline, as the echo does.
 bool SendRequest(int descriptor, uint32_t address, const std::string& request,
-                 std::string* error) {
+                 Clock::time_point deadline, std::string* error) {
     const sockaddr_in target = NameServiceAt(address);
-    if (sendto(descriptor, request.data(), request.size(), 0,
-               reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0 &&
-        !IsUnreachableError(errno)) {
+    const bool went = SendWhileTableFull(descriptor, deadline, [&]() {
+        return sendto(descriptor, request.data(), request.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0;
+    });
+    if (!went && !IsUnreachableError(errno)) {
         *error = SystemFailure("cannot send a NetBIOS request", errno);
         return false;
     }
@@ -149,10 +148,15 @@ NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
         *error = SystemFailure("cannot address a NetBIOS request", errno);
         return NETBIOS_ERROR;
     }
+    // A request to one host makes its neighbour entry: it waits for room as
+    // every probe of a sweep does. A broadcast makes none.
+    if (!sending.Broadcast) AwaitNeighbourRoom(sending.Targets.front(), deadline);
     const Clock::time_point start = Clock::now();
     for (int attempt = 1; attempt <= sending.Tries && Clock::now() < deadline; ++attempt) {
         for (uint32_t target : sending.Targets) {
-            if (!SendRequest(udp.Value, target, request, error)) return NETBIOS_ERROR;
+            const bool sent = SendRequest(udp.Value, target, request, deadline, error);
+            if (!sending.Broadcast && attempt == 1) NeighbourEntryMade(target);
+            if (!sent) return NETBIOS_ERROR;
         }
         const Clock::time_point attempt_end = start + (deadline - start) * attempt / sending.Tries;
         Awaited awaited = AWAITED_NOTHING;

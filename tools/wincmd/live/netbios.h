@@ -10,6 +10,8 @@
 // latest (plus the time of one send).
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,3 +55,28 @@ constexpr int kNameQueryTries = 3;
 constexpr auto kNameQueryTime = std::chrono::milliseconds(1500);
 NetBiosOutcome NameQuery(const std::string& name, Clock::time_point deadline, uint32_t* address,
                          std::string* error);
+
+// The pieces every NetBIOS exchange is made of, the segment's node-status
+// sweep among them.
+
+// A UDP socket on an ephemeral port, closed when it goes.
+struct UdpSocket {
+    int Value = -1;
+    UdpSocket() = default;
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+    ~UdpSocket();
+};
+
+// A socket that may send broadcasts, or one that may not.
+bool OpenUdpSocket(bool broadcast, UdpSocket* udp, std::string* error);
+
+// A transaction id no other request of the segment is likely to have. Should
+// the system give no random bytes, the clock tells requests apart.
+uint16_t RandomTransactionId();
+
+// The errors that say a request cannot reach its target: it gets no answer.
+bool IsUnreachableError(int error_number);
+
+// Port 137 of an address (host byte order).
+sockaddr_in NameServiceAt(uint32_t address);

@@ -1,0 +1,191 @@
+# shellcheck shell=bash
+# A site of segments for the Ansible play, built of tests/live/segment.sh's
+# segments: segment K on 198.18.K.0/24 (host N of it is segment.sh's host
+# K*256+N, MAC 02:18:00:00:0K:NN); its scanning namespace is the segment's
+# probe, which runs sshd on a management network, 198.19.0.0/24, that joins
+# the probes (198.19.0.1K) to a controller namespace (198.19.0.1). No link
+# leads to the machine's own network. Each probe's sshd sees /usr, /var and
+# /run through overlays of its own, so what the play installs there (dpkg and
+# its lock included) never reaches the machine or another probe. Sourced by
+# the live site test and bench/site.sh.
+#
+#   site_start DIR          names every namespace qsite<pid>-...; DIR (empty,
+#                           removed by the caller) holds keys, configs, logs
+#   site_remove             ends every process in the site's namespaces and
+#                           removes them; callers trap it on EXIT first
+#   site_add_segment K      a segment's bridge; then segment_add_host
+#                           $((K * 256 + N)) KIND, segment_add_nmbd, ...
+#   site_add_probe K        the segment's probe on .1, with sshd
+#   site_stop_probe K       ends the probe's sshd and its sessions
+#   site_play ARGS...       ansible-playbook in the controller namespace
+
+source "$(dirname "${BASH_SOURCE[0]}")/../live/segment.sh"
+
+site_prefix=qsite$$
+site_dir=
+site_sshd_pids=()
+site_probe_namespaces=()
+
+site_probe_address() { printf '198.19.0.%d' $((10 + $1)); }
+
+site_start() {
+    site_dir=$1
+    site_controller=$site_prefix-ctl
+    site_remove_stale
+    segment_namespace "$site_controller"
+    ip -n "$site_controller" link add mg0 type bridge
+    ip -n "$site_controller" addr add 198.19.0.1/24 dev mg0
+    ip -n "$site_controller" link set mg0 up
+    mkdir -p "$site_dir/ssh" "$site_dir/cp" "$site_dir/home" "$site_dir/remote-tmp" "$site_dir/local-tmp"
+    ssh-keygen -q -t ed25519 -N '' -C qarvik-site-client -f "$site_dir/ssh/client"
+    ssh-keygen -q -t ed25519 -N '' -C qarvik-site-probe -f "$site_dir/ssh/host"
+    cp "$site_dir/ssh/client.pub" "$site_dir/ssh/authorized_keys"
+    # The client knows the probes by this run's host key alone and reads no
+    # configuration of the machine. It keeps one connection a probe open
+    # between tasks, as Ansible does by default; those masters live in the
+    # controller namespace and end with it.
+    cat > "$site_dir/ssh/config" <<EOC
+Host *
+    User root
+    IdentityFile $site_dir/ssh/client
+    IdentitiesOnly yes
+    UserKnownHostsFile $site_dir/ssh/known_hosts
+    GlobalKnownHostsFile /dev/null
+    StrictHostKeyChecking yes
+    BatchMode yes
+    ConnectTimeout 5
+    ControlMaster auto
+    ControlPersist 120s
+    ControlPath $site_dir/cp/%C
+EOC
+    cat > "$site_dir/ansible.cfg" <<EOC
+[defaults]
+forks = 10
+interpreter_python = /usr/bin/python3
+remote_tmp = $site_dir/remote-tmp
+local_tmp = $site_dir/local-tmp
+retry_files_enabled = False
+[ssh_connection]
+ssh_args = -F $site_dir/ssh/config
+pipelining = True
+control_path_dir = $site_dir/cp
+EOC
+}
+
+# A run killed outright (no trap runs on SIGKILL) left its sshd and sessions
+# in its namespaces: they end before segment.sh removes what is stale.
+site_remove_stale() {
+    local ns pid
+    for ns in $(ip netns list | awk '{ print $1 }' | grep -E '^qsite[0-9]+-' || true); do
+        pid=${ns#qsite}
+        pid=${pid%%-*}
+        kill -0 "$pid" 2>/dev/null && continue
+        pid=$(ip netns pids "$ns" 2>/dev/null || true)
+        # shellcheck disable=SC2086 # one pid a word
+        [[ -z $pid ]] || kill -9 $pid 2>/dev/null || true
+    done
+    segment_remove_stale qsite
+}
+
+site_add_segment() {
+    # shellcheck disable=SC2034 # segment.sh's scanner address
+    SEGMENT_NET=198.18.$1
+    segment_start "$site_prefix-$1"
+}
+
+# site_add_probe K: the scanner of segment K on .1, with the MAC of host
+# K*256+1, its management interface m0 and sshd.
+site_add_probe() {
+    local k=$1 ns=$SEGMENT_SCAN address
+    address=$(site_probe_address "$k")
+    segment_add_scanner 1
+    ip -n "$ns" link set q1 down
+    ip -n "$ns" link set q1 address "$(segment_mac $((k * 256 + 1)))" up
+    ip -n "$site_controller" link add "m$k" type veth peer name m0 netns "$ns"
+    ip -n "$site_controller" link set "m$k" master mg0 up
+    ip -n "$ns" link set m0 address "$(printf '02:19:00:00:00:%02x' $((10 + k)))" up
+    ip -n "$ns" addr add "$address/24" dev m0
+    site_probe_namespaces[k]=$ns
+    printf '%s %s\n' "$address" "$(cut -d' ' -f1-2 "$site_dir/ssh/host.pub")" >> "$site_dir/ssh/known_hosts"
+    cat > "$site_dir/ssh/sshd-$k.conf" <<EOC
+ListenAddress $address
+HostKey $site_dir/ssh/host
+PidFile none
+AuthorizedKeysFile $site_dir/ssh/authorized_keys
+StrictModes no
+PermitRootLogin prohibit-password
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+UsePAM no
+PrintMotd no
+Subsystem sftp internal-sftp
+EOC
+    site_start_sshd "$k"
+}
+
+site_start_sshd() {
+    local k=$1 layers=$site_dir/layers-$1
+    mkdir -p "$layers"
+    # shellcheck disable=SC2016
+    ip netns exec "${site_probe_namespaces[k]}" unshare -m --propagation private sh -c '
+        for dir in usr var run; do
+            mkdir -p "$1/$dir-upper" "$1/$dir-work"
+            mount -t overlay overlay -o "lowerdir=/$dir,upperdir=$1/$dir-upper,workdir=$1/$dir-work" "/$dir"
+        done
+        mkdir -p -m 0755 /run/sshd
+        exec /usr/sbin/sshd -D -f "$2" -E "$3"' sh "$layers" "$site_dir/ssh/sshd-$k.conf" "$site_dir/sshd-$k.log" &
+    site_sshd_pids[k]=$!
+    # The play may start once sshd listens.
+    local tries
+    for tries in $(seq 50); do
+        ip netns exec "$site_controller" bash -c "exec 3<>/dev/tcp/$(site_probe_address "$k")/22" 2>/dev/null && return 0
+        kill -0 "${site_sshd_pids[k]}" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "sshd of probe $k does not listen: $(cat "$site_dir/sshd-$k.log" 2>/dev/null)" >&2
+    return 1
+}
+
+# site_stop_probe K: sshd and every session of the probe end, as if the
+# machine were switched off.
+site_stop_probe() {
+    local pids
+    pids=$(ip netns pids "${site_probe_namespaces[$1]}")
+    # shellcheck disable=SC2086 # one pid a word
+    [[ -z $pids ]] || kill $pids 2>/dev/null || true
+    wait "${site_sshd_pids[$1]}" 2>/dev/null || true
+    # The connection the controller kept may not have seen its end yet.
+    ip netns exec "$site_controller" ssh -F "$site_dir/ssh/config" -O exit \
+        "$(site_probe_address "$1")" 2>/dev/null || true
+}
+
+site_play() {
+    ip netns exec "$site_controller" env HOME="$site_dir/home" ANSIBLE_HOME="$site_dir/home/.ansible" \
+        ANSIBLE_CONFIG="$site_dir/ansible.cfg" ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0 \
+        ansible-playbook "$@"
+}
+
+# The pids of every process in the site's namespaces, one a line.
+site_pids() {
+    local ns
+    for ns in "${segment_namespaces[@]}"; do ip netns pids "$ns" 2>/dev/null || true; done
+}
+
+# Every process in the site's namespaces (sshd, its sessions, qarvik, the
+# play's ssh clients, nmbd) ends before the namespaces go.
+site_remove() {
+    local pids tries
+    pids=$(site_pids)
+    # shellcheck disable=SC2086 # one pid a word
+    [[ -z $pids ]] || kill $pids 2>/dev/null || true
+    for ((tries = 0; tries < 20; tries++)); do
+        pids=$(site_pids)
+        [[ -z $pids ]] && break
+        sleep 0.1
+    done
+    # shellcheck disable=SC2086
+    [[ -z $pids ]] || kill -9 $pids 2>/dev/null || true
+    segment_remove
+    rm -rf /etc/netns/"$site_prefix"-*
+    return 0
+}
