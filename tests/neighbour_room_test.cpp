@@ -88,6 +88,21 @@ TEST(NeighbourRoom, ACountGivesTheBudgetBesideTheProbesStillInFlight) {
     EXPECT_EQ(ledger.InFlight, 0);
 }
 
+TEST(NeighbourRoom, CrowdedBelowHalfOfWhatTheProbesMayUse) {
+    const struct {
+        int limit, budget;
+        bool crowded;
+    } cases[] = {
+        {1024, 896, false}, {1024, 448, false}, {1024, 447, true}, {1024, 0, true},
+        {16384, 13000, false}, {16384, 7167, true},
+    };
+    for (const auto& c : cases) {
+        RoomLedger ledger{};
+        RecordTableCount(&ledger, c.limit, c.limit - EntriesKeptFree(c.limit) - c.budget, 1);
+        EXPECT_EQ(IsCrowded(ledger), c.crowded) << c.limit << " " << c.budget;
+    }
+}
+
 TEST(NeighbourRoom, WaitsThatOverlapCountOnce) {
     RoomLedger ledger{};
     StartWaiting(&ledger, 100 * kMs);

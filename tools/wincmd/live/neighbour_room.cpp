@@ -39,6 +39,10 @@ void RecordTableCount(RoomLedger* ledger, int limit, int in_use, int64_t now_ns)
     ledger->CountedAtNs = now_ns;
 }
 
+bool IsCrowded(const RoomLedger& ledger) {
+    return ledger.Budget < (ledger.Limit - EntriesKeptFree(ledger.Limit)) / 2;
+}
+
 void TakeRoom(RoomLedger* ledger) {
     ledger->Budget = std::max(ledger->Budget - 1, 0);
     ++ledger->InFlight;

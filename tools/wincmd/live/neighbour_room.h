@@ -69,6 +69,11 @@ RoomStep NextRoomStep(const RoomLedger& ledger, int64_t now_ns);
 // A new count of the table: the budget is what ProbesMayStart gives.
 void RecordTableCount(RoomLedger* ledger, int limit, int in_use, int64_t now_ns);
 
+// Whether the last count left less than half of what the probes may use:
+// then removing the entries that never resolved keeps the sweep going at full
+// speed; with more room the table drains by itself.
+bool IsCrowded(const RoomLedger& ledger);
+
 // A probe takes the room the budget gives it; it is in flight until its
 // first datagram has gone (EntryMade).
 void TakeRoom(RoomLedger* ledger);

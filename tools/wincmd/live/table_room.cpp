@@ -143,7 +143,7 @@ bool CountTable(int in_flight, int* limit, int* in_use) {
 
 // Takes room for one probe when the ledger has it, counting the table when
 // the count is old. waiting says whether this probe is counted as waiting.
-bool TryTakeRoom(Room* room, bool* waiting) {
+bool TryTakeRoom(Room* room, bool* waiting, bool* crowded) {
     bool taken = false;
     ChangeLedger(room, [&](RoomLedger* ledger) {
         int64_t now = NowNs();
@@ -161,6 +161,7 @@ bool TryTakeRoom(Room* room, bool* waiting) {
             }
         }
         taken = step == ROOM_TAKE;
+        *crowded = IsCrowded(*ledger);
         if (taken) {
             TakeRoom(ledger);
             if (*waiting) StopWaiting(ledger, now);
@@ -208,8 +209,9 @@ bool FindEntry(uint32_t address, unsigned interface_index, NeighbourEntry* found
     return true;
 }
 
-// What removing the probe's entry later needs: its interface and whether an
-// entry was there before (then it is not the probe's).
+// What removing the probe's entry later needs, when it may be removed: its
+// interface and whether an entry was there before (then it is not the
+// probe's).
 Probe NewProbe(uint32_t address, bool may_remove) {
     Probe probe{address, 0, true, false};
     if (!may_remove) return probe;
@@ -240,6 +242,13 @@ bool RemoveIfUnanswered(const Probe& probe) {
     std::string error;
     return DeleteNeighbourEntry(probe.Address, probe.InterfaceIndex, &refusal, &error) ||
            refusal != EPERM;
+}
+
+// Records the address as let through. Its entry is worth removing later only
+// while the table is crowded; otherwise the table drains by itself and the
+// probe spares the look-ups (caller holds the lock).
+void LetThrough(uint32_t address, bool crowded) {
+    gRoom.Probes.emplace(address, NewProbe(address, gRoom.MayRemoveEntries && crowded));
 }
 
 }  // namespace
@@ -294,32 +303,26 @@ void SayNeighbourRoomWaits(const std::string& work_file, FILE* errors) {
 }
 
 void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline) {
-    bool may_remove = false;
-    {
-        std::lock_guard<std::mutex> hold(gRoom.Lock);
-        if (FindProbe(&gRoom, address) != nullptr) return;
-        may_remove = gRoom.MayRemoveEntries;
-    }
-    const Probe probe = NewProbe(address, may_remove);
     bool waiting = false;
     for (;;) {
         {
             std::lock_guard<std::mutex> hold(gRoom.Lock);
-            if (FindProbe(&gRoom, address) != nullptr) {  // another thread let it through
+            if (FindProbe(&gRoom, address) != nullptr) {  // let through before, or by another thread
                 if (waiting) ChangeLedger(&gRoom, [](RoomLedger* ledger) { StopWaiting(ledger, NowNs()); });
-                break;
+                return;
             }
+            bool crowded = true;
             if (Clock::now() >= deadline) {
                 ChangeLedger(&gRoom, [&](RoomLedger* ledger) {
                     if (waiting) StopWaiting(ledger, NowNs());
                     TakeRoom(ledger);
                 });
-                gRoom.Probes.emplace(address, probe);
-                break;
+                LetThrough(address, crowded);
+                return;
             }
-            if (TryTakeRoom(&gRoom, &waiting)) {
-                gRoom.Probes.emplace(address, probe);
-                break;
+            if (TryTakeRoom(&gRoom, &waiting, &crowded)) {
+                LetThrough(address, crowded);
+                return;
             }
         }
         std::this_thread::sleep_for(kRoomPause);
@@ -327,17 +330,11 @@ void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline) {
 }
 
 bool TryNeighbourRoom(uint32_t address) {
-    bool may_remove = false;
-    {
-        std::lock_guard<std::mutex> hold(gRoom.Lock);
-        if (FindProbe(&gRoom, address) != nullptr) return true;
-        may_remove = gRoom.MayRemoveEntries;
-    }
-    const Probe probe = NewProbe(address, may_remove);
     std::lock_guard<std::mutex> hold(gRoom.Lock);
     if (FindProbe(&gRoom, address) != nullptr) return true;
-    if (!TryTakeRoom(&gRoom, &gRoom.TryWaiting)) return false;
-    gRoom.Probes.emplace(address, probe);
+    bool crowded = true;
+    if (!TryTakeRoom(&gRoom, &gRoom.TryWaiting, &crowded)) return false;
+    LetThrough(address, crowded);
     return true;
 }
 
