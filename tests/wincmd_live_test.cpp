@@ -12,6 +12,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,7 @@
 #include "live/kernel_answers.h"
 #include "live/resolver.h"
 #include "live/socket.h"
+#include "test_support.h"
 
 namespace {
 
@@ -349,6 +351,43 @@ TEST(LiveNeighbourDump, AnAcknowledgementEndsTheAnswer) {
     EXPECT_EQ(ReadNeighbourDumpPart(Bytes(ack), ack.size(), 0, {5, 77}, &entries, &error, &refusal),
               DUMP_DONE);
     EXPECT_EQ(refusal, 0);
+}
+
+// A request with no route is the report's business, as on Windows: the
+// version's transmit-failure line for every request, nothing on standard
+// error. In a network namespace of its own with no interface up, nothing can
+// be sent anywhere.
+TEST(LivePing, NoRouteGivesTheVersionsTransmitFailureInTheReport) {
+    if (geteuid() != 0) GTEST_SKIP() << "a network namespace of its own needs root";
+    const struct {
+        const char* winver;
+        const char* code_page;
+        std::string line;
+    } cases[] = {
+        {"xp", "437", "Destination host unreachable."},
+        {"10", "437", "PING: transmit failed. General failure."},
+        {"10", "932", Cp932("PING: 転送に失敗しました。一般エラーです。")},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.winver) + " " + c.code_page);
+        const std::string command =
+            std::string("unshare -n env QARVIK_NETWORK=live QARVIK_WINVER=") + c.winver +
+            " QARVIK_CODEPAGE=" + c.code_page + " '" + WINCMD_PATH +
+            "' /c 'ping -n 2 -w 100 198.18.0.1' >'" + dir.File("out") + "' 2>'" +
+            dir.File("err") + "'";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        const std::string out = ReadFileBytes(dir.File("out"));
+        size_t lines = 0;
+        for (size_t at = out.find(c.line + "\r\n"); at != std::string::npos;
+             at = out.find(c.line + "\r\n", at + 1)) {
+            ++lines;
+        }
+        EXPECT_EQ(lines, 2u) << out;
+        EXPECT_EQ(ReadFileBytes(dir.File("err")), "");
+    }
 }
 
 }  // namespace

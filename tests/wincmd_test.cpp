@@ -696,6 +696,10 @@ TEST(WincmdNetworkFile, MalformedFileNamesFileAndLine) {
         {"machine A\ntiming\n", ":2: 'timing' needs 2 fields: timing SCALE"},
         {"machine A\nhost 192.168.1.2 00-0C-29-00-00-01 - up -3\n",
          ":2: bad round trip '-3' (milliseconds, such as 1 or 0.5)"},
+        // Control bytes of bad input are quoted as escapes, never sent to the terminal.
+        {"machine A\n\x1b[2J\x07\x7f\r\x01 x\n", ":2: unknown keyword '\\x1B[2J\\x07\\x7F\\x0D\\x01'"},
+        {"machine A\nhost 192.168.1.2 00-0C-29-00-00-0\x1b - up\n",
+         ":2: bad MAC address '00-0C-29-00-00-0\\x1B'"},
         {"adapter 192.168.1.2 00-0C-29-00-00-01\n", ": no 'machine' line"},
         {"", ": no 'machine' line"},
         {"machine A\n#" + std::string(64 << 10, 'x') + "\n", ":2: line longer than 64 KiB"},

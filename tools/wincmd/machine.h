@@ -71,6 +71,7 @@ struct EchoOutcome {
     bool Replied;
     double TimeMs;  // the round trip of a reply
     int Ttl;        // negative: unknown, and the reply line ends after the time
+    bool NoRoute = false;  // the request found no route and never went out
 };
 
 // The requests of one ping, in turn; each call waits as long as its request

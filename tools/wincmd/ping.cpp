@@ -83,7 +83,12 @@ struct PingTexts {
     const char* Average;
     const char* UnknownHostStart;
     const char* UnknownHostEnd;
+    const char* TransmitFailed;  // from version 6 on; no captured report shows it
 };
+
+// A request with no route, before version 6, where the tools print English
+// (no captured report shows it either).
+const char kNoRouteBefore6[] = "Destination host unreachable.";
 
 const PingTexts kEnglish = {
     "Pinging ",
@@ -105,10 +110,11 @@ const PingTexts kEnglish = {
     "ms, Average = ",
     "Ping request could not find host ",
     ". Please check the name and try again.",
+    "PING: transmit failed. General failure.",
 };
 
 // The name or address starts the header, with no blank between "]" and
-// "に". The unknown-host message rests on no real capture.
+// "に". The unknown-host and transmit-failure messages rest on no real capture.
 const PingTexts kJapanese = {
     "",
     "\202\311 ping \202\360\221\227\220M\202\265\202\304\202\242\202\334\202\267 32 "
@@ -135,6 +141,9 @@ const PingTexts kJapanese = {
     "\203z\203X\203g\226\274\202\360\212m\224F\202\265\202\304\202\340\202\244\210\352\223x"
     "\216\300\215s\202\265\202\304\202\255\202\276\202\263\202\242\201B",
     //  が見つかりませんでした。ホスト名を確認してもう一度実行してください。
+    "PING: \223\135\221\227\202\311\216\270\224\163\202\265\202\334\202\265\202\275\201\102"
+    "\210\352\224\312\203\107\203\211\201\133\202\305\202\267\201\102",
+    // PING: 転送に失敗しました。一般エラーです。
 };
 
 const PingTexts* const kTexts[LANGUAGE_COUNT] = {&kEnglish, &kJapanese};
@@ -176,6 +185,19 @@ std::string PingReplyLine(const ToolContext& context, const std::string& address
 }
 
 std::string PingTimeoutLine(const ToolContext& context) { return TextsOf(context).TimedOut; }
+
+// What stands for a request that could not go out for want of a route.
+std::string PingTransmitFailedLine(const ToolContext& context) {
+    return context.Style->Ping.NoRoute == TRANSMIT_FAILED ? TextsOf(context).TransmitFailed
+                                                          : kNoRouteBefore6;
+}
+
+// The line of one request.
+std::string EchoLine(const ToolContext& context, const std::string& address,
+                     const EchoOutcome& outcome) {
+    if (outcome.NoRoute) return PingTransmitFailedLine(context);
+    return outcome.Replied ? PingReplyLine(context, address, outcome) : PingTimeoutLine(context);
+}
 
 void PutPingStatistics(FILE* out, const ToolContext& context, const std::string& address,
                        const PingTally& tally) {
@@ -233,8 +255,7 @@ bool PutEchoes(FILE* out, const ToolContext& context, const PingRequest& request
             PutMachineFailure(context, "ping", error);
             return false;
         }
-        PutLine(out, outcome.Replied ? PingReplyLine(context, address, outcome)
-                                     : PingTimeoutLine(context));
+        PutLine(out, EchoLine(context, address, outcome));
         CountEcho(tally, outcome);
     }
     return true;

@@ -38,10 +38,12 @@ constexpr ConnectionNames kEthernetConnections[LANGUAGE_COUNT] = {
     {"\203C\201[\203T\203l\203b\203g", kJapaneseDialUp},  // イーサネット
 };
 
-constexpr PingStyle kPingBeforeXp = {BLANK_LINE_AFTER_HEADER, 10, FIGURES_IN_TWO_PLACES, UNKNOWN_HOST};
-constexpr PingStyle kPingXp = {BLANK_LINE_AFTER_HEADER, 1, FIGURES_AS_THEY_ARE, COULD_NOT_FIND_HOST};
+constexpr PingStyle kPingBeforeXp = {BLANK_LINE_AFTER_HEADER, 10, FIGURES_IN_TWO_PLACES, UNKNOWN_HOST,
+                                     DESTINATION_HOST_UNREACHABLE};
+constexpr PingStyle kPingXp = {BLANK_LINE_AFTER_HEADER, 1, FIGURES_AS_THEY_ARE, COULD_NOT_FIND_HOST,
+                               DESTINATION_HOST_UNREACHABLE};
 constexpr PingStyle kPingModern = {REPLIES_RIGHT_AFTER_HEADER, 1, FIGURES_AS_THEY_ARE,
-                                   COULD_NOT_FIND_HOST};
+                                   COULD_NOT_FIND_HOST, TRANSMIT_FAILED};
 
 constexpr ArpStyle kArpBefore6 = {0, "0x2"};
 constexpr ArpStyle kArpModern = {10, "0xb"};  // after the loopback and tunnel interfaces

@@ -71,11 +71,18 @@ enum UnknownHostMessage {
     UNKNOWN_HOST,         // "Unknown host NAME."
 };
 
+// What a request with no route prints.
+enum NoRouteMessage {
+    DESTINATION_HOST_UNREACHABLE,  // "Destination host unreachable."
+    TRANSMIT_FAILED,               // "PING: transmit failed. General failure." (from 6 on)
+};
+
 struct PingStyle {
     HeaderSpacing Header;
     int ResolutionMs;  // shorter round trips print as "<1ms" or "<10ms"
     FigureAlignment Figures;
     UnknownHostMessage UnknownHost;
+    NoRouteMessage NoRoute;
 };
 
 struct ArpStyle {

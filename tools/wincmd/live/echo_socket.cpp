@@ -109,6 +109,7 @@ bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* se
         return sendto(socket_.Descriptor(), packet.data(), packet.size(), 0,
                       reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0;
     });
+    no_route_ = !went && (errno == ENETUNREACH || errno == EHOSTUNREACH);
     if (!went) *error = SystemFailure("cannot send an echo request", errno);
     return went;
 }

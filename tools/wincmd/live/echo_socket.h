@@ -21,6 +21,9 @@ public:
     // kernel has no room for the address's neighbour entry it tries again
     // (see SendWhileTableFull).
     bool Send(uint32_t address, uint16_t sequence, Clock::time_point* sent, std::string* error);
+    // Whether the last Send that failed found no route to its address, which
+    // the tool reports in its report as the real one does.
+    bool FoundNoRoute() const { return no_route_; }
     // Waits up to deadline for the reply to that request.
     bool AwaitReply(uint32_t address, uint16_t sequence, Clock::time_point sent,
                     Clock::time_point deadline, EchoOutcome* result, std::string* error);
@@ -32,4 +35,5 @@ private:
     bool raw_ = false;
     uint16_t identifier_ = 0;  // a datagram socket's is the one the kernel gave it
     std::string payload_;      // 32 bytes, a random part first, so replies can be told apart
+    bool no_route_ = false;
 };

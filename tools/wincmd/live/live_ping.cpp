@@ -73,7 +73,12 @@ public:
         Clock::time_point sent;
         const bool went = socket_.Send(address_, sequence, &sent, error);
         if (sequence_ == 1) NeighbourEntryMade(address_);
-        if (!went || !socket_.AwaitReply(address_, sequence, sent, sent + timeout_, outcome, error)) {
+        if (!went && socket_.FoundNoRoute()) {
+            // Not a failure of the machine: the report says it, request by request.
+            *outcome = {false, 0, 0};
+            outcome->NoRoute = true;
+        } else if (!went ||
+                   !socket_.AwaitReply(address_, sequence, sent, sent + timeout_, outcome, error)) {
             return false;
         }
         next_send_ = sent + kRequestInterval;

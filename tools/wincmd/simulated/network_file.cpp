@@ -84,6 +84,24 @@ bool ParseState(std::string_view text, HostState* state) {
     return true;
 }
 
+// A word of the file as a message quotes it: in single quotes, each control
+// byte written as \xHH, so that no byte of a bad file can move the cursor or
+// clear the screen, and a code page 932 name still reads as it stands.
+std::string Quoted(std::string_view text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
 // Parses one network file and remembers where it failed.
 struct Parser {
     const std::string& Source;
@@ -101,18 +119,18 @@ struct Parser {
 
     bool FieldCount(const std::vector<Word>& words, size_t count, const char* usage) {
         if (words.size() == count) return true;
-        return Fail("'" + std::string(words[0].Text) + "' needs " + std::to_string(count) +
+        return Fail(Quoted(words[0].Text) + " needs " + std::to_string(count) +
                     " fields: " + usage);
     }
 
     bool Address(std::string_view text, uint32_t* address) {
         if (ParseAddress(text, address)) return true;
-        return Fail("bad address '" + std::string(text) + "'");
+        return Fail("bad address " + Quoted(text));
     }
 
     bool Mac(std::string_view text, std::string* mac) {
         if (ParseMac(text, mac)) return true;
-        return Fail("bad MAC address '" + std::string(text) + "'");
+        return Fail("bad MAC address " + Quoted(text));
     }
 
     bool Name(std::string_view text, std::string* name) {
@@ -139,7 +157,7 @@ struct Parser {
         if (!Mac(words[2].Text, &adapter.Mac)) return false;
         if (words.size() == 4) {
             if (words[3].Text != "ppp") {
-                return Fail("bad adapter type '" + std::string(words[3].Text) + "' (ppp)");
+                return Fail("bad adapter type " + Quoted(words[3].Text) + " (ppp)");
             }
             if (adapter.Kind == ADAPTER_DISCONNECTED) {
                 return Fail("a ppp adapter needs an address");
@@ -175,14 +193,14 @@ struct Parser {
                 return false;
             }
             if (words.size() == 6 && !ParseDecimal(words[5].Text, &host.RoundTripMs)) {
-                return Fail("bad round trip '" + std::string(words[5].Text) +
-                            "' (milliseconds, such as 1 or 0.5)");
+                return Fail("bad round trip " + Quoted(words[5].Text) +
+                            " (milliseconds, such as 1 or 0.5)");
             }
             if (!ParseState(words[4].Text, &host.State)) {
-                return Fail("bad host state '" + std::string(words[4].Text) +
-                            "' (up, arp-only or down)");
+                return Fail("bad host state " + Quoted(words[4].Text) +
+                            " (up, arp-only or down)");
             }
-            if (host.Address == 0) return Fail("bad address '" + std::string(words[1].Text) + "'");
+            if (host.Address == 0) return Fail("bad address " + Quoted(words[1].Text));
             NoteAddress(host.Address);
             Net->Hosts.push_back(host);
             return true;
@@ -190,8 +208,8 @@ struct Parser {
         if (keyword == "timing") {
             if (!FieldCount(words, 2, "timing SCALE")) return false;
             if (!ParseDecimal(words[1].Text, &Net->TimeScale)) {
-                return Fail("bad time scale '" + std::string(words[1].Text) +
-                            "' (a number such as 1 or 0.1)");
+                return Fail("bad time scale " + Quoted(words[1].Text) +
+                            " (a number such as 1 or 0.1)");
             }
             return true;
         }
@@ -202,7 +220,7 @@ struct Parser {
                 return false;
             }
             if (record.Address == 0) {
-                return Fail("bad address '" + std::string(words[1].Text) + "'");
+                return Fail("bad address " + Quoted(words[1].Text));
             }
             record.Name = std::string(words[2].Text);
             NoteAddress(record.Address);
@@ -220,7 +238,7 @@ struct Parser {
             Net->Browse.push_back(entry);
             return true;
         }
-        return Fail("unknown keyword '" + std::string(keyword) + "'");
+        return Fail("unknown keyword " + Quoted(keyword));
     }
 
     // An address may stand for one host only.
