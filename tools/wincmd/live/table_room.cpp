@@ -1,12 +1,9 @@
 #include "live/table_room.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/neighbour.h>
-#include <sys/file.h>
 #include <sys/syscall.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,11 +17,10 @@
 #include "live/kernel_answers.h"
 #include "live/neighbour_room.h"
 #include "live/netlink.h"
+#include "live/room_ledger_file.h"
 
 namespace {
 
-// The ledger's name in the run's work folder.
-constexpr char kLedgerName[] = "neighbour_room";
 constexpr auto kRoomPause = std::chrono::milliseconds(10);
 
 // An address this process let through, and what it needs to remove the
@@ -48,9 +44,7 @@ bool HasNetAdmin() {
 // The process's side of the room: its ledger file, or its own ledger.
 struct Room {
     std::mutex Lock;
-    std::string LedgerPath;  // empty: the process counts alone
-    int LedgerFile = -1;
-    RoomLedger Own{};
+    RoomLedgerFile Ledger;
     bool Joined = false;
     bool TryWaiting = false;  // a TryNeighbourRoom found no room and its caller waits
     bool MayRemoveEntries = HasNetAdmin();  // until the kernel says otherwise
@@ -65,64 +59,6 @@ int64_t NowNs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-// The folder of the regular file open as report, with its separator.
-std::string FolderOfReport(FILE* report) {
-    struct stat status {};
-    const int descriptor = fileno(report);
-    if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return "";
-    char path[4096];
-    const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
-    const ssize_t length = readlink(link.c_str(), path, sizeof path - 1);
-    if (length <= 0) return "";
-    const std::string file(path, static_cast<size_t>(length));
-    const size_t separator = file.rfind('/');
-    return separator == std::string::npos ? "" : file.substr(0, separator + 1);
-}
-
-bool SameFile(int descriptor, const std::string& path) {
-    struct stat open_file {};
-    struct stat named {};
-    return fstat(descriptor, &open_file) == 0 && stat(path.c_str(), &named) == 0 &&
-           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
-}
-
-// Locks the ledger file that the path names now: the last member may have
-// removed the one this process opened, and a new one is made.
-bool LockLedgerFile(Room* room) {
-    for (int tries = 0; tries < 8; ++tries) {
-        if (room->LedgerFile < 0) {
-            room->LedgerFile = open(room->LedgerPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            if (room->LedgerFile < 0) return false;
-        }
-        while (flock(room->LedgerFile, LOCK_EX) != 0) {
-            if (errno != EINTR) return false;
-        }
-        if (SameFile(room->LedgerFile, room->LedgerPath)) return true;
-        close(room->LedgerFile);
-        room->LedgerFile = -1;
-    }
-    return false;
-}
-
-// Runs change on the shared ledger under its lock, or on the process's own
-// when it has none or cannot lock it. Callers hold room->Lock.
-template <typename Change>
-void ChangeLedger(Room* room, Change change) {
-    if (room->LedgerPath.empty() || !LockLedgerFile(room)) {
-        change(&room->Own);
-        return;
-    }
-    RoomLedger ledger{};
-    if (pread(room->LedgerFile, &ledger, sizeof ledger, 0) != static_cast<ssize_t>(sizeof ledger)) {
-        ledger = RoomLedger{};
-    }
-    change(&ledger);
-    if (pwrite(room->LedgerFile, &ledger, sizeof ledger, 0) != static_cast<ssize_t>(sizeof ledger)) {
-        room->Own = ledger;  // the others cannot see it; this process goes on with it
-    }
-    flock(room->LedgerFile, LOCK_UN);
 }
 
 // The entries the kernel cannot reclaim for a new one: all of them, less the
@@ -148,7 +84,7 @@ bool CountTable(int in_flight, int* limit, int* in_use) {
 // the count is old. waiting says whether this probe is counted as waiting.
 bool TryTakeRoom(Room* room, bool* waiting, bool* crowded) {
     bool taken = false;
-    ChangeLedger(room, [&](RoomLedger* ledger) {
+    ChangeLedger(&room->Ledger, [&](RoomLedger* ledger) {
         int64_t now = NowNs();
         RoomStep step = NextRoomStep(*ledger, now);
         if (step == ROOM_COUNT_TABLE) {
@@ -259,9 +195,8 @@ void LetThrough(uint32_t address, bool crowded) {
 void JoinNeighbourRoom(FILE* report) {
     std::lock_guard<std::mutex> hold(gRoom.Lock);
     if (gRoom.Joined) return;
-    const std::string folder = FolderOfReport(report);
-    if (!folder.empty()) gRoom.LedgerPath = folder + kLedgerName;
-    ChangeLedger(&gRoom, [](RoomLedger* ledger) { JoinRoom(ledger, NowNs()); });
+    gRoom.Ledger.Path = LedgerPathForReport(report);
+    ChangeLedger(&gRoom.Ledger, [](RoomLedger* ledger) { JoinRoom(ledger, NowNs()); });
     gRoom.Joined = true;
 }
 
@@ -270,7 +205,7 @@ void LeaveNeighbourRoom(FILE* errors, const char* tool) {
     {
         std::lock_guard<std::mutex> hold(gRoom.Lock);
         if (!gRoom.Joined) return;
-        ChangeLedger(&gRoom, [&](RoomLedger* ledger) {
+        ChangeLedger(&gRoom.Ledger, [&](RoomLedger* ledger) {
             for (const auto& [address, probe] : gRoom.Probes) {
                 if (!probe.Made) EntryMade(ledger);
             }
@@ -279,29 +214,26 @@ void LeaveNeighbourRoom(FILE* errors, const char* tool) {
             // A shared ledger with something to say waits for the end of the
             // run (SayNeighbourRoomWaits): a sweep may have no member for a
             // moment between two probes.
-            if (!gRoom.LedgerPath.empty() && line.empty()) unlink(gRoom.LedgerPath.c_str());
+            if (!gRoom.Ledger.Path.empty() && line.empty()) unlink(gRoom.Ledger.Path.c_str());
         });
-        if (!gRoom.LedgerPath.empty()) line.clear();
-        if (gRoom.LedgerFile >= 0) close(gRoom.LedgerFile);
-        gRoom.LedgerFile = -1;
+        if (!gRoom.Ledger.Path.empty()) line.clear();
+        CloseLedger(&gRoom.Ledger);
         gRoom.Joined = false;
     }
     if (!line.empty()) std::fprintf(errors, "wincmd: %s: %s\n", tool, line.c_str());
 }
 
 void SayNeighbourRoomWaits(const std::string& work_file, FILE* errors) {
-    const size_t separator = work_file.rfind('/');
-    if (separator == std::string::npos) return;
-    Room room;
-    room.LedgerPath = work_file.substr(0, separator + 1) + kLedgerName;
-    if (access(room.LedgerPath.c_str(), F_OK) != 0) return;
+    RoomLedgerFile file;
+    file.Path = LedgerPathBeside(work_file);
+    if (file.Path.empty() || access(file.Path.c_str(), F_OK) != 0) return;
     std::string line;
-    ChangeLedger(&room, [&](RoomLedger* ledger) {
+    ChangeLedger(&file, [&](RoomLedger* ledger) {
         if (ledger->Members > 0) return;  // still probing
         line = SlowedSweepLine(*ledger);
-        unlink(room.LedgerPath.c_str());
+        unlink(file.Path.c_str());
     });
-    if (room.LedgerFile >= 0) close(room.LedgerFile);
+    CloseLedger(&file);
     if (!line.empty()) std::fprintf(errors, "wincmd: ping: %s\n", line.c_str());
 }
 
@@ -311,12 +243,14 @@ void AwaitNeighbourRoom(uint32_t address, Clock::time_point deadline) {
         {
             std::lock_guard<std::mutex> hold(gRoom.Lock);
             if (FindProbe(&gRoom, address) != nullptr) {  // let through before, or by another thread
-                if (waiting) ChangeLedger(&gRoom, [](RoomLedger* ledger) { StopWaiting(ledger, NowNs()); });
+                if (waiting) {
+                    ChangeLedger(&gRoom.Ledger, [](RoomLedger* ledger) { StopWaiting(ledger, NowNs()); });
+                }
                 return;
             }
             bool crowded = true;
             if (Clock::now() >= deadline) {
-                ChangeLedger(&gRoom, [&](RoomLedger* ledger) {
+                ChangeLedger(&gRoom.Ledger, [&](RoomLedger* ledger) {
                     if (waiting) StopWaiting(ledger, NowNs());
                     TakeRoom(ledger);
                 });
@@ -346,7 +280,7 @@ void NeighbourEntryMade(uint32_t address) {
     Probe* probe = FindProbe(&gRoom, address);
     if (probe == nullptr || probe->Made) return;
     probe->Made = true;
-    ChangeLedger(&gRoom, [](RoomLedger* ledger) { EntryMade(ledger); });
+    ChangeLedger(&gRoom.Ledger, [](RoomLedger* ledger) { EntryMade(ledger); });
 }
 
 void RemoveUnansweredEntry(uint32_t address) {
