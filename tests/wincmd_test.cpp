@@ -589,6 +589,10 @@ TEST(WincmdInterpreter, RedirectionCreatesEmptiesAndAppends) {
     Wincmd("net view >" + file);  // glued to the path
     Wincmd("net view>>" + file);
     EXPECT_EQ(ReadFileBytes(file), plain + plain);
+
+    WriteFileBytes(file, "");  // emptied by its caller before, as a slot file is
+    Wincmd("net view > " + file);
+    EXPECT_EQ(ReadFileBytes(file), plain);
 }
 
 TEST(WincmdInterpreter, QuotedWordsKeepTheirBlanks) {

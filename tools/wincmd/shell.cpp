@@ -138,6 +138,22 @@ int NotRecognized(const std::string& word) {
     return 1;
 }
 
+// Opens the target of ">" emptied, or of ">>" for appending. A file that is
+// already empty is not emptied again: on ext4, a file emptied and written
+// goes to the disk as it is closed, and Qarvik empties each slot file before
+// its next probe redirects into it, so every report of a sweep would cost a
+// disk write of its own (on a disk that allows a few hundred writes a second,
+// most of a large sweep's time). Appending to an empty file writes the same.
+FILE* OpenRedirectionTarget(const std::string& path, bool appends) {
+    FILE* file = std::fopen(path.c_str(), "ab");
+    if (file == nullptr || appends) return file;
+    if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) > 0) {
+        std::fclose(file);
+        file = std::fopen(path.c_str(), "wb");
+    }
+    return file;
+}
+
 // Opens every redirection in order, as the interpreter does, and keeps the
 // last one as the command's output. False after an error message.
 bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE** output) {
@@ -151,7 +167,7 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
             return false;
         }
         const std::string& path = tokens[++i].Text;
-        FILE* file = std::fopen(path.c_str(), tokens[i - 1].Appends ? "ab" : "wb");
+        FILE* file = OpenRedirectionTarget(path, tokens[i - 1].Appends);
         if (file == nullptr) {
             PutErrorLine("The system cannot find the path specified.");
             return false;
