@@ -1,5 +1,6 @@
 // Response file: one comma-separated line per row with CR LF line ends, and
 // the open and write failures reported with the file's path.
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -155,6 +156,9 @@ TEST_F(ResponseFileTest, PipesAndDevicesAreWrittenInPlaceNeverReplaced) {
     int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     SetResFile(fifo);
+    CheckResponseFile();  // the check before the tools must not end the reader's input
+    pollfd hang_up{reader, POLLIN, 0};
+    EXPECT_EQ(poll(&hang_up, 1, 0), 0);
     AddRow("PC1", "192.168.1.1", "");
     EXPECT_EQ(Run(), "");
     char bytes[64] = {};

@@ -311,15 +311,17 @@ ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size)
     return FolderTakesNewFiles(target) ? RESPONSE_FILE_REPLACED : RESPONSE_FILE_IN_PLACE;
 }
 
-// Opening without O_TRUNC leaves the file as it is; O_NONBLOCK keeps a pipe
-// that nobody reads yet from holding the run here.
+// Opening without O_TRUNC leaves the file as it is. A pipe is not opened:
+// closing it again would end the input of whoever reads it already.
 bool OsCanWriteFile(const char* path) {
+    struct stat info {};
+    if (stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) return access(path, W_OK) == 0;
     int file = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY);
     if (file >= 0) {
         close(file);
         return true;
     }
-    if (errno == ENXIO) return true;  // a pipe whose reader comes later
+    if (errno == ENXIO) return true;  // a socket: the write at the end says what it is
     if (errno != ENOENT) return false;
     char target[4096];
     return FollowLinks(path, target, sizeof target) && FolderTakesNewFiles(target);
