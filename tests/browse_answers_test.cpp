@@ -60,8 +60,11 @@ TEST(LiveBrowseList, EachServerNameOnceSortedWhateverTheCase) {
         TableOf({Unique("BETA", 0x20)}),  // two computers with one name
         TableOf({Unique("alpha", 0x20)}),
         TableOf({Unique("ALPHA2", 0x20)}),
+        TableOf({Unique("\x83\x61", 0x20)}),  // two code page 932 characters, not one in two cases
+        TableOf({Unique("\x83\x41", 0x20)}),
     };
-    EXPECT_EQ(BrowseNames(answers), (std::vector<std::string>{"Alpha", "ALPHA2", "BETA", "gamma"}));
+    EXPECT_EQ(BrowseNames(answers), (std::vector<std::string>{"Alpha", "ALPHA2", "BETA", "gamma",
+                                                              "\x83\x41", "\x83\x61"}));
 }
 
 TEST(LiveBrowseList, SweepsEachConnectedSubnetOnceWideOnesInTheirSlash20) {

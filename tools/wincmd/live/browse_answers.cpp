@@ -6,6 +6,7 @@
 #include <set>
 
 #include "live/kernel_answers.h"
+#include "text/code_page_932.h"
 
 namespace {
 
@@ -29,12 +30,16 @@ bool SweptRange(uint32_t address, uint32_t mask, uint32_t* first, uint32_t* last
     return true;
 }
 
-// Upper case of the ASCII letters only: a byte of a code page 932 character
-// is never touched.
+// Upper case of the ASCII letters only: the second byte of a code page 932
+// character, which may look like a letter, is never touched.
 std::string AsciiUpper(const std::string& name) {
     std::string upper = name;
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (size_t i = 0; i < upper.size(); ++i) {
+        if (IsCp932LeadByte(static_cast<unsigned char>(upper[i]))) {
+            ++i;
+        } else if (upper[i] >= 'a' && upper[i] <= 'z') {
+            upper[i] = static_cast<char>(upper[i] - 'a' + 'A');
+        }
     }
     return upper;
 }

@@ -128,8 +128,12 @@ NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
         return NETBIOS_ERROR;
     }
     // A request to one host makes its neighbour entry: it waits for room as
-    // every probe of a sweep does. A broadcast makes none.
-    if (!sending.Broadcast) AwaitNeighbourRoom(sending.Targets.front(), deadline);
+    // every probe of a sweep does, for the first try's share of the time, so
+    // that a request still goes. A broadcast makes none.
+    if (!sending.Broadcast) {
+        AwaitNeighbourRoom(sending.Targets.front(),
+                           Clock::now() + (deadline - Clock::now()) / sending.Tries);
+    }
     const Clock::time_point start = Clock::now();
     for (int attempt = 1; attempt <= sending.Tries && Clock::now() < deadline; ++attempt) {
         for (uint32_t target : sending.Targets) {

@@ -218,6 +218,7 @@ void LeaveNeighbourRoom(FILE* errors, const char* tool) {
         });
         if (!gRoom.Ledger.Path.empty()) line.clear();
         CloseLedger(&gRoom.Ledger);
+        gRoom.Ledger.Path.clear();  // a look-up thread that comes later counts alone
         gRoom.Joined = false;
     }
     if (!line.empty()) std::fprintf(errors, "wincmd: %s: %s\n", tool, line.c_str());
