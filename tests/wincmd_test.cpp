@@ -1,6 +1,7 @@
 // The stand-in interpreter and network tools: the report lines and columns
 // that Qarvik cuts its values from, per Windows version, the interpreter's
 // redirections and messages, and the network file.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -590,7 +591,15 @@ TEST(WincmdInterpreter, RedirectionCreatesEmptiesAndAppends) {
     Wincmd("net view>>" + file);
     EXPECT_EQ(ReadFileBytes(file), plain + plain);
 
-    WriteFileBytes(file, "");  // emptied by its caller before, as a slot file is
+    // A file emptied by its caller, as a slot file is, is not emptied again
+    // (that would send its next report to the disk): not even its time changes.
+    WriteFileBytes(file, "");
+    const timespec long_ago[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), long_ago, 0), 0);
+    Wincmd("del " + dir.File("none.txt") + " > " + file);  // says nothing on its output
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtim.tv_sec, long_ago[1].tv_sec);
     Wincmd("net view > " + file);
     EXPECT_EQ(ReadFileBytes(file), plain);
 }

@@ -178,9 +178,6 @@ TEST(WorkFolder, TempDirectoriesThatCommandLinesCannotCarryOrThatCannotHoldAFold
     }
 }
 
-// A copy of the program without wincmd beside it, and COMSPEC naming a missing
-// or a not executable file: the run names both and ends before it makes its
-// work folder, so the response file stays as it was.
 // One length rule, whether or not the directory exists, with its reason.
 TEST(WorkFolder, TempDirectoryTooLongForTheWorkFilesIsRefusedWithTheReason) {
     TempDir dir;
@@ -201,6 +198,9 @@ TEST(WorkFolder, TempDirectoryTooLongForTheWorkFilesIsRefusedWithTheReason) {
     EXPECT_TRUE(run.Commands.empty());
 }
 
+// A copy of the program without wincmd beside it, and COMSPEC naming a missing
+// or a not executable file: the run names both and ends before it makes its
+// work folder, so the response file stays as it was.
 TEST(WorkFolder, NoCommandInterpreterEndsTheRunBeforeTheWorkFolder) {
     for (bool comspec_exists : {false, true}) {
         SCOPED_TRACE(comspec_exists ? "not executable" : "missing");

@@ -94,8 +94,9 @@ void EmptySlotFiles(const ProbeJobs& jobs, int slot) {
 
 void StartJob(Series* series, uint32_t job) {
     int slot_index = SlotOf(*series, job);
+    // A slot's first job finds no slot files: the series removed them first.
     if (job - series->First >= static_cast<uint32_t>(series->Width)) {
-        EmptySlotFiles(*series->Jobs, slot_index);  // the slot's first job finds none
+        EmptySlotFiles(*series->Jobs, slot_index);
     }
     series->Slots[slot_index] = Slot{job, 0, kNotRunning, false};
     StartStep(series, slot_index);

@@ -23,7 +23,8 @@ struct ProbeJobs {
     bool (*Collect)(uint32_t job, int slot);
     // Work files of the stage that each slot has a copy of ("tmp03.txt" gives
     // "tmp03_SS.txt"), step k writing the copy of the k-th; removed before the
-    // series, when a step's command cannot be started, and after the series.
+    // series, when a step's command cannot be started, and after the series,
+    // and emptied before each of the slot's later jobs.
     const int* SlotWorkFiles;
     int SlotWorkFileCount;
 };
@@ -37,7 +38,7 @@ bool RunProbeJobs(uint32_t first, uint32_t end, const ProbeJobs& jobs);
 void SlotFilePath(int work_file, int slot, char* path, size_t size);
 
 // Adds the report in slot_path to the end of target_path (after emptying it
-// when replace is set), byte for byte; slot_path stays for the slot's next
-// job. A missing slot file (its command could not be started) leaves the
+// when replace is set), byte for byte; slot_path stays, to be emptied for the
+// slot's next job. A missing slot file (its command could not be started) leaves the
 // target untouched, as a redirection that never ran would.
 void CollectSlotFile(const char* slot_path, const char* target_path, bool replace);

@@ -178,21 +178,26 @@ std::FILE* PlatformCreateReplacement(const char* target, char* new_path, size_t 
 
 bool PlatformCloseToDisk(std::FILE* file) { return OsCloseToDisk(file); }
 
-bool PlatformReplaceFile(const char* new_path, const char* target) {
+namespace {
+
+// Puts the new file in the target's place, or removes it when told to or
+// when that fails; either way the interrupt handler stops watching it.
+bool EndReplacement(const char* new_path, const char* target) {
     OsHoldInterrupts();
-    bool replaced = OsReplaceFile(new_path, target);
+    bool replaced = target != nullptr && OsReplaceFile(new_path, target);
     if (!replaced) OsRemoveFile(new_path);
     g_new_file_watched = 0;
     OsReleaseInterrupts();
     return replaced;
 }
 
-void PlatformDiscardReplacement(const char* new_path) {
-    OsHoldInterrupts();
-    OsRemoveFile(new_path);
-    g_new_file_watched = 0;
-    OsReleaseInterrupts();
+}  // namespace
+
+bool PlatformReplaceFile(const char* new_path, const char* target) {
+    return EndReplacement(new_path, target);
 }
+
+void PlatformDiscardReplacement(const char* new_path) { EndReplacement(new_path, nullptr); }
 
 void PlatformWait(int milliseconds) {
     if (g_wait_hook != nullptr) {

@@ -41,12 +41,12 @@ void OsWait(int milliseconds) {
     }
 }
 
-// The live tools write their reports before they end. The simulated ones keep
-// the timing of the Windows version they play.
 // The live tools' shared count of neighbour-table room (wincmd, table_room.cpp),
 // which a tool killed with the run can leave behind.
 const char* OsToolFileOfWorkFolder() { return "neighbour_room"; }
 
+// The live tools write their reports before they end. The simulated ones keep
+// the timing of the Windows version they play.
 bool OsToolsFinishReportsOnReturn() {
     const char* network = std::getenv("QARVIK_NETWORK");
     return network != nullptr && std::strcmp(network, "live") == 0;

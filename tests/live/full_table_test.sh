@@ -152,6 +152,8 @@ if wanted unprivileged && command -v setpriv >/dev/null; then
     segment_scan sysctl -qw net.ipv4.ping_group_range="0 2147483647"
     sweep unprivileged nobody 3
     check_errors unprivileged
+elif wanted unprivileged; then
+    fail "unprivileged: needs setpriv"
 fi
 
 if [[ $failures -gt 0 ]]; then
