@@ -55,7 +55,7 @@ public:
     }
 
     ~LiveEchoes() override {
-        RemoveUnansweredEntries();
+        RemoveUnansweredEntry(address_);
         LeaveNeighbourRoom(errors_, "ping");
     }
 

@@ -27,10 +27,7 @@ bool IsUnansweredEntry(unsigned state) { return (state & (NUD_INCOMPLETE | NUD_F
 RoomStep NextRoomStep(const RoomLedger& ledger, int64_t now_ns) {
     const int64_t age = now_ns - ledger.CountedAtNs;
     if (ledger.CountedAtNs != 0 && ledger.Budget > 0 && age < kCountLifetimeNs) return ROOM_TAKE;
-    if (ledger.CountedAtNs == 0 || age >= kRecountIntervalNs || ledger.Budget > 0) {
-        return ROOM_COUNT_TABLE;
-    }
-    return ROOM_WAIT;
+    return ledger.CountedAtNs == 0 || age >= kRecountIntervalNs ? ROOM_COUNT_TABLE : ROOM_WAIT;
 }
 
 void RecordTableCount(RoomLedger* ledger, int limit, int in_use, int64_t now_ns) {

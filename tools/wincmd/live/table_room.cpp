@@ -49,6 +49,9 @@ struct Room {
     bool TryWaiting = false;  // a TryNeighbourRoom found no room and its caller waits
     bool MayRemoveEntries = HasNetAdmin();  // until the kernel says otherwise
     std::unordered_map<uint32_t, Probe> Probes;  // by address
+    // The adapters, read once: a sweep of many addresses needs them for each.
+    std::vector<LiveInterface> Interfaces;
+    bool InterfacesRead = false;
 };
 
 // Never destroyed: a name look-up's thread, which may outlive the tool's
@@ -112,12 +115,16 @@ bool TryTakeRoom(Room* room, bool* waiting, bool* crowded) {
     return taken;
 }
 
-// The adapter whose subnet holds address, whose entry the probe makes.
-unsigned InterfaceFor(uint32_t address) {
-    std::vector<LiveInterface> interfaces;
-    std::string error;
-    if (!ListInterfaces(&interfaces, &error)) return 0;
-    for (const LiveInterface& interface : interfaces) {
+// The adapter whose subnet holds address, whose entry the probe makes
+// (caller holds the lock).
+unsigned InterfaceFor(Room* room, uint32_t address) {
+    if (!room->InterfacesRead) {
+        std::string error;
+        room->Interfaces.clear();
+        room->InterfacesRead = ListInterfaces(&room->Interfaces, &error);
+        if (!room->InterfacesRead) return 0;
+    }
+    for (const LiveInterface& interface : room->Interfaces) {
         if (!ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size())) {
             continue;
         }
@@ -154,7 +161,7 @@ bool FindEntry(uint32_t address, unsigned interface_index, NeighbourEntry* found
 Probe NewProbe(uint32_t address, bool may_remove) {
     Probe probe{address, 0, true, false};
     if (!may_remove) return probe;
-    probe.InterfaceIndex = InterfaceFor(address);
+    probe.InterfaceIndex = InterfaceFor(&gRoom, address);
     NeighbourEntry entry{};
     if (probe.InterfaceIndex != 0 && !FindEntry(address, probe.InterfaceIndex, &entry, &probe.HadEntry)) {
         probe.HadEntry = true;
@@ -290,15 +297,4 @@ void RemoveUnansweredEntry(uint32_t address) {
     if (probe == nullptr || !probe->Made || !gRoom.MayRemoveEntries) return;
     gRoom.MayRemoveEntries = RemoveIfUnanswered(*probe);
     gRoom.Probes.erase(address);
-}
-
-void RemoveUnansweredEntries() {
-    std::vector<uint32_t> made;
-    {
-        std::lock_guard<std::mutex> hold(gRoom.Lock);
-        for (const auto& [address, probe] : gRoom.Probes) {
-            if (probe.Made) made.push_back(address);
-        }
-    }
-    for (uint32_t address : made) RemoveUnansweredEntry(address);
 }

@@ -63,5 +63,3 @@ void NeighbourEntryMade(uint32_t address);
 // failed, where the process may; never another entry. The address counts as
 // new again afterwards.
 void RemoveUnansweredEntry(uint32_t address);
-// The same for every address whose first datagram went.
-void RemoveUnansweredEntries();
