@@ -158,10 +158,10 @@ bool TypedInCodePage932(const char* codeset, const char* text, size_t length,
         return false;
     }
     const std::string mark(MSG_UNCONVERTIBLE);
-    std::string characters;  // a byte that is no character of codeset becomes one "?"
-    ConvertSkipping(to_utf32, std::string(text, length), 1,
-                    std::string(MSG_UNCONVERTIBLE) + std::string(kUtf32Length - 1, '\0'),
-                    &characters);
+    std::string mark_utf32;  // the mark is ASCII: each byte, then three zero bytes
+    for (char c : mark) mark_utf32 += std::string(1, c) + std::string(kUtf32Length - 1, '\0');
+    std::string characters;  // a byte that is no character of codeset becomes one mark
+    ConvertSkipping(to_utf32, std::string(text, length), 1, mark_utf32, &characters);
     converted->clear();
     ConvertSkipping(to_cp932, characters, kUtf32Length, mark, converted);
     iconv_close(to_cp932);

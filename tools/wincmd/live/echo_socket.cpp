@@ -104,7 +104,8 @@ std::string SendFailure(uint32_t address, int error_number) {
     const in_addr target{htonl(address)};
     char text[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &target, text, sizeof text);
-    std::string failure = std::string(text) + ": " + SystemFailure("cannot send an echo request", error_number);
+    std::string failure =
+        std::string(text) + ": " + SystemFailure("cannot send an echo request", error_number);
     // The kernel refuses so a send to a broadcast address from a socket that did
     // not ask for broadcasts, which no ping does: not a want of privileges.
     if (error_number == EACCES) failure += " (a broadcast address)";

@@ -1,12 +1,11 @@
 // ping's answers on the live machine: real ICMP echo requests, a second
 // apart, each waiting up to its time-out; the name of -a as Windows finds it:
 // the system resolver's, else the computer name of a NetBIOS node-status
-// answer, both silent when they have none or cannot answer; one of the
-// machine's own addresses is named by the host name before either is asked.
-// Both look-ups run
+// answer, both silent when they have none or cannot answer. Both look-ups run
 // while the first request waits for its reply, and the header, which comes
 // before the reply lines, waits for them no longer than the look-up's
-// time-out: then it shows the address alone.
+// time-out: then it shows the address alone. One of the machine's own
+// addresses is named by the host name before either is asked, as Windows does.
 #include <thread>
 
 #include "live/echo_socket.h"
