@@ -10,7 +10,6 @@
 #include <string>
 
 #include "live/echo_socket.h"
-#include "live/own_name.h"
 #include "test_support.h"
 
 namespace {
@@ -19,24 +18,6 @@ uint32_t Address(const char* text) {
     in_addr address{};
     EXPECT_EQ(inet_pton(AF_INET, text, &address), 1) << text;
     return ntohl(address.s_addr);
-}
-
-TEST(LiveOwnName, OnlyAnAddressOfAnInterfaceIsOwn) {
-    const std::vector<LiveInterface> interfaces = {
-        {"lo", 1, 0, 772, "", {Address("127.0.0.1")}, {Address("255.0.0.0")}},
-        {"eth0", 2, 0, 1, "", {Address("198.18.5.1"), Address("198.18.5.2")},
-         {Address("255.255.255.0"), Address("255.255.255.0")}},
-    };
-    const std::pair<const char*, bool> cases[] = {
-        {"198.18.5.1", true},
-        {"198.18.5.2", true},   // a further address of the interface
-        {"127.0.0.1", true},    // loopback's, as Windows names it
-        {"198.18.5.3", false},  // on the segment, not the machine's
-        {"198.18.5.255", false},
-    };
-    for (const auto& [text, own] : cases) {
-        EXPECT_EQ(IsOwnAddress(interfaces, Address(text)), own) << text;
-    }
 }
 
 TEST(LiveEcho, ARefusedSendNamesTheAddressAndABroadcastAsSuch) {

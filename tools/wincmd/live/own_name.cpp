@@ -3,13 +3,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 
+#include "live/interfaces.h"
+
+namespace {
+
+// An address of any interface, loopback's included, as Windows counts its own.
 bool IsOwnAddress(const std::vector<LiveInterface>& interfaces, uint32_t address) {
-    return std::any_of(interfaces.begin(), interfaces.end(), [address](const LiveInterface& interface) {
-        return std::find(interface.Addresses.begin(), interface.Addresses.end(), address) !=
-               interface.Addresses.end();
-    });
+    for (const LiveInterface& interface : interfaces) {
+        const std::vector<uint32_t>& addresses = interface.Addresses;
+        if (std::find(addresses.begin(), addresses.end(), address) != addresses.end()) return true;
+    }
+    return false;
 }
+
+}  // namespace
 
 bool OwnHostName(uint32_t address, std::string* name) {
     std::vector<LiveInterface> interfaces;

@@ -5,13 +5,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
-
-#include "live/interfaces.h"
-
-// Whether address is one of the IPv4 addresses of the interfaces (loopback's
-// included).
-bool IsOwnAddress(const std::vector<LiveInterface>& interfaces, uint32_t address);
 
 // The machine's host name when address is one of its own; false when it is
 // not, or when the interfaces or the name cannot be read (the other look-ups
