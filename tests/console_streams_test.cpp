@@ -122,8 +122,9 @@ TEST(ConsoleStreams, WincmdAnswersHelpAndVersionOnStandardOutput) {
         {"--help", 0, usage, ""},
         // The same version and licence line.
         {"--version", 0, "wincmd " + program_out.substr(std::string("qarvik ").size()), ""},
+        {"-h", 0, usage, ""},
         {"--x", 1, "", usage},
-        {"-h", 1, "", usage},
+        {"--helpx", 1, "", usage},
         {"", 1, "", usage},
     };
     for (const auto& c : cases) {

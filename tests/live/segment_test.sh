@@ -128,6 +128,14 @@ check_run p32-24 "${rows_24[@]}"
 live_run win10-24 10 /w300 /p32
 check_run win10-24 "${rows_24[@]}"
 
+# A /23 from the /24 interface: its broadcast address, which the kernel
+# refuses to send to, is one line on standard error that names it and why;
+# the addresses beyond the interface have no route, which the reports say.
+live_run wide-23 xp /n198.18.0.0 /m255.255.254.0 /w300 /p255
+refused="wincmd: ping: 198.18.0.255: cannot send an echo request: Permission denied (a broadcast address)"
+[[ $(cat "$work/wide-23/errors.txt") == "$refused" ]] ||
+    fail "wide-23: error output: $(head -3 "$work/wide-23/errors.txt")"
+
 # NetBEUI mode: net view lists the nmbd hosts (and none of the hosts without
 # it), sorted by name, and nbtstat -a gives each its real MAC where nmbd sends
 # zeros; one by one as many at once, in XP's English as in Windows 10's

@@ -23,10 +23,11 @@ void EndConversion(std::FILE** stream, std::FILE* terminal) {
     *stream = terminal;
 }
 
-// --help and --version as the first argument, as GNU tools answer them: to
-// standard output, status 0. Returns -1 for any other first argument.
+// --help (or -h) and --version as the first argument, as qarvik and GNU tools
+// answer them: to standard output, status 0. Returns -1 for any other first
+// argument.
 int AnswerAboutItself(const std::string& first) {
-    if (first == "--help") {
+    if (first == "--help" || first == "-h") {
         std::fputs(MSG_WINCMD_USAGE, stdout);
         return 0;
     }
