@@ -135,6 +135,7 @@ live_run wide-23 xp /n198.18.0.0 /m255.255.254.0 /w300 /p255
 refused="wincmd: ping: 198.18.0.255: cannot send an echo request: Permission denied (a broadcast address)"
 [[ $(cat "$work/wide-23/errors.txt") == "$refused" ]] ||
     fail "wide-23: error output: $(head -3 "$work/wide-23/errors.txt")"
+echo "wide-23: checked"
 
 # NetBEUI mode: net view lists the nmbd hosts (and none of the hosts without
 # it), sorted by name, and nbtstat -a gives each its real MAC where nmbd sends
