@@ -36,7 +36,7 @@ QarvikRun RunUntilEcho(const std::vector<std::string>& args) {
 }
 
 TEST(CommandLine, UsageRequestPrintsUsageOnly) {
-    for (const char* first : {"/?", "/?x", "/??"}) {
+    for (const char* first : {"/?", "/?x", "/??", "--help", "-h"}) {
         SCOPED_TRACE(first);
         QarvikRun run = RunUntilEcho({first, "/cQ"});
         EXPECT_EQ(run.Console, kBanner + UsageText());
@@ -46,10 +46,36 @@ TEST(CommandLine, UsageRequestPrintsUsageOnly) {
     }
 }
 
+// The first line's version is the package's, the second names the licence
+// and the holder of the package's copyright file.
+TEST(CommandLine, VersionRequestPrintsTheVersionAndTheLicenceOnly) {
+    const std::string packaging = FIXTURES_PATH + std::string("/../../packaging/debian/");
+    const std::string changelog = ReadFileBytes(packaging + "changelog");
+    const std::string copyright = ReadFileBytes(packaging + "copyright");
+    const std::string version = changelog.substr(changelog.find('(') + 1,
+                                                 changelog.find(')') - changelog.find('(') - 1);
+    auto field = [&](const std::string& name) {
+        const size_t start = copyright.find("\n" + name + ": ") + name.size() + 3;
+        return copyright.substr(start, copyright.find('\n', start) - start);
+    };
+    QarvikRun run = RunUntilEcho({"--version", "/cQ"});
+    const std::vector<std::string> lines = SplitLines(run.Console);
+    ASSERT_EQ(lines.size(), 2u) << run.Console;
+    EXPECT_EQ(lines[0], "qarvik " + version);
+    EXPECT_NE(lines[1].find("Copyright " + field("Copyright")), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("License: " + field("License")), std::string::npos) << lines[1];
+    EXPECT_EQ(run.ExitStatus, 0);
+    EXPECT_TRUE(run.Commands.empty());
+    EXPECT_EQ(run.Errors, "");
+}
+
 TEST(CommandLine, WrongArgumentsGiveMessageAndUsage) {
     const std::vector<std::vector<std::string>> cases = {
         {"/cC", "/?"},  // not first: only two characters
         {"/cC", "/?x"},
+        {"/cC", "--help"},  // not first
+        {"/cC", "--version"},
+        {"--x"}, {"--helpx"}, {"--Help"}, {"--version=1"}, {"-h1"}, {"--"}, {"-H"},
         {"/c"},
         {"/cX"},
         {"/c1"},

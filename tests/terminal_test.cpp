@@ -73,22 +73,53 @@ TEST(Terminal, ShowsTextsInItsCharacterSetWhileAPipeGetsCodePage932) {
 // the program's own texts around it are converted.
 TEST(Terminal, TypedTextShowsAsItWasTyped) {
     const std::string banner = "Network Address Search Utility : Qarvik.exe(R2.1)\n\n";
-    const std::pair<const char*, std::string> cases[] = {
-        {"/oレポート.txt", "\tClass      = C\n\tNetwork    = \n\tMask       = \n"
-                          "\tOutputFile = レポート.txt\nOSバージョン取得に失敗しました。\n"},
-        {"/xレ", "不正なパラメータです。(/xレ)\n" + UsageTextUtf8()},
+    const struct {
+        const char* environment;
+        const char* argument;
+        std::string shown;
+    } cases[] = {
+        {"QARVIK_WINVER=fail", "/oレポート.txt",
+         "\tClass      = C\n\tNetwork    = \n\tMask       = \n"
+         "\tOutputFile = レポート.txt\nOSバージョン取得に失敗しました。\n"},
+        {"QARVIK_WINVER=fail", "/xレ", "不正なパラメータです。(/xレ)\n" + UsageTextUtf8()},
+        {"TMPDIR=/nonexistent/一時é/", "/cC",
+         "\tClass      = C\n\tNetwork    = \n\tMask       = \n\tOutputFile = rsp.txt\n"
+         "Cannot create a work folder in the temp directory : /nonexistent/一時é/\n"},
     };
-    for (const auto& [argument, shown] : cases) {
-        SCOPED_TRACE(argument);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.argument);
         TempDir dir;
         int reader = -1;
-        pid_t child = StartOnTerminal(dir, {"env", "QARVIK_WINVER=fail", QARVIK_PATH, argument},
-                                      false, &reader);
+        pid_t child =
+            StartOnTerminal(dir, {"env", c.environment, QARVIK_PATH, c.argument}, false, &reader);
         std::string console;
         EXPECT_TRUE(ReadUntil(reader, "", &console));
         close(reader);
         waitpid(child, nullptr, 0);
-        EXPECT_EQ(console, banner + shown);
+        EXPECT_EQ(console, banner + c.shown);
+    }
+}
+
+// The locale of containers, SSH sessions and service units: C, POSIX, none,
+// or one that is set but not installed. Their terminals are UTF-8.
+TEST(Terminal, AsciiAndUnloadableLocalesShowUtf8) {
+    const std::string banner = "Network Address Search Utility : Qarvik.exe(R2.1)\n\n";
+    const std::vector<const char*> locales[] = {
+        {"LC_ALL=C"}, {"LC_ALL=POSIX"}, {"-u", "LC_ALL"}, {"LC_ALL=xx_XX.UTF-8"},
+    };
+    for (const auto& locale : locales) {
+        SCOPED_TRACE(locale.back());
+        TempDir dir;
+        std::vector<const char*> command = {"env", "-u", "LC_CTYPE", "-u", "LANG"};
+        command.insert(command.end(), locale.begin(), locale.end());
+        command.insert(command.end(), {QARVIK_PATH, "/xレ"});
+        int reader = -1;
+        pid_t child = StartOnTerminal(dir, command, false, &reader);
+        std::string console;
+        EXPECT_TRUE(ReadUntil(reader, "", &console));
+        close(reader);
+        waitpid(child, nullptr, 0);
+        EXPECT_EQ(console, banner + "不正なパラメータです。(/xレ)\n" + UsageTextUtf8());
     }
 }
 

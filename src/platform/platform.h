@@ -129,9 +129,10 @@ void ConsolePrint(const char* format, ...)
     ;
 
 // A console text whose one "%s" stands for text the user typed or the system
-// named (an argument, a path): that text is written as it came, never
-// converted for the terminal, which shows it as it was typed. The rest of the
-// text is the program's own, converted as ConsolePrint converts it.
+// named (an argument, a path), in the character set of the user's locale. A
+// terminal shows it as it came; a file or a pipe, where every other text is
+// code page 932, gets it converted into code page 932. The rest of the text
+// is the program's own, converted as ConsolePrint converts it.
 void ConsoleEcho(const char* format, const char* typed);
 
 // Replacements for tests and fuzz targets; nullptr restores the real one.
@@ -164,7 +165,8 @@ void OsPrepareConsole();
 // Where console texts go once formatted, when the platform converts them on the
 // way out (set by OsPrepareConsole); nullptr, the default, prints them straight
 // to standard output.
-// typed_writer writes the text that ConsoleEcho hands on as it came.
+// typed_writer writes the text that ConsoleEcho hands on, in the set of the
+// stream's other texts.
 using ConsoleWriter = void (*)(const char* text, size_t length);
 void SetConsoleWriter(ConsoleWriter writer, ConsoleWriter typed_writer);
 

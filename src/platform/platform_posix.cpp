@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "platform/platform.h"
 #include "platform/terminal_charset.h"
@@ -62,17 +63,39 @@ void WriteTypedToTerminal(const char* text, size_t length) {
 
 void CloseTerminal() { CloseTerminalConversion(stdout); }
 
+char g_typed_codeset[64];  // the user's, for what goes to a file or a pipe
+
+void WriteAsItIs(const char* text, size_t length) { std::fwrite(text, 1, length, stdout); }
+
+void WriteTypedInCodePage932(const char* text, size_t length) {
+    std::string converted;
+    if (!TypedInCodePage932(g_typed_codeset, text, length, &converted)) {
+        converted.assign(text, length);
+    }
+    std::fwrite(converted.data(), 1, converted.size(), stdout);
+}
+
 }  // namespace
 
 // Standard output has no text mode here: its bytes are the program's, code page
-// 932 for the Japanese texts. A terminal whose locale has another character set
-// gets every console text converted into that set instead; a file, a pipe, or
-// a terminal that cannot be converted for keeps the bytes as they are.
+// 932 for the Japanese texts, and one stream has one character set. A terminal
+// whose locale has another set gets every console text converted into that set
+// (what the user typed is in it already); a file or a pipe gets code page 932
+// throughout, so what the user typed and the system's paths are converted from
+// the locale's set into it. A Shift-JIS locale, or a set the C library cannot
+// convert, keeps the bytes as they are.
 void OsPrepareConsole() {
-    if (isatty(STDOUT_FILENO) == 0) return;
     char codeset[64];
     UserCodeset(codeset, sizeof codeset);
-    if (IsShiftJisCodeset(codeset) || !OpenTerminalConversion(codeset)) return;
+    if (IsShiftJisCodeset(codeset)) return;
+    if (isatty(STDOUT_FILENO) == 0) {
+        std::string probe;
+        if (!TypedInCodePage932(codeset, "", 0, &probe)) return;
+        std::snprintf(g_typed_codeset, sizeof g_typed_codeset, "%s", codeset);
+        SetConsoleWriter(WriteAsItIs, WriteTypedInCodePage932);
+        return;
+    }
+    if (!OpenTerminalConversion(codeset)) return;
     SetConsoleWriter(WriteToTerminal, WriteTypedToTerminal);
     std::atexit(CloseTerminal);  // a lead byte still waiting shows as "?"
 }

@@ -106,7 +106,68 @@ int CloseTerminalStream(void* cookie) {
     return 0;
 }
 
+// Converts all of text with handle, appending to *out; a piece that cannot be
+// converted becomes mark, and skip bytes of it are passed over.
+void ConvertSkipping(iconv_t handle, const std::string& text, size_t skip, const std::string& mark,
+                     std::string* out) {
+    char* in = const_cast<char*>(text.data());  // iconv does not write the input
+    size_t in_left = text.size();
+    while (in_left > 0) {
+        char converted[256];
+        char* converted_end = converted;
+        size_t room = sizeof converted;
+        size_t result = iconv(handle, &in, &in_left, &converted_end, &room);
+        out->append(converted, sizeof converted - room);
+        if (result != static_cast<size_t>(-1) || errno == E2BIG) continue;
+        out->append(mark);
+        size_t skipped = skip < in_left ? skip : in_left;
+        in += skipped;
+        in_left -= skipped;
+    }
+}
+
+// The names C libraries give ASCII by.
+bool IsAsciiCodeset(const char* codeset) {
+    for (const char* name : {"ANSI_X3.4-1968", "ASCII", "US-ASCII", "646"}) {
+        if (strcasecmp(codeset, name) == 0) return true;
+    }
+    return false;
+}
+
+// A character of the intermediate set, UTF-32 in little-endian order: every
+// character is this many bytes, so one that code page 932 lacks is passed
+// over whole.
+constexpr size_t kUtf32Length = 4;
+
 }  // namespace
+
+const char* CodesetOfLocale(bool loaded, const char* codeset) {
+    if (!loaded || codeset == nullptr || codeset[0] == '\0' || IsAsciiCodeset(codeset)) {
+        return "UTF-8";
+    }
+    return codeset;
+}
+
+bool TypedInCodePage932(const char* codeset, const char* text, size_t length,
+                        std::string* converted) {
+    iconv_t to_utf32 = iconv_open("UTF-32LE", codeset);
+    if (to_utf32 == kNoConversion) return false;
+    iconv_t to_cp932 = iconv_open("CP932", "UTF-32LE");
+    if (to_cp932 == kNoConversion) {
+        iconv_close(to_utf32);
+        return false;
+    }
+    const std::string mark(MSG_UNCONVERTIBLE);
+    std::string mark_utf32;  // the mark is ASCII: each byte, then three zero bytes
+    for (char c : mark) mark_utf32 += std::string(1, c) + std::string(kUtf32Length - 1, '\0');
+    std::string characters;  // a byte that is no character of codeset becomes one mark
+    ConvertSkipping(to_utf32, std::string(text, length), 1, mark_utf32, &characters);
+    converted->clear();
+    ConvertSkipping(to_cp932, characters, kUtf32Length, mark, converted);
+    iconv_close(to_cp932);
+    iconv_close(to_utf32);
+    return true;
+}
 
 bool IsShiftJisCodeset(const char* codeset) {
     for (const char* name : {"CP932", "SHIFT_JIS", "SJIS"}) {
@@ -118,8 +179,8 @@ bool IsShiftJisCodeset(const char* codeset) {
 void UserCodeset(char* codeset, size_t size) {
     char before[256];
     std::snprintf(before, sizeof before, "%s", std::setlocale(LC_CTYPE, nullptr));
-    std::setlocale(LC_CTYPE, "");
-    std::snprintf(codeset, size, "%s", nl_langinfo(CODESET));
+    const bool loaded = std::setlocale(LC_CTYPE, "") != nullptr;
+    std::snprintf(codeset, size, "%s", CodesetOfLocale(loaded, nl_langinfo(CODESET)));
     std::setlocale(LC_CTYPE, before);
 }
 

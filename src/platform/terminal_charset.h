@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 // True for the names a locale gives code page 932 by (CP932, SHIFT_JIS, SJIS),
 // in any case: such a terminal takes the bytes as they are.
@@ -12,8 +13,23 @@ bool IsShiftJisCodeset(const char* codeset);
 
 // The character set of the user's locale (LC_ALL, LC_CTYPE, LANG). The
 // program's own handling of bytes stays in the locale it started in, so the
-// locale is put back at once.
+// locale is put back at once. A locale whose set is ASCII (C, POSIX, none) or
+// that cannot be loaded gives UTF-8 (see CodesetOfLocale).
 void UserCodeset(char* codeset, size_t size);
+
+// The character set that counts for a locale: its own, except that ASCII
+// (what C, POSIX and an unset locale give) and a locale that could not be
+// loaded (loaded false) count as UTF-8, the set of the terminals such
+// locales run in (containers, SSH sessions, service units). UTF-8 holds
+// ASCII, so what is ASCII reads the same.
+const char* CodesetOfLocale(bool loaded, const char* codeset);
+
+// What the user typed or the system named, in the user's codeset, as code
+// page 932 bytes, for a stream that gets code page 932 throughout: a
+// character that code page 932 lacks, or a byte that is no character of
+// codeset, becomes "?". False when the C library cannot convert from codeset.
+bool TypedInCodePage932(const char* codeset, const char* text, size_t length,
+                        std::string* converted);
 
 // Readies the conversion from code page 932 into codeset; false when the C
 // library cannot convert between the two.

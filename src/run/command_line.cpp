@@ -157,15 +157,29 @@ const char* DefaultMask(ClassMode mode) {
     }
 }
 
+// /? in the Windows way, or --help and -h in the GNU one; any other word that
+// starts with "--" is no option.
+bool AsksForUsage(const char* argument) {
+    if (argument[0] == '/' && argument[1] == '?') return true;
+    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+}
+
 }  // namespace
 
 void PrintUsage() {
     for (const char* line : MSG_USAGE) ConsolePrint("%s", line);
 }
 
+void AnswerVersionRequest(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--version") != 0) return;
+    ConsolePrint(MSG_VERSION, "qarvik");
+    ConsolePrint("%s", MSG_LICENCE);
+    PlatformExit(0);
+}
+
 void ParseCommandLine(int argc, char** argv) {
     SetInitialSettings();
-    if (argc > 1 && argv[1][0] == '/' && argv[1][1] == '?') {
+    if (argc > 1 && AsksForUsage(argv[1])) {
         PrintUsage();
         PlatformExit(0);
     }

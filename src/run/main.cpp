@@ -41,6 +41,7 @@ void DeleteWorkFiles(int first, int last) {
 
 void RunDriver(int argc, char** argv) {
     ResetRunState();
+    AnswerVersionRequest(argc, argv);
     ConsolePrint("%s", MSG_BANNER);
     ParseCommandLine(argc, argv);
     RequireCommandInterpreter();

@@ -54,6 +54,11 @@ const char* const MSG_USAGE[USAGE_LINE_COUNT] = {
 // 不正なパラメータです。(%s)\n
 const char MSG_INVALID_PARAMETER[] =
     "\225s\220\263\202\310\203p\203\211\203\201\201[\203^\202\305\202\267\201B(%s)\n";
+// QARVIK_VERSION: the project's version, from the build.
+const char MSG_VERSION[] = "%s " QARVIK_VERSION "\n";
+const char MSG_LICENCE[] = "Copyright 2026 Qarvik maintainers. License: MIT, without warranty.\n";
+const char MSG_WINCMD_USAGE[] = "usage: wincmd /c \"<command line>\"\n";
+
 const char MSG_CLASS_NETBEUI[] = "\tClass      = NetBEUI\n";
 const char MSG_CLASS_C[] = "\tClass      = C\n";
 const char MSG_CLASS_B[] = "\tClass      = B\n";

@@ -25,6 +25,12 @@ extern const char MSG_MASK[];     // %s: MaskAdd
 extern const char MSG_OUTPUT_FILE[];  // %s: ResFile
 extern const char MSG_PROBES[];       // %d: Probes, shown when above 1
 
+// --version of the program and of the stand-in: its name and version, then
+// the licence line.
+extern const char MSG_VERSION[];  // %s: the program's name
+extern const char MSG_LICENCE[];
+extern const char MSG_WINCMD_USAGE[];  // the stand-in interpreter's usage line
+
 // Command interpreter.
 extern const char MSG_NO_COMMAND_INTERPRETER[];  // %s: the interpreters tried
 

@@ -126,14 +126,17 @@ EOC
 site_start_sshd() {
     local k=$1 layers=$site_dir/layers-$1
     mkdir -p "$layers"
+    # The probe's host name is its inventory name, in a host-name namespace
+    # of its own: the name its own rows get.
     # shellcheck disable=SC2016
-    ip netns exec "${site_probe_namespaces[k]}" unshare -m --propagation private sh -c '
+    ip netns exec "${site_probe_namespaces[k]}" unshare -m -u --propagation private sh -c '
+        hostname "$4"
         for dir in usr var run; do
             mkdir -p "$1/$dir-upper" "$1/$dir-work"
             mount -t overlay overlay -o "lowerdir=/$dir,upperdir=$1/$dir-upper,workdir=$1/$dir-work" "/$dir"
         done
         mkdir -p -m 0755 /run/sshd
-        exec /usr/sbin/sshd -D -f "$2" -E "$3"' sh "$layers" "$site_dir/ssh/sshd-$k.conf" "$site_dir/sshd-$k.log" &
+        exec /usr/sbin/sshd -D -f "$2" -E "$3"' sh "$layers" "$site_dir/ssh/sshd-$k.conf" "$site_dir/sshd-$k.log" "probe$k" &
     site_sshd_pids[k]=$!
     # The play may start once sshd listens.
     local tries

@@ -51,12 +51,12 @@ rows() { printf '%s\r\n' "$@"; }
 mac() { segment_mac "$1" | tr : -; }
 
 # segment_rows K: the rows of probe K's /28 sweep: its own addresses (the
-# segment's, then the management network's), the named hosts, then those
-# found only in the ARP cache.
+# segment's, then the management network's), both named by the probe's host
+# name, the named hosts, then those found only in the ARP cache.
 segment_rows() {
     local k=$1 base=$(($1 * 256))
     rows "probe$k,198.18.$k.1,$(mac $((base + 1)))" \
-         "$(site_probe_address "$k"),$(site_probe_address "$k"),$(printf '02-19-00-00-00-%02x' $((10 + k)))" \
+         "probe$k,$(site_probe_address "$k"),$(printf '02-19-00-00-00-%02x' $((10 + k)))" \
          "SITE-NB$k,198.18.$k.3,$(mac $((base + 3)))" "printer$k,198.18.$k.4,$(mac $((base + 4)))" \
          "198.18.$k.5,198.18.$k.5,$(mac $((base + 5)))" "198.18.$k.9,198.18.$k.9,$(mac $((base + 9)))"
 }

@@ -51,18 +51,20 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 rows() { printf '%s\r\n' "$@"; }
 
 # The rows of 198.18.0.0/28 (.1 to .14): the own addresses with the scanning
-# interface's MAC, the named ones (.5 and .6 by NetBIOS), then the ARP
-# cache's; .9 is down and unnamed, .12 is named but has no host.
+# interface's MAC, both named by the scanner's host name (which wins over the
+# hosts file's name of .1, as on Windows), the named ones (.5 and .6 by
+# NetBIOS), then the ARP cache's; .9 is down and unnamed, .12 is named but has
+# no host.
 own=$(segment_mac 1 | tr : -)
 mac() { segment_mac "$1" | tr : -; }
 rows_28=(
-    "qscan,198.18.0.1,$own" "198.18.0.2,198.18.0.2,$own"
+    "scanner,198.18.0.1,$own" "scanner,198.18.0.2,$own"
     "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "FOXTROT,198.18.0.5,$(mac 5)"
     "GOLF,198.18.0.6,$(mac 6)" "charlie,198.18.0.11,$(mac 11)" "ghost,198.18.0.12,"
     "198.18.0.14,198.18.0.14,$(mac 14)"
 )
 rows_24=(
-    "qscan,198.18.0.1,$own" "198.18.0.2,198.18.0.2,$own"
+    "scanner,198.18.0.1,$own" "scanner,198.18.0.2,$own"
     "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "FOXTROT,198.18.0.5,$(mac 5)"
     "GOLF,198.18.0.6,$(mac 6)" "charlie,198.18.0.11,$(mac 11)" "ghost,198.18.0.12,"
     "delta,198.18.0.33,$(mac 33)" "echo,198.18.0.200,$(mac 200)"
@@ -75,14 +77,16 @@ nbtstat() {
              tr -d '\r') || true
 }
 
-# live_run NAME WINVER ARGS...: one qarvik run in the scanning namespace from a
-# cold neighbour table; its response file and error output are kept.
+# live_run NAME WINVER ARGS...: one qarvik run in the scanning namespace, on
+# a machine whose host name is "scanner" (a host-name namespace of the run's
+# own), from a cold neighbour table; its response file and error output are
+# kept.
 live_run() {
     local name=$1 winver=$2 dir=$work/$1
     shift 2
     mkdir -p "$dir/tmp"
     segment_scan ip neigh flush all
-    (cd "$dir" && segment_scan env QARVIK_NETWORK=live QARVIK_WINVER="$winver" QARVIK_CODEPAGE=932 COMSPEC="$wincmd" \
+    (cd "$dir" && segment_scan unshare -u sh -c 'hostname scanner && exec "$@"' sh env QARVIK_NETWORK=live QARVIK_WINVER="$winver" QARVIK_CODEPAGE=932 COMSPEC="$wincmd" \
         TMPDIR="$dir/tmp/" "$qarvik" "$@" > console.txt 2> errors.txt) ||
         fail "$name: exit status $?"
 }
@@ -123,6 +127,15 @@ check_run p32-24 "${rows_24[@]}"
 # Windows 10's Japanese reports (code page 932) give the same rows.
 live_run win10-24 10 /w300 /p32
 check_run win10-24 "${rows_24[@]}"
+
+# A /23 from the /24 interface: its broadcast address, which the kernel
+# refuses to send to, is one line on standard error that names it and why;
+# the addresses beyond the interface have no route, which the reports say.
+live_run wide-23 xp /n198.18.0.0 /m255.255.254.0 /w300 /p255
+refused="wincmd: ping: 198.18.0.255: cannot send an echo request: Permission denied (a broadcast address)"
+[[ $(cat "$work/wide-23/errors.txt") == "$refused" ]] ||
+    fail "wide-23: error output: $(head -3 "$work/wide-23/errors.txt")"
+echo "wide-23: checked"
 
 # NetBEUI mode: net view lists the nmbd hosts (and none of the hosts without
 # it), sorted by name, and nbtstat -a gives each its real MAC where nmbd sends

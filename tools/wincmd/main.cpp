@@ -5,6 +5,7 @@
 
 #include "platform/terminal_charset.h"
 #include "shell.h"
+#include "text/messages.h"
 
 namespace {
 
@@ -22,6 +23,20 @@ void EndConversion(std::FILE** stream, std::FILE* terminal) {
     *stream = terminal;
 }
 
+// --help (or -h) and --version as the first argument, as qarvik and GNU tools
+// answer them: to standard output, status 0. Returns -1 for any other first
+// argument.
+int AnswerAboutItself(const std::string& first) {
+    if (first == "--help" || first == "-h") {
+        std::fputs(MSG_WINCMD_USAGE, stdout);
+        return 0;
+    }
+    if (first != "--version") return -1;
+    std::printf(MSG_VERSION, "wincmd");
+    std::fputs(MSG_LICENCE, stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -29,10 +44,13 @@ int main(int argc, char** argv) {
     std::FILE* const terminal_errors = stderr;
     ConvertForTerminal(&stdout);
     ConvertForTerminal(&stderr);
-    int status = 1;
-    std::string first = argc > 1 ? argv[1] : "";
-    if (argc < 2 || (first != "/c" && first != "/C")) {
-        std::fputs("usage: wincmd /c \"<command line>\"\n", stderr);
+    const std::string first = argc > 1 ? argv[1] : "";
+    int status = AnswerAboutItself(first);
+    if (status >= 0) {
+        // nothing to run
+    } else if (first != "/c" && first != "/C") {
+        std::fputs(MSG_WINCMD_USAGE, stderr);
+        status = 1;
     } else {
         // Like the interpreter, /c takes the rest of the line as the command.
         std::string text;

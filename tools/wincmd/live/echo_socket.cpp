@@ -100,6 +100,18 @@ bool CanOpenEchoSocket(std::string* error) {
     return socket.Open(error);
 }
 
+std::string SendFailure(uint32_t address, int error_number) {
+    const in_addr target{htonl(address)};
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &target, text, sizeof text);
+    std::string failure =
+        std::string(text) + ": " + SystemFailure("cannot send an echo request", error_number);
+    // The kernel refuses so a send to a broadcast address from a socket that did
+    // not ask for broadcasts, which no ping does: not a want of privileges.
+    if (error_number == EACCES) failure += " (a broadcast address)";
+    return failure;
+}
+
 bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* sent,
                       std::string* error) {
     const std::string packet = EchoRequestPacket(identifier_, sequence, payload_);
@@ -110,7 +122,7 @@ bool EchoSocket::Send(uint32_t address, uint16_t sequence, Clock::time_point* se
                       reinterpret_cast<const sockaddr*>(&target), sizeof target) >= 0;
     });
     no_route_ = !went && (errno == ENETUNREACH || errno == EHOSTUNREACH);
-    if (!went) *error = SystemFailure("cannot send an echo request", errno);
+    if (!went) *error = SendFailure(address, errno);
     return went;
 }
 

@@ -13,6 +13,10 @@
 // the reason and its remedy.
 bool CanOpenEchoSocket(std::string* error);
 
+// Why a request to address could not go: the address, what failed and the
+// system's words, and what a refusal means where the words alone mislead.
+std::string SendFailure(uint32_t address, int error_number);
+
 class EchoSocket {
 public:
     // False with the reason, which names the remedy, when neither kind opens.

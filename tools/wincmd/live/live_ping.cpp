@@ -4,12 +4,14 @@
 // answer, both silent when they have none or cannot answer. Both look-ups run
 // while the first request waits for its reply, and the header, which comes
 // before the reply lines, waits for them no longer than the look-up's
-// time-out: then it shows the address alone.
+// time-out: then it shows the address alone. One of the machine's own
+// addresses is named by the host name before either is asked, as Windows does.
 #include <thread>
 
 #include "live/echo_socket.h"
 #include "live/live_machine.h"
 #include "live/netbios.h"
+#include "live/own_name.h"
 #include "live/resolver.h"
 #include "live/table_room.h"
 #include "text_values.h"
@@ -108,7 +110,10 @@ std::unique_ptr<EchoSession> LiveMachine::StartEchoes(const PingRequest& request
                                                       PingTarget* target, std::string* error) {
     auto echoes = std::make_unique<LiveEchoes>(target->Address, request.TimeoutMs, invocation_);
     if (!echoes->Open(error)) return nullptr;
-    if (target->Name.empty() && request.ResolveName) {
+    std::string own_name;
+    if (target->Name.empty() && request.ResolveName && OwnHostName(target->Address, &own_name)) {
+        target->Name = PrintableName(own_name);
+    } else if (target->Name.empty() && request.ResolveName) {
         const unsigned long wait_ms = NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs);
         target->AwaitName =
             StartLookUps(target->Address, Clock::now() + std::chrono::milliseconds(wait_ms));
