@@ -1,15 +1,18 @@
 // The stand-in side of the platform seam for non-Windows hosts: the simulated
 // Windows version comes from QARVIK_WINVER, the temp directory from TMPDIR, and
 // command lines run through $COMSPEC or the wincmd beside the program.
+#include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -41,15 +44,17 @@ void OsWait(int milliseconds) {
     }
 }
 
-// The live tools' shared count of neighbour-table room (wincmd, table_room.cpp),
-// which a tool killed with the run can leave behind.
-const char* OsToolFileOfWorkFolder() { return "neighbour_room"; }
-
-// The live tools write their reports before they end. The simulated ones keep
-// the timing of the Windows version they play.
-bool OsToolsFinishReportsOnReturn() {
-    const char* network = std::getenv("QARVIK_NETWORK");
-    return network != nullptr && std::strcmp(network, "live") == 0;
+// A file that no process holds open for writing any more is whole: the
+// kernel grants a write lease on a file only then, and only to its owner or
+// a process that may take leases. A file that is missing, or whose lease
+// cannot be had, may still be on its way.
+bool OsFileMayStillBeWritten(const char* path) {
+    int file = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (file < 0) return true;
+    bool whole = fcntl(file, F_SETLEASE, F_WRLCK) == 0;
+    if (whole) fcntl(file, F_SETLEASE, F_UNLCK);
+    close(file);
+    return !whole;
 }
 
 namespace {
@@ -120,6 +125,9 @@ bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
         return false;
     }
     std::strcat(folder, "/");
+    // The run's tools learn their run's folder from their environment, so
+    // that what they share among themselves stays inside it.
+    setenv(kWorkFolderVariable, folder, 1);
     return true;
 }
 
@@ -147,7 +155,41 @@ void OsCatchInterrupts() {
 
 void OsRemoveFile(const char* path) { unlink(path); }
 
-bool OsRemoveFolder(const char* path) { return rmdir(path) == 0 || errno == ENOENT; }
+namespace {
+
+// The names in a folder as the kernel lists them (linux_dirent64).
+struct FolderEntryHead {
+    uint64_t Inode;
+    int64_t Offset;
+    unsigned short Length;
+    unsigned char Type;
+};
+
+// Removes every file of the folder, whatever put it there, with system calls
+// alone: this runs in the interrupt handlers too. Subfolders stay.
+void RemoveFolderFiles(const char* path) {
+    int folder = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return;
+    alignas(8) char entries[4096];
+    long length = 0;
+    while ((length = syscall(SYS_getdents64, folder, entries, sizeof entries)) > 0) {
+        for (long offset = 0; offset < length;) {
+            FolderEntryHead head;
+            std::memcpy(&head, entries + offset, sizeof head);
+            const char* name = entries + offset + offsetof(FolderEntryHead, Type) + 1;
+            if (head.Type != DT_DIR) unlinkat(folder, name, 0);
+            offset += head.Length;
+        }
+    }
+    close(folder);
+}
+
+}  // namespace
+
+bool OsRemoveFolder(const char* path) {
+    RemoveFolderFiles(path);
+    return rmdir(path) == 0 || errno == ENOENT;
+}
 
 namespace {
 
