@@ -1,18 +1,15 @@
 // The stand-in side of the platform seam for non-Windows hosts: the simulated
 // Windows version comes from QARVIK_WINVER, the temp directory from TMPDIR, and
 // command lines run through $COMSPEC or the wincmd beside the program.
-#include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -154,42 +151,6 @@ void OsCatchInterrupts() {
 }
 
 void OsRemoveFile(const char* path) { unlink(path); }
-
-namespace {
-
-// The names in a folder as the kernel lists them (linux_dirent64).
-struct FolderEntryHead {
-    uint64_t Inode;
-    int64_t Offset;
-    unsigned short Length;
-    unsigned char Type;
-};
-
-// Removes every file of the folder, whatever put it there, with system calls
-// alone: this runs in the interrupt handlers too. Subfolders stay.
-void RemoveFolderFiles(const char* path) {
-    int folder = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return;
-    alignas(8) char entries[4096];
-    long length = 0;
-    while ((length = syscall(SYS_getdents64, folder, entries, sizeof entries)) > 0) {
-        for (long offset = 0; offset < length;) {
-            FolderEntryHead head;
-            std::memcpy(&head, entries + offset, sizeof head);
-            const char* name = entries + offset + offsetof(FolderEntryHead, Type) + 1;
-            if (head.Type != DT_DIR) unlinkat(folder, name, 0);
-            offset += head.Length;
-        }
-    }
-    close(folder);
-}
-
-}  // namespace
-
-bool OsRemoveFolder(const char* path) {
-    RemoveFolderFiles(path);
-    return rmdir(path) == 0 || errno == ENOENT;
-}
 
 namespace {
 
