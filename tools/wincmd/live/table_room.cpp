@@ -1,3 +1,5 @@
+// NeighbourRoom (table_room.h): the live machine's room in the kernel's
+// neighbour table, shared through the run's ledger or counted alone.
 #include "live/table_room.h"
 
 #include <errno.h>
