@@ -116,19 +116,23 @@ TEST(NeighbourRoom, WaitsThatOverlapCountOnce) {
     EXPECT_EQ(ledger.Waiting, 0);
 }
 
+constexpr RoomOwner kFirst{101, 0, 5000};
+constexpr RoomOwner kSecond{102, 0, 5001};
+constexpr RoomOwner kThird{103, 0, 5002};
+
 TEST(NeighbourRoom, TheSweepsClockRunsFromTheFirstJoinToTheLastLeaveAcrossGaps) {
     RoomLedger ledger{};
-    JoinRoom(&ledger, 1000 * kMs);
-    JoinRoom(&ledger, 1200 * kMs);
+    JoinRoom(&ledger, kFirst, 1000 * kMs);
+    JoinRoom(&ledger, kSecond, 1200 * kMs);
     RecordTableCount(&ledger, 1024, 0, 1300 * kMs);
     StartWaiting(&ledger, 2000 * kMs);
     StopWaiting(&ledger, 5000 * kMs);
-    EXPECT_FALSE(LeaveRoom(&ledger, 6000 * kMs));
-    EXPECT_TRUE(LeaveRoom(&ledger, 7000 * kMs));
-    JoinRoom(&ledger, 7100 * kMs);  // the next probe of the same sweep
+    EXPECT_FALSE(LeaveRoom(&ledger, kFirst, 6000 * kMs));
+    EXPECT_TRUE(LeaveRoom(&ledger, kSecond, 7000 * kMs));
+    JoinRoom(&ledger, kThird, 7100 * kMs);  // the next probe of the same sweep
     StartWaiting(&ledger, 7200 * kMs);
     StopWaiting(&ledger, 10500 * kMs);
-    EXPECT_TRUE(LeaveRoom(&ledger, 15000 * kMs));
+    EXPECT_TRUE(LeaveRoom(&ledger, kThird, 15000 * kMs));
     EXPECT_EQ(ledger.Members, 0);
     EXPECT_EQ(SlowedSweepLine(ledger),
               "the kernel's neighbour table was full: probes waited for room during 6.3 s of "
@@ -138,11 +142,73 @@ TEST(NeighbourRoom, TheSweepsClockRunsFromTheFirstJoinToTheLastLeaveAcrossGaps) 
 
 TEST(NeighbourRoom, AShortWaitIsNotWorthALine) {
     RoomLedger ledger{};
-    JoinRoom(&ledger, 0);
+    JoinRoom(&ledger, kFirst, 0);
     StartWaiting(&ledger, 10 * kMs);
     StopWaiting(&ledger, 99 * kMs);
-    LeaveRoom(&ledger, 5000 * kMs);
+    LeaveRoom(&ledger, kFirst, 5000 * kMs);
     EXPECT_EQ(SlowedSweepLine(ledger), "");
+    EXPECT_EQ(SayOnce(&ledger), "");
+}
+
+// A member that leaves, or is gone without leaving, gives back the probes it
+// let through that never sent and stops its probes' waits; the others keep
+// theirs.
+TEST(NeighbourRoom, ALeavingOrGoneMemberGivesBackItsShareAlone) {
+    for (const bool gone : {false, true}) {
+        SCOPED_TRACE(gone ? "gone" : "leaving");
+        RoomLedger ledger{};
+        RoomShare* first = JoinRoom(&ledger, kFirst, 0);
+        TakeRoom(&ledger, first);
+        TakeRoom(&ledger, first);
+        StartWaiting(&ledger, first, 100 * kMs);
+        RoomShare* second = JoinRoom(&ledger, kSecond, 0);
+        TakeRoom(&ledger, second);
+        StartWaiting(&ledger, second, 300 * kMs);
+        ASSERT_EQ(ledger.InFlight, 3);
+        ASSERT_EQ(ledger.Waiting, 2);
+        if (gone) {
+            EXPECT_EQ(ReturnSharesOfTheGone(&ledger, [](const RoomOwner& owner) {
+                return owner.Process != kFirst.Process;
+            }, 400 * kMs), 1);
+        } else {
+            EXPECT_FALSE(LeaveRoom(&ledger, kFirst, 400 * kMs));
+        }
+        EXPECT_EQ(ledger.Members, 1);
+        EXPECT_EQ(ShareOf(&ledger, kFirst), nullptr);
+        ASSERT_NE(ShareOf(&ledger, kSecond), nullptr);
+        EXPECT_EQ(ShareOf(&ledger, kSecond)->InFlight, 1);
+        EXPECT_EQ(ledger.InFlight, 1);
+        EXPECT_EQ(ledger.Waiting, 1);
+        EXPECT_EQ(ledger.WaitedNs, 0);  // the second still waits: the wait goes on
+    }
+}
+
+TEST(NeighbourRoom, MembersAreCheckedForTheGoneAtMostEveryHundredMilliseconds) {
+    RoomLedger ledger{};
+    JoinRoom(&ledger, kFirst, 0);
+    int asked = 0;
+    const auto none_alive = [&](const RoomOwner&) {
+        ++asked;
+        return false;
+    };
+    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, 1000 * kMs), 1);
+    JoinRoom(&ledger, kSecond, 1000 * kMs);
+    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, 1099 * kMs), 0);
+    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, 1100 * kMs), 1);
+    EXPECT_EQ(asked, 2);
+}
+
+TEST(NeighbourRoom, AnOwnerIsTheProcessWithItsStartAndJoinsOnce) {
+    RoomLedger ledger{};
+    const RoomOwner same_id_later{kFirst.Process, 0, kFirst.Started + 1};
+    RoomShare* first = JoinRoom(&ledger, kFirst, 0);
+    EXPECT_EQ(JoinRoom(&ledger, kFirst, 0), first);
+    EXPECT_NE(JoinRoom(&ledger, same_id_later, 0), first);
+    EXPECT_EQ(ledger.Members, 2);
+    for (int k = 2; k < kMaxRoomMembers; ++k) {
+        ASSERT_NE(JoinRoom(&ledger, {1000 + k, 0, 1}, 0), nullptr);
+    }
+    EXPECT_EQ(JoinRoom(&ledger, kThird, 0), nullptr);  // no place left
 }
 
 }  // namespace

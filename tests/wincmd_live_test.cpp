@@ -24,7 +24,9 @@
 
 #include <gtest/gtest.h>
 
-#include "live/kernel_answers.h"
+#include "live/icmp_answers.h"
+#include "live/interfaces.h"
+#include "live/netlink_answers.h"
 #include "live/resolver.h"
 #include "live/socket.h"
 #include "test_support.h"

@@ -125,6 +125,36 @@ TEST(WorkFolder, InterruptedSweepRemovesTheWorkFolder) {
     }
 }
 
+// The run's commands are told the run's folder, and whatever they leave in
+// it goes with it, however the run ends.
+TEST(WorkFolder, TheRunsToolsAreToldTheirFolderAndWhatTheyLeaveThereGoesWithIt) {
+    for (const bool interrupted : {false, true}) {
+        SCOPED_TRACE(interrupted ? "interrupted" : "whole run");
+        TempDir dir;
+        const std::string comspec = dir.File("leaving_cmd");
+        WriteFileBytes(comspec,
+                       "#!/bin/sh\n"
+                       "echo \"$QARVIK_WORK_FOLDER\" >> '" + dir.File("told.txt") + "'\n"
+                       ": > \"${QARVIK_WORK_FOLDER}left-by-$$\"\n"
+                       "exec '" + RECORD_CMD_PATH + "' \"$@\"\n");
+        ASSERT_EQ(chmod(comspec.c_str(), 0755), 0);
+        QarvikRun run;
+        run.Args = kSmallOfficeArgs;
+        run.Network = kSmallOffice;
+        run.Comspec = comspec;
+        run.InterruptAfterCommands = interrupted ? 5 : 0;
+        RunQarvik(dir, &run);
+
+        EXPECT_EQ(run.ExitStatus, interrupted ? 128 + SIGINT : 0) << run.Errors;
+        const std::vector<std::string> told = SplitLines(ReadFileBytes(dir.File("told.txt")));
+        ASSERT_FALSE(told.empty());
+        EXPECT_EQ(told.front().rfind(dir.File("tmp/qarvik-"), 0), 0u) << told.front();
+        EXPECT_EQ(told.front().back(), '/');
+        for (const std::string& folder : told) EXPECT_EQ(folder, told.front());
+        EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
+    }
+}
+
 // cmd.exe acts on & | < > ^ in a path that is not quoted; a double quote or a
 // control character cannot be quoted at all, so such a temp directory is
 // refused, as is one where no folder can be made. A refused run leaves an

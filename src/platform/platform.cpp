@@ -19,8 +19,8 @@ ConsoleWriter g_typed_writer = nullptr;
 // Written only while the handlers are held off, and prepared in full before it
 // is armed, so a handler reads it as it stands. Room for the twelve work files,
 // four copies of them for every command that can run at once (the probe
-// slots' files) and the tools' own file.
-constexpr int kMaxWatchedFiles = 12 + 4 * MAX_STARTED_COMMANDS + 1;
+// slots' files).
+constexpr int kMaxWatchedFiles = 12 + 4 * MAX_STARTED_COMMANDS;
 constexpr size_t kWatchedPathSize = 1024;  // the run's paths fit, with their NUL
 constexpr size_t kWatchedNameSize = 32;
 char g_watched_folder[kWatchedPathSize];
@@ -105,18 +105,6 @@ void PlatformGetTempDirectory(char* directory, size_t size) {
     OsGetTempDirectory(directory, size);
 }
 
-namespace {
-
-void WatchToolFile() {
-    const char* name = OsToolFileOfWorkFolder();
-    if (name == nullptr) return;
-    char path[kWatchedPathSize + kWatchedNameSize];
-    std::snprintf(path, sizeof path, "%s%s", g_watched_folder, name);
-    WatchName(path);
-}
-
-}  // namespace
-
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
     CatchInterruptsOnce();
     OsHoldInterrupts();
@@ -127,7 +115,6 @@ bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t siz
         g_watched_folder_length = std::strlen(g_watched_folder);
         g_watched_file_count = 0;
         g_watch_armed = 1;
-        WatchToolFile();
     }
     OsReleaseInterrupts();
     return made;
@@ -211,7 +198,7 @@ bool PlatformFindCommandInterpreter(char* tried, size_t size) {
     if (g_run_command_hook != nullptr) return true;
     return OsFindCommandInterpreter(tried, size);
 }
-bool PlatformToolsFinishReportsOnReturn() { return OsToolsFinishReportsOnReturn(); }
+bool PlatformReportMayStillBeWritten(const char* path) { return OsFileMayStillBeWritten(path); }
 
 int PlatformRunCommand(const char* command_line) {
     std::fflush(stdout);

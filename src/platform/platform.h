@@ -44,13 +44,17 @@ void PlatformGetTempDirectory(char* directory, size_t size);
 // and gives its path ending with the separator. From then on an interrupted
 // run (Ctrl-C, Ctrl-Break; on POSIX also SIGQUIT, SIGHUP, SIGTERM, SIGPIPE)
 // removes the watched files and the folder before the process ends as the
-// platform ends an interrupted program. False when no folder can be made there.
+// platform ends an interrupted program. On POSIX systems the run's commands
+// find the folder in the environment variable kWorkFolderVariable. False when
+// no folder can be made there.
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size);
+constexpr char kWorkFolderVariable[] = "QARVIK_WORK_FOLDER";
 // Adds a file of the folder, by its path, to what the removal takes away
 // (once, however often it is named).
 void PlatformWatchWorkFile(const char* path);
-// Removes the watched files that still exist, then the folder, directly and
-// without a command, and ends the watch. Nothing happens when no folder is made.
+// Removes the watched files that still exist, then the folder with whatever
+// else the tools left in it, directly and without a command, and ends the
+// watch. Nothing happens when no folder is made.
 void PlatformRemoveWorkFolder();
 
 // The response file. A regular file, or a path that names none yet, is
@@ -91,10 +95,10 @@ void PlatformWait(int milliseconds);
 // NUL-terminated text of at most size - 1 bytes. Always true while a test's
 // replacement runs the commands.
 bool PlatformFindCommandInterpreter(char* tried, size_t size);
-// True when every tool of the platform has written its whole report by the
-// time it returns, whatever Windows version it plays (the stand-in's live
-// mode); false where that depends on the tool.
-bool PlatformToolsFinishReportsOnReturn();
+// Whether a tool that has returned may still be writing its report at path:
+// always on Windows, whose tools before version 6 may return first; on POSIX
+// systems only while some process still holds the file open for writing.
+bool PlatformReportMayStillBeWritten(const char* path);
 
 // Runs one command line through the command interpreter and returns when it has
 // ended. Standard output is flushed first so the console trace keeps its order.
@@ -153,10 +157,7 @@ uint32_t OsGetReportCodePage();
 void OsGetTempDirectory(char* directory, size_t size);
 void OsWait(int milliseconds);
 bool OsFindCommandInterpreter(char* tried, size_t size);
-bool OsToolsFinishReportsOnReturn();
-// A file the platform's tools may keep in the work folder beside the work
-// files, removed with them however the run ends; nullptr: none.
-const char* OsToolFileOfWorkFolder();
+bool OsFileMayStillBeWritten(const char* path);
 int OsRunCommand(const char* command_line);
 int OsStartCommand(const char* command_line);
 int OsWaitAnyCommand();
@@ -178,7 +179,8 @@ void OsHoldInterrupts();
 void OsReleaseInterrupts();
 void OsCatchInterrupts();  // installs the handlers; called once
 void OsRemoveFile(const char* path);
-bool OsRemoveFolder(const char* path);  // false when the folder is still there
+// Removes the folder and every file in it; false when the folder is still there.
+bool OsRemoveFolder(const char* path);
 // The response file's side (see PlatformResponseFileKind and the others). The
 // new file is made, put in place and removed with the interrupt handlers held
 // off, so that a handler finds it either watched or gone.

@@ -42,15 +42,17 @@ void OsWait(int milliseconds) {
     }
 }
 
-// The live tools' shared count of neighbour-table room (wincmd, table_room.cpp),
-// which a tool killed with the run can leave behind.
-const char* OsToolFileOfWorkFolder() { return "neighbour_room"; }
-
-// The live tools write their reports before they end. The simulated ones keep
-// the timing of the Windows version they play.
-bool OsToolsFinishReportsOnReturn() {
-    const char* network = std::getenv("QARVIK_NETWORK");
-    return network != nullptr && std::strcmp(network, "live") == 0;
+// A file that no process holds open for writing any more is whole: the
+// kernel grants a write lease on a file only then, and only to its owner or
+// a process that may take leases. A file that is missing, or whose lease
+// cannot be had, may still be on its way.
+bool OsFileMayStillBeWritten(const char* path) {
+    int file = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (file < 0) return true;
+    bool whole = fcntl(file, F_SETLEASE, F_WRLCK) == 0;
+    if (whole) fcntl(file, F_SETLEASE, F_UNLCK);
+    close(file);
+    return !whole;
 }
 
 namespace {
@@ -143,6 +145,9 @@ bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
         return false;
     }
     std::strcat(folder, "/");
+    // The run's tools learn their run's folder from their environment, so
+    // that what they share among themselves stays inside it.
+    setenv(kWorkFolderVariable, folder, 1);
     return true;
 }
 
@@ -169,8 +174,6 @@ void OsCatchInterrupts() {
 }
 
 void OsRemoveFile(const char* path) { unlink(path); }
-
-bool OsRemoveFolder(const char* path) { return rmdir(path) == 0 || errno == ENOENT; }
 
 namespace {
 

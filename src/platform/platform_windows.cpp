@@ -52,9 +52,7 @@ void OsWait(int milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 // The adapter tools of the versions before 6 may still be writing their report
 // when they return.
-bool OsToolsFinishReportsOnReturn() { return false; }
-
-const char* OsToolFileOfWorkFolder() { return nullptr; }
+bool OsFileMayStillBeWritten(const char*) { return true; }
 
 namespace {
 
@@ -113,11 +111,6 @@ void OsCatchInterrupts() {
 }
 
 void OsRemoveFile(const char* path) { DeleteFileA(path); }
-
-bool OsRemoveFolder(const char* path) {
-    return RemoveDirectoryA(path) || GetLastError() == ERROR_FILE_NOT_FOUND ||
-           GetLastError() == ERROR_PATH_NOT_FOUND;
-}
 
 int OsRunCommand(const char* command_line) { return std::system(command_line); }
 

@@ -109,10 +109,10 @@ uint32_t ReportCodePageOf(const PlatformVersion& version) {
 }
 
 // The adapter tools before version 6 may return before their report is all
-// written; from version 6 on, and where every tool writes its report before it
-// ends, the run goes straight on.
-bool ReportNeedsSettling(const PlatformVersion& version) {
-    return !IsVersion6OrLater(version) && !PlatformToolsFinishReportsOnReturn();
+// written; from version 6 on, and where the platform sees the report whole,
+// the run goes straight on.
+bool ReportNeedsSettling(const PlatformVersion& version, const char* report) {
+    return !IsVersion6OrLater(version) && PlatformReportMayStillBeWritten(report);
 }
 
 void PrintPlatformLine(const PlatformRow& platform, const PlatformVersion& version) {
@@ -170,7 +170,7 @@ void CaptureAdapterReport() {
     CommandStart(&command, platform->CommandText);
     CommandAppendPath(&command, paths[WF_ADAPTER_REPORT]);
     RunCommand(command.Text);
-    if (ReportNeedsSettling(version)) PlatformWait(kReportSettleMs);
+    if (ReportNeedsSettling(version, paths[WF_ADAPTER_REPORT])) PlatformWait(kReportSettleMs);
 
     SetColumn(&State.Columns.MacColumn, platform->MacColumn);
     SetColumn(&State.Columns.IpColumn, platform->IpColumn);

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "live/kernel_answers.h"
+#include "live/icmp_answers.h"
+#include "live/netlink_answers.h"
 
 #define CHECK(condition)                     \
     do {                                     \

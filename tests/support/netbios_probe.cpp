@@ -11,8 +11,9 @@
 #include <cstring>
 #include <string>
 
-#include "live/kernel_answers.h"
+#include "live/interfaces.h"
 #include "live/netbios.h"
+#include "live/table_room.h"
 
 namespace {
 
@@ -47,16 +48,20 @@ int main(int argc, char** argv) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::atoi(argv[3]));
     std::string answer;
     std::string error;
+    const auto interfaces = std::make_shared<InterfaceList>();
+    const std::shared_ptr<NeighbourRoom> room = NeighbourRoom::OfThisProcess(interfaces);
     if (std::strcmp(argv[1], "query") == 0) {
         uint32_t found = 0;
-        const NetBiosOutcome outcome = NameQuery(argv[2], deadline, &found, &error);
+        const std::vector<LiveInterface>* listed = interfaces->Get(&error);
+        const NetBiosOutcome outcome =
+            listed == nullptr ? NETBIOS_ERROR : NameQuery(*listed, argv[2], deadline, &found, &error);
         const in_addr found_address{htonl(found)};
         return Finish(outcome, inet_ntoa(found_address), error);
     }
     if (std::strcmp(argv[1], "table") == 0) {
         NodeStatus status;
-        const NetBiosOutcome outcome = AskNodeStatus(ntohl(address.s_addr), deadline, &status, &error);
+        const NetBiosOutcome outcome = AskNodeStatus(room.get(), ntohl(address.s_addr), deadline, &status, &error);
         return Finish(outcome, outcome == NETBIOS_ANSWER ? TableText(status) : "", error);
     }
-    return Finish(NodeStatusName(ntohl(address.s_addr), deadline, &answer, &error), answer, error);
+    return Finish(NodeStatusName(room.get(), ntohl(address.s_addr), deadline, &answer, &error), answer, error);
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -171,3 +172,11 @@ enum MachineNeeds {
     NEEDS_OWN_ADAPTERS,
     NEEDS_NOTHING_UP_FRONT,
 };
+
+// The machine that network (the value of QARVIK_NETWORK) names: the live one
+// for "live", where this build has it; else the simulated one of a network
+// file, or of the demo network when network is null or empty. Null with the
+// reason when it cannot be opened. needs says what the tool needs up front;
+// errors is where the machine says what it has to say beside the report.
+std::unique_ptr<Machine> OpenMachine(const char* network, MachineNeeds needs, FILE* errors,
+                                     std::string* error);

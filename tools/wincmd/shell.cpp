@@ -6,12 +6,7 @@
 #include <vector>
 
 #include "platform/winver.h"
-#include "simulated/simulated_machine.h"
 #include "text_values.h"
-#ifdef WINCMD_LIVE
-#include "live/live_machine.h"
-#include "live/table_room.h"
-#endif
 
 std::vector<Token> Tokenize(const std::string& text) {
     std::vector<Token> tokens;
@@ -73,11 +68,6 @@ int RunDel(const ToolContext&, const Arguments& args, FILE*) {
             continue;
         }
         std::fclose(probe);
-#ifdef WINCMD_LIVE
-        // The run is over once it deletes its work files: its live probes'
-        // wait for the neighbour table, if any, is said now, once.
-        if (IsLiveNetworkName(std::getenv("QARVIK_NETWORK"))) SayNeighbourRoomWaits(path, stderr);
-#endif
         if (std::remove(path.c_str()) != 0) PutErrorLine("Access is denied.");
     }
     if (!any_path) {
@@ -200,22 +190,11 @@ bool LoadStyle(const PlatformVersion* given_version, ToolContext* context) {
     return true;
 }
 
-// The machine that QARVIK_NETWORK names: the live one, or the simulated one of
-// a network file or of the demo network; null after an error message. needs
-// and output (where the command's report goes) count in live mode alone.
-std::unique_ptr<Machine> OpenMachine([[maybe_unused]] MachineNeeds needs,
-                                     [[maybe_unused]] FILE* output) {
-    const char* network_name = std::getenv("QARVIK_NETWORK");
+// The machine that QARVIK_NETWORK names (OpenMachine, machine.h); null after
+// an error message.
+std::unique_ptr<Machine> OpenNamedMachine(MachineNeeds needs) {
     std::string error;
-    std::unique_ptr<Machine> machine;
-#ifdef WINCMD_LIVE
-    if (IsLiveNetworkName(network_name)) {
-        machine = OpenLiveMachine(needs, {output, stderr}, &error);
-    } else
-#endif
-    {
-        machine = OpenSimulatedMachine(network_name, &error);
-    }
+    std::unique_ptr<Machine> machine = OpenMachine(std::getenv("QARVIK_NETWORK"), needs, stderr, &error);
     if (machine == nullptr) PutErrorLine("wincmd: " + error);
     return machine;
 }
@@ -230,7 +209,7 @@ int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion*
     std::unique_ptr<Machine> machine;
     if (command->IsNetworkTool) {
         if (!LoadStyle(version, &context)) return 1;
-        machine = OpenMachine(command->Needs, output);
+        machine = OpenNamedMachine(command->Needs);
         if (machine == nullptr) return 1;
         if (!VersionHas(context, *command)) return NotRecognized(words[0]);
         context.Host = machine.get();

@@ -1,11 +1,8 @@
 #include "live/browse_answers.h"
 
-#include <net/if.h>
-
 #include <algorithm>
 #include <set>
 
-#include "live/kernel_answers.h"
 #include "text/code_page_932.h"
 
 namespace {
@@ -48,17 +45,12 @@ std::string AsciiUpper(const std::string& name) {
 
 std::vector<uint32_t> SweptAddresses(const std::vector<LiveInterface>& interfaces) {
     std::set<uint32_t> addresses;
-    for (const LiveInterface& interface : interfaces) {
-        if (!IsConnectedInterface(interface.Flags) || (interface.Flags & IFF_LOOPBACK) != 0) {
-            continue;
-        }
-        for (size_t i = 0; i < interface.Addresses.size() && i < interface.Netmasks.size(); ++i) {
-            uint32_t first = 0;
-            uint32_t last = 0;
-            if (!SweptRange(interface.Addresses[i], interface.Netmasks[i], &first, &last)) continue;
-            for (uint64_t address = first; address <= last; ++address) {
-                addresses.insert(static_cast<uint32_t>(address));
-            }
+    for (const Subnet& subnet : ConnectedSubnets(interfaces)) {
+        uint32_t first = 0;
+        uint32_t last = 0;
+        if (!SweptRange(subnet.Address, subnet.Mask, &first, &last)) continue;
+        for (uint64_t address = first; address <= last; ++address) {
+            addresses.insert(static_cast<uint32_t>(address));
         }
     }
     return {addresses.begin(), addresses.end()};

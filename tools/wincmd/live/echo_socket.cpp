@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "live/kernel_answers.h"
+#include "live/icmp_answers.h"
 
 namespace {
 
@@ -53,10 +53,8 @@ double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
 // has the kernel choose.
 bool BindEchoIdentifier(int descriptor, uint16_t* identifier, std::string* error) {
     sockaddr_in local = SocketAddress(INADDR_ANY);
-    socklen_t length = sizeof local;
-    if (bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-        *error = SystemFailure("cannot bind the ICMP socket", errno);
+    if (!BindAndReadBack(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof local,
+                         "the ICMP socket", error)) {
         return false;
     }
     *identifier = ntohs(local.sin_port);

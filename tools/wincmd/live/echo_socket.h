@@ -1,6 +1,6 @@
 // ICMP echo to one address, as ping sends it: the kernel's ICMP datagram
 // socket where net.ipv4.ping_group_range lets this process have one, else a
-// raw socket. What a reply must hold is read in kernel_answers.h.
+// raw socket. What a reply must hold is read in icmp_answers.h.
 #pragma once
 
 #include <cstdint>

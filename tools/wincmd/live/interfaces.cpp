@@ -4,10 +4,14 @@
 #include <errno.h>
 #include <ifaddrs.h>
 #include <linux/if_packet.h>
+#include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include "live/kernel_answers.h"
+#include <cstdio>
+
+#include "live/socket.h"
 
 namespace {
 
@@ -50,3 +54,54 @@ bool ListInterfaces(std::vector<LiveInterface>* interfaces, std::string* error) 
     freeifaddrs(list);
     return true;
 }
+
+const std::vector<LiveInterface>* InterfaceList::Get(std::string* error) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!asked_) {
+        read_ = ListInterfaces(&interfaces_, &error_);
+        asked_ = true;
+    }
+    if (!read_) *error = error_;
+    return read_ ? &interfaces_ : nullptr;
+}
+
+bool ListsAsAdapter(unsigned flags, unsigned hardware_type, size_t hardware_length) {
+    constexpr size_t kEthernetAddressLength = 6;
+    return (flags & IFF_LOOPBACK) == 0 && hardware_type == ARPHRD_ETHER &&
+           hardware_length == kEthernetAddressLength;
+}
+
+bool IsAdapter(const LiveInterface& interface) {
+    return ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size());
+}
+
+bool IsConnectedInterface(unsigned flags) {
+    // IFF_RUNNING is the kernel's operational state: off without carrier.
+    return (flags & IFF_UP) != 0 && (flags & IFF_RUNNING) != 0;
+}
+
+std::vector<Subnet> ConnectedSubnets(const std::vector<LiveInterface>& interfaces) {
+    std::vector<Subnet> subnets;
+    for (const LiveInterface& interface : interfaces) {
+        if (!IsConnectedInterface(interface.Flags) || (interface.Flags & IFF_LOOPBACK) != 0) {
+            continue;
+        }
+        for (size_t i = 0; i < interface.Addresses.size() && i < interface.Netmasks.size(); ++i) {
+            subnets.push_back({interface.Addresses[i], interface.Netmasks[i]});
+        }
+    }
+    return subnets;
+}
+
+std::string MacText(const unsigned char* bytes, size_t length) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
+        if (i > 0) text += '-';
+        text += pair;
+    }
+    return text;
+}
+
+std::string InterfaceOfLabel(const std::string& label) { return label.substr(0, label.find(':')); }

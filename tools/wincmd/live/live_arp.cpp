@@ -1,8 +1,6 @@
 // arp's answers on the live machine: the kernel's neighbour entries, each
 // under the adapter it was resolved on. Entries still resolving or failed are
 // not listed, as Windows keeps no such rows.
-#include "live/interfaces.h"
-#include "live/kernel_answers.h"
 #include "live/live_machine.h"
 #include "live/neighbour_entries.h"
 
@@ -32,18 +30,16 @@ std::vector<ArpRow> RowsOn(const std::vector<NeighbourEntry>& table, unsigned in
 bool LiveMachine::ReadArpTables(const uint32_t* address, std::vector<ArpTable>* tables,
                                 std::string* error) {
     std::vector<NeighbourEntry> table;
-    std::vector<LiveInterface> interfaces;
-    if (!ListInterfaces(&interfaces, error) ||
-        !ReadAdapterEntries(interfaces, address, &table, error)) {
+    const std::vector<LiveInterface>* interfaces = interfaces_->Get(error);
+    if (interfaces == nullptr || !ReadAdapterEntries(*interfaces, address, &table, error)) {
         return false;
     }
     // One table per interface with rows, in the system's order of interfaces.
-    for (const LiveInterface& interface : interfaces) {
+    for (const LiveInterface& interface : *interfaces) {
         std::vector<ArpRow> rows = RowsOn(table, interface.Index, address);
         // Only adapters have a table (loopback holds entries of its own), and
         // without an IPv4 address of its own an interface has no IPv4 table.
-        if (rows.empty() || OwnAddressOf(interface) == 0 ||
-            !ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size())) {
+        if (rows.empty() || OwnAddressOf(interface) == 0 || !IsAdapter(interface)) {
             continue;
         }
         tables->push_back({OwnAddressOf(interface), rows});

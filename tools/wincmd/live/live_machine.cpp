@@ -6,8 +6,6 @@
 #include <cstring>
 
 #include "live/echo_socket.h"
-#include "live/interfaces.h"
-#include "live/kernel_answers.h"
 
 bool IsLiveNetworkName(const char* value) { return value != nullptr && std::strcmp(value, "live") == 0; }
 
@@ -27,6 +25,11 @@ OwnAdapter AdapterOfInterface(const LiveInterface& interface) {
 
 }  // namespace
 
+LiveMachine::LiveMachine(FILE* errors)
+    : errors_(errors),
+      interfaces_(std::make_shared<InterfaceList>()),
+      room_(NeighbourRoom::OfThisProcess(interfaces_)) {}
+
 bool LiveMachine::ReadOwn(std::string* error) {
     char host_name[256] = "";
     if (gethostname(host_name, sizeof host_name - 1) != 0) {
@@ -34,15 +37,13 @@ bool LiveMachine::ReadOwn(std::string* error) {
         return false;
     }
     own_.Name = host_name;
-    std::vector<LiveInterface> interfaces;
-    if (!ListInterfaces(&interfaces, error)) {
+    const std::vector<LiveInterface>* interfaces = interfaces_->Get(error);
+    if (interfaces == nullptr) {
         *error = "live network: " + *error;
         return false;
     }
-    for (const LiveInterface& interface : interfaces) {
-        if (ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size())) {
-            own_.Adapters.push_back(AdapterOfInterface(interface));
-        }
+    for (const LiveInterface& interface : *interfaces) {
+        if (IsAdapter(interface)) own_.Adapters.push_back(AdapterOfInterface(interface));
     }
     if (own_.Adapters.empty()) {
         *error = "live network: no network interface with a hardware address";
@@ -53,9 +54,8 @@ bool LiveMachine::ReadOwn(std::string* error) {
 
 bool LiveMachine::CanPing(std::string* error) { return CanOpenEchoSocket(error); }
 
-std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, const LiveInvocation& invocation,
-                                         std::string* error) {
-    auto machine = std::make_unique<LiveMachine>(invocation);
+std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, FILE* errors, std::string* error) {
+    auto machine = std::make_unique<LiveMachine>(errors);
     if (needs == NEEDS_OWN_ADAPTERS && !machine->ReadOwn(error)) return nullptr;
     return machine;
 }

@@ -12,22 +12,17 @@
 #include <memory>
 #include <string>
 
+#include "live/interfaces.h"
+#include "live/table_room.h"
 #include "machine.h"
 
 // Whether QARVIK_NETWORK names the live machine.
 bool IsLiveNetworkName(const char* value);
 
-// Where the tool that asks the live machine writes: its report, whose folder
-// holds the run's shared count of room in the neighbour table (table_room.h),
-// and its error stream.
-struct LiveInvocation {
-    FILE* Report;
-    FILE* Errors;
-};
-
 class LiveMachine : public Machine {
 public:
-    explicit LiveMachine(const LiveInvocation& invocation) : invocation_(invocation) {}
+    // errors: where the machine says what it has to say beside a report.
+    explicit LiveMachine(FILE* errors);
 
     // The host name and one adapter per interface with an Ethernet address,
     // in the system's order. False with the reason when the interfaces cannot
@@ -47,11 +42,15 @@ public:
     bool ReadBrowseList(std::vector<BrowseEntry>* computers, std::string* error) override;
 
 private:
-    const LiveInvocation invocation_;
+    FILE* const errors_;
     OwnMachine own_;
+    // Read once for the tool's run, and shared with the room and with name
+    // look-ups that may outlive the tool's main thread.
+    const std::shared_ptr<InterfaceList> interfaces_;
+    // The room of the run in the kernel's neighbour table (table_room.h).
+    const std::shared_ptr<NeighbourRoom> room_;
 };
 
 // The live machine, its own adapters read when the tool needs them; null
 // with the reason when they cannot be read.
-std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, const LiveInvocation& invocation,
-                                         std::string* error);
+std::unique_ptr<Machine> OpenLiveMachine(MachineNeeds needs, FILE* errors, std::string* error);

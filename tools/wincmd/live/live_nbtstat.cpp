@@ -6,7 +6,6 @@
 // its answer, so its entry is there.
 #include <algorithm>
 
-#include "live/kernel_answers.h"
 #include "live/live_machine.h"
 #include "live/neighbour_entries.h"
 #include "live/netbios.h"
@@ -44,9 +43,11 @@ NameTableFound LiveMachine::FindNameTable(const std::string& name, NameTable* ta
                                           std::string* error) {
     uint32_t address = 0;
     NodeStatus status;
-    NetBiosOutcome outcome = NameQuery(name, Clock::now() + kNameQueryTime, &address, error);
+    const std::vector<LiveInterface>* interfaces = interfaces_->Get(error);
+    if (interfaces == nullptr) return NAME_TABLE_FAILED;
+    NetBiosOutcome outcome = NameQuery(*interfaces, name, Clock::now() + kNameQueryTime, &address, error);
     if (outcome == NETBIOS_ANSWER) {
-        outcome = AskNodeStatus(address, Clock::now() + kNodeStatusTime, &status, error);
+        outcome = AskNodeStatus(room_.get(), address, Clock::now() + kNodeStatusTime, &status, error);
     }
     switch (outcome) {
     case NETBIOS_ANSWER: break;
@@ -56,7 +57,7 @@ NameTableFound LiveMachine::FindNameTable(const std::string& name, NameTable* ta
     *table = TableOfNodeStatus(status);
     std::string neighbour_mac;
     std::string unread;  // without the table's MAC the unit ID stands
-    if (IsZeroUnitId(status) && NeighbourMacOf(address, &neighbour_mac, &unread) &&
+    if (IsZeroUnitId(status) && NeighbourMacOf(*interfaces, address, &neighbour_mac, &unread) &&
         !neighbour_mac.empty()) {
         table->Mac = neighbour_mac;
     }

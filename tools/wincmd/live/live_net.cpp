@@ -7,10 +7,10 @@
 #include "live/node_status_sweep.h"
 
 bool LiveMachine::ReadBrowseList(std::vector<BrowseEntry>* computers, std::string* error) {
-    std::vector<LiveInterface> interfaces;
+    const std::vector<LiveInterface>* interfaces = interfaces_->Get(error);
     std::vector<NodeStatus> answers;
-    if (!ListInterfaces(&interfaces, error) ||
-        !SweepNodeStatus(SweptAddresses(interfaces), &answers, error)) {
+    if (interfaces == nullptr ||
+        !SweepNodeStatus(room_.get(), SweptAddresses(*interfaces), &answers, error)) {
         return false;
     }
     for (const std::string& name : BrowseNames(answers)) computers->push_back({name, "", ""});

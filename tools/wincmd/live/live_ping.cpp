@@ -6,6 +6,7 @@
 // before the reply lines, waits for them no longer than the look-up's
 // time-out: then it shows the address alone. One of the machine's own
 // addresses is named by the host name before either is asked, as Windows does.
+#include <cstdio>
 #include <thread>
 
 #include "live/echo_socket.h"
@@ -13,7 +14,6 @@
 #include "live/netbios.h"
 #include "live/own_name.h"
 #include "live/resolver.h"
-#include "live/table_room.h"
 #include "text_values.h"
 
 namespace {
@@ -35,12 +35,13 @@ std::string AwaitName(const PendingName& look_up, const PendingName& netbios,
 
 // Both look-ups at once, each by the same deadline; the node-status request
 // gives up by then, so its thread never outlives the probe by much.
-std::function<std::string()> StartLookUps(uint32_t address, Clock::time_point deadline) {
+std::function<std::string()> StartLookUps(const std::shared_ptr<NeighbourRoom>& room,
+                                          uint32_t address, Clock::time_point deadline) {
     const PendingName look_up = PendingName::Start([address]() { return LookUpName(address); });
-    const PendingName netbios = PendingName::Start([address, deadline]() {
+    const PendingName netbios = PendingName::Start([room, address, deadline]() {
         std::string computer;
         std::string error;  // a request that cannot go out names nothing, as the resolver
-        NodeStatusName(address, deadline, &computer, &error);
+        NodeStatusName(room.get(), address, deadline, &computer, &error);
         return computer;
     });
     return [look_up, netbios, deadline]() { return AwaitName(look_up, netbios, deadline); };
@@ -48,23 +49,30 @@ std::function<std::string()> StartLookUps(uint32_t address, Clock::time_point de
 
 // The requests of one ping. The probes of a sweep share the room of the
 // neighbour table: the session joins the run's count as it starts and, as it
-// ends, removes the entries its requests left unresolved and leaves.
+// ends, removes the entries its requests left unresolved and leaves, saying
+// what the room has to say.
 class LiveEchoes : public EchoSession {
 public:
-    LiveEchoes(uint32_t address, unsigned long timeout_ms, const LiveInvocation& invocation)
-        : address_(address), timeout_(timeout_ms), errors_(invocation.Errors) {
-        JoinNeighbourRoom(invocation.Report);
-    }
+    LiveEchoes(uint32_t address, unsigned long timeout_ms, std::shared_ptr<NeighbourRoom> room,
+               FILE* errors)
+        : address_(address), timeout_(timeout_ms), room_(std::move(room)), errors_(errors) {}
 
     ~LiveEchoes() override {
-        RemoveUnansweredEntry(address_);
-        LeaveNeighbourRoom(errors_, "ping");
+        room_->RemoveUnansweredEntry(address_);
+        std::string line;
+        std::string error;
+        if (!room_->Leave(&line, &error)) line = error;
+        if (!line.empty()) std::fprintf(errors_, "wincmd: ping: %s\n", line.c_str());
     }
 
-    // Opens the socket, then waits for the room of the address's entry.
+    // Opens the socket, then joins the run's room and waits for the room of
+    // the address's entry.
     bool Open(std::string* error) {
         if (!socket_.Open(error)) return false;
-        AwaitNeighbourRoom(address_, Clock::now() + kRoomPatience);
+        const Clock::time_point room_deadline = Clock::now() + kRoomPatience;
+        if (!room_->Join(room_deadline, error) || !room_->Await(address_, room_deadline, error)) {
+            return false;
+        }
         next_send_ = Clock::now();
         return true;
     }
@@ -74,7 +82,7 @@ public:
         const uint16_t sequence = ++sequence_;
         Clock::time_point sent;
         const bool went = socket_.Send(address_, sequence, &sent, error);
-        if (sequence_ == 1) NeighbourEntryMade(address_);
+        if (sequence_ == 1 && !room_->EntryMade(address_, error)) return false;
         if (!went && socket_.FoundNoRoute()) {
             // Not a failure of the machine: the report says it, request by request.
             *outcome = {false, 0, 0};
@@ -91,6 +99,7 @@ private:
     EchoSocket socket_;
     const uint32_t address_;
     const std::chrono::milliseconds timeout_;
+    const std::shared_ptr<NeighbourRoom> room_;
     FILE* const errors_;
     Clock::time_point next_send_;
     uint16_t sequence_ = 0;
@@ -108,15 +117,18 @@ TargetFound LiveMachine::FindTarget(const PingRequest& request, PingTarget* targ
 
 std::unique_ptr<EchoSession> LiveMachine::StartEchoes(const PingRequest& request,
                                                       PingTarget* target, std::string* error) {
-    auto echoes = std::make_unique<LiveEchoes>(target->Address, request.TimeoutMs, invocation_);
+    auto echoes = std::make_unique<LiveEchoes>(target->Address, request.TimeoutMs, room_, errors_);
     if (!echoes->Open(error)) return nullptr;
     std::string own_name;
-    if (target->Name.empty() && request.ResolveName && OwnHostName(target->Address, &own_name)) {
+    std::string unread;  // unread interfaces name nothing: the look-ups still may
+    const std::vector<LiveInterface>* interfaces =
+        target->Name.empty() && request.ResolveName ? interfaces_->Get(&unread) : nullptr;
+    if (interfaces && OwnHostName(*interfaces, target->Address, &own_name)) {
         target->Name = PrintableName(own_name);
     } else if (target->Name.empty() && request.ResolveName) {
         const unsigned long wait_ms = NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs);
         target->AwaitName =
-            StartLookUps(target->Address, Clock::now() + std::chrono::milliseconds(wait_ms));
+            StartLookUps(room_, target->Address, Clock::now() + std::chrono::milliseconds(wait_ms));
     }
     return echoes;
 }

@@ -2,20 +2,11 @@
 
 #include "live/netlink.h"
 
-namespace {
-
-bool IsAdapterWithAddress(const LiveInterface& interface) {
-    return !interface.Addresses.empty() &&
-           ListsAsAdapter(interface.Flags, interface.HardwareType, interface.HardwareAddress.size());
-}
-
-}  // namespace
-
 bool ReadAdapterEntries(const std::vector<LiveInterface>& interfaces, const uint32_t* address,
                         std::vector<NeighbourEntry>* table, std::string* error) {
     if (address == nullptr) return ReadNeighbourTable(table, error);
     for (const LiveInterface& interface : interfaces) {
-        if (!IsAdapterWithAddress(interface)) continue;
+        if (interface.Addresses.empty() || !IsAdapter(interface)) continue;
         bool answered = false;
         if (!ReadNeighbourEntry(*address, interface.Index, table, &answered, error)) return false;
         if (!answered) {
@@ -26,12 +17,10 @@ bool ReadAdapterEntries(const std::vector<LiveInterface>& interfaces, const uint
     return true;
 }
 
-bool NeighbourMacOf(uint32_t address, std::string* mac, std::string* error) {
-    std::vector<LiveInterface> interfaces;
+bool NeighbourMacOf(const std::vector<LiveInterface>& interfaces, uint32_t address,
+                    std::string* mac, std::string* error) {
     std::vector<NeighbourEntry> table;
-    if (!ListInterfaces(&interfaces, error) || !ReadAdapterEntries(interfaces, &address, &table, error)) {
-        return false;
-    }
+    if (!ReadAdapterEntries(interfaces, &address, &table, error)) return false;
     mac->clear();
     for (const NeighbourEntry& entry : table) {
         if (entry.Address == address && !entry.HardwareAddress.empty() &&

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "live/interfaces.h"
-#include "live/kernel_answers.h"
+#include "live/netlink_answers.h"
 
 // The entries arp may list: the whole table (address null), or for one
 // address its entry on each adapter, read one by one where the kernel can be
@@ -17,4 +17,5 @@ bool ReadAdapterEntries(const std::vector<LiveInterface>& interfaces, const uint
 
 // The hardware address the neighbour table holds for address on any adapter,
 // as arp would list it; empty when it holds none.
-bool NeighbourMacOf(uint32_t address, std::string* mac, std::string* error);
+bool NeighbourMacOf(const std::vector<LiveInterface>& interfaces, uint32_t address,
+                    std::string* mac, std::string* error);

@@ -56,16 +56,68 @@ void StopWaiting(RoomLedger* ledger, int64_t now_ns) {
     if (--ledger->Waiting == 0) ledger->WaitedNs += now_ns - ledger->WaitingSinceNs;
 }
 
-void JoinRoom(RoomLedger* ledger, int64_t now_ns) {
-    if (ledger->JoinedAtNs == 0) ledger->JoinedAtNs = now_ns;
-    ledger->Members = std::max(ledger->Members, 0) + 1;
+void TakeRoom(RoomLedger* ledger, RoomShare* share) {
+    TakeRoom(ledger);
+    ++share->InFlight;
 }
 
-bool LeaveRoom(RoomLedger* ledger, int64_t now_ns) {
-    if (--ledger->Members > 0) return false;
-    ledger->Members = 0;
+void EntryMade(RoomLedger* ledger, RoomShare* share) {
+    EntryMade(ledger);
+    share->InFlight = std::max(share->InFlight - 1, 0);
+}
+
+void StartWaiting(RoomLedger* ledger, RoomShare* share, int64_t now_ns) {
+    StartWaiting(ledger, now_ns);
+    ++share->Waiting;
+}
+
+void StopWaiting(RoomLedger* ledger, RoomShare* share, int64_t now_ns) {
+    if (share->Waiting <= 0) return;
+    StopWaiting(ledger, now_ns);
+    --share->Waiting;
+}
+
+RoomShare* ShareOf(RoomLedger* ledger, const RoomOwner& owner) {
+    for (int i = 0; i < ledger->Members; ++i) {
+        const RoomOwner& holder = ledger->Shares[i].Owner;
+        if (holder.Process == owner.Process && holder.Started == owner.Started) return &ledger->Shares[i];
+    }
+    return nullptr;
+}
+
+RoomShare* JoinRoom(RoomLedger* ledger, const RoomOwner& owner, int64_t now_ns) {
+    ledger->Members = std::clamp(ledger->Members, 0, kMaxRoomMembers);
+    if (RoomShare* held = ShareOf(ledger, owner)) return held;
+    if (ledger->Members == kMaxRoomMembers) return nullptr;
+    if (ledger->JoinedAtNs == 0) ledger->JoinedAtNs = now_ns;
+    RoomShare* share = &ledger->Shares[ledger->Members++];
+    *share = RoomShare{owner, 0, 0};
+    return share;
+}
+
+bool LeaveRoom(RoomLedger* ledger, const RoomOwner& owner, int64_t now_ns) {
+    RoomShare* share = ShareOf(ledger, owner);
+    if (share == nullptr) return false;
+    ledger->InFlight = std::max(ledger->InFlight - share->InFlight, 0);
+    while (share->Waiting > 0) StopWaiting(ledger, share, now_ns);
+    *share = ledger->Shares[--ledger->Members];  // the last share takes its place
+    if (ledger->Members > 0) return false;
     ledger->LeftAtNs = now_ns;
     return true;
+}
+
+int ReturnSharesOfTheGone(RoomLedger* ledger, const std::function<bool(const RoomOwner&)>& alive,
+                          int64_t now_ns) {
+    if (now_ns - ledger->OwnersCheckedAtNs < kOwnerCheckIntervalNs) return 0;
+    ledger->OwnersCheckedAtNs = now_ns;
+    int gone = 0;
+    for (int i = ledger->Members - 1; i >= 0; --i) {
+        const RoomOwner owner = ledger->Shares[i].Owner;
+        if (alive(owner)) continue;
+        LeaveRoom(ledger, owner, now_ns);
+        ++gone;
+    }
+    return gone;
 }
 
 std::string SlowedSweepLine(const RoomLedger& ledger) {
@@ -76,5 +128,12 @@ std::string SlowedSweepLine(const RoomLedger& ledger) {
                   "of this sweep's %.1f s; raising net.ipv4.neigh.default.gc_thresh3 (now %d) "
                   "lets them start at once",
                   Seconds(ledger.WaitedNs), Seconds(ledger.LeftAtNs - ledger.JoinedAtNs), ledger.Limit);
+    return line;
+}
+
+std::string SayOnce(RoomLedger* ledger) {
+    if (ledger->Members > 0 || ledger->Said != 0) return "";
+    std::string line = SlowedSweepLine(*ledger);
+    if (!line.empty()) ledger->Said = 1;
     return line;
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct NeighbourTableCount {
@@ -36,21 +37,44 @@ int ProbesMayStart(const NeighbourTableCount& table);
 // resolved is what arp reports.
 bool IsUnansweredEntry(unsigned state);
 
+// Who holds a share of the room: a process, told apart from a later one
+// with the same id by when it started (in the kernel's clock ticks).
+struct RoomOwner {
+    int32_t Process;
+    int32_t Reserved;  // keeps the start aligned, always 0
+    int64_t Started;
+};
+
+// What one member holds of the room, so that a member that is gone without
+// leaving can give it back: its probes let through whose first datagram has
+// not gone yet, and its probes waiting for room.
+struct RoomShare {
+    RoomOwner Owner;
+    int32_t InFlight;
+    int32_t Waiting;
+};
+
+// More members than this cannot join at once: a sweep runs at most 255
+// probes side by side.
+constexpr int kMaxRoomMembers = 512;
+
 // What the probes of one run share, under a lock, in a file of the run's
 // private work folder. Times are nanoseconds of the monotonic clock, which
 // every process of the machine shares.
 struct RoomLedger {
-    int32_t Members;   // processes that joined and have not left
+    int32_t Members;   // processes that joined and have not left: the first Members of Shares
     int32_t Budget;    // probes that may still start on the last count
     int32_t InFlight;  // probes let through whose first datagram has not gone yet
     int32_t Limit;     // the table's limit at the last count
     int32_t Waiting;   // probes waiting for room now
-    int32_t Reserved;  // keeps the times aligned, always 0
+    int32_t Said;      // 1 once the run said how long the limit held it back
     int64_t CountedAtNs;     // when the table was last counted; 0: never
     int64_t JoinedAtNs;      // when the first member joined; 0: none yet
     int64_t LeftAtNs;        // when the last member left
     int64_t WaitingSinceNs;  // when Waiting last rose from 0
     int64_t WaitedNs;        // the time during which some probe waited
+    int64_t OwnersCheckedAtNs;  // when the members were last checked for ones gone
+    RoomShare Shares[kMaxRoomMembers];
 };
 
 enum RoomStep {
@@ -75,21 +99,42 @@ void RecordTableCount(RoomLedger* ledger, int limit, int in_use, int64_t now_ns)
 bool IsCrowded(const RoomLedger& ledger);
 
 // A probe takes the room the budget gives it; it is in flight until its
-// first datagram has gone (EntryMade).
+// first datagram has gone (EntryMade). The ledger alone, or the ledger and
+// the share of the member whose probe it is.
 void TakeRoom(RoomLedger* ledger);
 void EntryMade(RoomLedger* ledger);
+void TakeRoom(RoomLedger* ledger, RoomShare* share);
+void EntryMade(RoomLedger* ledger, RoomShare* share);
 
 // The time during which at least one probe waited, counted once however many
 // wait at once.
 void StartWaiting(RoomLedger* ledger, int64_t now_ns);
 void StopWaiting(RoomLedger* ledger, int64_t now_ns);
+void StartWaiting(RoomLedger* ledger, RoomShare* share, int64_t now_ns);
+void StopWaiting(RoomLedger* ledger, RoomShare* share, int64_t now_ns);
 
 // A process joins and leaves the run's ledger; the first one to join starts
 // the sweep's clock, which the last one to leave stops (a later member
-// starts it again). LeaveRoom is true when no member is left.
-void JoinRoom(RoomLedger* ledger, int64_t now_ns);
-bool LeaveRoom(RoomLedger* ledger, int64_t now_ns);
+// starts it again). JoinRoom gives the owner's share, a new one or the one it
+// holds; null when no place is left. LeaveRoom gives back what the owner's
+// share holds and is true when no member is left.
+RoomShare* JoinRoom(RoomLedger* ledger, const RoomOwner& owner, int64_t now_ns);
+RoomShare* ShareOf(RoomLedger* ledger, const RoomOwner& owner);
+bool LeaveRoom(RoomLedger* ledger, const RoomOwner& owner, int64_t now_ns);
+
+// Members are checked for ones that are gone this often at most.
+constexpr int64_t kOwnerCheckIntervalNs = 100'000'000;
+
+// When the last check is kOwnerCheckIntervalNs old: every member whose owner
+// is no longer alive leaves, as LeaveRoom leaves. The number of members that
+// were gone.
+int ReturnSharesOfTheGone(RoomLedger* ledger, const std::function<bool(const RoomOwner&)>& alive,
+                          int64_t now_ns);
 
 // The one line a run says when the limit held its probes back long enough
 // to matter, naming the setting that lifts it; empty when it did not.
 std::string SlowedSweepLine(const RoomLedger& ledger);
+
+// The line once per run: when no member is left, the line if the run has
+// not said it yet; it then counts as said. Empty otherwise.
+std::string SayOnce(RoomLedger* ledger);

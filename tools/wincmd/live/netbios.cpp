@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -11,8 +10,6 @@
 #include <functional>
 #include <vector>
 
-#include "live/kernel_answers.h"
-#include "live/table_room.h"
 
 bool OpenUdpSocket(bool broadcast, Socket* udp, std::string* error) {
     *udp = Socket::Open(AF_INET, SOCK_DGRAM, 0, "a UDP socket", error);
@@ -117,7 +114,7 @@ bool ConnectTo(int descriptor, uint32_t address) {
 
 // Sends the request to every target, the tries evenly spread up to the
 // deadline, until an answer passes the check.
-NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
+NetBiosOutcome Exchange(NeighbourRoom* room, const Sending& sending, const std::string& request,
                         Clock::time_point deadline, const AnswerCheck& is_answer,
                         std::string* error) {
     Socket udp;
@@ -130,15 +127,18 @@ NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
     // A request to one host makes its neighbour entry: it waits for room as
     // every probe of a sweep does, for the first try's share of the time, so
     // that a request still goes. A broadcast makes none.
-    if (!sending.Broadcast) {
-        AwaitNeighbourRoom(sending.Targets.front(),
-                           Clock::now() + (deadline - Clock::now()) / sending.Tries);
+    if (!sending.Broadcast &&
+        !room->Await(sending.Targets.front(), Clock::now() + (deadline - Clock::now()) / sending.Tries,
+                     error)) {
+        return NETBIOS_ERROR;
     }
     const Clock::time_point start = Clock::now();
     for (int attempt = 1; attempt <= sending.Tries && Clock::now() < deadline; ++attempt) {
         for (uint32_t target : sending.Targets) {
             const bool sent = SendRequest(udp.Descriptor(), target, request, deadline, error);
-            if (!sending.Broadcast && attempt == 1) NeighbourEntryMade(target);
+            if (!sending.Broadcast && attempt == 1 && !room->EntryMade(target, error)) {
+                return NETBIOS_ERROR;
+            }
             if (!sent) return NETBIOS_ERROR;
         }
         const Clock::time_point attempt_end = start + (deadline - start) * attempt / sending.Tries;
@@ -155,45 +155,38 @@ NetBiosOutcome Exchange(const Sending& sending, const std::string& request,
 std::vector<uint32_t> BroadcastTargets(const std::vector<LiveInterface>& interfaces) {
     constexpr uint32_t kSmallestHostPart = 3;  // a /30: below it no address is left to broadcast on
     std::vector<uint32_t> targets;
-    for (const LiveInterface& interface : interfaces) {
-        if (!IsConnectedInterface(interface.Flags) || (interface.Flags & IFF_LOOPBACK) != 0) {
-            continue;
-        }
-        for (size_t i = 0; i < interface.Addresses.size() && i < interface.Netmasks.size(); ++i) {
-            const uint32_t host_part = ~interface.Netmasks[i];
-            const uint32_t broadcast = interface.Addresses[i] | host_part;
-            if (host_part >= kSmallestHostPart &&
-                std::find(targets.begin(), targets.end(), broadcast) == targets.end()) {
-                targets.push_back(broadcast);
-            }
+    for (const Subnet& subnet : ConnectedSubnets(interfaces)) {
+        const uint32_t host_part = ~subnet.Mask;
+        const uint32_t broadcast = subnet.Address | host_part;
+        if (host_part >= kSmallestHostPart &&
+            std::find(targets.begin(), targets.end(), broadcast) == targets.end()) {
+            targets.push_back(broadcast);
         }
     }
     return targets;
 }
 
-NetBiosOutcome AskNodeStatus(uint32_t address, Clock::time_point deadline, NodeStatus* status,
-                             std::string* error) {
+NetBiosOutcome AskNodeStatus(NeighbourRoom* room, uint32_t address, Clock::time_point deadline,
+                             NodeStatus* status, std::string* error) {
     const uint16_t transaction_id = RandomTransactionId();
     const AnswerCheck is_answer = [&](const unsigned char* data, size_t length, uint32_t from) {
         return from == address &&
                ReadNodeStatusResponse(data, length, transaction_id, status) == PACKET_ANSWER;
     };
-    return Exchange({{address}, false, kNodeStatusTries}, NodeStatusRequest(transaction_id),
+    return Exchange(room, {{address}, false, kNodeStatusTries}, NodeStatusRequest(transaction_id),
                     deadline, is_answer, error);
 }
 
-NetBiosOutcome NodeStatusName(uint32_t address, Clock::time_point deadline, std::string* name,
-                              std::string* error) {
+NetBiosOutcome NodeStatusName(NeighbourRoom* room, uint32_t address, Clock::time_point deadline,
+                              std::string* name, std::string* error) {
     NodeStatus status;
-    const NetBiosOutcome outcome = AskNodeStatus(address, deadline, &status, error);
+    const NetBiosOutcome outcome = AskNodeStatus(room, address, deadline, &status, error);
     if (outcome != NETBIOS_ANSWER) return outcome;
     return ComputerNameOf(status, name) ? NETBIOS_ANSWER : NETBIOS_NO_ANSWER;
 }
 
-NetBiosOutcome NameQuery(const std::string& name, Clock::time_point deadline, uint32_t* address,
-                         std::string* error) {
-    std::vector<LiveInterface> interfaces;
-    if (!ListInterfaces(&interfaces, error)) return NETBIOS_ERROR;
+NetBiosOutcome NameQuery(const std::vector<LiveInterface>& interfaces, const std::string& name,
+                         Clock::time_point deadline, uint32_t* address, std::string* error) {
     const std::vector<uint32_t> targets = BroadcastTargets(interfaces);
     if (targets.empty()) return NETBIOS_NO_ANSWER;
     const uint16_t transaction_id = RandomTransactionId();
@@ -207,7 +200,7 @@ NetBiosOutcome NameQuery(const std::string& name, Clock::time_point deadline, ui
         *address = addresses.front();
         return true;
     };
-    return Exchange({targets, true, kNameQueryTries},
+    return Exchange(nullptr, {targets, true, kNameQueryTries},
                     NameQueryRequest(transaction_id, name, kWorkstationSuffix), deadline,
                     is_answer, error);
 }

@@ -19,6 +19,7 @@
 #include "live/interfaces.h"
 #include "live/netbios_packets.h"
 #include "live/socket.h"
+#include "live/table_room.h"
 
 enum NetBiosOutcome {
     NETBIOS_ANSWER,
@@ -30,9 +31,10 @@ enum NetBiosOutcome {
 // node-status request to its port 137, sent again halfway to the deadline when
 // no answer has come by then. Only an answer from that address, to this
 // request, counts. A host that reports nothing listening on the port (an ICMP
-// port unreachable) or that cannot be reached gives no answer at once.
-NetBiosOutcome AskNodeStatus(uint32_t address, Clock::time_point deadline, NodeStatus* status,
-                             std::string* error);
+// port unreachable) or that cannot be reached gives no answer at once. The
+// request takes its room in the neighbour table from room first.
+NetBiosOutcome AskNodeStatus(NeighbourRoom* room, uint32_t address, Clock::time_point deadline,
+                             NodeStatus* status, std::string* error);
 
 // How long Windows waits for a node-status answer.
 constexpr auto kNodeStatusTime = std::chrono::milliseconds(1000);
@@ -40,8 +42,8 @@ constexpr auto kNodeStatusTime = std::chrono::milliseconds(1000);
 // The computer name of the host at address as Windows takes it from the
 // node-status answer (ComputerNameOf). An answer without such a name is
 // NETBIOS_NO_ANSWER.
-NetBiosOutcome NodeStatusName(uint32_t address, Clock::time_point deadline, std::string* name,
-                              std::string* error);
+NetBiosOutcome NodeStatusName(NeighbourRoom* room, uint32_t address, Clock::time_point deadline,
+                              std::string* name, std::string* error);
 
 // Where a name query goes: the broadcast address of each IPv4 address (by its
 // mask) of every connected interface that is not the loopback, each once;
@@ -49,13 +51,13 @@ NetBiosOutcome NodeStatusName(uint32_t address, Clock::time_point deadline, std:
 std::vector<uint32_t> BroadcastTargets(const std::vector<LiveInterface>& interfaces);
 
 // The address of the NetBIOS name (suffix 0x00) on the segment: a name query
-// broadcast to BroadcastTargets of the live interfaces, kNameQueryTries times evenly spread up to the
-// deadline; the first positive answer wins (its first address). Windows
-// gives such a query about kNameQueryTime.
+// broadcast to BroadcastTargets of the interfaces, kNameQueryTries times
+// evenly spread up to the deadline; the first positive answer wins (its first
+// address). Windows gives such a query about kNameQueryTime.
 constexpr int kNameQueryTries = 3;
 constexpr auto kNameQueryTime = std::chrono::milliseconds(1500);
-NetBiosOutcome NameQuery(const std::string& name, Clock::time_point deadline, uint32_t* address,
-                         std::string* error);
+NetBiosOutcome NameQuery(const std::vector<LiveInterface>& interfaces, const std::string& name,
+                         Clock::time_point deadline, uint32_t* address, std::string* error);
 
 // The pieces every NetBIOS exchange is made of, the segment's node-status
 // sweep among them.

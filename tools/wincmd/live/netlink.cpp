@@ -24,10 +24,8 @@ constexpr auto kKernelAnswerTime = std::chrono::seconds(2);
 bool BindNetlink(int descriptor, uint32_t* port_id, std::string* error) {
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
-    socklen_t length = sizeof local;
-    if (bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
-        getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-        *error = SystemFailure("cannot bind a netlink socket", errno);
+    if (!BindAndReadBack(descriptor, reinterpret_cast<sockaddr*>(&local), sizeof local,
+                         "a netlink socket", error)) {
         return false;
     }
     *port_id = local.nl_pid;

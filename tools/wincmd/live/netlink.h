@@ -1,11 +1,11 @@
 // The kernel's IPv4 neighbour (ARP) table, asked over routing netlink, which
-// gives each entry's state. What the answers mean is read in kernel_answers.h.
+// gives each entry's state. What the answers mean is read in netlink_answers.h.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "live/kernel_answers.h"
+#include "live/netlink_answers.h"
 
 // The whole table. Every netlink request here gets its answer within a
 // deadline of a few seconds or fails with the reason.

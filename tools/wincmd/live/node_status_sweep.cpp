@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <deque>
 
-#include "live/kernel_answers.h"
-#include "live/table_room.h"
 
 namespace {
 
@@ -24,6 +22,7 @@ struct Pending {
 // the oldest times out first), and the answers so far. Request i has the
 // transaction id FirstId + i, so an answer tells which request it is for.
 struct SweepState {
+    NeighbourRoom* Room;
     const std::vector<uint32_t>& Addresses;
     const Socket& Udp;
     uint16_t FirstId;
@@ -110,7 +109,7 @@ bool AwaitAnswers(SweepState* sweep, Clock::time_point until, std::string* error
 void DropTimedOut(SweepState* sweep) {
     const Clock::time_point now = Clock::now();
     while (!sweep->InFlight.empty() && sweep->InFlight.front().Sent + kSweepAnswerTime <= now) {
-        RemoveUnansweredEntry(sweep->InFlight.front().Address);
+        sweep->Room->RemoveUnansweredEntry(sweep->InFlight.front().Address);
         sweep->InFlight.pop_front();
     }
 }
@@ -123,12 +122,14 @@ bool SendWhileRoom(SweepState* sweep, bool* table_full, std::string* error) {
         const uint32_t address = sweep->Addresses[sweep->Next];
         const uint16_t transaction_id = static_cast<uint16_t>(sweep->FirstId + sweep->Next);
         // The neighbour table's room, as every live probe takes it (table_room.h).
-        if (!TryNeighbourRoom(address)) {
+        bool room = false;
+        if (!sweep->Room->Try(address, Clock::now() + kSweepAnswerTime, &room, error)) return false;
+        if (!room) {
             *table_full = true;
             return true;
         }
         const SendOutcome sent = SendNodeStatus(sweep->Udp.Descriptor(), address, transaction_id, error);
-        NeighbourEntryMade(address);
+        if (!sweep->Room->EntryMade(address, error)) return false;
         switch (sent) {
         case SEND_FAILED: return false;
         case SEND_NO_ROOM: *table_full = true; return true;
@@ -153,11 +154,11 @@ Clock::time_point NextSendTime(const SweepState& sweep, bool table_full) {
 
 }  // namespace
 
-bool SweepNodeStatus(const std::vector<uint32_t>& addresses, std::vector<NodeStatus>* answers,
-                     std::string* error) {
+bool SweepNodeStatus(NeighbourRoom* room, const std::vector<uint32_t>& addresses,
+                     std::vector<NodeStatus>* answers, std::string* error) {
     Socket udp;
     if (!OpenUdpSocket(false, &udp, error)) return false;
-    SweepState sweep{addresses, udp, RandomTransactionId(), 0, {}, answers, Clock::now()};
+    SweepState sweep{room, addresses, udp, RandomTransactionId(), 0, {}, answers, Clock::now()};
     for (;;) {
         bool table_full = false;
         if (!SendWhileRoom(&sweep, &table_full, error)) return false;

@@ -22,6 +22,7 @@ constexpr auto kSweepAnswerTime = std::chrono::milliseconds(1000);
 // about that long after the last request at most. Each request takes room in
 // the neighbour table as every live probe does (table_room.h), and while the
 // table has none the next request waits for room, a minute at most. False
-// with the reason when the socket cannot be opened or a request not sent.
-bool SweepNodeStatus(const std::vector<uint32_t>& addresses, std::vector<NodeStatus>* answers,
-                     std::string* error);
+// with the reason when the socket cannot be opened, a request not sent, or
+// the room's ledger not reached.
+bool SweepNodeStatus(NeighbourRoom* room, const std::vector<uint32_t>& addresses,
+                     std::vector<NodeStatus>* answers, std::string* error);

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "live/interfaces.h"
-
 namespace {
 
 // An address of any interface, loopback's included, as Windows counts its own.
@@ -20,10 +18,9 @@ bool IsOwnAddress(const std::vector<LiveInterface>& interfaces, uint32_t address
 
 }  // namespace
 
-bool OwnHostName(uint32_t address, std::string* name) {
-    std::vector<LiveInterface> interfaces;
-    std::string error;  // unread interfaces name nothing here
-    if (!ListInterfaces(&interfaces, &error) || !IsOwnAddress(interfaces, address)) return false;
+bool OwnHostName(const std::vector<LiveInterface>& interfaces, uint32_t address,
+                 std::string* name) {
+    if (!IsOwnAddress(interfaces, address)) return false;
     char host_name[256] = "";
     if (gethostname(host_name, sizeof host_name - 1) != 0 || host_name[0] == '\0') return false;
     *name = host_name;

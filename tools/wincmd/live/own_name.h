@@ -5,8 +5,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-// The machine's host name when address is one of its own; false when it is
-// not, or when the interfaces or the name cannot be read (the other look-ups
+#include "live/interfaces.h"
+
+// The machine's host name when address is one of the interfaces' own; false
+// when it is not, or when the name cannot be read (the other look-ups
 // then name it).
-bool OwnHostName(uint32_t address, std::string* name);
+bool OwnHostName(const std::vector<LiveInterface>& interfaces, uint32_t address,
+                 std::string* name);

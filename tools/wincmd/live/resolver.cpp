@@ -12,13 +12,13 @@
 #include <system_error>
 #include <thread>
 
-#include "live/kernel_answers.h"
-
 namespace {
 
 constexpr unsigned long kDefaultNameTimeoutMs = 1000;
 
 }  // namespace
+
+std::string NameOfReverseLookup(int status, const char* name) { return status == 0 ? name : ""; }
 
 std::string LookUpName(uint32_t address) {
     sockaddr_in socket_address{};

@@ -12,6 +12,12 @@
 #include <memory>
 #include <string>
 
+// The name a reverse look-up of the system resolver (getnameinfo with
+// NI_NAMEREQD) gives: the name it wrote when it succeeded, else none. An
+// address without a name and a resolver that cannot answer read alike, as on
+// Windows: the ping header then shows the address alone.
+std::string NameOfReverseLookup(int status, const char* name);
+
 // The system resolver's name for an address; empty when it has none or
 // cannot answer.
 std::string LookUpName(uint32_t address);

@@ -3,70 +3,80 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <thread>
 
 namespace {
 
 // The ledger's name in the run's work folder.
 constexpr char kLedgerName[] = "neighbour_room";
 
-bool SameFile(int descriptor, const std::string& path) {
-    struct stat open_file {};
-    struct stat named {};
-    return fstat(descriptor, &open_file) == 0 && stat(path.c_str(), &named) == 0 &&
-           open_file.st_dev == named.st_dev && open_file.st_ino == named.st_ino;
+// A lock held by another member is asked for again after this pause, which
+// doubles up to the longest: a member holds it for a read and a write only.
+constexpr auto kFirstLockPause = std::chrono::microseconds(50);
+constexpr auto kLongestLockPause = std::chrono::milliseconds(2);
+
+constexpr size_t kLedgerHeadSize = offsetof(RoomLedger, Shares);
+
+size_t LedgerSize(const RoomLedger& ledger) {
+    return kLedgerHeadSize + static_cast<size_t>(ledger.Members) * sizeof(RoomShare);
 }
 
-// Locks the ledger file that the path names now: the last member may have
-// removed the one this process opened, and a new one is made.
-bool LockLedgerFile(RoomLedgerFile* file) {
-    for (int tries = 0; tries < 8; ++tries) {
-        if (file->Descriptor < 0) {
-            file->Descriptor = open(file->Path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-            if (file->Descriptor < 0) return false;
+bool LockBy(const RoomLedgerFile& file, Clock::time_point deadline, std::string* error) {
+    auto pause = std::chrono::duration_cast<Clock::duration>(kFirstLockPause);
+    for (;;) {
+        if (flock(file.Descriptor, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            *error = SystemFailure("cannot lock the neighbour room's ledger " + file.Path, errno);
+            return false;
         }
-        while (flock(file->Descriptor, LOCK_EX) != 0) {
-            if (errno != EINTR) return false;
+        if (Clock::now() + pause > deadline) {
+            *error = "the neighbour room's ledger " + file.Path +
+                     " stayed locked past the probe's deadline";
+            return false;
         }
-        if (SameFile(file->Descriptor, file->Path)) return true;
-        CloseLedger(file);
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::duration_cast<Clock::duration>(kLongestLockPause));
     }
-    return false;
 }
 
 }  // namespace
 
-std::string LedgerPathForReport(FILE* report) {
-    struct stat status {};
-    const int descriptor = fileno(report);
-    if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return "";
-    char path[4096];
-    const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
-    const ssize_t length = readlink(link.c_str(), path, sizeof path - 1);
-    if (length <= 0) return "";
-    return LedgerPathBeside(std::string(path, static_cast<size_t>(length)));
-}
+std::string LedgerPathInFolder(const std::string& folder) { return folder + kLedgerName; }
 
-std::string LedgerPathBeside(const std::string& work_file) {
-    const size_t separator = work_file.rfind('/');
-    return separator == std::string::npos ? "" : work_file.substr(0, separator + 1) + kLedgerName;
-}
-
-void ChangeLedger(RoomLedgerFile* file, const std::function<void(RoomLedger*)>& change) {
-    if (file->Path.empty() || !LockLedgerFile(file)) {
-        change(&file->Own);
+void ReadLedger(int descriptor, RoomLedger* ledger) {
+    const ssize_t read = pread(descriptor, ledger, sizeof *ledger, 0);
+    if (read < static_cast<ssize_t>(kLedgerHeadSize)) {
+        *ledger = RoomLedger{};
         return;
     }
-    RoomLedger ledger{};
-    if (pread(file->Descriptor, &ledger, sizeof ledger, 0) != static_cast<ssize_t>(sizeof ledger)) {
-        ledger = RoomLedger{};
+    const auto held = static_cast<int>((static_cast<size_t>(read) - kLedgerHeadSize) / sizeof(RoomShare));
+    ledger->Members = std::clamp(ledger->Members, 0, held);
+}
+
+bool ChangeLedger(RoomLedgerFile* file, Clock::time_point deadline,
+                  const std::function<void(RoomLedger*)>& change, std::string* error) {
+    if (file->Descriptor < 0) {
+        file->Descriptor = open(file->Path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (file->Descriptor < 0) {
+            *error = SystemFailure("cannot open the neighbour room's ledger " + file->Path, errno);
+            return false;
+        }
     }
-    change(&ledger);
-    if (pwrite(file->Descriptor, &ledger, sizeof ledger, 0) != static_cast<ssize_t>(sizeof ledger)) {
-        file->Own = ledger;  // the others cannot see it; this process goes on with it
-    }
+    if (!LockBy(*file, deadline, error)) return false;
+    // Some twelve kilobytes: off the stack of a look-up thread.
+    auto ledger = std::make_unique<RoomLedger>();
+    ReadLedger(file->Descriptor, ledger.get());
+    change(ledger.get());
+    const size_t size = LedgerSize(*ledger);
+    const bool written = pwrite(file->Descriptor, ledger.get(), size, 0) == static_cast<ssize_t>(size);
+    if (!written) *error = SystemFailure("cannot write the neighbour room's ledger " + file->Path, errno);
     flock(file->Descriptor, LOCK_UN);
+    return written;
 }
 
 void CloseLedger(RoomLedgerFile* file) {

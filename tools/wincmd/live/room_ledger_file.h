@@ -1,31 +1,32 @@
 // The ledger that the probes of one run share (RoomLedger, neighbour_room.h):
 // a file named neighbour_room in the run's private work folder, read and
-// written under flock. A process whose report is not a regular file, or that
-// cannot lock the file, keeps a ledger of its own instead.
+// written under flock. The run's folder goes with the run, and the ledger
+// with it. The lock is waited for until a deadline: a ledger that cannot be
+// locked by then, or cannot be opened, is a failure that the probe reports.
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <string>
 
 #include "live/neighbour_room.h"
+#include "live/socket.h"
 
 struct RoomLedgerFile {
-    std::string Path;  // empty: the process counts alone
+    std::string Path;
     int Descriptor = -1;
-    RoomLedger Own{};
 };
 
-// The ledger's path in the folder of the regular file open as report; empty
-// when report is anything else.
-std::string LedgerPathForReport(FILE* report);
+// The ledger's path in the run's work folder (which ends with its separator).
+std::string LedgerPathInFolder(const std::string& folder);
 
-// The ledger's path in the folder of work_file; empty when it names none.
-std::string LedgerPathBeside(const std::string& work_file);
+// Reads the ledger as the file holds it now; a file too short to hold one
+// reads as a new ledger, and members beyond what it holds are not read.
+void ReadLedger(int descriptor, RoomLedger* ledger);
 
-// Runs change on the shared ledger under its lock, or on the process's own
-// when it has none or cannot lock it.
-void ChangeLedger(RoomLedgerFile* file, const std::function<void(RoomLedger*)>& change);
+// Runs change on the ledger under its lock, taken by deadline; false with the
+// reason when the file cannot be opened, locked in time, read or written.
+bool ChangeLedger(RoomLedgerFile* file, Clock::time_point deadline,
+                  const std::function<void(RoomLedger*)>& change, std::string* error);
 
 // Closes the file, if open; the ledger itself stays for the other members.
 void CloseLedger(RoomLedgerFile* file);

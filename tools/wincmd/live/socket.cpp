@@ -9,9 +9,22 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 
-#include "live/kernel_answers.h"
+std::string SystemFailure(const std::string& what, int error_number) {
+    return what + ": " + std::strerror(error_number);
+}
+
+bool BindAndReadBack(int descriptor, sockaddr* local, socklen_t length, const char* what,
+                     std::string* error) {
+    socklen_t read_back = length;
+    if (bind(descriptor, local, length) != 0 || getsockname(descriptor, local, &read_back) != 0) {
+        *error = SystemFailure(std::string("cannot bind ") + what, errno);
+        return false;
+    }
+    return true;
+}
 
 Socket::Socket(Socket&& other) noexcept : descriptor_(other.descriptor_) { other.descriptor_ = -1; }
 

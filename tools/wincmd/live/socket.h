@@ -3,6 +3,8 @@
 // say a request will get no answer, and random bytes that tell requests apart.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -34,6 +36,16 @@ private:
 
     int descriptor_ = -1;
 };
+
+// A failed call as a reason: what was tried, then the system's words for the
+// error number.
+std::string SystemFailure(const std::string& what, int error_number);
+
+// Binds the socket to local, in which the kernel chooses what is left 0 (a
+// port, a netlink port id), and reads back into local what it chose. False
+// with the reason, which names what (the socket), when either step fails.
+bool BindAndReadBack(int descriptor, sockaddr* local, socklen_t length, const char* what,
+                     std::string* error);
 
 // A request that finds the kernel's neighbour table full (ENOBUFS) is sent
 // again after a pause, until this long has passed without room. The probes

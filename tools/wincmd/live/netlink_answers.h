@@ -1,6 +1,7 @@
-// What the kernel and the resolver answer, turned into the values of the
-// stand-in tools' reports. Pure functions, so that every rule can be tried on
-// made-up answers; the system calls that get the answers are in kernel.h.
+// What the kernel answers over routing netlink about its IPv4 neighbour
+// table: its entries and their states, and the table's size. Pure functions,
+// so that every rule can be tried on made-up answers; the requests are sent
+// in netlink.h.
 #pragma once
 
 #include <cstddef>
@@ -17,51 +18,6 @@ enum NeighbourListing {
 
 // The listing of a neighbour entry in the given NUD_* state bits.
 NeighbourListing ListingOfNeighbourState(unsigned state);
-
-// Whether an interface shows as an adapter: one with an Ethernet hardware
-// address that is not the loopback interface.
-bool ListsAsAdapter(unsigned flags, unsigned hardware_type, size_t hardware_length);
-
-// Whether an adapter with these IFF_* flags is connected: up and with carrier.
-bool IsConnectedInterface(unsigned flags);
-
-// A failed call as a reason: what was tried, then the system's words for the
-// error number.
-std::string SystemFailure(const std::string& what, int error_number);
-
-// A hardware address as the Windows tools print it: "02-18-00-00-00-0A".
-std::string MacText(const unsigned char* bytes, size_t length);
-
-// The interface an IPv4 address label belongs to: "eth0:1" is on "eth0"
-// (interface names never hold a colon).
-std::string InterfaceOfLabel(const std::string& label);
-
-// The name a reverse look-up of the system resolver (getnameinfo with
-// NI_NAMEREQD) gives: the name it wrote when it succeeded, else none. An
-// address without a name and a resolver that cannot answer read alike, as on
-// Windows: the ping header then shows the address alone.
-std::string NameOfReverseLookup(int status, const char* name);
-
-// An ICMP echo request with its checksum.
-std::string EchoRequestPacket(uint16_t identifier, uint16_t sequence, const std::string& payload);
-
-// The echo request that a reply must answer.
-struct EchoQuery {
-    uint32_t Address;  // where it went, host byte order
-    uint16_t Identifier;
-    uint16_t Sequence;
-    std::string Payload;
-};
-
-constexpr int kUnknownTtl = -1;
-
-// Whether a datagram received from source (host byte order) answers the
-// query: an echo reply from the address the request went to, with its
-// identifier, sequence and payload. A raw socket gives the IP header in front
-// (with_ip_header), whose TTL goes to *ttl; a datagram socket gives the TTL
-// apart, as control_ttl (kUnknownTtl when the kernel did not hand it over).
-bool MatchEchoReply(const EchoQuery& query, uint32_t source, const unsigned char* data,
-                    size_t length, bool with_ip_header, int control_ttl, int* ttl);
 
 struct NeighbourEntry {
     uint32_t Address;  // host byte order

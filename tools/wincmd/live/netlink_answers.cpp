@@ -1,19 +1,16 @@
-#include "live/kernel_answers.h"
+#include "live/netlink_answers.h"
 
 #include <linux/neighbour.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <netinet/in.h>
-#include <net/if.h>
-#include <net/if_arp.h>
-#include <netdb.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "live/bytes.h"
+#include "live/socket.h"
 
 NeighbourListing ListingOfNeighbourState(unsigned state) {
     if ((state & (NUD_PERMANENT | NUD_NOARP)) != 0) return NEIGHBOUR_STATIC;
@@ -25,111 +22,6 @@ NeighbourListing ListingOfNeighbourState(unsigned state) {
     return NEIGHBOUR_NOT_LISTED;  // NUD_INCOMPLETE, NUD_FAILED, NUD_NONE
 }
 
-bool ListsAsAdapter(unsigned flags, unsigned hardware_type, size_t hardware_length) {
-    constexpr size_t kEthernetAddressLength = 6;
-    return (flags & IFF_LOOPBACK) == 0 && hardware_type == ARPHRD_ETHER &&
-           hardware_length == kEthernetAddressLength;
-}
-
-bool IsConnectedInterface(unsigned flags) {
-    // IFF_RUNNING is the kernel's operational state: off without carrier.
-    return (flags & IFF_UP) != 0 && (flags & IFF_RUNNING) != 0;
-}
-
-std::string MacText(const unsigned char* bytes, size_t length) {
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, "%02X", bytes[i]);
-        if (i > 0) text += '-';
-        text += pair;
-    }
-    return text;
-}
-
-std::string InterfaceOfLabel(const std::string& label) { return label.substr(0, label.find(':')); }
-
-std::string NameOfReverseLookup(int status, const char* name) {
-    return status == 0 ? name : "";
-}
-
-namespace {
-
-constexpr unsigned char kEchoRequestType = 8;
-constexpr unsigned char kEchoReplyType = 0;
-constexpr size_t kIcmpHeaderLength = 8;
-constexpr size_t kShortestIpHeader = 20;
-
-// The Internet checksum (RFC 1071) of the bytes.
-uint16_t InternetChecksum(const std::string& bytes) {
-    uint32_t sum = 0;
-    for (size_t i = 0; i < bytes.size(); i += 2) {
-        uint32_t high = static_cast<unsigned char>(bytes[i]);
-        uint32_t low = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
-        sum += (high << 8) | low;
-    }
-    while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint16_t>(~sum & 0xFFFF);
-}
-
-}  // namespace
-
-std::string EchoRequestPacket(uint16_t identifier, uint16_t sequence, const std::string& payload) {
-    std::string packet(kIcmpHeaderLength, '\0');
-    packet[0] = static_cast<char>(kEchoRequestType);
-    PutBigEndian16(identifier, &packet[4]);
-    PutBigEndian16(sequence, &packet[6]);
-    packet += payload;
-    PutBigEndian16(InternetChecksum(packet), &packet[2]);
-    return packet;
-}
-
-namespace {
-
-// An ICMP echo reply as a socket gives it: with the IP header in front (raw
-// socket) or without (datagram socket).
-struct ReceivedEcho {
-    uint16_t Identifier;
-    uint16_t Sequence;
-    std::string Payload;
-    int Ttl;  // from the IP header; kUnknownTtl without one
-};
-
-// False when data is not a whole echo reply.
-bool ReadEchoReply(const unsigned char* data, size_t length, bool with_ip_header,
-                   ReceivedEcho* echo) {
-    echo->Ttl = kUnknownTtl;
-    if (with_ip_header) {
-        if (length < kShortestIpHeader) return false;
-        const size_t header_length = static_cast<size_t>(data[0] & 0x0F) * 4;
-        if (header_length < kShortestIpHeader || length < header_length) return false;
-        echo->Ttl = data[8];
-        data += header_length;
-        length -= header_length;
-    }
-    if (length < kIcmpHeaderLength || data[0] != kEchoReplyType || data[1] != 0) return false;
-    echo->Identifier = ReadBigEndian16(data + 4);
-    echo->Sequence = ReadBigEndian16(data + 6);
-    echo->Payload.assign(reinterpret_cast<const char*>(data + kIcmpHeaderLength),
-                         length - kIcmpHeaderLength);
-    return true;
-}
-
-}  // namespace
-
-bool MatchEchoReply(const EchoQuery& query, uint32_t source, const unsigned char* data,
-                    size_t length, bool with_ip_header, int control_ttl, int* ttl) {
-    ReceivedEcho echo;
-    if (source != query.Address || !ReadEchoReply(data, length, with_ip_header, &echo)) return false;
-    if (echo.Identifier != query.Identifier || echo.Sequence != query.Sequence ||
-        echo.Payload != query.Payload) {
-        return false;
-    }
-    *ttl = with_ip_header ? echo.Ttl : control_ttl;
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 // The kernel's neighbour table, as netlink messages. Every record is copied
 // out of the bytes before it is read, so no read depends on their alignment.
 
@@ -181,14 +73,6 @@ bool ReadNeighbourMessage(const unsigned char* data, size_t offset, size_t end,
 constexpr int kLargestErrno = 4096;
 // Table limits and counts beyond this read as this, so that no sum of them overflows an int.
 constexpr uint32_t kLargestTableCount = 1u << 24;
-
-}  // namespace
-
-std::string SystemFailure(const std::string& what, int error_number) {
-    return what + ": " + std::strerror(error_number);
-}
-
-namespace {
 
 // What a message of the request asked for gives, between offset and end.
 using MessageReader = void (*)(const unsigned char* data, uint16_t type, size_t offset, size_t end,
