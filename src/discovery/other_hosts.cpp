@@ -203,7 +203,8 @@ void SweepSubnet(uint32_t network, uint32_t mask) {
                                 kProbeSteps};
         RunProbeJobs(1, count, jobs);
     } else {
-        for (uint32_t i = 1; i < count; ++i) {
+        // A report lost to a full disk ends the run once the stage returns.
+        for (uint32_t i = 1; i < count && PlatformLostWorkFileReason() == nullptr; ++i) {
             char address[ADDRESS_SIZE];
             FormatAddress(base | i, address);
             ProbeAddress(address);

@@ -1,5 +1,6 @@
 #include "exec/command_runner.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -125,7 +126,7 @@ void CommandAppendPath(CommandLine* command, const char* path) {
     if (quoted) CommandAppend(command, "\"");
 }
 
-void RunCommand(const char* text) { PlatformRunCommand(text); }
+int RunCommand(const char* text) { return PlatformRunCommand(text); }
 
 void DeleteWorkFile(const char* path) {
     CommandLine command;
@@ -143,8 +144,21 @@ void FilterLines(const char* input_path, const char* marker, const char* output_
         return;
     }
     CopyMarkerLines(input, marker, output);
-    std::fclose(output);
+    CloseWorkFile(output);
     std::fclose(input);
+}
+
+// The last flush's error, when the close fails, says why best; else the one
+// the failed write left.
+void CloseWorkFile(FILE* file) {
+    int error = errno;
+    bool failed_before = std::ferror(file) != 0;
+    if (std::fclose(file) != 0) {
+        error = errno;
+    } else if (!failed_before) {
+        return;
+    }
+    NoteLostWorkFile(error != 0 ? error : EIO);
 }
 
 FILE* OpenForReadWithRetries(const char* path) { return OpenWithRetries(OpenTextForRead, path); }

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/lost_report.h"
 #include "platform/platform.h"
 #include "platform/terminal_charset.h"
 #include "platform/winver.h"
@@ -119,6 +120,13 @@ bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
         folder[0] = '\0';
         return false;
     }
+    if (!TakeRunLock(folder)) {
+        int reason = errno;
+        rmdir(folder);
+        folder[0] = '\0';
+        errno = reason;
+        return false;
+    }
     std::strcat(folder, "/");
     return true;
 }
@@ -195,10 +203,23 @@ pid_t StartCommandInterpreter(const char* command_line, const sigset_t* child_ma
     return StartInterpreter(wincmd, command_line, child_mask);
 }
 
-// What posix_spawn can run: a regular file the run may execute.
-bool CanStart(const char* path) {
+// What posix_spawn can run: a regular file the run may execute. 0, or the
+// reason it cannot be started.
+int StartError(const char* path) {
     struct stat info {};
-    return stat(path, &info) == 0 && S_ISREG(info.st_mode) && access(path, X_OK) == 0;
+    if (stat(path, &info) != 0 || access(path, X_OK) != 0) return errno;
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    return S_ISREG(info.st_mode) ? 0 : EACCES;
+}
+
+// The status as a shell gives it: the exit status, or 128 and the signal.
+// A status that says the interpreter lost a report notes the lost work file.
+int CommandStatus(int wait_status) {
+    if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+    int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    int lost = LostReportError(status);
+    if (lost != 0) NoteLostWorkFile(lost);
+    return status;
 }
 
 // Waits for child (any child when child is -1); the ended child, or -1 when
@@ -212,16 +233,24 @@ pid_t WaitForChild(pid_t child, int* status) {
 
 }  // namespace
 
-// The interpreters that StartCommandInterpreter tries, in its order.
+// The interpreters that StartCommandInterpreter tries, in its order. When
+// none can start, the reasons are noted in the order of the list.
 bool OsFindCommandInterpreter(char* tried, size_t size) {
     const char* comspec = std::getenv("COMSPEC");
     bool has_comspec = comspec != nullptr && comspec[0] != '\0';
-    if (has_comspec && CanStart(comspec)) return true;
+    int comspec_error = has_comspec ? StartError(comspec) : 0;
+    if (has_comspec && comspec_error == 0) return true;
     char wincmd[4096];
     bool has_wincmd = WincmdBesideProgram(wincmd, sizeof wincmd);
-    if (has_wincmd && CanStart(wincmd)) return true;
+    int wincmd_error = has_wincmd ? StartError(wincmd) : ENOENT;
+    if (wincmd_error == 0) return true;
     std::snprintf(tried, size, "%s%s%s", has_comspec ? comspec : "", has_comspec ? ", " : "",
                   has_wincmd ? wincmd : "wincmd");
+    char reasons[256];
+    std::snprintf(reasons, sizeof reasons, "%s%s%s",
+                  has_comspec ? std::strerror(comspec_error) : "", has_comspec ? ", " : "",
+                  std::strerror(wincmd_error));
+    NoteSystemReason(reasons);
     return false;
 }
 
@@ -232,7 +261,7 @@ int OsRunCommand(const char* command_line) {
     OsHoldInterrupts();
     int status = -1;
     pid_t child = StartCommandInterpreter(command_line, &g_mask_before_hold);
-    if (child > 0) WaitForChild(child, &status);
+    if (child > 0 && WaitForChild(child, &status) == child) status = CommandStatus(status);
     OsReleaseInterrupts();
     return status;
 }
@@ -243,7 +272,9 @@ int OsStartCommand(const char* command_line) {
 
 int OsWaitAnyCommand() {
     int status = 0;
-    return static_cast<int>(WaitForChild(-1, &status));
+    pid_t ended = WaitForChild(-1, &status);
+    if (ended > 0) CommandStatus(status);
+    return static_cast<int>(ended);
 }
 
 namespace {
@@ -307,8 +338,10 @@ ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size)
         return RESPONSE_FILE_IN_PLACE;
     }
     struct stat info {};
-    if (stat(target, &info) == 0 && !S_ISREG(info.st_mode)) return RESPONSE_FILE_IN_PLACE;
-    return FolderTakesNewFiles(target) ? RESPONSE_FILE_REPLACED : RESPONSE_FILE_IN_PLACE;
+    bool exists = stat(target, &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) return RESPONSE_FILE_IN_PLACE;
+    if (FolderTakesNewFiles(target)) return RESPONSE_FILE_REPLACED;
+    return exists ? RESPONSE_FILE_REWRITTEN : RESPONSE_FILE_IN_PLACE;
 }
 
 // Opening without O_TRUNC leaves the file as it is. A pipe is not opened:
@@ -322,9 +355,13 @@ bool OsCanWriteFile(const char* path) {
         return true;
     }
     if (errno == ENXIO) return true;  // a socket: the write at the end says what it is
+    NoteSystemError(errno);
     if (errno != ENOENT) return false;
     char target[4096];
-    return FollowLinks(path, target, sizeof target) && FolderTakesNewFiles(target);
+    if (!FollowLinks(path, target, sizeof target)) return false;
+    if (FolderTakesNewFiles(target)) return true;
+    NoteSystemError(errno);
+    return false;
 }
 
 // "<target>.XXXXXX", made by mkstemp (mode 0600), then given the old file's
@@ -355,6 +392,10 @@ bool OsCloseToDisk(std::FILE* file) {
     return std::fclose(file) == 0 && written;
 }
 
-bool OsReplaceFile(const char* new_path, const char* target) {
-    return rename(new_path, target) == 0;
+// rename puts the new file in place in one step: the old one is never moved
+// aside, so nothing can be stranded.
+bool OsReplaceFile(const char* new_path, const char* target, char*, size_t) {
+    if (rename(new_path, target) == 0) return true;
+    NoteSystemError(errno);
+    return false;
 }
