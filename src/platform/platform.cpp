@@ -126,9 +126,7 @@ void WatchToolFile() {
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
     CatchInterruptsOnce();
     OsHoldInterrupts();
-    errno = 0;
     bool made = OsMakeWorkFolder(temp_directory, folder, size);
-    if (!made) NoteSystemError(errno != 0 ? errno : ENAMETOOLONG);
     if (made) {
         std::strncpy(g_watched_folder, folder, sizeof g_watched_folder - 1);
         g_watched_folder[sizeof g_watched_folder - 1] = '\0';
@@ -183,14 +181,11 @@ bool PlatformCanWriteFile(const char* path) { return OsCanWriteFile(path); }
 std::FILE* PlatformCreateReplacement(const char* target, char* new_path, size_t size) {
     CatchInterruptsOnce();
     OsHoldInterrupts();
-    errno = 0;
     std::FILE* file = OsCreateReplacement(target, new_path, size);
     if (file != nullptr) {
         std::snprintf(g_new_file, sizeof g_new_file, "%s", new_path);
         g_new_file_watched = 1;
         OsRecordReplacement(new_path);
-    } else {
-        NoteSystemError(errno != 0 ? errno : ENAMETOOLONG);
     }
     OsReleaseInterrupts();
     return file;

@@ -114,17 +114,20 @@ void OnInterrupt(int signal_number) {
 bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
     static const char kPattern[] = "qarvik-XXXXXX";
     // The pattern, the separator and the NUL must fit.
-    if (std::strlen(temp_directory) + sizeof kPattern + 1 > size) return false;
+    if (std::strlen(temp_directory) + sizeof kPattern + 1 > size) {
+        NoteSystemError(ENAMETOOLONG);
+        return false;
+    }
     std::snprintf(folder, size, "%s%s", temp_directory, kPattern);
     if (mkdtemp(folder) == nullptr) {  // mode 0700: no other user looks in
+        NoteSystemError(errno);
         folder[0] = '\0';
         return false;
     }
     if (!TakeRunLock(folder)) {
-        int reason = errno;
+        NoteSystemError(errno);
         rmdir(folder);
         folder[0] = '\0';
-        errno = reason;
         return false;
     }
     std::strcat(folder, "/");
@@ -368,9 +371,15 @@ bool OsCanWriteFile(const char* path) {
 // owner and permission bits, or a new file's (0666 less the umask).
 std::FILE* OsCreateReplacement(const char* target, char* new_path, size_t size) {
     int length = std::snprintf(new_path, size, "%s.XXXXXX", target);
-    if (length < 0 || static_cast<size_t>(length) >= size) return nullptr;
+    if (length < 0 || static_cast<size_t>(length) >= size) {
+        NoteSystemError(ENAMETOOLONG);
+        return nullptr;
+    }
     int file = mkstemp(new_path);
-    if (file < 0) return nullptr;
+    if (file < 0) {
+        NoteSystemError(errno);
+        return nullptr;
+    }
     struct stat old {};
     mode_t mode = 0666 & ~CurrentUmask();
     if (stat(target, &old) == 0) {
@@ -381,6 +390,7 @@ std::FILE* OsCreateReplacement(const char* target, char* new_path, size_t size) 
     }
     std::FILE* stream = fchmod(file, mode) == 0 ? fdopen(file, "wb") : nullptr;
     if (stream == nullptr) {
+        NoteSystemError(errno);
         close(file);
         unlink(new_path);
     }

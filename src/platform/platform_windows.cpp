@@ -2,11 +2,13 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/platform_windows.h"
 
 namespace {
 
@@ -94,10 +96,18 @@ bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
         // The separator and the NUL must still fit.
         if (length < 0 || static_cast<size_t>(length) + 2 > size) break;
         if (CreateDirectoryA(folder, nullptr)) {
+            if (!TakeRunLock(folder)) {
+                NoteWindowsError(GetLastError());
+                RemoveDirectoryA(folder);
+                break;
+            }
             std::strcat(folder, "\\");
             return true;
         }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            NoteWindowsError(GetLastError());
+            break;
+        }
     }
     folder[0] = '\0';
     return false;
@@ -119,7 +129,11 @@ bool OsRemoveFolder(const char* path) {
            GetLastError() == ERROR_PATH_NOT_FOUND;
 }
 
-int OsRunCommand(const char* command_line) { return std::system(command_line); }
+int OsRunCommand(const char* command_line) {
+    int status = std::system(command_line);
+    CheckWorkFolderRoom();
+    return status;
+}
 
 namespace {
 
@@ -178,6 +192,7 @@ HANDLE StartInterpreterProcess(const char* command_line) {
 // nothing in every interpreter of the family.
 bool OsFindCommandInterpreter(char* tried, size_t size) {
     HANDLE process = StartInterpreterProcess("rem");
+    if (process == nullptr) NoteWindowsError(GetLastError());
     if (process != nullptr) {
         WaitForSingleObject(process, INFINITE);
         CloseHandle(process);
@@ -310,6 +325,7 @@ int OsWaitAnyCommand() {
     }
     CloseHandle(g_started[id]);
     g_started[id] = nullptr;
+    CheckWorkFolderRoom();
     return id;
 }
 
@@ -367,16 +383,24 @@ bool OsCanWriteFile(const char* path) {
         CloseHandle(file);
         return true;
     }
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    DWORD error = GetLastError();
+    NoteWindowsError(error);
+    if (error != ERROR_FILE_NOT_FOUND) return false;
     char folder[MAX_PATH + 1024];
     FolderOf(path, folder, sizeof folder);
     DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES) NoteWindowsError(GetLastError());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::FILE* OsCreateReplacement(const char* target, char* new_path, size_t size) {
-    if (!NameBeside(target, "new", new_path, size)) return nullptr;
-    return std::fopen(new_path, "wb");
+    if (!NameBeside(target, "new", new_path, size)) {
+        NoteWindowsError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    std::FILE* file = std::fopen(new_path, "wb");
+    if (file == nullptr) NoteSystemError(errno);
+    return file;
 }
 
 bool OsCloseToDisk(std::FILE* file) {
@@ -385,21 +409,76 @@ bool OsCloseToDisk(std::FILE* file) {
     return std::fclose(file) == 0 && written;
 }
 
-// Windows 95 and NT 4.0 have no call that moves a file over another, so the
-// old file moves aside first, the new one takes its name, and the old one
-// goes; when the new one cannot move in, the old one moves back.
-bool OsReplaceFile(const char* new_path, const char* target) {
+namespace {
+
+using MoveFileExFunction = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+
+// MoveFileExA where the system has it (the NT family): Windows 95 has none,
+// so it is looked up when the program runs, not imported.
+MoveFileExFunction FindMoveFileEx() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) return nullptr;
+    return reinterpret_cast<MoveFileExFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "MoveFileExA")));
+}
+
+constexpr DWORD kMaxAsideNames = 100;
+
+// Moves target aside under a name beside it that no file holds yet: a ".old"
+// that an earlier run left after a crash is never overwritten (it may be the
+// only copy of an inventory) and never blocks this run.
+bool MoveAside(const char* target, char* old_path, size_t size) {
+    for (DWORD k = 0; k < kMaxAsideNames; ++k) {
+        char tag[16];
+        std::snprintf(tag, sizeof tag, "%lu.old", static_cast<unsigned long>(k));
+        if (!NameBeside(target, tag, old_path, size)) return false;
+        if (MoveFileA(target, old_path)) return true;
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
+    }
+    return false;
+}
+
+// Moves the new file over target in one step, where the system can; false
+// (target untouched) where it cannot.
+bool MoveOver(const char* new_path, const char* target) {
+    MoveFileExFunction move_file_ex = FindMoveFileEx();  // once a run: no need to keep it
+    return move_file_ex != nullptr &&
+           move_file_ex(new_path, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+}  // namespace
+
+// The NT family moves the new file over the old one in one step. Windows 95
+// cannot: the old file moves aside first, the new one takes its name, and
+// the old one goes; when the new one cannot move in, the old one moves back,
+// and when even that fails stranded says where it is. A read-only old file
+// takes the second way too, since the one-step move refuses it.
+bool OsReplaceFile(const char* new_path, const char* target, char* stranded, size_t size) {
     DWORD old_attributes = GetFileAttributesA(target);
-    if (old_attributes == INVALID_FILE_ATTRIBUTES) return MoveFileA(new_path, target) != 0;
-    char old_path[MAX_PATH + 4096];
-    if (!NameBeside(target, "old", old_path, sizeof old_path)) return false;
+    if (old_attributes == INVALID_FILE_ATTRIBUTES) {
+        if (MoveFileA(new_path, target)) return true;
+        NoteWindowsError(GetLastError());
+        return false;
+    }
     DWORD kept = old_attributes & kKeptAttributes;
-    if (!MoveFileA(target, old_path)) return false;
+    if ((old_attributes & FILE_ATTRIBUTE_READONLY) == 0 && MoveOver(new_path, target)) {
+        SetFileAttributesA(target, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
+        return true;
+    }
+    char old_path[MAX_PATH + 4096];
+    if (!MoveAside(target, old_path, sizeof old_path)) {
+        NoteWindowsError(GetLastError());
+        return false;
+    }
     if (!MoveFileA(new_path, target)) {
-        MoveFileA(old_path, target);
+        NoteWindowsError(GetLastError());
+        if (!MoveFileA(old_path, target)) std::snprintf(stranded, size, "%s", old_path);
         return false;
     }
     SetFileAttributesA(target, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
+    // The new inventory is in place; an old copy that will not go stays
+    // beside it under its own name, and blocks nothing.
     SetFileAttributesA(old_path, FILE_ATTRIBUTE_NORMAL);  // a read-only file cannot be deleted
     DeleteFileA(old_path);
     return true;

@@ -157,20 +157,12 @@ FILE* OpenRedirectionTarget(const std::string& path, bool appends) {
     return file;
 }
 
-// A redirection that cannot be opened or written whole: the interpreter's
-// message and the system's reason, and the status that tells Qarvik a report
-// was lost and why.
-int LostReport(const std::string& message, const std::string& path, int error_number) {
-    PutErrorLine(message);
+// A redirection that cannot be opened or written whole: one line with the
+// path and the system's reason, and the status that tells Qarvik a report was
+// lost and why.
+int LostReport(const std::string& path, int error_number) {
     PutErrorLine("wincmd: " + path + ": " + std::strerror(error_number));
     return LostReportStatus(error_number);
-}
-
-// The cmd.exe message for a file that cannot be written for error_number.
-const char* WriteFailureMessage(int error_number) {
-    return error_number == ENOSPC || error_number == DISK_QUOTA_ERROR
-               ? "There is not enough space on the disk."
-               : "The system cannot write to the specified device.";
 }
 
 // Opens every redirection in order, as the interpreter does, and keeps the
@@ -191,10 +183,7 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
         const std::string& path = tokens[++i].Text;
         FILE* file = OpenRedirectionTarget(path, tokens[i - 1].Appends);
         if (file == nullptr) {
-            *status = LostReport(errno == ENOENT || errno == ENOTDIR
-                                     ? "The system cannot find the path specified."
-                                     : WriteFailureMessage(errno),
-                                 path, errno);
+            *status = LostReport(path, errno);
             return false;
         }
         if (*output != stdout) std::fclose(*output);
@@ -218,7 +207,7 @@ int CloseRedirection(FILE* output, const std::string& path, int status) {
     }
     if (!failed) return status;
     if (error == 0) error = EIO;
-    return LostReport(WriteFailureMessage(error), path, error);
+    return LostReport(path, error);
 }
 
 // The report style and language of the version; false after an error
