@@ -203,11 +203,11 @@ void SweepSubnet(uint32_t network, uint32_t mask) {
                                 kProbeSteps};
         RunProbeJobs(1, count, jobs);
     } else {
-        // A report lost to a full disk ends the run once the stage returns.
-        for (uint32_t i = 1; i < count && PlatformLostWorkFileReason() == nullptr; ++i) {
+        for (uint32_t i = 1; i < count; ++i) {
             char address[ADDRESS_SIZE];
             FormatAddress(base | i, address);
             ProbeAddress(address);
+            EndRunIfWorkFileLost();  // no sweep goes on with a full disk
             MarkProgress(i);
         }
     }

@@ -22,6 +22,7 @@ using OpenFunction = FILE* (*)(const char* path);
 // Tries to open a file the tools may still be writing: every failure is
 // followed by a wait, and after the last one the path is reported.
 FILE* OpenWithRetries(OpenFunction open, const char* path) {
+    EndRunIfWorkFileLost();  // a report lost for good is not waited for
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         FILE* file = open(path);
         if (file != nullptr) return file;

@@ -170,11 +170,9 @@ bool RunProbeJobs(uint32_t first, uint32_t end, const ProbeJobs& jobs) {
     for (int i = 0; i < series.Width; ++i) RemoveSlotFiles(jobs, i);  // an earlier series' reports
     bool collected_all = true;
     while (series.NextCollect < series.End) {
-        // A report lost to a full disk ends the run once the stage returns.
-        if (PlatformLostWorkFileReason() != nullptr) {
-            collected_all = false;
-            break;
-        }
+        // A report lost to a full disk ends the run once the commands in
+        // flight have ended.
+        if (PlatformLostWorkFileReason() != nullptr) break;
         while (WindowHasRoom(series)) StartJob(&series, series.NextStart++);
         collected_all = CollectEndedJobs(&series);
         if (!collected_all) break;
@@ -182,6 +180,7 @@ bool RunProbeJobs(uint32_t first, uint32_t end, const ProbeJobs& jobs) {
         AwaitOneCommand(&series);
     }
     EndSeries(&series);
+    EndRunIfWorkFileLost();
     return collected_all;
 }
 
