@@ -23,12 +23,16 @@ using OpenFunction = FILE* (*)(const char* path);
 // followed by a wait, and after the last one the path is reported.
 FILE* OpenWithRetries(OpenFunction open, const char* path) {
     EndRunIfWorkFileLost();  // a report lost for good is not waited for
+    int error = 0;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         FILE* file = open(path);
         if (file != nullptr) return file;
+        error = errno;
         PlatformWait(kOpenRetryWaitMs);
     }
     ConsoleEcho(MSG_FILE_OPEN_ERROR, path);
+    if (error != 0) NoteSystemError(error);
+    PlatformSayReason(path);
     State.StageFailed = true;
     return nullptr;
 }

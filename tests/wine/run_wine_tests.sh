@@ -131,11 +131,13 @@ run_windows() {
 
 # Console text with the temp folders of both platforms written as <temp>/, and
 # a run's private work folder inside it as <temp>/qarvik-*/, so a line that
-# names a work file compares equal.
+# names a work file compares equal. The system's reason after qarvik's own
+# messages is each system's own text: only that there is one is compared.
 normalized() {
   perl -pe 'BEGIN { $l = shift; $w = shift }
             s/\Q$l\E/<temp>\//g; s/\Q$w\E/<temp>\//g;
-            s{<temp>/qarvik-[^\\/\s"]+[\\/]}{<temp>/qarvik-*/}g' \
+            s{<temp>/qarvik-[^\\/\s"]+[\\/]}{<temp>/qarvik-*/}g;
+            s/^(qarvik: .*): [^:]+$/$1: <reason>/' \
     "$LIN_TEMP_PREFIX" "$WIN_TEMP_PREFIX" "$1"
 }
 
