@@ -84,7 +84,8 @@ TEST(Terminal, TypedTextShowsAsItWasTyped) {
         {"QARVIK_WINVER=fail", "/xレ", "不正なパラメータです。(/xレ)\n" + UsageTextUtf8()},
         {"TMPDIR=/nonexistent/一時é/", "/cC",
          "\tClass      = C\n\tNetwork    = \n\tMask       = \n\tOutputFile = rsp.txt\n"
-         "Cannot create a work folder in the temp directory : /nonexistent/一時é/\n"},
+         "Cannot create a work folder in the temp directory : /nonexistent/一時é/\n"
+         "qarvik: /nonexistent/一時é/: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argument);

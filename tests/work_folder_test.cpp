@@ -250,7 +250,9 @@ TEST(WorkFolder, NoCommandInterpreterEndsTheRunBeforeTheWorkFolder) {
         EXPECT_EQ(run.Console.substr(run.Console.find("\tOutputFile")),
                   "\tOutputFile = rsp.txt\nCannot start a command interpreter, tried : " +
                       run.Comspec + ", " + folder + "/wincmd\n");
-        EXPECT_EQ(run.Errors, "");
+        EXPECT_EQ(run.Errors, "qarvik: " + run.Comspec + ", " + folder + "/wincmd: " +
+                                  (comspec_exists ? "Permission denied" : "No such file or directory") +
+                                  ", No such file or directory\n");
         EXPECT_EQ(ResponseFile(dir), "an earlier inventory\r\n");
         EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
     }

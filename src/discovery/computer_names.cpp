@@ -71,6 +71,7 @@ void PingEveryRow(int32_t rows) {
     }
     for (int32_t i = 0; i < rows; ++i) {
         PingRow(i);
+        EndRunIfWorkFileLost();  // no more pings into a full disk
         MarkProgress(i);
     }
 }

@@ -207,6 +207,7 @@ void SweepSubnet(uint32_t network, uint32_t mask) {
             char address[ADDRESS_SIZE];
             FormatAddress(base | i, address);
             ProbeAddress(address);
+            EndRunIfWorkFileLost();  // no sweep goes on with a full disk
             MarkProgress(i);
         }
     }

@@ -1,5 +1,6 @@
 #include "exec/command_runner.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -21,12 +22,17 @@ using OpenFunction = FILE* (*)(const char* path);
 // Tries to open a file the tools may still be writing: every failure is
 // followed by a wait, and after the last one the path is reported.
 FILE* OpenWithRetries(OpenFunction open, const char* path) {
+    EndRunIfWorkFileLost();  // a report lost for good is not waited for
+    int error = 0;
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         FILE* file = open(path);
         if (file != nullptr) return file;
+        error = errno;
         PlatformWait(kOpenRetryWaitMs);
     }
     ConsoleEcho(MSG_FILE_OPEN_ERROR, path);
+    if (error != 0) NoteSystemError(error);
+    PlatformSayReason(path);
     State.StageFailed = true;
     return nullptr;
 }
@@ -125,7 +131,7 @@ void CommandAppendPath(CommandLine* command, const char* path) {
     if (quoted) CommandAppend(command, "\"");
 }
 
-void RunCommand(const char* text) { PlatformRunCommand(text); }
+int RunCommand(const char* text) { return PlatformRunCommand(text); }
 
 void DeleteWorkFile(const char* path) {
     CommandLine command;
@@ -143,8 +149,21 @@ void FilterLines(const char* input_path, const char* marker, const char* output_
         return;
     }
     CopyMarkerLines(input, marker, output);
-    std::fclose(output);
+    CloseWorkFile(output);
     std::fclose(input);
+}
+
+// The last flush's error, when the close fails, says why best; else the one
+// the failed write left.
+void CloseWorkFile(FILE* file) {
+    int error = errno;
+    bool failed_before = std::ferror(file) != 0;
+    if (std::fclose(file) != 0) {
+        error = errno;
+    } else if (!failed_before) {
+        return;
+    }
+    NoteLostWorkFile(error != 0 ? error : EIO);
 }
 
 FILE* OpenForReadWithRetries(const char* path) { return OpenWithRetries(OpenTextForRead, path); }

@@ -26,8 +26,9 @@ void CommandAppend(CommandLine* command, const char* text);
 // (a path never holds a double quote: such a temp directory is refused).
 void CommandAppendPath(CommandLine* command, const char* path);
 
-// Runs one command line through the command interpreter and waits for it.
-void RunCommand(const char* text);
+// Runs one command line through the command interpreter and waits for it;
+// its exit status (-1: it could not start).
+int RunCommand(const char* text);
 
 // Runs "del " and the path.
 void DeleteWorkFile(const char* path);
@@ -36,6 +37,11 @@ void DeleteWorkFile(const char* path);
 // apart, then a message naming the path and nullptr.
 FILE* OpenForReadWithRetries(const char* path);
 FILE* OpenForWriteWithRetries(const char* path);
+
+// Closes a work file the program wrote. One that did not reach the disk whole
+// (a write that failed, a full disk at the last flush) is noted as a lost
+// work file, which ends the run after its stage.
+void CloseWorkFile(FILE* file);
 
 // Copies every line of input_path that contains marker anywhere into
 // output_path (created or emptied), each line whole however long it is and

@@ -1,5 +1,6 @@
 #include "exec/parallel_probes.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -88,7 +89,7 @@ void EmptySlotFiles(const ProbeJobs& jobs, int slot) {
     for (int k = 0; k < jobs.SlotWorkFileCount; ++k) {
         SlotFilePath(jobs.SlotWorkFiles[k], slot, path, sizeof path);
         std::FILE* file = std::fopen(path, "wb");
-        if (file != nullptr) std::fclose(file);
+        if (file == nullptr || std::fclose(file) != 0) NoteLostWorkFile(errno);
     }
 }
 
@@ -169,6 +170,9 @@ bool RunProbeJobs(uint32_t first, uint32_t end, const ProbeJobs& jobs) {
     for (int i = 0; i < series.Width; ++i) RemoveSlotFiles(jobs, i);  // an earlier series' reports
     bool collected_all = true;
     while (series.NextCollect < series.End) {
+        // A report lost to a full disk ends the run once the commands in
+        // flight have ended.
+        if (PlatformLostWorkFileReason() != nullptr) break;
         while (WindowHasRoom(series)) StartJob(&series, series.NextStart++);
         collected_all = CollectEndedJobs(&series);
         if (!collected_all) break;
@@ -176,6 +180,7 @@ bool RunProbeJobs(uint32_t first, uint32_t end, const ProbeJobs& jobs) {
         AwaitOneCommand(&series);
     }
     EndSeries(&series);
+    EndRunIfWorkFileLost();
     return collected_all;
 }
 
@@ -197,13 +202,15 @@ void CollectSlotFile(const char* slot_path, const char* target_path, bool replac
     FILE* report = std::fopen(slot_path, "rb");
     if (report == nullptr) return;
     FILE* target = std::fopen(target_path, replace ? "wb" : "ab");
+    bool written = target != nullptr;
     if (target != nullptr) {
         char buffer[4096];
         size_t count = 0;
-        while ((count = std::fread(buffer, 1, sizeof buffer, report)) > 0) {
-            std::fwrite(buffer, 1, count, target);
+        while (written && (count = std::fread(buffer, 1, sizeof buffer, report)) > 0) {
+            written = std::fwrite(buffer, 1, count, target) == count;
         }
-        std::fclose(target);
+        written = std::fclose(target) == 0 && written;
     }
+    if (!written) NoteLostWorkFile(errno != 0 ? errno : EIO);
     std::fclose(report);
 }

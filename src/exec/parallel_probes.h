@@ -40,5 +40,6 @@ void SlotFilePath(int work_file, int slot, char* path, size_t size);
 // Adds the report in slot_path to the end of target_path (after emptying it
 // when replace is set), byte for byte; slot_path stays, to be emptied for the
 // slot's next job. A missing slot file (its command could not be started) leaves the
-// target untouched, as a redirection that never ran would.
+// target untouched, as a redirection that never ran would. A target that
+// cannot be written whole is noted as a lost work file.
 void CollectSlotFile(const char* slot_path, const char* target_path, bool replace);

@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -34,6 +35,11 @@ bool g_interrupts_caught = false;
 constexpr size_t kNewFilePathSize = 4096 + 32;
 char g_new_file[kNewFilePathSize];
 volatile std::sig_atomic_t g_new_file_watched = 0;
+// The reason noted for the next failure to report, and the first lost work
+// file's reason.
+constexpr size_t kReasonSize = 256;
+char g_system_reason[kReasonSize];
+char g_lost_work_file[kReasonSize];
 // Where a handler puts a watched file's path together: no library call does
 // that safely inside a signal handler.
 char g_removal_path[kWatchedPathSize + kWatchedNameSize];
@@ -120,6 +126,10 @@ bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t siz
     return made;
 }
 
+void PlatformRemoveAbandonedWorkFolders(const char* temp_directory) {
+    OsRemoveAbandonedWorkFolders(temp_directory);
+}
+
 void PlatformWatchWorkFile(const char* path) {
     CatchInterruptsOnce();
     OsHoldInterrupts();
@@ -141,6 +151,7 @@ bool RemoveWatchedWorkFolder() {
         g_new_file_watched = 0;
     }
     if (g_watch_armed == 0) return true;
+    OsReleaseRunLock();
     for (int k = 0; k < g_watched_file_count; ++k) OsRemoveFile(RemovalPath(g_watched_names[k]));
     return OsRemoveFolder(g_watched_folder);
 }
@@ -158,6 +169,7 @@ std::FILE* PlatformCreateReplacement(const char* target, char* new_path, size_t 
     if (file != nullptr) {
         std::snprintf(g_new_file, sizeof g_new_file, "%s", new_path);
         g_new_file_watched = 1;
+        OsRecordReplacement(new_path);
     }
     OsReleaseInterrupts();
     return file;
@@ -169,22 +181,56 @@ namespace {
 
 // Puts the new file in the target's place, or removes it when told to or
 // when that fails; either way the interrupt handler stops watching it.
-bool EndReplacement(const char* new_path, const char* target) {
+bool EndReplacement(const char* new_path, const char* target, char* stranded, size_t size) {
     OsHoldInterrupts();
-    bool replaced = target != nullptr && OsReplaceFile(new_path, target);
+    bool replaced = target != nullptr && OsReplaceFile(new_path, target, stranded, size);
     if (!replaced) OsRemoveFile(new_path);
     g_new_file_watched = 0;
+    OsRecordReplacement("");
     OsReleaseInterrupts();
     return replaced;
 }
 
 }  // namespace
 
-bool PlatformReplaceFile(const char* new_path, const char* target) {
-    return EndReplacement(new_path, target);
+bool PlatformReplaceFile(const char* new_path, const char* target, char* stranded, size_t size) {
+    stranded[0] = '\0';
+    return EndReplacement(new_path, target, stranded, size);
 }
 
-void PlatformDiscardReplacement(const char* new_path) { EndReplacement(new_path, nullptr); }
+void PlatformDiscardReplacement(const char* new_path) {
+    EndReplacement(new_path, nullptr, nullptr, 0);
+}
+
+void NoteSystemError(int error_number) { NoteSystemReason(std::strerror(error_number)); }
+
+void NoteSystemReason(const char* reason) {
+    std::snprintf(g_system_reason, sizeof g_system_reason, "%s", reason);
+}
+
+// After the program's own message on standard output, which is flushed
+// first, so that the two keep their order on one terminal.
+void PlatformSayReason(const char* subject) {
+    if (g_system_reason[0] == '\0') return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "qarvik: %s: %s\n", subject, g_system_reason);
+    std::fflush(stderr);
+    g_system_reason[0] = '\0';
+}
+
+void NoteLostWorkFile(int error_number) { NoteLostWorkFileReason(std::strerror(error_number)); }
+
+void NoteLostWorkFileReason(const char* reason) {
+    if (g_lost_work_file[0] != '\0') return;  // the first failure says why
+    std::snprintf(g_lost_work_file, sizeof g_lost_work_file, "%s",
+                  reason[0] != '\0' ? reason : std::strerror(EIO));
+}
+
+void ForgetLostWorkFile() { g_lost_work_file[0] = '\0'; }
+
+const char* PlatformLostWorkFileReason() {
+    return g_lost_work_file[0] != '\0' ? g_lost_work_file : nullptr;
+}
 
 void PlatformWait(int milliseconds) {
     if (g_wait_hook != nullptr) {

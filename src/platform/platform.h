@@ -49,6 +49,11 @@ void PlatformGetTempDirectory(char* directory, size_t size);
 // no folder can be made there.
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size);
 constexpr char kWorkFolderVariable[] = "QARVIK_WORK_FOLDER";
+// Removes the work folders that earlier runs in temp_directory left behind
+// when they were killed, and the new response files those runs were writing:
+// only a folder whose run lock is no longer held, and only what such a run
+// made. A folder of a run still going holds its lock and stays.
+void PlatformRemoveAbandonedWorkFolders(const char* temp_directory);
 // Adds a file of the folder, by its path, to what the removal takes away
 // (once, however often it is named).
 void PlatformWatchWorkFile(const char* path);
@@ -66,6 +71,9 @@ void PlatformRemoveWorkFolder();
 enum ResponseFileKind {
     RESPONSE_FILE_REPLACED,     // target: the file that the new one replaces
     RESPONSE_FILE_IN_PLACE,     // written where it is, as it is opened
+    RESPONSE_FILE_REWRITTEN,    // a regular file written where it is (its folder
+                                // takes no new file): its old bytes are put back
+                                // when the new ones cannot be written
 };
 // Which way path is written; target gets the path to replace (the file a link
 // names), at most size - 1 bytes.
@@ -81,11 +89,28 @@ std::FILE* PlatformCreateReplacement(const char* target, char* new_path, size_t 
 // Writes what the stream holds through to the disk, and closes it; false on
 // any error (a full disk).
 bool PlatformCloseToDisk(std::FILE* file);
-// Puts the new file in target's place. False (new file removed, target as it
-// was) when it cannot.
-bool PlatformReplaceFile(const char* new_path, const char* target);
+// Puts the new file in target's place. False (new file removed) when it
+// cannot: target is then as it was, or, when the old file could not be put
+// back under its name, stranded gets where it is (else it is emptied).
+bool PlatformReplaceFile(const char* new_path, const char* target, char* stranded, size_t size);
 // Removes a new file that will not be put in place.
 void PlatformDiscardReplacement(const char* new_path);
+
+// The system's reason for the failure the program reports next: noted where
+// the failure is seen, said on standard error after the program's own message
+// as "qarvik: SUBJECT: REASON", and forgotten once said.
+void NoteSystemError(int error_number);     // an errno value
+void NoteSystemReason(const char* reason);  // a text the platform worded
+void PlatformSayReason(const char* subject);
+
+// A work file that a tool's report or the program itself could not write
+// whole (a full disk, a quota): the first such failure's reason is kept for
+// the run driver, which ends the run without an inventory. nullptr while
+// every work file was written whole.
+void NoteLostWorkFile(int error_number);  // an errno value
+void NoteLostWorkFileReason(const char* reason);
+const char* PlatformLostWorkFileReason();
+void ForgetLostWorkFile();  // for a new run state
 
 // Waits the given milliseconds (or whatever a test put in its place).
 void PlatformWait(int milliseconds);
@@ -101,7 +126,10 @@ bool PlatformFindCommandInterpreter(char* tried, size_t size);
 bool PlatformReportMayStillBeWritten(const char* path);
 
 // Runs one command line through the command interpreter and returns when it has
-// ended. Standard output is flushed first so the console trace keeps its order.
+// ended, with its exit status (128 and the signal for one ended by a signal,
+// -1 when it could not start). Standard output is flushed first so the
+// console trace keeps its order. A report the interpreter could not write
+// whole is noted as a lost work file.
 int PlatformRunCommand(const char* command_line);
 
 // Starts one command line through the command interpreter without waiting for
@@ -174,7 +202,16 @@ void SetConsoleWriter(ConsoleWriter writer, ConsoleWriter typed_writer);
 // The work folder's side of the operating system. Hold and release keep the
 // interrupt handlers out while the watch list changes (or a tool runs, on
 // POSIX); they do not nest.
+// Making the folder also takes the run's lock in it, held until
+// OsReleaseRunLock (or the process's end).
 bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size);
+void OsReleaseRunLock();  // safe in a signal handler
+bool TakeRunLock(const char* folder);  // the lock's half of OsMakeWorkFolder
+constexpr char RUN_LOCK_NAME[] = "qarvik.lock";  // in the work folder
+// The new response file the run is writing, kept beside its lock so that a
+// later run can remove it if this one is killed; "" once it is gone.
+void OsRecordReplacement(const char* new_path);
+void OsRemoveAbandonedWorkFolders(const char* temp_directory);
 void OsHoldInterrupts();
 void OsReleaseInterrupts();
 void OsCatchInterrupts();  // installs the handlers; called once
@@ -188,7 +225,7 @@ ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size)
 bool OsCanWriteFile(const char* path);
 std::FILE* OsCreateReplacement(const char* target, char* new_path, size_t size);
 bool OsCloseToDisk(std::FILE* file);
-bool OsReplaceFile(const char* new_path, const char* target);
+bool OsReplaceFile(const char* new_path, const char* target, char* stranded, size_t size);
 // For the interrupt handlers: removes the watched files and the folder with
 // nothing but OsRemoveFile and OsRemoveFolder, so it is safe in a signal
 // handler. True when no watched folder is left.

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/lost_report.h"
 #include "platform/platform.h"
 #include "platform/terminal_charset.h"
 #include "platform/winver.h"
@@ -138,9 +139,19 @@ void OnInterrupt(int signal_number) {
 bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
     static const char kPattern[] = "qarvik-XXXXXX";
     // The pattern, the separator and the NUL must fit.
-    if (std::strlen(temp_directory) + sizeof kPattern + 1 > size) return false;
+    if (std::strlen(temp_directory) + sizeof kPattern + 1 > size) {
+        NoteSystemError(ENAMETOOLONG);
+        return false;
+    }
     std::snprintf(folder, size, "%s%s", temp_directory, kPattern);
     if (mkdtemp(folder) == nullptr) {  // mode 0700: no other user looks in
+        NoteSystemError(errno);
+        folder[0] = '\0';
+        return false;
+    }
+    if (!TakeRunLock(folder)) {
+        NoteSystemError(errno);
+        rmdir(folder);
         folder[0] = '\0';
         return false;
     }
@@ -221,10 +232,23 @@ pid_t StartCommandInterpreter(const char* command_line, const sigset_t* child_ma
     return StartInterpreter(wincmd, command_line, child_mask);
 }
 
-// What posix_spawn can run: a regular file the run may execute.
-bool CanStart(const char* path) {
+// What posix_spawn can run: a regular file the run may execute. 0, or the
+// reason it cannot be started.
+int StartError(const char* path) {
     struct stat info {};
-    return stat(path, &info) == 0 && S_ISREG(info.st_mode) && access(path, X_OK) == 0;
+    if (stat(path, &info) != 0 || access(path, X_OK) != 0) return errno;
+    if (S_ISDIR(info.st_mode)) return EISDIR;
+    return S_ISREG(info.st_mode) ? 0 : EACCES;
+}
+
+// The status as a shell gives it: the exit status, or 128 and the signal.
+// A status that says the interpreter lost a report notes the lost work file.
+int CommandStatus(int wait_status) {
+    if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+    int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    int lost = LostReportError(status);
+    if (lost != 0) NoteLostWorkFile(lost);
+    return status;
 }
 
 // Waits for child (any child when child is -1); the ended child, or -1 when
@@ -238,16 +262,24 @@ pid_t WaitForChild(pid_t child, int* status) {
 
 }  // namespace
 
-// The interpreters that StartCommandInterpreter tries, in its order.
+// The interpreters that StartCommandInterpreter tries, in its order. When
+// none can start, the reasons are noted in the order of the list.
 bool OsFindCommandInterpreter(char* tried, size_t size) {
     const char* comspec = std::getenv("COMSPEC");
     bool has_comspec = comspec != nullptr && comspec[0] != '\0';
-    if (has_comspec && CanStart(comspec)) return true;
+    int comspec_error = has_comspec ? StartError(comspec) : 0;
+    if (has_comspec && comspec_error == 0) return true;
     char wincmd[4096];
     bool has_wincmd = WincmdBesideProgram(wincmd, sizeof wincmd);
-    if (has_wincmd && CanStart(wincmd)) return true;
+    int wincmd_error = has_wincmd ? StartError(wincmd) : ENOENT;
+    if (wincmd_error == 0) return true;
     std::snprintf(tried, size, "%s%s%s", has_comspec ? comspec : "", has_comspec ? ", " : "",
                   has_wincmd ? wincmd : "wincmd");
+    char reasons[256];
+    std::snprintf(reasons, sizeof reasons, "%s%s%s",
+                  has_comspec ? std::strerror(comspec_error) : "", has_comspec ? ", " : "",
+                  std::strerror(wincmd_error));
+    NoteSystemReason(reasons);
     return false;
 }
 
@@ -258,7 +290,7 @@ int OsRunCommand(const char* command_line) {
     OsHoldInterrupts();
     int status = -1;
     pid_t child = StartCommandInterpreter(command_line, &g_mask_before_hold);
-    if (child > 0) WaitForChild(child, &status);
+    if (child > 0 && WaitForChild(child, &status) == child) status = CommandStatus(status);
     OsReleaseInterrupts();
     return status;
 }
@@ -269,118 +301,7 @@ int OsStartCommand(const char* command_line) {
 
 int OsWaitAnyCommand() {
     int status = 0;
-    return static_cast<int>(WaitForChild(-1, &status));
-}
-
-namespace {
-
-constexpr int kMaxLinkHops = 40;  // as the kernel follows them
-
-// Follows path's symbolic links to the path they end at (which need not
-// exist), as the file system resolves them: a relative link reads from the
-// link's own folder. False when the result does not fit.
-bool FollowLinks(const char* path, char* target, size_t size) {
-    if (std::snprintf(target, size, "%s", path) >= static_cast<int>(size)) return false;
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        struct stat info {};
-        if (lstat(target, &info) != 0 || !S_ISLNK(info.st_mode)) return true;
-        char link[4096];
-        ssize_t length = readlink(target, link, sizeof link - 1);
-        if (length < 0) return true;
-        link[length] = '\0';
-        char* slash = std::strrchr(target, '/');
-        size_t folder_length = link[0] == '/' || slash == nullptr
-                                   ? 0
-                                   : static_cast<size_t>(slash + 1 - target);
-        if (folder_length + static_cast<size_t>(length) >= size) return false;
-        std::memcpy(target + folder_length, link, static_cast<size_t>(length) + 1);
-    }
-    return true;
-}
-
-// The folder a path's file is in: "." for a bare name.
-void FolderOf(const char* path, char* folder, size_t size) {
-    const char* slash = std::strrchr(path, '/');
-    if (slash == nullptr) {
-        std::snprintf(folder, size, ".");
-    } else if (slash == path) {
-        std::snprintf(folder, size, "/");
-    } else {
-        std::snprintf(folder, size, "%.*s", static_cast<int>(slash - path), path);
-    }
-}
-
-bool FolderTakesNewFiles(const char* path) {
-    char folder[4096];
-    FolderOf(path, folder, sizeof folder);
-    return access(folder, W_OK | X_OK) == 0;
-}
-
-mode_t CurrentUmask() {
-    mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
-}  // namespace
-
-// A regular file (or none yet) in a folder that takes new files is replaced;
-// a device, a pipe, or a file whose folder the user may not write in is
-// written in place.
-ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size) {
-    if (!FollowLinks(path, target, size)) {
-        std::snprintf(target, size, "%s", path);
-        return RESPONSE_FILE_IN_PLACE;
-    }
-    struct stat info {};
-    if (stat(target, &info) == 0 && !S_ISREG(info.st_mode)) return RESPONSE_FILE_IN_PLACE;
-    return FolderTakesNewFiles(target) ? RESPONSE_FILE_REPLACED : RESPONSE_FILE_IN_PLACE;
-}
-
-// Opening without O_TRUNC leaves the file as it is. A pipe is not opened:
-// closing it again would end the input of whoever reads it already.
-bool OsCanWriteFile(const char* path) {
-    struct stat info {};
-    if (stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) return access(path, W_OK) == 0;
-    int file = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY);
-    if (file >= 0) {
-        close(file);
-        return true;
-    }
-    if (errno == ENXIO) return true;  // a socket: the write at the end says what it is
-    if (errno != ENOENT) return false;
-    char target[4096];
-    return FollowLinks(path, target, sizeof target) && FolderTakesNewFiles(target);
-}
-
-// "<target>.XXXXXX", made by mkstemp (mode 0600), then given the old file's
-// owner and permission bits, or a new file's (0666 less the umask).
-std::FILE* OsCreateReplacement(const char* target, char* new_path, size_t size) {
-    int length = std::snprintf(new_path, size, "%s.XXXXXX", target);
-    if (length < 0 || static_cast<size_t>(length) >= size) return nullptr;
-    int file = mkstemp(new_path);
-    if (file < 0) return nullptr;
-    struct stat old {};
-    mode_t mode = 0666 & ~CurrentUmask();
-    if (stat(target, &old) == 0) {
-        mode = old.st_mode & 07777;
-        if (fchown(file, old.st_uid, old.st_gid) != 0) {
-            // Only root gives a file away; anyone else keeps it as their own.
-        }
-    }
-    std::FILE* stream = fchmod(file, mode) == 0 ? fdopen(file, "wb") : nullptr;
-    if (stream == nullptr) {
-        close(file);
-        unlink(new_path);
-    }
-    return stream;
-}
-
-bool OsCloseToDisk(std::FILE* file) {
-    bool written = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    return std::fclose(file) == 0 && written;
-}
-
-bool OsReplaceFile(const char* new_path, const char* target) {
-    return rename(new_path, target) == 0;
+    pid_t ended = WaitForChild(-1, &status);
+    if (ended > 0) CommandStatus(status);
+    return static_cast<int>(ended);
 }

@@ -1,5 +1,4 @@
 // The Windows side of the platform seam: the Win32 API and cmd.exe.
-#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -7,6 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/platform_windows.h"
 
 namespace {
 
@@ -92,10 +92,18 @@ bool OsMakeWorkFolder(const char* temp_directory, char* folder, size_t size) {
         // The separator and the NUL must still fit.
         if (length < 0 || static_cast<size_t>(length) + 2 > size) break;
         if (CreateDirectoryA(folder, nullptr)) {
+            if (!TakeRunLock(folder)) {
+                NoteWindowsError(GetLastError());
+                RemoveDirectoryA(folder);
+                break;
+            }
             std::strcat(folder, "\\");
             return true;
         }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            NoteWindowsError(GetLastError());
+            break;
+        }
     }
     folder[0] = '\0';
     return false;
@@ -112,7 +120,11 @@ void OsCatchInterrupts() {
 
 void OsRemoveFile(const char* path) { DeleteFileA(path); }
 
-int OsRunCommand(const char* command_line) { return std::system(command_line); }
+int OsRunCommand(const char* command_line) {
+    int status = std::system(command_line);
+    CheckWorkFolderRoom();
+    return status;
+}
 
 namespace {
 
@@ -171,6 +183,7 @@ HANDLE StartInterpreterProcess(const char* command_line) {
 // nothing in every interpreter of the family.
 bool OsFindCommandInterpreter(char* tried, size_t size) {
     HANDLE process = StartInterpreterProcess("rem");
+    if (process == nullptr) NoteWindowsError(GetLastError());
     if (process != nullptr) {
         WaitForSingleObject(process, INFINITE);
         CloseHandle(process);
@@ -303,97 +316,10 @@ int OsWaitAnyCommand() {
     }
     CloseHandle(g_started[id]);
     g_started[id] = nullptr;
+    CheckWorkFolderRoom();
     return id;
 }
 
 // Standard output stays in the C runtime's text mode: every "\n" reaches a
 // redirected file or a pipe as CR LF, as from any other Windows console program.
 void OsPrepareConsole() {}
-
-namespace {
-
-// The attributes a replacement takes over from the file it replaces.
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-
-// A name beside target that only this run uses: target, the process id and a
-// tag.
-bool NameBeside(const char* target, const char* tag, char* path, size_t size) {
-    int length = std::snprintf(path, size, "%s.%lx.%s", target,
-                               static_cast<unsigned long>(GetCurrentProcessId()), tag);
-    return length >= 0 && static_cast<size_t>(length) < size;
-}
-
-// The folder a path's file is in: "." for a bare name, "C:." for "C:name".
-void FolderOf(const char* path, char* folder, size_t size) {
-    const char* end = nullptr;
-    for (const char* c = path; *c != '\0'; ++c) {
-        if (*c == '\\' || *c == '/' || *c == ':') end = c;
-    }
-    if (end == nullptr) {
-        std::snprintf(folder, size, ".");
-    } else if (*end == ':') {
-        std::snprintf(folder, size, "%.*s.", static_cast<int>(end + 1 - path), path);
-    } else {
-        std::snprintf(folder, size, "%.*s", static_cast<int>(end + 1 - path), path);
-    }
-}
-
-}  // namespace
-
-// A file on a disk (or none yet) is replaced; a device (NUL, CON, a port) or
-// a pipe is written in place.
-ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size) {
-    std::snprintf(target, size, "%s", path);
-    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return RESPONSE_FILE_REPLACED;
-    DWORD type = GetFileType(file);
-    CloseHandle(file);
-    return type == FILE_TYPE_DISK ? RESPONSE_FILE_REPLACED : RESPONSE_FILE_IN_PLACE;
-}
-
-bool OsCanWriteFile(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        return true;
-    }
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-    char folder[MAX_PATH + 1024];
-    FolderOf(path, folder, sizeof folder);
-    DWORD attributes = GetFileAttributesA(folder);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-std::FILE* OsCreateReplacement(const char* target, char* new_path, size_t size) {
-    if (!NameBeside(target, "new", new_path, size)) return nullptr;
-    return std::fopen(new_path, "wb");
-}
-
-bool OsCloseToDisk(std::FILE* file) {
-    bool written = std::fflush(file) == 0 &&
-                   FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))));
-    return std::fclose(file) == 0 && written;
-}
-
-// Windows 95 and NT 4.0 have no call that moves a file over another, so the
-// old file moves aside first, the new one takes its name, and the old one
-// goes; when the new one cannot move in, the old one moves back.
-bool OsReplaceFile(const char* new_path, const char* target) {
-    DWORD old_attributes = GetFileAttributesA(target);
-    if (old_attributes == INVALID_FILE_ATTRIBUTES) return MoveFileA(new_path, target) != 0;
-    char old_path[MAX_PATH + 4096];
-    if (!NameBeside(target, "old", old_path, sizeof old_path)) return false;
-    DWORD kept = old_attributes & kKeptAttributes;
-    if (!MoveFileA(target, old_path)) return false;
-    if (!MoveFileA(new_path, target)) {
-        MoveFileA(old_path, target);
-        return false;
-    }
-    SetFileAttributesA(target, kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL);
-    SetFileAttributesA(old_path, FILE_ATTRIBUTE_NORMAL);  // a read-only file cannot be deleted
-    DeleteFileA(old_path);
-    return true;
-}

@@ -1,6 +1,8 @@
 #include "report/response_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -38,45 +40,127 @@ bool WriteRows(FILE* file) {
     return true;
 }
 
-void Fail(const char* message) {
+// The message on the console, and the system's reason (error_number, when
+// not 0) on standard error after it.
+void Fail(const char* message, int error_number) {
     ConsoleEcho(message, State.Settings.ResFile);
+    if (error_number != 0) NoteSystemError(error_number);
+    PlatformSayReason(State.Settings.ResFile);
     State.ExitStatus = EXIT_FILE_ERROR;
 }
+
+// errno after a failed write; a stream whose error came earlier may have
+// lost it since.
+int WriteError() { return errno != 0 ? errno : EIO; }
 
 // A device or a pipe: opened, emptied where that means anything, and written.
 void WriteInPlace(const char* path) {
     FILE* file = OpenTextForWrite(path);
     if (file == nullptr) {
-        Fail(MSG_OUTPUT_OPEN_ERROR);
+        Fail(MSG_OUTPUT_OPEN_ERROR, errno);
         return;
     }
     // Buffered lines may fail only when they reach the disk (a full disk), so
     // the flush and the close count as writes too.
+    errno = 0;
     if (!WriteRows(file) || std::fflush(file) != 0) {
-        Fail(MSG_OUTPUT_WRITE_ERROR);
+        Fail(MSG_OUTPUT_WRITE_ERROR, WriteError());
         std::fclose(file);
         return;
     }
-    if (std::fclose(file) != 0) Fail(MSG_OUTPUT_WRITE_ERROR);
+    if (std::fclose(file) != 0) Fail(MSG_OUTPUT_WRITE_ERROR, WriteError());
+}
+
+// The bytes of a regular file, read whole; Read is false when they cannot be.
+struct OldBytes {
+    char* Bytes;
+    size_t Size;
+    bool Read;
+};
+
+OldBytes ReadOldBytes(const char* path) {
+    OldBytes old{nullptr, 0, false};
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return old;
+    size_t capacity = 0;
+    for (;;) {
+        if (old.Size == capacity) {
+            capacity = capacity == 0 ? 65536 : capacity * 2;
+            char* grown = static_cast<char*>(std::realloc(old.Bytes, capacity));
+            if (grown == nullptr) break;
+            old.Bytes = grown;
+        }
+        size_t count = std::fread(old.Bytes + old.Size, 1, capacity - old.Size, file);
+        old.Size += count;
+        if (count == 0) {
+            old.Read = std::ferror(file) == 0;
+            break;
+        }
+    }
+    std::fclose(file);
+    return old;
+}
+
+// Writes the old bytes back where the new ones failed: emptying the file gave
+// back the blocks they took, so a full disk has room for them again.
+bool PutBack(const char* path, const OldBytes& old) {
+    FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return false;
+    bool written = old.Size == 0 || std::fwrite(old.Bytes, 1, old.Size, file) == old.Size;
+    return PlatformCloseToDisk(file) && written;
+}
+
+// A regular file in a folder that takes no new file: written where it is, its
+// old bytes kept in memory and put back when the new ones cannot be written
+// whole; the console says so when even that fails.
+void RewriteKeepingOldBytes(const char* path) {
+    OldBytes old = ReadOldBytes(path);
+    if (!old.Read) {
+        std::free(old.Bytes);
+        WriteInPlace(path);
+        return;
+    }
+    FILE* file = OpenTextForWrite(path);
+    if (file == nullptr) {
+        Fail(MSG_OUTPUT_OPEN_ERROR, errno);
+    } else {
+        errno = 0;
+        bool written = WriteRows(file);
+        int error = WriteError();
+        if (!PlatformCloseToDisk(file) || !written) {
+            Fail(MSG_OUTPUT_WRITE_ERROR, written ? WriteError() : error);
+            if (!PutBack(path, old)) {
+                ConsoleEcho(MSG_OUTPUT_NOT_PUT_BACK, path);
+                PlatformSayReason(path);
+            }
+        }
+    }
+    std::free(old.Bytes);
 }
 
 // The rows go into a new file beside target, which takes target's place only
 // once all of it is on the disk; on any failure it goes and target stays as
-// it was.
+// it was, or the console says where the old file is.
 void ReplaceWithNewFile(const char* target) {
     char new_path[kNewPathSize];
     FILE* file = PlatformCreateReplacement(target, new_path, sizeof new_path);
     if (file == nullptr) {
-        Fail(MSG_OUTPUT_OPEN_ERROR);
+        Fail(MSG_OUTPUT_OPEN_ERROR, 0);
         return;
     }
+    errno = 0;
     bool written = WriteRows(file);
+    int error = WriteError();
     if (!PlatformCloseToDisk(file) || !written) {
+        if (written) error = WriteError();
         PlatformDiscardReplacement(new_path);
-        Fail(MSG_OUTPUT_WRITE_ERROR);
+        Fail(MSG_OUTPUT_WRITE_ERROR, error);
         return;
     }
-    if (!PlatformReplaceFile(new_path, target)) Fail(MSG_OUTPUT_WRITE_ERROR);
+    char stranded[kNewPathSize];
+    if (PlatformReplaceFile(new_path, target, stranded, sizeof stranded)) return;
+    Fail(MSG_OUTPUT_WRITE_ERROR, 0);
+    if (stranded[0] != '\0') ConsoleEcho(MSG_OLD_FILE_STRANDED, stranded);
 }
 
 }  // namespace
@@ -84,6 +168,7 @@ void ReplaceWithNewFile(const char* target) {
 void CheckResponseFile() {
     if (PlatformCanWriteFile(State.Settings.ResFile)) return;
     ConsoleEcho(MSG_OUTPUT_OPEN_ERROR, State.Settings.ResFile);
+    PlatformSayReason(State.Settings.ResFile);
     PlatformExit(EXIT_FILE_ERROR);
 }
 
@@ -97,9 +182,20 @@ void WriteResponseFile() {
         return;
     }
     char target[kTargetPathSize];
-    if (PlatformResponseFileKind(path, target, sizeof target) == RESPONSE_FILE_IN_PLACE) {
-        WriteInPlace(path);
-        return;
+    switch (PlatformResponseFileKind(path, target, sizeof target)) {
+        case RESPONSE_FILE_IN_PLACE:
+            WriteInPlace(path);
+            break;
+        case RESPONSE_FILE_REWRITTEN:
+            RewriteKeepingOldBytes(path);
+            break;
+        case RESPONSE_FILE_REPLACED:
+            ReplaceWithNewFile(target);
+            break;
     }
-    ReplaceWithNewFile(target);
+    // Rows after a stage's error are not the whole inventory.
+    if (State.StageFailed && State.ExitStatus == 0) {
+        ConsoleEcho(MSG_PARTIAL_INVENTORY, path);
+        State.ExitStatus = EXIT_NO_INVENTORY;
+    }
 }

@@ -101,6 +101,6 @@ void WriteBlockMacLines(const char* report_path, const char* mac_label, const ch
             WriteEmptyMacLine(output, mac_column);
         }
     }
-    std::fclose(output);
+    CloseWorkFile(output);
     std::fclose(report);
 }

@@ -115,6 +115,18 @@ bool ReportNeedsSettling(const PlatformVersion& version, const char* report) {
     return !IsVersion6OrLater(version) && PlatformReportMayStillBeWritten(report);
 }
 
+// A report that could not be written, or an adapter tool that failed (the
+// stand-in's tools when they cannot see the network: no ICMP socket, a
+// network file that cannot be read, interfaces that cannot be listed), would
+// pass for a machine without an address: the run ends without an inventory.
+void EndRunIfAdapterToolFailed(int status) {
+    EndRunIfWorkFileLost();
+    if (status == 0) return;
+    ConsolePrint(MSG_ADAPTER_TOOL_FAILED, status);
+    RemoveWorkFolder();
+    PlatformExit(EXIT_NO_INVENTORY);
+}
+
 void PrintPlatformLine(const PlatformRow& platform, const PlatformVersion& version) {
     if (platform.PrintedLine != nullptr) {
         ConsolePrint("%s", platform.PrintedLine);
@@ -169,7 +181,7 @@ void CaptureAdapterReport() {
     CommandLine command;
     CommandStart(&command, platform->CommandText);
     CommandAppendPath(&command, paths[WF_ADAPTER_REPORT]);
-    RunCommand(command.Text);
+    EndRunIfAdapterToolFailed(RunCommand(command.Text));
     if (ReportNeedsSettling(version, paths[WF_ADAPTER_REPORT])) PlatformWait(kReportSettleMs);
 
     SetColumn(&State.Columns.MacColumn, platform->MacColumn);

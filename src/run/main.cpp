@@ -17,9 +17,11 @@
 namespace {
 
 // A stage framed by its ProgressLine pair.
+// The run ends after a stage whose reports could not all be written.
 void RunStage(const char* trace_name, void (*stage)()) {
     ConsolePrint("%s%s\n", MSG_PROGRESS_START, trace_name);
     stage();
+    EndRunIfWorkFileLost();
     ConsolePrint("%s%s\n", MSG_PROGRESS_END, trace_name);
 }
 
@@ -30,6 +32,7 @@ void RequireCommandInterpreter() {
     char tried[4096 + 1024];  // an interpreter's path and the fallback's
     if (PlatformFindCommandInterpreter(tried, sizeof tried)) return;
     ConsoleEcho(MSG_NO_COMMAND_INTERPRETER, tried);
+    PlatformSayReason(tried);
     PlatformExit(EXIT_NO_INTERPRETER);
 }
 

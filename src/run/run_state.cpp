@@ -21,6 +21,7 @@ void ResetRunState() {
     std::memset(&State, 0, sizeof State);
     State.Columns = kInitialColumns;
     State.Markers = ENGLISH_MARKERS;
+    ForgetLostWorkFile();
 }
 
 int32_t TableRowCount() {
@@ -62,8 +63,11 @@ void PrepareWorkFiles() {
     }
     WorkFiles& files = State.Files;
     if (!PlatformMakeWorkFolder(directory, files.Folder, sizeof files.Folder)) {
-        RefuseTempDirectory(MSG_WORK_FOLDER_ERROR, directory);
+        ConsoleEcho(MSG_WORK_FOLDER_ERROR, directory);
+        PlatformSayReason(directory);
+        PlatformExit(EXIT_FILE_ERROR);
     }
+    PlatformRemoveAbandonedWorkFolders(directory);
     for (int k = 0; k < WORK_FILE_COUNT; ++k) {
         std::snprintf(files.Path[k], WORK_PATH_SIZE, "%stmp%02d.txt", files.Folder, k);
         PlatformWatchWorkFile(files.Path[k]);
@@ -71,6 +75,16 @@ void PrepareWorkFiles() {
 }
 
 void RemoveWorkFolder() { PlatformRemoveWorkFolder(); }
+
+void EndRunIfWorkFileLost() {
+    const char* reason = PlatformLostWorkFileReason();
+    if (reason == nullptr) return;
+    ConsoleEcho(MSG_WORK_FILE_LOST, State.Files.Folder);
+    NoteSystemReason(reason);
+    PlatformSayReason(State.Files.Folder);
+    RemoveWorkFolder();
+    PlatformExit(EXIT_NO_INVENTORY);
+}
 
 void ReportStageError(const char* message) {
     ConsolePrint("%s", message);

@@ -29,8 +29,9 @@ constexpr int MAX_OWN_ADDRESSES = 10;  // adapter report lines that can give an 
 constexpr int EXIT_FILE_ERROR = 2;
 // Exit status of a run whose command interpreter cannot be started at all.
 constexpr int EXIT_NO_INTERPRETER = 2;
-// Exit status of a run whose stages reported an error and found no host: the
-// response file is left as it was.
+// Exit status of a run that took no whole inventory: its stages reported an
+// error (the response file is left as it was when they found no host), a
+// work file could not be written whole, or the adapter tool failed.
 constexpr int EXIT_NO_INVENTORY = 3;
 constexpr int MAX_PROBES = 255;  // hosts in flight at once: a class C segment in one round
 
@@ -132,6 +133,12 @@ void PrepareWorkFiles();
 // Removes what is left of the work folder and the folder itself, directly,
 // with no command; every end of a run after PrepareWorkFiles calls it.
 void RemoveWorkFolder();
+
+// A work file that could not be written whole (a full disk, a quota) means
+// the reports are not the network's: the run ends with the work folder named
+// on the console and the system's reason on standard error, the work folder
+// removed, nothing written, and EXIT_NO_INVENTORY. Nothing happens otherwise.
+void EndRunIfWorkFileLost();
 
 // Where the value of a report line starts. Without a value mark (""), at the
 // column; a column outside the line reads as the end of its text. With one,

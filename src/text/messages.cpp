@@ -73,6 +73,12 @@ const char MSG_NO_COMMAND_INTERPRETER[] = "Cannot start a command interpreter, t
 const char MSG_TEMP_DIRECTORY_REFUSED[] =
     "Temp directory holds a double quote or a control character, unsafe in a command line : "
     "%s\n";
+const char MSG_WORK_FILE_LOST[] =
+    "A work file could not be written whole: no inventory taken, the response file is left as "
+    "it was : %s\n";
+const char MSG_ADAPTER_TOOL_FAILED[] =
+    "The adapter tool failed (exit status %d): no inventory taken, the response file is left "
+    "as it was\n";
 const char MSG_WORK_FOLDER_ERROR[] = "Cannot create a work folder in the temp directory : %s\n";
 const char MSG_TEMP_DIRECTORY_TOO_LONG[] =
     "Temp directory longer than %d characters, too long for the paths of the work files in "
@@ -182,5 +188,13 @@ const char MSG_OUTPUT_WRITE_ERROR[] =
 const char MSG_NO_INVENTORY[] =
     "No host found after the error above: no inventory taken, the response file is left as it "
     "was : %s\n";
+
+const char MSG_PARTIAL_INVENTORY[] =
+    "The hosts found are written, but after the error above the inventory is not complete : "
+    "%s\n";
+const char MSG_OUTPUT_NOT_PUT_BACK[] =
+    "The old response file could not be written back either; it is lost : %s\n";
+const char MSG_OLD_FILE_STRANDED[] =
+    "The old response file could not be put back under its name; it is kept as : %s\n";
 
 const char MSG_UNCONVERTIBLE[] = "?";

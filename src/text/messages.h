@@ -35,6 +35,8 @@ extern const char MSG_WINCMD_USAGE[];  // the stand-in interpreter's usage line
 extern const char MSG_NO_COMMAND_INTERPRETER[];  // %s: the interpreters tried
 
 // Work folder.
+extern const char MSG_WORK_FILE_LOST[];          // %s: the work folder
+extern const char MSG_ADAPTER_TOOL_FAILED[];     // %d: the tool's exit status
 extern const char MSG_TEMP_DIRECTORY_REFUSED[];  // %s: the temp directory
 extern const char MSG_WORK_FOLDER_ERROR[];       // %s: the temp directory
 // %d: the longest temp directory allowed; its "%%s" then stands for the directory.
@@ -114,6 +116,9 @@ extern const char MSG_LINE_END[];
 extern const char MSG_OUTPUT_OPEN_ERROR[];   // %s: ResFile
 extern const char MSG_OUTPUT_WRITE_ERROR[];  // %s: ResFile
 extern const char MSG_NO_INVENTORY[];        // %s: ResFile
+extern const char MSG_PARTIAL_INVENTORY[];   // %s: ResFile
+extern const char MSG_OUTPUT_NOT_PUT_BACK[];  // %s: ResFile
+extern const char MSG_OLD_FILE_STRANDED[];   // %s: where the old file is
 
 // Console in a terminal: what stands for a byte sequence that cannot be shown
 // in the terminal's character set.

@@ -187,18 +187,18 @@ if command -v setpriv >/dev/null; then
         fail "ping without an ICMP socket: status $status, $(cat "$work/no-socket.err")"
     fi
     # A whole run as a user outside the range (binaries copied where it may
-    # run them): one line from the adapter tool, no own address, nothing swept,
-    # the response file as it was.
+    # run them): one line from the adapter tool, nothing swept, the response
+    # file as it was, and exit status 3: no inventory taken.
     dir=$work/no-icmp
     mkdir -p "$dir/tmp" && cp "$qarvik" "$wincmd" "$dir" && printf 'old row\r\n' > "$dir/rsp.txt"
     chown -R nobody "$dir" && chmod 711 "$work"
     status=0
     (cd "$dir" && segment_scan env QARVIK_NETWORK=live QARVIK_WINVER=xp COMSPEC="$dir/wincmd" TMPDIR="$dir/tmp/" \
         setpriv --reuid=nobody --regid=nogroup --clear-groups ./qarvik > console.txt 2> errors.txt) || status=$?
-    no_address=$(printf '有効なTCP/IPプロトコル,IPアドレスがありません。' | iconv -f UTF-8 -t CP932)
-    if [[ $status -ne 0 || $(wc -l < "$dir/errors.txt") -ne 1 || $(cat "$dir/rsp.txt") != $'old row\r' ]] ||
+    if [[ $status -ne 3 || $(wc -l < "$dir/errors.txt") -ne 1 || $(cat "$dir/rsp.txt") != $'old row\r' ]] ||
         ! grep -q '^wincmd: ipconfig: cannot open an ICMP socket .*ping_group_range.*CAP_NET_RAW.*root$' "$dir/errors.txt" ||
-        ! grep -qF "$no_address" "$dir/console.txt" || grep -q 'Get Other Hosts' "$dir/console.txt"; then
+        ! grep -qF 'The adapter tool failed (exit status 1)' "$dir/console.txt" ||
+        grep -q 'Get Own Host' "$dir/console.txt"; then
         fail "run without an ICMP socket: status $status, $(head -3 "$dir/errors.txt")"
     fi
 fi
@@ -208,6 +208,15 @@ unshare -n env QARVIK_NETWORK=live "$wincmd" /c "ipconfig /all" > "$work/no-adap
 if ! [[ $status -eq 1 && ! -s $work/no-adapter.out ]] ||
     ! grep -q 'no network interface' "$work/no-adapter.err"; then
     fail "ipconfig without an adapter: status $status, $(cat "$work/no-adapter.err")"
+fi
+# A whole run on a machine that cannot list an interface takes no inventory.
+status=0
+(cd "$work" && printf 'old row\r\n' > rsp.txt &&
+    unshare -n env QARVIK_NETWORK=live QARVIK_WINVER=xp COMSPEC="$wincmd" "$qarvik" \
+        > no-adapter-run.out 2> no-adapter-run.err) || status=$?
+if [[ $status -ne 3 || $(cat "$work/rsp.txt") != $'old row\r' ]] ||
+    ! grep -qF 'The adapter tool failed (exit status 1)' "$work/no-adapter-run.out"; then
+    fail "run without an adapter: status $status, $(cat "$work/no-adapter-run.err")"
 fi
 
 if [[ $failures -gt 0 ]]; then

@@ -36,7 +36,7 @@ fi
 
 win_dir=$(cd "$1" && pwd) || exit 2
 lin_dir=$(cd "$2" && pwd) || exit 2
-for file in "$win_dir/Qarvik.exe" "$lin_dir/qarvik" "$lin_dir/wincmd" \
+for file in "$win_dir/Qarvik.exe" "$win_dir/replace_steps.exe" "$lin_dir/qarvik" "$lin_dir/wincmd" \
             "$win_dir"/tools/{ipconfig,winipcfg,ping,arp,net,nbtstat}.exe; do
   [ -f "$file" ] || { echo "missing: $file" >&2; exit 2; }
 done
@@ -131,11 +131,13 @@ run_windows() {
 
 # Console text with the temp folders of both platforms written as <temp>/, and
 # a run's private work folder inside it as <temp>/qarvik-*/, so a line that
-# names a work file compares equal.
+# names a work file compares equal. The system's reason after qarvik's own
+# messages is each system's own text: only that there is one is compared.
 normalized() {
   perl -pe 'BEGIN { $l = shift; $w = shift }
             s/\Q$l\E/<temp>\//g; s/\Q$w\E/<temp>\//g;
-            s{<temp>/qarvik-[^\\/\s"]+[\\/]}{<temp>/qarvik-*/}g' \
+            s{<temp>/qarvik-[^\\/\s"]+[\\/]}{<temp>/qarvik-*/}g;
+            s/^(qarvik: .*): [^:]+$/$1: <reason>/' \
     "$LIN_TEMP_PREFIX" "$WIN_TEMP_PREFIX" "$1"
 }
 
@@ -332,6 +334,21 @@ if [ "$blank_temp" = "$win_temp\\work files" ]; then
 else
   fail "temp folder with a blank could not be set (TEMP is $blank_temp)"
 fi
+
+# The response file's replacement step by step (one step where the system has
+# it; moved aside and in for a read-only file, a leftover .old that blocks
+# nothing, a failed move in that puts the old file back) and the removal of a
+# killed run's work folder, called directly.
+steps_dir="$work/steps"
+mkdir -p "$steps_dir"
+steps=$(wine "$win_dir/replace_steps.exe" "$(winepath -w "$steps_dir" 2>/dev/null)" 2>/dev/null | tr -d '\r')
+[ -n "$steps" ] || fail "replace steps: replace_steps.exe printed nothing"
+while IFS= read -r line; do
+  case $line in
+    "ok   "*) pass "replace steps: ${line#ok   }" ;;
+    *) fail "replace steps: ${line#FAIL }" ;;
+  esac
+done <<<"$steps"
 
 echo "== $((SECONDS - started)) s in all"
 echo "$passed passed, $failed failed"

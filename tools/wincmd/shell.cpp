@@ -1,10 +1,13 @@
 #include "shell.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "platform/lost_report.h"
 #include "platform/winver.h"
 #include "text_values.h"
 
@@ -144,9 +147,19 @@ FILE* OpenRedirectionTarget(const std::string& path, bool appends) {
     return file;
 }
 
+// A redirection that cannot be opened or written whole: one line with the
+// path and the system's reason, and the status that tells Qarvik a report was
+// lost and why.
+int LostReport(const std::string& path, int error_number) {
+    PutErrorLine("wincmd: " + path + ": " + std::strerror(error_number));
+    return LostReportStatus(error_number);
+}
+
 // Opens every redirection in order, as the interpreter does, and keeps the
-// last one as the command's output. False after an error message.
-bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE** output) {
+// last one as the command's output (its path in output_path). A failure is
+// said on standard error and gives its exit status in *status; 0 otherwise.
+bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE** output,
+                       std::string* output_path, int* status) {
     for (size_t i = 0; i < tokens.size(); ++i) {
         if (!tokens[i].IsRedirection) {
             words->push_back(tokens[i].Text);
@@ -154,18 +167,37 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
         }
         if (i + 1 >= tokens.size() || tokens[i + 1].IsRedirection) {
             PutErrorLine("The syntax of the command is incorrect.");
+            *status = 1;
             return false;
         }
         const std::string& path = tokens[++i].Text;
         FILE* file = OpenRedirectionTarget(path, tokens[i - 1].Appends);
         if (file == nullptr) {
-            PutErrorLine("The system cannot find the path specified.");
+            *status = LostReport(path, errno);
             return false;
         }
         if (*output != stdout) std::fclose(*output);
         *output = file;
+        *output_path = path;
     }
     return true;
+}
+
+// Ends the redirected output: every byte of the report must reach the file,
+// or the report is lost, for the last flush's reason or an earlier write's.
+int CloseRedirection(FILE* output, const std::string& path, int status) {
+    int earlier = errno;  // a failed write's, should one have failed before
+    errno = 0;
+    bool flushed = std::fflush(output) == 0;
+    int error = flushed ? earlier : errno;
+    bool failed = std::ferror(output) != 0 || !flushed;
+    if (std::fclose(output) != 0 && !failed) {
+        failed = true;
+        error = errno;
+    }
+    if (!failed) return status;
+    if (error == 0) error = EIO;
+    return LostReport(path, error);
 }
 
 // The report style and language of the version; false after an error
@@ -222,15 +254,14 @@ int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion*
 int RunCommandLine(const std::string& text) {
     Arguments words;
     FILE* output = stdout;
-    if (!ApplyRedirections(Tokenize(text), &words, &output)) {
+    std::string output_path;
+    int status = 0;
+    if (!ApplyRedirections(Tokenize(text), &words, &output, &output_path, &status)) {
         if (output != stdout) std::fclose(output);
-        return 1;
+        return status;
     }
-    int status = RunCommandWords(words, output, nullptr);
-    if (output != stdout) {
-        if (std::fclose(output) != 0) status = 1;
-    } else {
-        std::fflush(stdout);
-    }
+    status = RunCommandWords(words, output, nullptr);
+    if (output != stdout) return CloseRedirection(output, output_path, status);
+    std::fflush(stdout);
     return status;
 }

@@ -1,0 +1,142 @@
+// The response file's side of the stand-in platform seam: which way a path is
+// written, whether it can be, and the new file that replaces it in one step.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr int kMaxLinkHops = 40;  // as the kernel follows them
+
+// Follows path's symbolic links to the path they end at (which need not
+// exist), as the file system resolves them: a relative link reads from the
+// link's own folder. False when the result does not fit.
+bool FollowLinks(const char* path, char* target, size_t size) {
+    if (std::snprintf(target, size, "%s", path) >= static_cast<int>(size)) return false;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat info {};
+        if (lstat(target, &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+        char link[4096];
+        ssize_t length = readlink(target, link, sizeof link - 1);
+        if (length < 0) return true;
+        link[length] = '\0';
+        char* slash = std::strrchr(target, '/');
+        size_t folder_length = link[0] == '/' || slash == nullptr
+                                   ? 0
+                                   : static_cast<size_t>(slash + 1 - target);
+        if (folder_length + static_cast<size_t>(length) >= size) return false;
+        std::memcpy(target + folder_length, link, static_cast<size_t>(length) + 1);
+    }
+    return true;
+}
+
+// The folder a path's file is in: "." for a bare name.
+void FolderOf(const char* path, char* folder, size_t size) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) {
+        std::snprintf(folder, size, ".");
+    } else if (slash == path) {
+        std::snprintf(folder, size, "/");
+    } else {
+        std::snprintf(folder, size, "%.*s", static_cast<int>(slash - path), path);
+    }
+}
+
+bool FolderTakesNewFiles(const char* path) {
+    char folder[4096];
+    FolderOf(path, folder, sizeof folder);
+    return access(folder, W_OK | X_OK) == 0;
+}
+
+mode_t CurrentUmask() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return mask;
+}
+
+}  // namespace
+
+// A regular file (or none yet) in a folder that takes new files is replaced;
+// a device, a pipe, or a file whose folder the user may not write in is
+// written in place.
+ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size) {
+    if (!FollowLinks(path, target, size)) {
+        std::snprintf(target, size, "%s", path);
+        return RESPONSE_FILE_IN_PLACE;
+    }
+    struct stat info {};
+    bool exists = stat(target, &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) return RESPONSE_FILE_IN_PLACE;
+    if (FolderTakesNewFiles(target)) return RESPONSE_FILE_REPLACED;
+    return exists ? RESPONSE_FILE_REWRITTEN : RESPONSE_FILE_IN_PLACE;
+}
+
+// Opening without O_TRUNC leaves the file as it is. A pipe is not opened:
+// closing it again would end the input of whoever reads it already.
+bool OsCanWriteFile(const char* path) {
+    struct stat info {};
+    if (stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) return access(path, W_OK) == 0;
+    int file = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    if (file >= 0) {
+        close(file);
+        return true;
+    }
+    if (errno == ENXIO) return true;  // a socket: the write at the end says what it is
+    NoteSystemError(errno);
+    if (errno != ENOENT) return false;
+    char target[4096];
+    if (!FollowLinks(path, target, sizeof target)) return false;
+    if (FolderTakesNewFiles(target)) return true;
+    NoteSystemError(errno);
+    return false;
+}
+
+// "<target>.XXXXXX", made by mkstemp (mode 0600), then given the old file's
+// owner and permission bits, or a new file's (0666 less the umask).
+std::FILE* OsCreateReplacement(const char* target, char* new_path, size_t size) {
+    int length = std::snprintf(new_path, size, "%s.XXXXXX", target);
+    if (length < 0 || static_cast<size_t>(length) >= size) {
+        NoteSystemError(ENAMETOOLONG);
+        return nullptr;
+    }
+    int file = mkstemp(new_path);
+    if (file < 0) {
+        NoteSystemError(errno);
+        return nullptr;
+    }
+    struct stat old {};
+    mode_t mode = 0666 & ~CurrentUmask();
+    if (stat(target, &old) == 0) {
+        mode = old.st_mode & 07777;
+        if (fchown(file, old.st_uid, old.st_gid) != 0) {
+            // Only root gives a file away; anyone else keeps it as their own.
+        }
+    }
+    std::FILE* stream = fchmod(file, mode) == 0 ? fdopen(file, "wb") : nullptr;
+    if (stream == nullptr) {
+        NoteSystemError(errno);
+        close(file);
+        unlink(new_path);
+    }
+    return stream;
+}
+
+bool OsCloseToDisk(std::FILE* file) {
+    bool written = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+    return std::fclose(file) == 0 && written;
+}
+
+// rename puts the new file in place in one step: the old one is never moved
+// aside, so nothing can be stranded.
+bool OsReplaceFile(const char* new_path, const char* target, char*, size_t) {
+    if (rename(new_path, target) == 0) return true;
+    NoteSystemError(errno);
+    return false;
+}
