@@ -43,5 +43,8 @@ live_layout_build() {
     segment_name "$SEGMENT_NET.251" gone-2
     segment_name "198.18.9.9" gone-3
     segment_name "$SEGMENT_NET.1" scanner
+    # For the caller; segment_namespaces is segment.sh's (the bridge and the
+    # scanner are two of them).
+    # shellcheck disable=SC2034,SC2154
     live_layout_hosts=$(( ${#segment_namespaces[@]} - 2 ))
 }
