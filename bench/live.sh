@@ -36,6 +36,7 @@ PATH=$PATH:/usr/sbin:/sbin  # where nmbd is installed
 rounds=3
 SEGMENT_BITS=20
 source "$(dirname "$0")/../tests/live/segment.sh"
+source "$(dirname "$0")/live_layout.sh"
 if ! segment_possible; then
     echo "needs root and ip netns" >&2
     exit 2
@@ -76,37 +77,8 @@ trap 'exit 130' INT TERM
 set_limits "${raised_limits[@]}"
 segment_start "qb$$"
 
-# add_hosts FIRST STEP COUNT: hosts FIRST, FIRST + STEP, ...; one in eight
-# drops ICMP echo, one in ten is down, one in three is named.
-add_hosts() {
-    local k n kind
-    for ((k = 0; k < $3; k++)); do
-        n=$(($1 + $2 * k))
-        kind=up
-        ((k % 8 == 7)) && kind=no-echo
-        ((k % 10 == 9)) && kind=down
-        segment_add_host "$n" "$kind"
-        ((k % 3 == 0)) && segment_name "$(segment_address "$n")" "host-$n"
-    done
-    return 0
-}
-segment_add_scanner 1
-add_hosts 3 7 32        # .3 to .220 of the first /24
-# NetBIOS hosts: .3 named in the hosts file too, .10 and .31 unnamed, .52
-# unnamed and dropping ICMP echo. They answer node-status requests at once.
-# They sit in the first /24 alone (a /24 address), where NetBEUI mode's name
-# queries, broadcast on the scanner's /24 in its /24 runs, reach them.
-for n in 3 10 31 52; do
-    ip -n "$SEGMENT_PREFIX-h$n" addr del "$(segment_address "$n")/$SEGMENT_BITS" dev eth0
-    ip -n "$SEGMENT_PREFIX-h$n" addr add "$(segment_address "$n")/24" dev eth0
-    segment_add_nmbd "$n" "NB-$n"
-done
-add_hosts 261 43 88     # 198.18.1.5 to 198.18.15.162
-segment_name "$SEGMENT_NET.250" gone-1
-segment_name "$SEGMENT_NET.251" gone-2
-segment_name "198.18.9.9" gone-3
-segment_name "$SEGMENT_NET.1" scanner
-hosts_made=$(( ${#segment_namespaces[@]} - 2 ))
+live_layout_build
+hosts_made=$live_layout_hosts
 
 # timed NAME ROUND COMMAND...: runs it in the scanning namespace from a cold
 # neighbour table, keeps its output, appends "wall cpu" to NAME.times.
@@ -248,7 +220,10 @@ printf 'Qarvik /cN / nbtscan: /24 %.2fx (target 1.0x)\n' "$(ratio netbeui-24 nbt
 [[ ${#sizes[@]} -gt 1 ]] || exit 0
 printf 'Qarvik / arp-scan: /20 %.2fx (target 0.7x); Qarvik / nmap -sn -n: /20 %.2fx (target 1.2x); Qarvik / nbtscan: /20 %.2fx\n' \
     "$(ratio qarvik-20 arp-scan-20)" "$(ratio qarvik-20 nmap-20)" "$(ratio qarvik-20 nbtscan-20)"
-printf 'With the own limits: Qarvik / arp-scan: /20 %.2fx (target 1.0x); Qarvik / nmap -sn -n: /20 %.2fx\n' \
+printf 'With the own limits: Qarvik / arp-scan: /20 %.2fx (target 1.0x); Qarvik / nmap -sn -n: /20 %.2fx (target 1.2x)\n' \
     "$(ratio qarvik-20own arp-scan-20own)" "$(ratio qarvik-20own nmap-20own)"
-printf 'Qarvik CPU per swept address on the /20: %.2f ms (target 1 ms)\n' \
-    "$(echo "$(median qarvik-20 2) * 1000 / $addresses_20" | bc -l)"
+# CPU per swept address: the machine's own limits are the figure that counts
+# (the raised ones tune the machine for the bench); both are shown.
+cpu_per_address() { echo "$(median "$1" 2) * 1000 / $addresses_20" | bc -l; }
+printf 'Qarvik CPU per swept address on the /20 with the own limits: %.2f ms (target 1.5 ms); with the limits raised: %.2f ms\n' \
+    "$(cpu_per_address qarvik-20own)" "$(cpu_per_address qarvik-20)"
