@@ -63,14 +63,7 @@ fi
 # could. So the /20 runs twice: with the machine's own limits, which Qarvik
 # must live with, and with limits raised far beyond the sweep. The limits the
 # machine had are put back at the end.
-limit_names=(net.ipv4.neigh.default.gc_thresh1 net.ipv4.neigh.default.gc_thresh2
-             net.ipv4.neigh.default.gc_thresh3)
-read -r -a own_limits <<< "$(sysctl -n "${limit_names[@]}" | xargs)"
 raised_limits=("${own_limits[0]}" 8192 16384)
-set_limits() {
-    local values=("$@") i
-    for i in 0 1 2; do sysctl -qw "${limit_names[i]}=${values[i]}"; done
-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-live-bench-XXXXXX")
 trap 'segment_remove; set_limits "${own_limits[@]}"; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM

@@ -38,13 +38,6 @@ segment_possible || { echo "needs root and ip netns" >&2; exit 2; }
 command -v nmbd >/dev/null || { echo "needs nmbd (Debian package samba)" >&2; exit 2; }
 [[ -z $perf_file ]] || command -v perf >/dev/null || { echo "needs perf" >&2; exit 2; }
 
-limit_names=(net.ipv4.neigh.default.gc_thresh1 net.ipv4.neigh.default.gc_thresh2
-             net.ipv4.neigh.default.gc_thresh3)
-read -r -a own_limits <<< "$(sysctl -n "${limit_names[@]}" | xargs)"
-set_limits() {
-    local values=("$@") i
-    for i in 0 1 2; do sysctl -qw "${limit_names[i]}=${values[i]}"; done
-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-live-cpu-XXXXXX")
 trap 'segment_remove; set_limits "${own_limits[@]}"; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM

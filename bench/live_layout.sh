@@ -9,6 +9,16 @@
 # nmbd as NB-N (.3, .10, .31, .52) with a /24 address.
 #
 #   live_layout_build       makes them; sets live_layout_hosts to their count
+#   set_limits T1 T2 T3     sets the kernel's neighbour-table limits
+#                           (gc_thresh1/2/3); own_limits holds the machine's own
+
+limit_names=(net.ipv4.neigh.default.gc_thresh1 net.ipv4.neigh.default.gc_thresh2
+             net.ipv4.neigh.default.gc_thresh3)
+read -r -a own_limits <<< "$(sysctl -n "${limit_names[@]}" | xargs)"
+set_limits() {
+    local values=("$@") i
+    for i in 0 1 2; do sysctl -qw "${limit_names[i]}=${values[i]}"; done
+}
 
 # add_hosts FIRST STEP COUNT: hosts FIRST, FIRST + STEP, ...; one in eight
 # drops ICMP echo, one in ten is down, one in three is named.

@@ -6,6 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "platform/terminal_charset.h"
 #include "test_support.h"
 
@@ -32,12 +34,6 @@ pid_t StartOnTerminal(const TempDir& dir, std::vector<const char*> command, bool
     _exit(127);
 }
 
-// Starts "qarvik argument" in dir, as StartOnTerminal does.
-pid_t StartQarvikOnTerminal(const TempDir& dir, const char* argument, bool through_pipe,
-                            int* reader) {
-    return StartOnTerminal(dir, {QARVIK_PATH, argument}, through_pipe, reader);
-}
-
 // Reads until the text holds until (or to the end when until is empty); false
 // when nothing comes for ten seconds. A closed terminal reads as an error.
 bool ReadUntil(int reader, const std::string& until, std::string* text) {
@@ -51,6 +47,18 @@ bool ReadUntil(int reader, const std::string& until, std::string* text) {
     return true;
 }
 
+// Everything the command shows until it ends, started as StartOnTerminal does.
+std::string WholeConsole(const TempDir& dir, std::vector<const char*> command,
+                         bool through_pipe) {
+    int reader = -1;
+    pid_t child = StartOnTerminal(dir, std::move(command), through_pipe, &reader);
+    std::string console;
+    EXPECT_TRUE(ReadUntil(reader, "", &console));
+    close(reader);
+    waitpid(child, nullptr, 0);
+    return console;
+}
+
 TEST(Terminal, ShowsTextsInItsCharacterSetWhileAPipeGetsCodePage932) {
     const std::string banner = "Network Address Search Utility : Qarvik.exe(R2.1)\n\n";
     const std::string wrong = "不正なパラメータです。(/cX)\n" + UsageTextUtf8();
@@ -58,12 +66,7 @@ TEST(Terminal, ShowsTextsInItsCharacterSetWhileAPipeGetsCodePage932) {
         for (const auto& [argument, utf8] : {std::pair{"/?", UsageTextUtf8()}, {"/cX", wrong}}) {
             SCOPED_TRACE(std::string(argument) + (through_pipe ? " through a pipe" : ""));
             TempDir dir;
-            int reader = -1;
-            pid_t child = StartQarvikOnTerminal(dir, argument, through_pipe, &reader);
-            std::string console;
-            EXPECT_TRUE(ReadUntil(reader, "", &console));
-            close(reader);
-            waitpid(child, nullptr, 0);
+            const std::string console = WholeConsole(dir, {QARVIK_PATH, argument}, through_pipe);
             EXPECT_EQ(console, banner + (through_pipe ? Cp932(utf8) : utf8));
         }
     }
@@ -90,13 +93,8 @@ TEST(Terminal, TypedTextShowsAsItWasTyped) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.argument);
         TempDir dir;
-        int reader = -1;
-        pid_t child =
-            StartOnTerminal(dir, {"env", c.environment, QARVIK_PATH, c.argument}, false, &reader);
-        std::string console;
-        EXPECT_TRUE(ReadUntil(reader, "", &console));
-        close(reader);
-        waitpid(child, nullptr, 0);
+        const std::string console =
+            WholeConsole(dir, {"env", c.environment, QARVIK_PATH, c.argument}, false);
         EXPECT_EQ(console, banner + c.shown);
     }
 }
@@ -114,12 +112,7 @@ TEST(Terminal, AsciiAndUnloadableLocalesShowUtf8) {
         std::vector<const char*> command = {"env", "-u", "LC_CTYPE", "-u", "LANG"};
         command.insert(command.end(), locale.begin(), locale.end());
         command.insert(command.end(), {QARVIK_PATH, "/xレ"});
-        int reader = -1;
-        pid_t child = StartOnTerminal(dir, command, false, &reader);
-        std::string console;
-        EXPECT_TRUE(ReadUntil(reader, "", &console));
-        close(reader);
-        waitpid(child, nullptr, 0);
+        const std::string console = WholeConsole(dir, command, false);
         EXPECT_EQ(console, banner + "不正なパラメータです。(/xレ)\n" + UsageTextUtf8());
     }
 }
@@ -129,7 +122,7 @@ TEST(Terminal, ProgressShowsWhileTheToolsRun) {
     WriteFileBytes(dir.File("net.txt"),
                    "timing 0.05\nmachine PC\nadapter 10.1.2.1 00-A0-C9-00-00-0A\n");
     int reader = -1;
-    pid_t child = StartQarvikOnTerminal(dir, "/m255.255.255.248", false, &reader);
+    pid_t child = StartOnTerminal(dir, {QARVIK_PATH, "/m255.255.255.248"}, false, &reader);
     std::string console;
     EXPECT_TRUE(ReadUntil(reader, "\tSearch 5 hosts : <", &console));
     EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0);  // five silent addresses still to ping
@@ -145,14 +138,9 @@ TEST(Terminal, WincmdsJapaneseErrorShowsInTheTerminalsCharacterSetWhileAPipeGets
         SCOPED_TRACE(through_pipe ? "through a pipe" : "on the terminal");
         TempDir dir;
         WriteFileBytes(dir.File("net.txt"), "machine PC\nadapter 10.1.2.1 00-A0-C9-00-00-0A\n");
-        int reader = -1;
-        pid_t child = StartOnTerminal(
+        const std::string console = WholeConsole(
             dir, {"env", "QARVIK_WINVER=10", "QARVIK_CODEPAGE=932", WINCMD_PATH, "/c", "net view"},
-            through_pipe, &reader);
-        std::string console;
-        EXPECT_TRUE(ReadUntil(reader, "", &console));
-        close(reader);
-        waitpid(child, nullptr, 0);
+            through_pipe);
         EXPECT_EQ(console, through_pipe ? Cp932(error) : error);
     }
 }
