@@ -39,6 +39,9 @@ class SettingProblems(unittest.TestCase):
         ("a mask narrower than 255.0.0.0", {"qarvik_mask": "254.0.0.0"}, "qarvik_mask must be a mask"),
         ("a /32 mask", {"qarvik_mask": "255.255.255.255"}, None),
         ("a net and mask qarvik takes", {"qarvik_net": "010.1.2.0", "qarvik_mask": "255.255.254.0"}, None),
+        ("a package on the controller", {"qarvik_deb": os.path.abspath(__file__)}, None),
+        ("a package that is not there", {"qarvik_deb": "no/such.deb"},
+         "qarvik_deb: no such file on the controller: " + os.path.join(os.getcwd(), "no/such.deb")),
     ]
 
     def test_cases(self):

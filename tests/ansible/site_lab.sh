@@ -5,9 +5,10 @@
 # probe, which runs sshd on a management network, 198.19.0.0/24, that joins
 # the probes (198.19.0.1K) to a controller namespace (198.19.0.1). No link
 # leads to the machine's own network. Each probe's sshd sees /usr, /var,
-# /run, /etc and /root through overlays of its own, so what the play installs
-# or leaves there (dpkg and its lock, Ansible's files in root's home) never
-# reaches the machine or another probe; there a user qprobe without root
+# /run and /etc through overlays of its own and an empty home of root, so
+# what the play installs or leaves there (dpkg and its lock, Ansible's files
+# in root's home) never reaches the machine or another probe, and nothing of
+# the machine's root runs in its sessions; there a user qprobe without root
 # logs in with the same key as root. Sourced by the live site test and
 # bench/site.sh.
 #
@@ -145,10 +146,14 @@ site_start_sshd() {
     mkdir -p "$layers"
     # shellcheck disable=SC2016
     ip netns exec "${site_probe_namespaces[k]}" unshare -m --propagation private sh -c '
-        for dir in usr var run etc root; do
+        for dir in usr var run etc; do
             mkdir -p "$1/$dir-upper" "$1/$dir-work"
             mount -t overlay overlay -o "lowerdir=/$dir,upperdir=$1/$dir-upper,workdir=$1/$dir-work" "/$dir"
         done
+        # Root'"'"'s home starts empty, as on a new machine: none of the
+        # machine'"'"'s shell start-up files run in the probe'"'"'s sessions.
+        mkdir -p -m 0700 "$1/root-home"
+        mount --bind "$1/root-home" /root
         # ip netns exec bound the namespace'"'"'s files over /etc/hosts and the
         # rest; the overlay hides them, so they are bound again over it.
         for file in /etc/netns/"$5"/*; do

@@ -49,7 +49,8 @@ def whole_number(value):
 
 
 def qarvik_setting_problems(settings):
-    """What is wrong in the role's variables, one sentence each."""
+    """What is wrong in the role's variables, one sentence each; the
+    package must be a file on the controller."""
     problems = []
     for name, (low, high) in NUMBER_RANGES.items():
         number = whole_number(settings.get(name))
@@ -66,6 +67,9 @@ def qarvik_setting_problems(settings):
     if mask and mask_bits(mask) is None:
         problems.append("qarvik_mask must be a mask of ones, then zeros, from 255.0.0.0"
                         " to 255.255.255.255, not %r" % mask)
+    if settings.get("qarvik_deb") and not os.path.isfile(qarvik_controller_path(settings["qarvik_deb"])):
+        problems.append("qarvik_deb: no such file on the controller: %s"
+                        % qarvik_controller_path(settings["qarvik_deb"]))
     return problems
 
 
