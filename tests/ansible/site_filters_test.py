@@ -3,6 +3,7 @@ variables, the probe's networks, and what a run of qarvik says."""
 
 import importlib.util
 import os
+import tempfile
 import unittest
 
 PLUGIN = os.path.join(os.path.dirname(__file__), "..", "..", "ansible", "roles", "qarvik",
@@ -101,9 +102,17 @@ class ProbeCheck(unittest.TestCase):
                                 check["warn"])
 
     def test_facts_keep_each_network_once_and_no_other_line(self):
-        probe = facts(SEGMENT, SEGMENT.replace("198.18.1.1/", "198.18.1.2/"), "junk inet 1.2.3.4/8 ")
+        probe = facts(SEGMENT, SEGMENT.replace("198.18.1.1/", "198.18.1.2/"), "junk inet 1.2.3.4/8 ",
+                      "cached a9993e364706816aba3e25717850c26c9cd0d89d")
         self.assertEqual(probe["networks"], [{"interface": "q1", "network": "198.18.1.0", "bits": 24}])
         self.assertEqual(probe["uid"], 0)
+        self.assertEqual(probe["cached"], "a9993e364706816aba3e25717850c26c9cd0d89d")
+
+    def test_the_package_compares_with_the_probe_copy_as_sha1sum_prints_it(self):
+        with tempfile.NamedTemporaryFile() as package:
+            package.write(b"abc")
+            package.flush()
+            self.assertEqual(filters.qarvik_file_sha1(package.name), "a9993e364706816aba3e25717850c26c9cd0d89d")
 
 
 def run(rc, stdout, stderr=""):
@@ -150,16 +159,34 @@ class RunOutcome(unittest.TestCase):
 
 
 class SiteProbes(unittest.TestCase):
+    # (case, the probe's variables, its outcome)
+    CASES = [
+        ("a run with its file", {"qarvik_run": run(0, "response file YQ0K")},
+         {"outcome": "ok", "reason": "", "response": "YQ0K"}),
+        ("a reason its rescue kept", {"qarvik_reason": "why", "qarvik_run": run(1, "response none")},
+         {"outcome": "failed", "reason": "why", "response": None}),
+        ("lost on the way to the run", {"qarvik_run": {"unreachable": True, "msg": "refused "}},
+         {"outcome": "failed", "reason": "cannot be reached: refused", "response": None}),
+        ("--check runs no sweep", {"qarvik_run": {"skipped": True}},
+         {"outcome": "not run", "reason": "", "response": None}),
+        ("never got to its run", {},
+         {"outcome": "failed", "reason": "stopped before its inventory was taken", "response": None}),
+    ]
+
     def test_outcomes(self):
-        hostvars = {"a": {"qarvik_outcome": "ok", "qarvik_response": "YQ0K"},
-                    "b": {"qarvik_outcome": "failed", "qarvik_reason": "why"},
-                    "c": {}, "d": {"qarvik_outcome": "ok", "qarvik_response": "YQ0K"}}
-        self.assertEqual(filters.qarvik_site_probes(["a", "b", "c", "d"], hostvars, ["a", "b", "c"]), [
+        for name, host, outcome in self.CASES:
+            with self.subTest(name):
+                self.assertEqual(filters.qarvik_outcome(host), outcome)
+
+    def test_every_probe_of_the_inventory_in_its_order(self):
+        hostvars = {"a": {"qarvik_run": run(0, "response file YQ0K")}, "b": {"qarvik_reason": "why"},
+                    "c": {"qarvik_run": run(0, "response file YQ0K")}}
+        self.assertEqual(filters.qarvik_site_probes(["c", "a", "b"], hostvars, ["a", "b"]), [
+            {"name": "c", "outcome": "not run", "reason": ""},
             {"name": "a", "outcome": "ok", "reason": "", "response": "YQ0K"},
             {"name": "b", "outcome": "failed", "reason": "why"},
-            {"name": "c", "outcome": "failed", "reason": "stopped before its inventory was taken"},
-            {"name": "d", "outcome": "not run", "reason": ""},
         ])
+        self.assertEqual(filters.qarvik_failed_probes(["a", "b"], hostvars), ["b"])
 
 
 class ControllerPath(unittest.TestCase):

@@ -1,6 +1,7 @@
 """Filters of the qarvik role: the checks of its variables, of the probe's
 networks and of qarvik's run, in Python rather than in Jinja."""
 
+import hashlib
 import os
 import re
 
@@ -81,11 +82,12 @@ def qarvik_controller_path(path):
 
 def qarvik_probe_facts(lines):
     """What the probe's first task printed: "uid N", "command PATH",
-    "package STATUS", then `ip -o -4 addr show scope global` lines."""
-    facts = {"uid": None, "command": "", "package": "", "networks": []}
+    "package STATUS", "cached SHA1", then `ip -o -4 addr show scope global`
+    lines."""
+    facts = {"uid": None, "command": "", "package": "", "cached": "", "networks": []}
     for line in lines:
         key, _, value = line.partition(" ")
-        if key in ("uid", "command", "package"):
+        if key in ("uid", "command", "package", "cached"):
             facts[key] = int(value) if key == "uid" and value.isdigit() else value.strip()
             continue
         match = INTERFACE_LINE.match(line)
@@ -139,6 +141,15 @@ def qarvik_probe_check(facts, settings):
     return {"fail": fail, "warn": warn}
 
 
+def qarvik_file_sha1(path):
+    """The SHA-1 of a file on the controller, as sha1sum prints it."""
+    digest = hashlib.sha1()
+    with open(qarvik_controller_path(path), "rb") as file:
+        for block in iter(lambda: file.read(1 << 16), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
 def qarvik_run_outcome(result):
     """{"reason": why the run failed or "", "response": the response file
     in base64} from the run task's result: its first line is "response
@@ -179,6 +190,30 @@ def qarvik_failure_reason(result, task_name, action):
     return "%s: %s%s" % (task_name, message, ", error output: " + errors if errors else "")
 
 
+def qarvik_outcome(host):
+    """{"outcome", "reason", "response"} of a probe of this run, from its
+    variables: the reason its block's rescue kept, or the run's result:
+    unreachable, skipped (--check: "not run"), or the response file."""
+    reason = host.get("qarvik_reason")
+    run = host.get("qarvik_run")
+    if not reason and not run:
+        reason = "stopped before its inventory was taken"
+    elif not reason and run.get("unreachable"):
+        reason = "cannot be reached: " + str(run.get("msg") or "").strip()
+    elif not reason and run.get("skipped"):
+        return {"outcome": "not run", "reason": "", "response": None}
+    elif not reason:
+        outcome = qarvik_run_outcome(run)
+        if not outcome["reason"]:
+            return {"outcome": "ok", "reason": "", "response": outcome["response"]}
+        reason = outcome["reason"]
+    return {"outcome": "failed", "reason": reason, "response": None}
+
+
+def qarvik_failed_probes(play_hosts, hostvars):
+    return [name for name in play_hosts if qarvik_outcome(hostvars[name])["outcome"] == "failed"]
+
+
 def qarvik_site_probes(inventory, hostvars, play_hosts):
     """Every probe of the inventory, in its order, for files/site_results.py:
     its outcome in this run ("not run" when the run left it out), the reason
@@ -188,12 +223,9 @@ def qarvik_site_probes(inventory, hostvars, play_hosts):
         if name not in play_hosts:
             probes.append({"name": name, "outcome": "not run", "reason": ""})
             continue
-        host = hostvars[name]
-        outcome = host.get("qarvik_outcome") or "failed"
-        reason = host.get("qarvik_reason") or "stopped before its inventory was taken"
-        probe = {"name": name, "outcome": outcome, "reason": "" if outcome == "ok" else reason}
-        if outcome == "ok":
-            probe["response"] = host.get("qarvik_response") or ""
+        probe = dict(qarvik_outcome(hostvars[name]), name=name)
+        if probe["response"] is None:
+            del probe["response"]
         probes.append(probe)
     return probes
 
@@ -204,8 +236,11 @@ class FilterModule:
             "qarvik_setting_problems": qarvik_setting_problems,
             "qarvik_controller_path": qarvik_controller_path,
             "qarvik_probe_facts": qarvik_probe_facts,
+            "qarvik_file_sha1": qarvik_file_sha1,
             "qarvik_probe_check": qarvik_probe_check,
             "qarvik_run_outcome": qarvik_run_outcome,
             "qarvik_failure_reason": qarvik_failure_reason,
             "qarvik_site_probes": qarvik_site_probes,
+            "qarvik_outcome": qarvik_outcome,
+            "qarvik_failed_probes": qarvik_failed_probes,
         }
