@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-b64() { printf "$1" | base64 -w 0; }
+b64() { printf '%b' "$1" | base64 -w 0; }
 # results NAME JSON EXPECTED_STATUS EXPECTED_OUTPUT: one run into $work/results.
 results() {
     local status=0 output
