@@ -4,20 +4,29 @@
 # K*256+N, MAC 02:18:00:00:0K:NN); its scanning namespace is the segment's
 # probe, which runs sshd on a management network, 198.19.0.0/24, that joins
 # the probes (198.19.0.1K) to a controller namespace (198.19.0.1). No link
-# leads to the machine's own network. Each probe's sshd sees /usr, /var and
-# /run through overlays of its own, so what the play installs there (dpkg and
-# its lock included) never reaches the machine or another probe. Sourced by
-# the live site test and bench/site.sh.
+# leads to the machine's own network. Each probe's sshd sees /usr, /var,
+# /run and /etc through overlays of its own and an empty home of root, so
+# what the play installs or leaves there (dpkg and its lock, Ansible's files
+# in root's home) never reaches the machine or another probe, and nothing of
+# the machine's root runs in its sessions; there a user qprobe without root
+# logs in with the same key as root. Sourced by the live site test and
+# bench/site.sh.
 #
 #   site_start DIR          names every namespace qsite<pid>-...; DIR (empty,
 #                           removed by the caller) holds keys, configs, logs
 #   site_remove             ends every process in the site's namespaces and
 #                           removes them; callers trap it on EXIT first
-#   site_add_segment K      a segment's bridge; then segment_add_host
-#                           $((K * 256 + N)) KIND, segment_add_nmbd, ...
+#   site_add_segment K [NET]   a segment's bridge, on NET.0/24 (default
+#                           198.18.K); then site_add_host K N KIND,
+#                           segment_add_nmbd $((K * 256 + N)) NAME, ...
+#   site_add_host K N KIND  host N of segment K (segment.sh's host K*256+N
+#                           and its MAC) on NET.N
 #   site_add_probe K        the segment's probe on .1, with sshd
 #   site_stop_probe K       ends the probe's sshd and its sessions
-#   site_play ARGS...       ansible-playbook in the controller namespace
+#   site_play ARGS...       ansible-playbook in the controller namespace, in
+#                           the current directory, with the lab's ansible.cfg
+#   site_play_as_user ARGS...  the same without any ansible.cfg, as a user
+#                           runs it: only the lab's SSH client configuration
 
 source "$(dirname "${BASH_SOURCE[0]}")/../live/segment.sh"
 
@@ -88,9 +97,18 @@ site_remove_stale() {
 }
 
 site_add_segment() {
-    # shellcheck disable=SC2034 # segment.sh's scanner address
-    SEGMENT_NET=198.18.$1
+    SEGMENT_NET=${2:-198.18.$1}
     segment_start "$site_prefix-$1"
+}
+
+# site_add_host K N KIND: segment.sh's host K*256+N, with its MAC, moved to
+# address N of the segment's network when that is not 198.18.K.
+site_add_host() {
+    local n=$(($1 * 256 + $2))
+    segment_add_host "$n" "$3"
+    [[ $SEGMENT_NET != "198.18.$1" ]] || return 0
+    ip -n "$SEGMENT_PREFIX-h$n" addr flush dev eth0
+    ip -n "$SEGMENT_PREFIX-h$n" addr add "$SEGMENT_NET.$2/24" dev eth0
 }
 
 # site_add_probe K: the scanner of segment K on .1, with the MAC of host
@@ -111,7 +129,7 @@ site_add_probe() {
 ListenAddress $address
 HostKey $site_dir/ssh/host
 PidFile none
-AuthorizedKeysFile $site_dir/ssh/authorized_keys
+AuthorizedKeysFile /run/qsite-keys/authorized_keys
 StrictModes no
 PermitRootLogin prohibit-password
 PasswordAuthentication no
@@ -130,13 +148,26 @@ site_start_sshd() {
     # of its own: the name its own rows get.
     # shellcheck disable=SC2016
     ip netns exec "${site_probe_namespaces[k]}" unshare -m -u --propagation private sh -c '
-        hostname "$4"
-        for dir in usr var run; do
+        hostname "$6"
+        for dir in usr var run etc; do
             mkdir -p "$1/$dir-upper" "$1/$dir-work"
             mount -t overlay overlay -o "lowerdir=/$dir,upperdir=$1/$dir-upper,workdir=$1/$dir-work" "/$dir"
         done
-        mkdir -p -m 0755 /run/sshd
-        exec /usr/sbin/sshd -D -f "$2" -E "$3"' sh "$layers" "$site_dir/ssh/sshd-$k.conf" "$site_dir/sshd-$k.log" "probe$k" &
+        # Root'"'"'s home starts empty, as on a new machine: none of the
+        # machine'"'"'s shell start-up files run in the probe'"'"'s sessions.
+        mkdir -p -m 0700 "$1/root-home"
+        mount --bind "$1/root-home" /root
+        # ip netns exec bound the namespace'"'"'s files over /etc/hosts and the
+        # rest; the overlay hides them, so they are bound again over it.
+        for file in /etc/netns/"$5"/*; do
+            [ ! -e "$file" ] || mount --bind "$file" "/etc/${file##*/}"
+        done
+        mkdir -p -m 0755 /run/sshd /run/qsite-keys
+        install -m 0644 "$4" /run/qsite-keys/authorized_keys
+        useradd -M -d /run/qsite-home -s /bin/sh -p "*" qprobe
+        install -d -o qprobe /run/qsite-home
+        exec /usr/sbin/sshd -D -f "$2" -E "$3"' sh "$layers" "$site_dir/ssh/sshd-$k.conf" "$site_dir/sshd-$k.log" \
+        "$site_dir/ssh/authorized_keys" "${site_probe_namespaces[k]}" "probe$k" &
     site_sshd_pids[k]=$!
     # The play may start once sshd listens.
     local tries
@@ -165,6 +196,17 @@ site_stop_probe() {
 site_play() {
     ip netns exec "$site_controller" env HOME="$site_dir/home" ANSIBLE_HOME="$site_dir/home/.ansible" \
         ANSIBLE_CONFIG="$site_dir/ansible.cfg" ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0 \
+        ansible-playbook "$@"
+}
+
+# No ansible.cfg is read: none in the current directory (the caller's
+# choice), none in this HOME, none named by ANSIBLE_CONFIG. The SSH client
+# options stand where a user's ~/.ssh/config would (ssh reads root's).
+site_play_as_user() {
+    [[ ! -e ansible.cfg && ! -e /etc/ansible/ansible.cfg ]] ||
+        { echo "site_play_as_user: an ansible.cfg would be read" >&2; return 1; }
+    ip netns exec "$site_controller" env -u ANSIBLE_CONFIG HOME="$site_dir/home" \
+        ANSIBLE_SSH_COMMON_ARGS="-F $site_dir/ssh/config" ANSIBLE_NOCOLOR=1 ANSIBLE_FORCE_COLOR=0 \
         ansible-playbook "$@"
 }
 

@@ -1,48 +1,50 @@
 #!/usr/bin/env bash
-# The rows of site.csv (ansible/roles/qarvik/files/site_rows.awk): the
-# response files in the order given, every host once, its first row kept, CR
-# LF line ends as written.
+# The site's files as the play has them written: ansible/roles/qarvik/files/
+# site_results.py run as a program with the probes in JSON on its standard
+# input, as the controller's task runs it. Checks the files it writes, the
+# names of those it replaced on its standard output, and that input it
+# refuses or cannot read leaves the folder as it was, with a non-zero exit.
+# (The rows and the outcomes case by case: site_results_test.py.)
 #
 #   tests/ansible/site_rows_test.sh
 set -euo pipefail
 
-merge=$(dirname "$0")/../../ansible/roles/qarvik/files/site_rows.awk
+helper=$(dirname "$0")/../../ansible/roles/qarvik/files/site_results.py
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-site-rows-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# case_of NAME EXPECTED FILE...: each FILE a list of rows joined by '|', each row
-# written with CR LF; EXPECTED the same for the merged rows.
-case_of() {
-    local name=$1 expected=$2 i=0 files=()
-    shift 2
-    for rows in "$@"; do
-        i=$((i + 1))
-        tr '|' '\n' <<< "$rows" | grep -v '^$' | sed 's/$/\r/' > "$work/$i.csv" || true
-        files+=("$work/$i.csv")
-    done
-    tr '|' '\n' <<< "$expected" | grep -v '^$' | sed 's/$/\r/' > "$work/expected" || true
-    awk -f "$merge" "${files[@]}" < /dev/null > "$work/merged"
-    cmp -s "$work/expected" "$work/merged" ||
-        { echo "FAIL: $name: $(od -c "$work/merged" | head -5)"; failures=$((failures + 1)); }
+b64() { printf '%b' "$1" | base64 -w 0; }
+# results NAME JSON EXPECTED_STATUS EXPECTED_OUTPUT: one run into $work/results.
+results() {
+    local status=0 output
+    output=$(python3 "$helper" "$work/results" <<< "$2" 2> "$work/errors") || status=$?
+    [[ $status -eq $3 ]] || fail "$1: exit status $status: $(cat "$work/errors")"
+    [[ $output == "$4" ]] || fail "$1: printed $output"
 }
+listing() { (cd "$work/results" && shopt -s dotglob && for f in *; do echo "$f $(sha1sum < "$f")"; done); }
 
-case_of "files in the order given" \
-    "a,10.0.1.1,m1|b,10.0.2.1,m2|c,10.0.0.1,m3" "a,10.0.1.1,m1|b,10.0.2.1,m2" "c,10.0.0.1,m3"
-case_of "a host seen twice keeps its first row" \
-    "a,10.0.1.1,m1|10.0.1.9,10.0.1.9,m9" "a,10.0.1.1,m1|10.0.1.9,10.0.1.9,m9" "other,10.0.1.1,m1|10.0.1.9,10.0.1.9,"
-case_of "a host without a MAC is a host too" \
-    "ghost,10.0.1.12,|b,10.0.2.1,m2" "ghost,10.0.1.12," "named,10.0.1.12,m12|b,10.0.2.1,m2"
-case_of "NetBEUI rows: a computer once, by its name" \
-    "PC1,m1|PC2,m2|pc1,m1" "PC1,m1|PC2,m2" "PC1,m9|pc1,m1"
-case_of "a name with a comma: the field before the MAC decides" \
-    "A,B,m1|A,B,10.0.0.1,m2" "A,B,m1|A,B,10.0.0.1,m2" "C,10.0.0.1,m3|A,B,m9"
-case_of "no rows at all" "" "" ""
+results "first run" "{\"probes\": [{\"name\": \"hall\", \"outcome\": \"ok\", \"reason\": \"\",
+    \"response\": \"$(b64 'pc1,10.1.0.5,00-11\r\n')\"},
+    {\"name\": \"store\", \"outcome\": \"failed\", \"reason\": \"exit status 3\"}]}" \
+    0 '{"replaced": ["hall.csv", "site.csv"]}'
+cmp -s "$work/results/hall.csv" <(printf 'pc1,10.1.0.5,00-11\r\n') || fail "first run: hall.csv differs"
+cmp -s "$work/results/site.csv" <(printf 'probe,name,address,mac\r\nhall,pc1,10.1.0.5,00-11\r\n') ||
+    fail "first run: site.csv differs: $(od -c "$work/results/site.csv" | head -3)"
+grep -Eq $'^store,failed,,exit status 3\r$' "$work/results/probes.csv" ||
+    fail "first run: probes.csv: $(cat "$work/results/probes.csv")"
 
-# A file's bytes pass unchanged, a CR inside a row included.
-printf 'a,10.0.0.1,m1\r\nb\rx,10.0.0.2,m2\r\n' > "$work/raw.csv"
-awk -f "$merge" "$work/raw.csv" < /dev/null | cmp -s - "$work/raw.csv" ||
-    { echo "FAIL: a file's bytes changed"; failures=$((failures + 1)); }
+listing > "$work/before"
+results "a response file that is not base64" \
+    '{"probes": [{"name": "hall", "outcome": "ok", "reason": "", "response": "%%%"}]}' 1 ""
+results "no JSON" 'probes: hall' 1 ""
+results "a probe without its name" '{"probes": [{"outcome": "not run"}]}' 1 ""
+cmp -s "$work/before" <(listing) || fail "refused input changed the results folder"
+
+status=0
+python3 "$helper" < /dev/null > /dev/null 2>&1 || status=$?
+[[ $status -eq 2 ]] || fail "no folder named: exit status $status"
 
 ((failures == 0)) || exit 1
-echo "site rows: all cases passed"
+echo "site results program: all cases passed"

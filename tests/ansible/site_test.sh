@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# The site play on real SSH: three segments of network namespaces, each with a
-# probe that runs sshd on a management network, and a controller namespace
-# that runs ansible/site.yml with the package this build makes. Checks every
-# probe's file and site.csv row for row, a run with one probe stopped and one
-# segment in NetBEUI mode, and a run whose qarvik fails. Needs root, `ip
-# netns`, nmbd, sshd and ansible-playbook; without them it exits 77 (skipped),
-# or fails where QARVIK_LIVE_SEGMENT_REQUIRED is 1.
+# The site play on real SSH, as a user runs it (no ansible.cfg): three
+# segments of network namespaces, segments 2 and 3 on the same address range
+# with other hosts, each with a probe that runs sshd on a management network,
+# and a controller namespace that runs ansible/site.yml with the package this
+# build makes. Each run checks the files on the controller byte for byte and
+# what the play says: a whole run, a second one that changes nothing, --check,
+# a missing and a misspelt variable, one probe failing, every probe failing
+# (each for its own reason), --limit, and a probe that cannot be reached with
+# another in NetBEUI mode. Needs root, `ip netns`, nmbd, sshd and
+# ansible-playbook; without them it exits 77 (skipped), or fails where
+# QARVIK_LIVE_SEGMENT_REQUIRED is 1.
 #
 #   tests/ansible/site_test.sh CPACK BUILD_DIR
 set -euo pipefail
@@ -28,59 +32,68 @@ package_before=$(dpkg-query -W -f '${Status} ${Version}' qarvik 2>/dev/null || t
 
 (cd "$build" && "$cpack" -G DEB -B "$work/package" > "$work/cpack.log") ||
     { echo "FAIL: cpack: $(tail -5 "$work/cpack.log")"; exit 1; }
-deb=$(echo "$work"/package/qarvik_*.deb)
+deb=$(cd "$work" && echo package/qarvik_*.deb)
 
-# Segment K: an nmbd host .3 (first: it registers its names some seconds
-# after it starts), a host named in the probe's hosts file .4, one that drops
-# ICMP echo .5, an unnamed one .9, and the probe on .1.
+# Segment K on NET_K.0/24 (segment 3 on segment 2's range, its hosts with
+# MACs of their own): an nmbd host .3 (first: it registers its names some
+# seconds after it starts), a host named in the probe's hosts file .4, one
+# that drops ICMP echo .5, an unnamed one .9, and the probe on .1.
+net=(- 198.18.1 198.18.2 198.18.2)
 site_start "$work/site"
 for k in 1 2 3; do
-    site_add_segment "$k"
-    segment_add_host $((k * 256 + 3)) up;      segment_add_nmbd $((k * 256 + 3)) "SITE-NB$k"
-    segment_add_host $((k * 256 + 4)) up;      segment_name "198.18.$k.4" "printer$k"
-    segment_add_host $((k * 256 + 5)) no-echo
-    segment_add_host $((k * 256 + 9)) up
+    site_add_segment "$k" "${net[k]}"
+    site_add_host "$k" 3 up;      segment_add_nmbd $((k * 256 + 3)) "SITE-NB$k"
+    site_add_host "$k" 4 up;      segment_name "${net[k]}.4" "printer$k"
+    site_add_host "$k" 5 no-echo
+    site_add_host "$k" 9 up
     site_add_probe "$k"
-    segment_name "198.18.$k.1" "probe$k"
+    segment_name "${net[k]}.1" "probe$k"
 done
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
 rows() { printf '%s\r\n' "$@"; }
 mac() { segment_mac "$1" | tr : -; }
+results=$work/results
 
 # segment_rows K: the rows of probe K's /28 sweep: its own addresses (the
 # segment's, then the management network's), both named by the probe's host
 # name, the named hosts, then those found only in the ARP cache.
 segment_rows() {
-    local k=$1 base=$(($1 * 256))
-    rows "probe$k,198.18.$k.1,$(mac $((base + 1)))" \
+    local k=$1 base=$(($1 * 256)) n=${net[$1]}
+    rows "probe$k,$n.1,$(mac $((base + 1)))" \
          "probe$k,$(site_probe_address "$k"),$(printf '02-19-00-00-00-%02x' $((10 + k)))" \
-         "SITE-NB$k,198.18.$k.3,$(mac $((base + 3)))" "printer$k,198.18.$k.4,$(mac $((base + 4)))" \
-         "198.18.$k.5,198.18.$k.5,$(mac $((base + 5)))" "198.18.$k.9,198.18.$k.9,$(mac $((base + 9)))"
+         "SITE-NB$k,$n.3,$(mac $((base + 3)))" "printer$k,$n.4,$(mac $((base + 4)))" \
+         "$n.5,$n.5,$(mac $((base + 5)))" "$n.9,$n.9,$(mac $((base + 9)))"
 }
+netbeui_rows() { rows "SITE-NB$1,$(mac $(($1 * 256 + 3)))"; }
+# site_rows PROBE ROWS_COMMAND...: rows of site.csv for one probe's file.
+site_rows() { local probe=$1; shift; "$@" | sed "s/^/$probe,/"; }
+site_header() { rows "probe,name,address,mac"; }
 
 # inventory FILE [K=VARIABLES]...: every probe with its segment's /28, and
-# more variables for some.
+# more variables for some (K=-qarvik_net leaves its segment out).
 inventory() {
-    local file=$1 k extra
+    local file=$1 k extra segment
     shift
     echo "[probes]" > "$file"
     for k in 1 2 3; do
         extra=$(printf '%s\n' "$@" | sed -n "s/^$k=//p")
-        echo "probe$k ansible_host=$(site_probe_address "$k") qarvik_net=198.18.$k.0" \
-             "qarvik_mask=255.255.255.240 $extra" >> "$file"
+        segment="qarvik_net=${net[k]}.0 qarvik_mask=255.255.255.240"
+        [[ $extra != -qarvik_net* ]] || { segment=; extra=${extra#-qarvik_net}; }
+        echo "probe$k ansible_host=$(site_probe_address "$k") $segment $extra" >> "$file"
     done
 }
 
-# play NAME ARGS...: one run of the play; its output and exit status kept.
+# play NAME ARGS...: one run of the play from $work (not the playbook's
+# folder), as a user runs it; its output and exit status kept.
 play() {
     local name=$1
     shift
     status=0
     for k in 1 2 3; do ip -n "${site_probe_namespaces[k]}" neigh flush all; done
-    site_play "$@" > "$work/$name.out" 2>&1 || status=$?
+    (cd "$work" && site_play_as_user -i site.ini "$playbook" -e "qarvik_results=$results" "$@") \
+        > "$work/$name.out" 2>&1 || status=$?
     echo "$name: exit status $status"
 }
 
@@ -92,41 +105,139 @@ check_file() {
         diff <(tr -d '\r' < "$work/expected") <(tr -d '\r' < "$2" 2>&1) || true
     fi
 }
+# recap NAME PROBE FIELD=VALUE: the play's recap line of PROBE says so.
+recap() {
+    grep -Eq "^$2 +:.* $3 " "$work/$1.out" || fail "$1: $2 not $3: $(grep -E "^$2 +:" "$work/$1.out")"
+}
+said() { grep -qF -- "$2" "$work/$1.out" || fail "$1: does not say: $2"; }
+# keep NAME / kept NAME: every file of the results folder, bytes and inode,
+# before a run and the same after it.
+# (KEPT NAME EXCEPT: all but the file EXCEPT), no temporary file left.
+listing() { (cd "$results" && shopt -s dotglob && for f in *; do echo "$f $(stat -c %i "$f") $(sha1sum < "$f")"; done); }
+keep() { listing > "$work/kept-$1"; }
+kept() {
+    local now
+    now=$(listing)
+    diff <(grep -v "^${2:-none} " "$work/kept-$1") <(grep -v "^${2:-none} " <<< "$now") > /dev/null ||
+        fail "$1: results changed: $(diff "$work/kept-$1" <(echo "$now") | tr '\n' ' ')"
+}
+# probe_line PROBE OUTCOME LAST_GOOD [REASON]: probes.csv's line of PROBE
+# (LAST_GOOD its start, REASON a part of its reason).
+probe_line() {
+    local line
+    line=$(grep "^$1," "$results/probes.csv" | tr -d '\r')
+    [[ $line == "$1,$2,$3"* ]] || fail "probes.csv: expected $1,$2,$3...: $line"
+    [[ -z ${4:-} || $line == *"$4"* ]] || fail "probes.csv: $1's reason lacks '$4': $line"
+}
+last_good() { grep "^$1," "$results/probes.csv" | cut -d, -f3; }
+untouched() { ! grep -q 'TASK \[qarvik : Look at the probe' "$work/$1.out" || fail "$1: a probe was touched"; }
 
-# Run 1: every probe installs the package in its overlay and sweeps its /28.
+# Run 1: every probe installs the package and sweeps its /28; the package
+# is named relative to the directory the command runs in.
 inventory "$work/site.ini"
-play all -i "$work/site.ini" "$playbook" -e "qarvik_results=$work/results" -e "qarvik_deb=$deb"
+play all -e "qarvik_deb=$deb"
 [[ $status -eq 0 ]] || fail "all: $(tail -20 "$work/all.out")"
 for k in 1 2 3; do
-    check_file all "$work/results/probe$k.csv" < <(segment_rows "$k")
+    check_file all "$results/probe$k.csv" < <(segment_rows "$k")
     [[ -x $work/site/layers-$k/usr-upper/bin/qarvik ]] || fail "all: probe $k did not install the package"
+    probe_line "probe$k" ok "$(date +%Y-%m-%dT)"
 done
-check_file all "$work/results/site.csv" < <({ segment_rows 1; segment_rows 2; segment_rows 3; })
+# The same address in segments 2 and 3 with other MACs: both rows stay.
+check_file all "$results/site.csv" < <(site_header; for k in 1 2 3; do site_rows "probe$k" segment_rows "$k"; done)
+[[ $(last_good probe1) =~ ^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}[+-][0-9]{2}:[0-9]{2}$ ]] ||
+    fail "all: last_good is not ISO 8601 with its offset: $(last_good probe1)"
+cp -a "$results" "$work/results-1"
 
-# Run 2, into the same folder: probe 1 is stopped and segment 3 in NetBEUI
-# mode. The play fails naming probe 1; the other files and site.csv are
-# written, and probe 1's file of run 1 is gone.
+# Run 2, nothing changed: nothing copied, installed or replaced but
+# probes.csv; and without an ansible.cfg every module goes down the SSH
+# command itself (pipelining), none as a file.
+keep again
+sleep 1
+play again -vvv -e "qarvik_deb=$deb"
+[[ $status -eq 0 ]] || fail "again: $(tail -20 "$work/again.out")"
+for k in 1 2 3; do recap again "probe$k" changed=0; done
+grep -q '^<198\.19\.0\.1[1-3]> PUT ' "$work/again.out" && fail "again: a module sent as a file: no pipelining"
+kept again probes.csv
+[[ $(last_good probe1) != "$(grep '^probe1,' "$work/results-1/probes.csv" | cut -d, -f3)" ]] ||
+    fail "again: last_good is still the first run's"
+
+# --check: no error, no file changed, no sweep.
+keep check
+play check --check -e "qarvik_deb=$deb"
+[[ $status -eq 0 ]] || fail "check: $(grep -i 'fatal\|failed' "$work/check.out" | tail -4)"
+kept check
+grep -A4 'TASK \[qarvik : Run qarvik' "$work/check.out" | grep -q '^ok:' && fail "check: qarvik ran"
+
+# A missing package and a misspelt mode stop the play before any probe is
+# touched, naming the path and the variable; every file stays as it was.
+keep refused
+play missing -e qarvik_deb=package/none.deb
+[[ $status -ne 0 ]] || fail "missing: the play succeeded"
+said missing "no such file on the controller: $work/package/none.deb"
+untouched missing
+inventory "$work/site.ini" 2=qarvik_mode=netbios
+play misspelt
+[[ $status -ne 0 ]] || fail "misspelt: the play succeeded"
+said misspelt "qarvik_mode must be ip or netbeui (in any case), not 'netbios'"
+untouched misspelt
+kept refused
+
+# One probe fails (a version qarvik cannot read): its earlier file stays, its
+# rows stay in site.csv, its line says why in readable text, the recap counts
+# the failure on it alone.
+inventory "$work/site.ini" "2=qarvik_environment='{\"QARVIK_WINVER\": \"none\"}'"
+earlier=$(last_good probe2)
+play one
+[[ $status -ne 0 ]] || fail "one: the play succeeded"
+said one "qarvik failed on 1 of 3 probes: probe2;"
+recap one probe2 failed=1; recap one probe1 failed=0; recap one probe3 failed=0
+cmp -s "$results/probe2.csv" "$work/results-1/probe2.csv" || fail "one: probe 2's file changed"
+cmp -s "$results/site.csv" "$work/results-1/site.csv" || fail "one: site.csv changed"
+probe_line probe2 failed "$earlier" "qarvik exit status 1"
+probe_line probe2 failed "$earlier" "OSバージョン取得に失敗しました。"
+
+# Every probe fails, each for its own reason: a segment not its own, two
+# networks and no qarvik_net, a user without root and no become. Every file
+# but probes.csv stays as it was.
+inventory "$work/site.ini" 1=qarvik_net=198.18.2.0 2=-qarvik_net 3=ansible_user=qprobe
+keep none
+for k in 1 2 3; do before[k]=$(last_good "probe$k"); done
+play none -e "qarvik_deb=$deb"
+[[ $status -ne 0 ]] || fail "none: the play succeeded"
+kept none probes.csv
+for k in 1 2 3; do recap none "probe$k" failed=1; done
+probe_line probe1 failed "${before[1]}" \
+    "qarvik_net 198.18.2.0/28 is not a network of this probe; its networks: 198.18.1.0/24 (q1), 198.19.0.0/24 (m0)"
+probe_line probe2 failed "${before[2]}" \
+    "the probe has more than one IPv4 network, 198.18.2.0/24 (q1), 198.19.0.0/24 (m0): set qarvik_net"
+probe_line probe3 failed "${before[3]}" "installing qarvik_deb needs root on the probe, the user here has uid"
+
+# --limit: one probe runs; site.csv is still the whole site; the others say
+# they did not run, with the time of their kept files.
+inventory "$work/site.ini"
+keep limit
+earlier=$(last_good probe1)
+play limit --limit probe2
+[[ $status -eq 0 ]] || fail "limit: $(tail -20 "$work/limit.out")"
+kept limit probes.csv
+probe_line probe1 "not run" "$earlier"
+probe_line probe2 ok "$(date +%Y-%m-%dT)"
+
+# Probe 1 is stopped and probe 3 in NetBEUI mode, spelt as the README spells
+# it: probe 1 keeps its file and its rows, probe 3 warns of its networks.
 site_stop_probe 1
-inventory "$work/site.ini" 3=qarvik_mode=netbeui
-play stopped -i "$work/site.ini" "$playbook" -e "qarvik_results=$work/results"
+inventory "$work/site.ini" 3=qarvik_mode=NetBEUI
+earlier=$(last_good probe1)
+play stopped
 [[ $status -ne 0 ]] || fail "stopped: the play succeeded"
-grep -q 'qarvik failed on 1 of 3 probes: probe1 (cannot be reached: ' "$work/stopped.out" ||
-    fail "stopped: probe 1 not named: $(grep -i 'fatal\|failed' "$work/stopped.out" | tail -4)"
-[[ ! -e $work/results/probe1.csv ]] || fail "stopped: probe 1 keeps the file of the run before"
-check_file stopped "$work/results/probe2.csv" < <(segment_rows 2)
-# NetBEUI mode lists the nmbd host by its NetBIOS name with its real MAC.
-netbeui_rows() { rows "SITE-NB3,$(mac $((3 * 256 + 3)))"; }
-check_file stopped "$work/results/probe3.csv" < <(netbeui_rows)
-check_file stopped "$work/results/site.csv" < <({ segment_rows 2; netbeui_rows; })
-
-# Run 3: qarvik itself fails on probe 2 (a version it cannot read): the play
-# names the probe with qarvik's exit status and what it printed last.
-play failing -i "$work/site.ini" "$playbook" -l probe2 -e "qarvik_results=$work/failing" \
-    -e '{"qarvik_environment": {"QARVIK_WINVER": "none"}}'
-[[ $status -ne 0 ]] || fail "failing: the play succeeded"
-grep -q 'qarvik failed on 1 of 1 probes: probe2 (Run qarvik: exit status 1, error output: (none)' \
-    "$work/failing.out" || fail "failing: $(grep -i failed "$work/failing.out" | tail -3)"
-check_file failing "$work/failing/site.csv" < /dev/null
+said stopped "qarvik failed on 1 of 3 probes: probe1;"
+said stopped "NetBEUI mode lists the computers of every network of the probe: 198.18.2.0/24 (q1), 198.19.0.0/24 (m0)"
+recap stopped probe1 failed=1; recap stopped probe3 failed=0
+cmp -s "$results/probe1.csv" "$work/results-1/probe1.csv" || fail "stopped: probe 1's file changed"
+probe_line probe1 failed "$earlier" "cannot be reached: "
+check_file stopped "$results/probe3.csv" < <(netbeui_rows 3)
+check_file stopped "$results/site.csv" < <(site_header; site_rows probe1 segment_rows 1; site_rows probe2 segment_rows 2
+                                           netbeui_rows 3 | sed 's/^\([^,]*\),/probe3,\1,,/')
 
 # The machine itself has not changed: the package is as it was.
 [[ $(dpkg-query -W -f '${Status} ${Version}' qarvik 2>/dev/null || true) == "$package_before" ]] ||
