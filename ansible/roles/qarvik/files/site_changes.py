@@ -63,27 +63,36 @@ def pair(row):
     return (station(row)[1:], row["mac"])
 
 
+ANY_MAC = None  # in a set of pairs: the address was there, with some MAC or none
+
+
+def known(rows):
+    """The pairs of rows, and each address (or name) with ANY_MAC."""
+    pairs = {pair(row) for row in rows}
+    return pairs | {(where, ANY_MAC) for where, _ in pairs}
+
+
 def seen(pairs, row):
-    """Whether a run whose pairs these are saw the host of the row. A row
-    without a MAC (a name resolved, no ARP entry) is seen wherever its
+    """Whether a run whose known() pairs these are saw the host of the row. A
+    row without a MAC (a name resolved, no ARP entry) is seen wherever its
     address is; a row with one, also where its address had no MAC."""
-    where = station(row)[1:]
-    if not row["mac"]:
-        return any(w == where for w, _ in pairs)
-    return (where, row["mac"]) in pairs or (where, "") in pairs
+    where, mac = pair(row)
+    if not mac:
+        return (where, ANY_MAC) in pairs
+    return (where, mac) in pairs or (where, "") in pairs
 
 
 def compare(current, previous, older_pairs, all_pairs, outcomes):
     """The events between the previous run's rows and the current ones.
 
-    older_pairs: the pairs of the history runs before the previous one (a MAC
-    that comes back to one of them is a flip flop); all_pairs: the pairs of
-    every run of the history (a pair none of them saw is new); outcomes: each
+    older_pairs: the known() pairs of the history runs before the previous
+    one (a MAC that comes back to one of them is a flip flop); all_pairs:
+    those of every run of the history (a pair none of them saw is new); outcomes: each
     probe's outcome in this run (only a probe whose run succeeded can tell a
     host is gone).
     """
     previous_pairs = {pair(row) for row in previous}
-    current_pairs = {pair(row) for row in current}
+    current_pairs = known(current)
     previous_mac = {station(row): row["mac"] for row in previous if row["mac"]}
     previous_name = {}
     for row in previous:
@@ -93,7 +102,7 @@ def compare(current, previous, older_pairs, all_pairs, outcomes):
     for row in current:
         old_mac = previous_mac.get(station(row), "")
         if row["mac"] and old_mac and old_mac != row["mac"]:
-            returned = (pair(row)[0], row["mac"]) in older_pairs
+            returned = pair(row) in older_pairs
             events.append(("flip flop" if returned else "changed mac", row, old_mac))
             moved.add(station(row))
         elif not seen(all_pairs, row):
@@ -211,8 +220,8 @@ def run(results, keep, dry_run, now):
     site_runs = [read_csv(os.path.join(history, r, "site.csv"), SITE_HEADER) for r in runs]
     events = []
     if site_runs:
-        older_pairs = {pair(row) for rows in site_runs[:-1] for row in rows}
-        all_pairs = older_pairs | {pair(row) for row in site_runs[-1]}
+        older_pairs = known(row for rows in site_runs[:-1] for row in rows)
+        all_pairs = older_pairs | known(site_runs[-1])
         events = compare(current, site_runs[-1], older_pairs, all_pairs, outcomes)
     lines = [summary(len(current), events, not site_runs)]
     lines += [event_line(*event) for event in events]
