@@ -239,6 +239,12 @@ class HistoryTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(folder.path, "changes.csv")))
         self.assertEqual(len(folder.runs()), 1)
 
+    def test_a_dry_run_before_any_run_has_nothing_to_compare(self):
+        folder = Folder(self, [], site())
+        os.remove(os.path.join(folder.path, "site.csv"))
+        self.assertEqual(folder.run("--dry-run"), (0, ["site: no site.csv yet, nothing to compare"]))
+        self.assertEqual(os.listdir(folder.path), ["probes.csv"])
+
     def test_a_folder_without_a_site_is_refused(self):
         for name, data in [("no site.csv", None), ("another header", b"name,IP,MAC\r\n")]:
             with self.subTest(name):

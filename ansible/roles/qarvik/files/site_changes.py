@@ -212,6 +212,9 @@ def keep_run(results, history, name, probes):
 def run(results, keep, dry_run, now):
     """Compares, writes and prunes; returns (output lines, events, outcomes)."""
     site_path = os.path.join(results, "site.csv")
+    if dry_run and not os.path.exists(site_path):
+        # A check run before any real one: the play wrote no site.csv.
+        return ["site: no site.csv yet, nothing to compare"], [], {}
     current = read_csv(site_path, SITE_HEADER)
     probe_rows = read_csv(os.path.join(results, "probes.csv"), ["probe", "outcome"])
     outcomes = {row["probe"]: row["outcome"] for row in probe_rows}
