@@ -40,6 +40,7 @@ cat > "$work/quoted.json" <<EOJ
 {"qarvik_schedule_inventory": "$work/my site/site.ini", "qarvik_schedule": "Mon *-*-* 03:30:00",
  "qarvik_schedule_arguments": ["-e", "qarvik_results=/srv/a b/%n \\"\$HOME\\" \\\\x"]}
 EOJ
+# shellcheck disable=SC2016 # systemd's $$, not the shell's
 quoted='"-e" "qarvik_results=/srv/a b/%%n \"$$HOME\" \\x"'
 
 # Each case: a name, the ExecStart line expected ('-': the play fails and
