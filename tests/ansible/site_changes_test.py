@@ -239,6 +239,13 @@ class HistoryTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(folder.path, "changes.csv")))
         self.assertEqual(len(folder.runs()), 1)
 
+    def test_a_history_of_no_run_is_refused(self):
+        folder = Folder(self, [site()], site())
+        with contextlib.redirect_stderr(io.StringIO()) as error, self.assertRaises(SystemExit) as end:
+            folder.run("--keep", "0")
+        self.assertEqual(end.exception.code, 2)
+        self.assertIn("--keep must be at least 1", error.getvalue())
+
     def test_a_dry_run_before_any_run_has_nothing_to_compare(self):
         folder = Folder(self, [], site())
         os.remove(os.path.join(folder.path, "site.csv"))
