@@ -163,6 +163,16 @@ class EventTest(unittest.TestCase):
         self.assertEqual(folder.read("changes.csv").splitlines()[1],
                          b'new,hall,"pc, ""one""",10.0.0.1,' + A.encode() + b",")
 
+    def test_names_in_code_page_932_keep_their_bytes(self):
+        name = "\u30d7\u30ea\u30f3\u30bf".encode("cp932")  # katakana "printer"
+        folder = Folder(self, [site()], b"")
+        folder.write(os.path.join(folder.path, "site.csv"),
+                     b"probe,name,address,mac\r\nhall," + name + b",10.0.0.1," + A.encode() + b"\r\n")
+        _, lines = folder.run()
+        self.assertEqual(folder.read("changes.csv").splitlines()[1],
+                         b"new,hall," + name + b",10.0.0.1," + A.encode() + b",")
+        self.assertEqual(lines[1], f"new: \u30d7\u30ea\u30f3\u30bf 10.0.0.1 {A} (hall)")
+
 
 # Each case: the events of a run, whether a probe failed, the exit status
 # with --fail-on-changes.
@@ -185,11 +195,13 @@ class FailOnChangesTest(unittest.TestCase):
                 self.assertEqual(folder.run("--fail-on-changes")[0], status)
                 self.assertEqual(folder.run()[0], 0)
 
-    def test_the_program_runs_on_its_own(self):
-        folder = Folder(self, [], site(("hall", "pc1", "10.0.0.1", A)))
-        done = subprocess.run([sys.executable, PROGRAM, folder.path], capture_output=True, text=True)
-        self.assertEqual((done.returncode, done.stdout.splitlines()[0]),
-                         (0, "site: 1 host, first run, nothing to compare with"))
+    def test_the_program_prints_utf_8_whatever_the_locale(self):
+        name = "\u30d7\u30ea\u30f3\u30bf"
+        folder = Folder(self, [site()], b"probe,name,address,mac\r\nhall," + name.encode("cp932") + b",,\r\n")
+        done = subprocess.run([sys.executable, PROGRAM, folder.path], capture_output=True,
+                              env=dict(os.environ, PYTHONIOENCODING="ascii"))
+        self.assertEqual((done.returncode, done.stdout.decode().splitlines()[1]),
+                         (0, f"new: {name} - (no MAC) (hall)"))
 
 
 class HistoryTest(unittest.TestCase):

@@ -29,6 +29,10 @@ SITE_HEADER = ["probe", "name", "address", "mac"]
 CHANGES_HEADER = ["event", "probe", "name", "address", "mac", "previous"]
 EVENT_ORDER = ["new", "gone", "changed mac", "flip flop", "renamed"]
 ALERT_EVENTS = {"new", "changed mac", "flip flop"}
+# The files are read and written byte for byte: qarvik writes its names in
+# code page 932, whose bytes never look like a comma, a quote or a line end,
+# so Latin-1 carries them through untouched.
+FILE_ENCODING = "latin-1"
 # A history run's name: its time in UTC, ISO 8601 basic format, so that names
 # sort as the runs were made and hold no colon.
 RUN_NAME_FORMAT = "%Y%m%dT%H%M%SZ"
@@ -41,7 +45,7 @@ class SiteError(Exception):
 def read_csv(path, header):
     """The rows of an RFC 4180 file with the given header, each a dict."""
     try:
-        with open(path, newline="", encoding="utf-8", errors="replace") as f:
+        with open(path, newline="", encoding=FILE_ENCODING) as f:
             rows = list(csv.reader(f))
     except OSError as error:
         raise SiteError(f"cannot read {path}: {error.strerror}") from error
@@ -126,10 +130,19 @@ def summary(host_count, events, first_run):
     return ", ".join([f"site: {hosts}"] + counts)
 
 
+def readable(text):
+    """A field as it reads: UTF-8 where its bytes are that, else code page 932."""
+    data = text.encode(FILE_ENCODING)
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        return data.decode("cp932", errors="replace")
+
+
 def event_line(kind, row, previous):
     where = row["address"] or "-"
-    line = f"{kind}: {row['name']} {where} {row['mac'] or '(no MAC)'} ({row['probe']})"
-    return line + (f", was {previous}" if previous else "")
+    line = f"{kind}: {readable(row['name'])} {where} {row['mac'] or '(no MAC)'} ({readable(row['probe'])})"
+    return line + (f", was {readable(previous)}" if previous else "")
 
 
 def changes_bytes(events):
@@ -138,7 +151,7 @@ def changes_bytes(events):
     writer.writerow(CHANGES_HEADER)
     for kind, row, previous in events:
         writer.writerow([kind, row["probe"], row["name"], row["address"], row["mac"], previous])
-    return out.getvalue().encode("utf-8")
+    return out.getvalue().encode(FILE_ENCODING)
 
 
 def read_bytes(path):
@@ -275,4 +288,6 @@ def main(argv):
 
 
 if __name__ == "__main__":
+    # Ansible reads the output as UTF-8, whatever the locale says.
+    sys.stdout.reconfigure(encoding="utf-8", errors="replace")
     sys.exit(main(sys.argv[1:]))
