@@ -98,15 +98,17 @@ for file in site.csv probes.csv probe1.csv probe2.csv changes.csv; do
     cmp -s "$results/$file" "$newest/$file" || fail "changed: the history's newest run has another $file"
 done
 
-# Run 3: .5 takes its first MAC again; qarvik_fail_on_changes fails the play,
-# after changes.csv and the history are written.
+# Run 3: .5 takes its first MAC again; qarvik_fail_on_changes fails probe 2
+# (not probe 1), after changes.csv and the history are written.
 ip -n "$host5" link set eth0 down
 ip -n "$host5" link set eth0 address "$(segment_mac $((2 * 256 + 5)))" up
 play flip -e qarvik_fail_on_changes=true
 check flip 2 ", 1 flip flop" 3 <<EOR
 flip flop,probe2,198.18.2.5,198.18.2.5,$(mac "$(segment_mac $((2 * 256 + 5)))"),$(mac $other_mac)
 EOR
-grep -q 'the site changed: site: ' "$work/flip.out" || fail "flip: the failure does not say the site changed"
+grep -q 'fatal: \[probe2 -> localhost\]: FAILED! .*its segment changed: site: ' "$work/flip.out" ||
+    fail "flip: probe 2 does not fail saying its segment changed"
+grep -Eq '^probe1 .* failed=0 ' "$work/flip.out" || fail "flip: probe 1 failed, its segment did not change"
 
 # Run 4: nothing changed: no run added, changes.csv without events, and
 # qarvik_fail_on_changes has nothing to fail on.

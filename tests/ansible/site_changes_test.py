@@ -174,26 +174,31 @@ class EventTest(unittest.TestCase):
         self.assertEqual(lines[1], f"new: \u30d7\u30ea\u30f3\u30bf 10.0.0.1 {A} (hall)")
 
 
-# Each case: the events of a run, whether a probe failed, the exit status
-# with --fail-on-changes.
+# Each case: this run's site after one of pc1 10.0.0.1 A (hall), the outcome
+# of the probe store, the exit status with --fail-on-changes and the probes
+# it names.
 FAIL_CASES = [
-    ("new", site(("hall", "pc2", "10.0.0.2", B)), "ok", 3),
-    ("changed mac", site(("hall", "pc1", "10.0.0.1", B)), "ok", 3),
-    ("gone only", site(), "ok", 0),
-    ("renamed only", site(("hall", "other", "10.0.0.1", A)), "ok", 0),
+    ("new", site(("hall", "pc1", "10.0.0.1", A), ("store", "pc2", "10.2.0.2", B)), "ok", 3, "store"),
+    ("changed mac and new", site(("hall", "pc1", "10.0.0.1", B), ("store", "pc2", "10.2.0.2", B)),
+     "ok", 3, "hall, store"),
+    ("gone only", site(), "ok", 0, None),
+    ("renamed only", site(("hall", "other", "10.0.0.1", A)), "ok", 0, None),
     ("new, with a probe failed: the run fails for the probe", site(("hall", "pc2", "10.0.0.2", B)),
-     "failed", 0),
+     "failed", 0, None),
 ]
 
 
 class FailOnChangesTest(unittest.TestCase):
     def test_exit_status(self):
-        for name, current, store, status in FAIL_CASES:
+        for name, current, store, status, probes in FAIL_CASES:
             with self.subTest(name):
                 folder = Folder(self, [site(("hall", "pc1", "10.0.0.1", A))], current,
                                 {"hall": "ok", "store": store})
-                self.assertEqual(folder.run("--fail-on-changes")[0], status)
-                self.assertEqual(folder.run()[0], 0)
+                self.assertEqual(folder.run("--dry-run")[0], 0)
+                failing, lines = folder.run("--fail-on-changes")
+                self.assertEqual(failing, status)
+                named = [line for line in lines if line.startswith("changes to fail on: ")]
+                self.assertEqual(named, [f"changes to fail on: {probes}"] if probes else [])
 
     def test_the_program_prints_utf_8_whatever_the_locale(self):
         name = "\u30d7\u30ea\u30f3\u30bf"

@@ -14,7 +14,8 @@ an event, then what was written.
 Exit status: 0 done; 2 the folder could not be read or written; 3 done, and
 --fail-on-changes was given and there is an event worth an alert (new,
 changed mac, flip flop) while no probe failed (a failed probe fails the run
-already). --dry-run writes nothing and reports the same.
+already): a last line names the probes of those events. --dry-run writes
+nothing and reports the same.
 """
 
 import argparse
@@ -280,11 +281,12 @@ def main(argv):
     except SiteError as error:
         print(f"site_changes: {error}", file=sys.stderr)
         return 2
+    alerted = list(dict.fromkeys(row["probe"] for kind, row, _ in events if kind in ALERT_EVENTS))
+    failing = options.fail_on_changes and alerted and "failed" not in outcomes.values()
+    if failing:
+        lines.append("changes to fail on: " + ", ".join(readable(probe) for probe in alerted))
     print("\n".join(lines))
-    alert = any(kind in ALERT_EVENTS for kind, _, _ in events)
-    if options.fail_on_changes and alert and "failed" not in outcomes.values():
-        return 3
-    return 0
+    return 3 if failing else 0
 
 
 if __name__ == "__main__":
