@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# What the site play says changed, on real SSH: two segments of network
+# namespaces with their probes (tests/ansible/site_lab.sh). A first run
+# starts the history; then on segment 2 one host is switched off, one added
+# and one given another MAC, and changes.csv is checked row for row; the MAC
+# going back is a flip flop that fails the run with qarvik_fail_on_changes; a
+# run that finds nothing changed adds nothing to the history. Needs root, `ip
+# netns`, sshd and ansible-playbook; without them it exits 77 (skipped), or
+# fails where QARVIK_LIVE_SEGMENT_REQUIRED is 1.
+#
+#   tests/ansible/changes_test.sh CPACK BUILD_DIR
+set -euo pipefail
+
+cpack=$1
+build=$(realpath "$2")
+playbook=$(realpath "$(dirname "$0")/../../ansible/site.yml")
+source "$(dirname "$0")/site_lab.sh"
+if ! segment_possible || ! command -v ansible-playbook >/dev/null || [[ ! -x /usr/sbin/sshd ]]; then
+    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: needs root, ip netns, sshd, ansible-playbook"; exit 1; }
+    echo "skipped: needs root, ip netns, sshd and ansible-playbook (Debian packages openssh-server, ansible-core)"
+    exit 77
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-changes-XXXXXX")
+trap 'site_remove; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+(cd "$build" && "$cpack" -G DEB -B "$work/package" > "$work/cpack.log") ||
+    { echo "FAIL: cpack: $(tail -5 "$work/cpack.log")"; exit 1; }
+deb=$(echo "$work"/package/qarvik_*.deb)
+
+# Segment K: a named host .4, unnamed ones .5 and .9, the probe on .1.
+# Segment 2 is made last, so segment.sh's host functions act on it.
+site_start "$work/site"
+for k in 1 2; do
+    site_add_segment "$k"
+    for n in 4 5 9; do segment_add_host $((k * 256 + n)) up; done
+    segment_name "198.18.$k.4" "printer$k"
+    site_add_probe "$k"
+done
+printf '[probes]\n' > "$work/site.ini"
+for k in 1 2; do
+    echo "probe$k ansible_host=$(site_probe_address "$k") qarvik_net=198.18.$k.0 qarvik_mask=255.255.255.240" \
+        >> "$work/site.ini"
+done
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+mac() { tr : - <<<"$1"; }
+results=$work/results
+
+# play NAME ARGS...: one run of the play into the results folder; its output
+# and exit status kept.
+play() {
+    local name=$1 k
+    shift
+    status=0
+    for k in 1 2; do ip -n "${site_probe_namespaces[k]}" neigh flush all; done
+    site_play -i "$work/site.ini" "$playbook" -e "qarvik_results=$results" "$@" > "$work/$name.out" 2>&1 ||
+        status=$?
+    echo "$name: exit status $status"
+}
+
+# check NAME STATUS SUMMARY HISTORY_RUNS: the play's exit status, its summary
+# line, the runs in the history, and changes.csv holds the rows of standard
+# input after its header.
+check() {
+    local name=$1 summary
+    [[ $status -eq $2 ]] || fail "$name: exit status $status: $(grep -i 'fatal\|error' "$work/$name.out" | tail -5)"
+    summary="site: $(($(wc -l < "$results/site.csv") - 1)) hosts$3"
+    grep -qF "\"$summary\"" "$work/$name.out" || fail "$name: no \"$summary\": $(grep 'site: ' "$work/$name.out")"
+    local runs
+    runs=$(find "$results/history" -mindepth 1 -maxdepth 1 -name '2*Z' | wc -l)
+    [[ $runs -eq $4 ]] || fail "$name: $runs runs in the history, expected $4"
+    { printf 'event,probe,name,address,mac,previous\r\n'; sed 's/$/\r/'; } > "$work/expected"
+    cmp -s "$results/changes.csv" "$work/expected" ||
+        { fail "$name: changes.csv differs (expected <, written >)"; diff "$work/expected" "$results/changes.csv" || true; }
+}
+
+# Run 1: the first, with nothing to compare with.
+play first -e "qarvik_deb=$deb"
+check first 0 ", first run, nothing to compare with" 1 < /dev/null
+
+# Run 2: on segment 2, .9 switched off, .7 added, .5 with another MAC.
+host5=$SEGMENT_PREFIX-h$((2 * 256 + 5))
+other_mac=02:18:00:00:ee:05
+ip -n "$SEGMENT_PREFIX-h$((2 * 256 + 9))" link set eth0 down
+segment_add_host $((2 * 256 + 7)) up
+ip -n "$host5" link set eth0 down
+ip -n "$host5" link set eth0 address "$other_mac" up
+play changed
+check changed 0 ", 1 new, 1 gone, 1 changed mac" 2 <<EOR
+changed mac,probe2,198.18.2.5,198.18.2.5,$(mac $other_mac),$(mac "$(segment_mac $((2 * 256 + 5)))")
+new,probe2,198.18.2.7,198.18.2.7,$(mac "$(segment_mac $((2 * 256 + 7)))"),
+gone,probe2,198.18.2.9,198.18.2.9,$(mac "$(segment_mac $((2 * 256 + 9)))"),
+EOR
+for file in site.csv probes.csv probe1.csv probe2.csv changes.csv; do
+    newest=$(find "$results/history" -mindepth 1 -maxdepth 1 -name '2*Z' | sort | tail -1)
+    cmp -s "$results/$file" "$newest/$file" || fail "changed: the history's newest run has another $file"
+done
+
+# Run 3: .5 takes its first MAC again; qarvik_fail_on_changes fails probe 2
+# (not probe 1), after changes.csv and the history are written.
+ip -n "$host5" link set eth0 down
+ip -n "$host5" link set eth0 address "$(segment_mac $((2 * 256 + 5)))" up
+play flip -e qarvik_fail_on_changes=true
+check flip 2 ", 1 flip flop" 3 <<EOR
+flip flop,probe2,198.18.2.5,198.18.2.5,$(mac "$(segment_mac $((2 * 256 + 5)))"),$(mac $other_mac)
+EOR
+grep -q 'fatal: \[probe2 -> localhost\]: FAILED! .*its segment changed: site: ' "$work/flip.out" ||
+    fail "flip: probe 2 does not fail saying its segment changed"
+grep -Eq '^probe1 .* failed=0 ' "$work/flip.out" || fail "flip: probe 1 failed, its segment did not change"
+
+# Run 4: nothing changed: no run added, changes.csv without events, and
+# qarvik_fail_on_changes has nothing to fail on.
+play same -e qarvik_fail_on_changes=true
+check same 0 ", no changes" 3 < /dev/null
+
+((failures == 0)) || { echo "$failures check(s) failed"; exit 1; }
+echo "all checks passed"
