@@ -24,8 +24,7 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-changes-XXXXXX")
 trap 'site_remove; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
-(cd "$build" && "$cpack" -G DEB -B "$work/package" > "$work/cpack.log") ||
-    { echo "FAIL: cpack: $(tail -5 "$work/cpack.log")"; exit 1; }
+site_make_package "$cpack" "$build" "$work"
 deb=$(echo "$work"/package/qarvik_*.deb)
 
 # Segment K: a named host .4, unnamed ones .5 and .9, the probe on .1.

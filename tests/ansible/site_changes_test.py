@@ -14,9 +14,11 @@ import unittest
 
 PROGRAM = os.path.join(os.path.dirname(os.path.abspath(__file__)),
                        "../../ansible/roles/qarvik/files/site_changes.py")
-spec = importlib.util.spec_from_file_location("site_changes", PROGRAM)
-site_changes = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(site_changes)
+# The program takes its file helpers from site_results.py beside it.
+sys.path.insert(0, os.path.dirname(PROGRAM))
+loader_spec = importlib.util.spec_from_file_location("site_changes", PROGRAM)
+site_changes = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(site_changes)
 
 A, B, C = "02-00-00-00-00-0a", "02-00-00-00-00-0b", "02-00-00-00-00-0c"
 

@@ -8,9 +8,9 @@ import unittest
 
 PLUGIN = os.path.join(os.path.dirname(__file__), "..", "..", "ansible", "roles", "qarvik",
                       "filter_plugins", "qarvik.py")
-spec = importlib.util.spec_from_file_location("qarvik_filters", PLUGIN)
-filters = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(filters)
+loader_spec = importlib.util.spec_from_file_location("qarvik_filters", PLUGIN)
+filters = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(filters)
 
 GOOD = {"qarvik_deb": "", "qarvik_net": "", "qarvik_mask": "", "qarvik_probes": 255,
         "qarvik_wait": 500, "qarvik_mode": "ip"}

@@ -96,6 +96,13 @@ site_remove_stale() {
     segment_remove_stale qsite
 }
 
+# site_make_package CPACK BUILD FOLDER: the Debian package that cpack makes of
+# the build, in FOLDER/package/; the test stops when cpack fails.
+site_make_package() {
+    (cd "$2" && "$1" -G DEB -B "$3/package" > "$3/cpack.log") ||
+        { echo "FAIL: cpack: $(tail -5 "$3/cpack.log")"; exit 1; }
+}
+
 site_add_segment() {
     SEGMENT_NET=${2:-198.18.$1}
     segment_start "$site_prefix-$1"

@@ -9,9 +9,9 @@ import unittest
 
 HELPER = os.path.join(os.path.dirname(__file__), "..", "..", "ansible", "roles", "qarvik",
                       "files", "site_results.py")
-spec = importlib.util.spec_from_file_location("site_results", HELPER)
-site_results = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(site_results)
+loader_spec = importlib.util.spec_from_file_location("site_results", HELPER)
+site_results = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(site_results)
 
 NOW = "2026-12-08T02:00:13+01:00"
 HEADER = b"probe,name,address,mac\r\n"

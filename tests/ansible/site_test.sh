@@ -30,8 +30,7 @@ trap 'site_remove; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 package_before=$(dpkg-query -W -f '${Status} ${Version}' qarvik 2>/dev/null || true)
 
-(cd "$build" && "$cpack" -G DEB -B "$work/package" > "$work/cpack.log") ||
-    { echo "FAIL: cpack: $(tail -5 "$work/cpack.log")"; exit 1; }
+site_make_package "$cpack" "$build" "$work"
 deb=$(cd "$work" && echo package/qarvik_*.deb)
 
 # Segment K on NET_K.0/24 (segment 3 on segment 2's range, its hosts with

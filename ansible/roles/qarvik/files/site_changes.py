@@ -26,6 +26,9 @@ import os
 import shutil
 import sys
 
+# One way of reading and replacing the site's files, beside this program.
+from site_results import read_bytes, replace_file
+
 SITE_HEADER = ["probe", "name", "address", "mac"]
 CHANGES_HEADER = ["event", "probe", "name", "address", "mac", "previous"]
 EVENT_ORDER = ["new", "gone", "changed mac", "flip flop", "renamed"]
@@ -153,28 +156,6 @@ def changes_bytes(events):
     for kind, row, previous in events:
         writer.writerow([kind, row["probe"], row["name"], row["address"], row["mac"], previous])
     return out.getvalue().encode(FILE_ENCODING)
-
-
-def read_bytes(path):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except FileNotFoundError:
-        return None
-
-
-def replace_file(path, data):
-    """The file takes the new bytes in one step (a new file beside it, then a
-    rename), so a reader never sees half of it. False: it held them already."""
-    if read_bytes(path) == data:
-        return False
-    new = os.path.join(os.path.dirname(path), "." + os.path.basename(path) + ".new")
-    with open(new, "wb") as f:
-        f.write(data)
-        f.flush()
-        os.fsync(f.fileno())
-    os.replace(new, path)
-    return True
 
 
 def history_runs(history):
