@@ -15,11 +15,7 @@ cpack=$1
 build=$(realpath "$2")
 playbook=$(realpath "$(dirname "$0")/../../ansible/site.yml")
 source "$(dirname "$0")/site_lab.sh"
-if ! segment_possible || ! command -v ansible-playbook >/dev/null || [[ ! -x /usr/sbin/sshd ]]; then
-    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: needs root, ip netns, sshd, ansible-playbook"; exit 1; }
-    echo "skipped: needs root, ip netns, sshd and ansible-playbook (Debian packages openssh-server, ansible-core)"
-    exit 77
-fi
+site_require_tools
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-changes-XXXXXX")
 trap 'site_remove; rm -rf "$work"' EXIT

@@ -96,6 +96,15 @@ site_remove_stale() {
     segment_remove_stale qsite
 }
 
+# site_require_tools: namespaces, sshd and ansible-playbook, or the test is
+# skipped (failed where it must run).
+site_require_tools() {
+    segment_possible && command -v ansible-playbook >/dev/null && [[ -x /usr/sbin/sshd ]] && return 0
+    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: needs root, ip netns, sshd, ansible-playbook"; exit 1; }
+    echo "skipped: needs root, ip netns, sshd and ansible-playbook (Debian packages openssh-server, ansible-core)"
+    exit 77
+}
+
 # site_make_package CPACK BUILD FOLDER: the Debian package that cpack makes of
 # the build, in FOLDER/package/; the test stops when cpack fails.
 site_make_package() {

@@ -19,11 +19,7 @@ build=$(realpath "$2")
 playbook=$(realpath "$(dirname "$0")/../../ansible/site.yml")
 source "$(dirname "$0")/site_lab.sh"
 segment_require_nmbd
-if ! command -v ansible-playbook >/dev/null || [[ ! -x /usr/sbin/sshd ]]; then
-    [[ ${QARVIK_LIVE_SEGMENT_REQUIRED:-0} == 1 ]] && { echo "FAIL: needs ansible-playbook and sshd"; exit 1; }
-    echo "skipped: needs ansible-playbook and sshd (Debian packages ansible-core, openssh-server)"
-    exit 77
-fi
+site_require_tools
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-site-XXXXXX")
 trap 'site_remove; rm -rf "$work"' EXIT
