@@ -7,6 +7,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -203,8 +204,13 @@ TEST(LiveTool, RunByHandItWritesNothingButItsReport) {
         }
         close(watch);
         EXPECT_EQ(made, std::vector<std::string>{"report.txt"});
-        EXPECT_EQ(FolderEntries(run.Path()),
-                  in_run ? std::vector<std::string>{"neighbour_room"} : std::vector<std::string>{});
+        // Beside the ledger, the run's resident interpreter keeps its lock and
+        // socket there.
+        std::vector<std::string> left = FolderEntries(run.Path());
+        left.erase(std::remove_if(left.begin(), left.end(),
+                                  [](const std::string& name) { return name.rfind("wincmd.", 0) == 0; }),
+                   left.end());
+        EXPECT_EQ(left, in_run ? std::vector<std::string>{"neighbour_room"} : std::vector<std::string>{});
     }
 }
 

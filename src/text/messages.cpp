@@ -58,6 +58,9 @@ const char MSG_INVALID_PARAMETER[] =
 const char MSG_VERSION[] = "%s " QARVIK_VERSION "\n";
 const char MSG_LICENCE[] = "Copyright 2026 Qarvik maintainers. License: MIT, without warranty.\n";
 const char MSG_WINCMD_USAGE[] = "usage: wincmd /c \"<command line>\"\n";
+const char MSG_WINCMD_NO_PROGRAM[] = "wincmd: cannot start the interpreter program wincmd-tools\n";
+const char MSG_WINCMD_INTERPRETER_LOST[] =
+    "wincmd: the run's resident interpreter ended before the command did\n";
 
 const char MSG_CLASS_NETBEUI[] = "\tClass      = NetBEUI\n";
 const char MSG_CLASS_C[] = "\tClass      = C\n";

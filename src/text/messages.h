@@ -30,6 +30,10 @@ extern const char MSG_PROBES[];       // %d: Probes, shown when above 1
 extern const char MSG_VERSION[];  // %s: the program's name
 extern const char MSG_LICENCE[];
 extern const char MSG_WINCMD_USAGE[];  // the stand-in interpreter's usage line
+// The wincmd launcher: the interpreter program cannot be started; the run's
+// resident interpreter ended while it ran the launcher's command.
+extern const char MSG_WINCMD_NO_PROGRAM[];
+extern const char MSG_WINCMD_INTERPRETER_LOST[];
 
 // Command interpreter.
 extern const char MSG_NO_COMMAND_INTERPRETER[];  // %s: the interpreters tried

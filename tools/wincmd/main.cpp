@@ -1,9 +1,12 @@
-// wincmd: the stand-in for the Windows command interpreter and network tools,
-// invoked as `wincmd /c "<command line>"`.
+// wincmd-tools: the stand-in for the Windows command interpreter and network
+// tools, invoked as `wincmd /c "<command line>"` through the wincmd launcher.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/terminal_charset.h"
+#include "resident/resident_interpreter.h"
+#include "resident/resident_protocol.h"
 #include "shell.h"
 #include "text/messages.h"
 
@@ -37,9 +40,9 @@ int AnswerAboutItself(const std::string& first) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// One command as wincmd runs it: here, or in a process of the run's resident
+// interpreter.
+int RunWincmd(int argc, char** argv) {
     std::FILE* const terminal_out = stdout;
     std::FILE* const terminal_errors = stderr;
     ConvertForTerminal(&stdout);
@@ -60,4 +63,18 @@ int main(int argc, char** argv) {
     EndConversion(&stdout, terminal_out);
     EndConversion(&stderr, terminal_errors);
     return status;
+}
+
+}  // namespace
+
+// The launcher asks the first command of a run to start the run's resident
+// interpreter too (before anything else, while this process is still as it
+// started); the command itself runs here either way.
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], resident::kStartArgument) == 0) {
+        StartResidentInterpreter(RunWincmd);
+        argv[1] = argv[0];
+        return RunWincmd(argc - 1, argv + 1);
+    }
+    return RunWincmd(argc, argv);
 }

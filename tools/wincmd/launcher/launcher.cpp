@@ -1,0 +1,310 @@
+// wincmd as the program runs it: a launcher built without the C library.
+//
+// A sweep starts the interpreter twice per address, and most of what a start
+// costs is the C library's own start-up (the processor's features and cache
+// sizes, the dynamic loader), not the tool. Within a run, the launcher hands
+// its command to the run's resident interpreter (wincmd-tools, serving on a
+// socket in the run's work folder), which forks a process for it, and waits
+// for its status. Without a work folder, with no interpreter serving yet, or
+// when the interpreter does not take the command, it runs wincmd-tools itself
+// (the first time asking it to start the run's interpreter as well).
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform/lost_report.h"
+#include "platform/platform.h"
+#include "resident/resident_protocol.h"
+#include "text/messages.h"
+
+namespace {
+
+#if defined(__x86_64__)
+enum SystemCall : long {
+    kRead = 0, kWrite = 1, kClose = 3, kSigaction = 13, kSigprocmask = 14, kGetpid = 39,
+    kSocket = 41, kConnect = 42, kSendmsg = 46, kExecve = 59, kKill = 62, kUmask = 95,
+    kExitGroup = 231, kOpenat = 257, kReadlinkat = 267
+};
+
+long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0) {
+    register long r10 asm("r10") = d;
+    long result;
+    asm volatile("syscall"
+                 : "=a"(result)
+                 : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10)
+                 : "rcx", "r11", "memory");
+    return result;
+}
+#elif defined(__aarch64__)
+enum SystemCall : long {
+    kRead = 63, kWrite = 64, kClose = 57, kSigaction = 134, kSigprocmask = 135, kGetpid = 172,
+    kSocket = 198, kConnect = 203, kSendmsg = 211, kExecve = 221, kKill = 129, kUmask = 166,
+    kExitGroup = 94, kOpenat = 56, kReadlinkat = 78
+};
+
+long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0) {
+    register long x8 asm("x8") = number;
+    register long x0 asm("x0") = a;
+    register long x1 asm("x1") = b;
+    register long x2 asm("x2") = c;
+    register long x3 asm("x3") = d;
+    asm volatile("svc 0" : "+r"(x0) : "r"(x8), "r"(x1), "r"(x2), "r"(x3) : "memory");
+    return x0;
+}
+#else
+#error "the launcher knows the system calls of x86-64 and AArch64 Linux only"
+#endif
+
+// The kernel's constants this file needs (the same on both processors).
+constexpr long kAtCurrentDirectory = -100;
+constexpr long kOpenPath = 010000000, kCloseOnExec = 02000000;
+constexpr long kUnixFamily = 1, kSeqPacket = 5, kSolSocket = 1, kScmRights = 1;
+constexpr long kNoSignal = 0x4000;
+constexpr long kSigBlock = 0, kSigUnblock = 1, kSigDefault = 0;
+constexpr long kNotFound = 2, kInterrupted = 4, kRefused = 111;
+
+struct IoVector {
+    const void* Base;
+    size_t Length;
+};
+
+struct MessageHeader {
+    void* Name;
+    uint32_t NameLength;
+    IoVector* Vectors;
+    size_t VectorCount;
+    void* Control;
+    size_t ControlLength;
+    int Flags;
+};
+
+struct DescriptorMessage {
+    size_t Length;
+    int Level;
+    int Type;
+    int Descriptors[resident::kDescriptorCount];
+};
+
+struct UnixAddress {
+    uint16_t Family;
+    char Path[108];
+};
+
+struct KernelSigaction {
+    long Handler;
+    unsigned long Flags;
+    long Restorer;
+    uint64_t Mask;
+};
+
+[[noreturn]] void Exit(int status) {
+    for (;;) Call(kExitGroup, status);
+}
+
+size_t Length(const char* text) {
+    size_t length = 0;
+    while (text[length] != '\0') ++length;
+    return length;
+}
+
+bool Same(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+void Say(const char* text) { Call(kWrite, 2, reinterpret_cast<long>(text), Length(text)); }
+
+// Text put together in a fixed buffer; Fits() is false once anything was cut.
+class Text {
+public:
+    Text(char* buffer, size_t size) : buffer_(buffer), size_(size) {}
+    void Add(const char* text, size_t length) {
+        if (length > size_ - used_) {
+            fits_ = false;
+            return;
+        }
+        for (size_t k = 0; k < length; ++k) buffer_[used_ + k] = text[k];
+        used_ += length;
+    }
+    void Add(const char* text) { Add(text, Length(text)); }
+    void AddWithNul(const char* text) { Add(text, Length(text) + 1); }
+    void Cut(size_t used) { used_ = used; }
+    size_t Used() const { return used_; }
+    bool Fits() const { return fits_; }
+
+private:
+    char* buffer_;
+    size_t size_;
+    size_t used_ = 0;
+    bool fits_ = true;
+};
+
+const char* Variable(char** environment, const char* name) {
+    size_t length = Length(name);
+    for (; *environment != nullptr; ++environment) {
+        const char* entry = *environment;
+        size_t k = 0;
+        while (k < length && entry[k] == name[k]) ++k;
+        if (k == length && entry[k] == '=') return entry + k + 1;
+    }
+    return nullptr;
+}
+
+// Runs the program at the folder of path (its first length bytes) and
+// relative; returns when it cannot.
+void TryProgram(char* path, long length, size_t size, const char* relative, char** arguments,
+                char** environment) {
+    if (length <= 0) return;
+    Text program(path, size);
+    program.Cut(static_cast<size_t>(length));
+    program.AddWithNul(relative);
+    if (!program.Fits()) return;
+    arguments[0] = path;
+    Call(kExecve, reinterpret_cast<long>(path), reinterpret_cast<long>(arguments),
+         reinterpret_cast<long>(environment));
+}
+
+// Runs the whole program (never returns): beside this one, as in the build
+// tree, or where the package installs it.
+[[noreturn]] void RunProgram(int argc, char** argv, char** environment, bool start_resident) {
+    char** arguments = static_cast<char**>(__builtin_alloca((argc + 2) * sizeof(char*)));
+    int count = 1;
+    if (start_resident) arguments[count++] = const_cast<char*>(resident::kStartArgument);
+    for (int k = 1; k < argc; ++k) arguments[count++] = argv[k];
+    arguments[count] = nullptr;
+    char path[4096];
+    long length = Call(kReadlinkat, kAtCurrentDirectory, reinterpret_cast<long>("/proc/self/exe"),
+                       reinterpret_cast<long>(path), sizeof path - 1);
+    while (length > 0 && path[length - 1] != '/') --length;
+    TryProgram(path, length, sizeof path, "wincmd-tools", arguments, environment);
+    TryProgram(path, length, sizeof path, WINCMD_TOOLS_FROM_LAUNCHER, arguments, environment);
+    Say(MSG_WINCMD_NO_PROGRAM);
+    Exit(127);
+}
+
+// Ends as the command's process ended: with its exit status, or by its signal.
+[[noreturn]] void EndAs(int wait_status) {
+    int signal_number = wait_status & 0x7f;
+    if (signal_number == 0) Exit((wait_status >> 8) & 0xff);
+    KernelSigaction action{kSigDefault, 0, 0, 0};
+    Call(kSigaction, signal_number, reinterpret_cast<long>(&action), 0, sizeof(uint64_t));
+    uint64_t signals = uint64_t{1} << (signal_number - 1);
+    Call(kSigprocmask, kSigUnblock, reinterpret_cast<long>(&signals), 0, sizeof signals);
+    Call(kKill, Call(kGetpid), signal_number);
+    Exit(128 + signal_number);
+}
+
+// The request: its header, the arguments and the environment.
+bool BuildRequest(int argc, char** argv, char** environment, Text* request) {
+    resident::RequestHeader header{};
+    header.Magic = resident::kMagic;
+    header.ArgumentCount = static_cast<uint32_t>(argc);
+    for (char** entry = environment; *entry != nullptr; ++entry) ++header.EnvironmentCount;
+    long mask = Call(kUmask, 0);
+    Call(kUmask, mask);
+    header.FileMask = static_cast<uint32_t>(mask);
+    Call(kSigprocmask, kSigBlock, 0, reinterpret_cast<long>(&header.SignalMask),
+         sizeof header.SignalMask);
+    request->Add(reinterpret_cast<const char*>(&header), sizeof header);
+    for (int k = 0; k < argc; ++k) request->AddWithNul(argv[k]);
+    for (char** entry = environment; *entry != nullptr; ++entry) request->AddWithNul(*entry);
+    return request->Fits();
+}
+
+bool SendRequest(int socket, const Text& request, char* buffer) {
+    long directory = Call(kOpenat, kAtCurrentDirectory, reinterpret_cast<long>("."),
+                          kOpenPath | kCloseOnExec);
+    if (directory < 0) return false;
+    IoVector vector{buffer, request.Used()};
+    DescriptorMessage control{sizeof control, kSolSocket, kScmRights,
+                              {0, 1, 2, static_cast<int>(directory)}};
+    MessageHeader message{nullptr, 0, &vector, 1, &control, sizeof control, 0};
+    long sent = Call(kSendmsg, socket, reinterpret_cast<long>(&message), kNoSignal);
+    Call(kClose, directory);
+    return sent == static_cast<long>(request.Used());
+}
+
+long ReadWhole(int socket, void* into, size_t length) {
+    long got;
+    do {
+        got = Call(kRead, socket, reinterpret_cast<long>(into), length);
+    } while (got == -kInterrupted);
+    return got;
+}
+
+char g_request[resident::kRequestLimit];
+
+enum class Outcome { kNoInterpreter, kStartInterpreter };
+
+// Hands the command to the run's interpreter and ends as it ends; returns
+// when nothing ran, saying whether to start an interpreter for the run.
+Outcome AskInterpreter(int argc, char** argv, char** environment, const char* folder) {
+    UnixAddress address{static_cast<uint16_t>(kUnixFamily), {}};
+    Text path(address.Path, sizeof address.Path);
+    path.Add(folder);
+    if (path.Used() > 0 && address.Path[path.Used() - 1] != '/') path.Add("/");
+    path.AddWithNul(resident::kSocketName);
+    if (!path.Fits()) return Outcome::kNoInterpreter;
+    long socket = Call(kSocket, kUnixFamily, kSeqPacket | kCloseOnExec, 0);
+    if (socket < 0) return Outcome::kNoInterpreter;
+    long connected = Call(kConnect, socket, reinterpret_cast<long>(&address), sizeof address);
+    if (connected == -kNotFound || connected == -kRefused) {
+        Call(kClose, socket);
+        return Outcome::kStartInterpreter;
+    }
+    Text request(g_request, sizeof g_request);
+    char accepted = 0;
+    if (connected < 0 || !BuildRequest(argc, argv, environment, &request) ||
+        !SendRequest(static_cast<int>(socket), request, g_request) ||
+        ReadWhole(static_cast<int>(socket), &accepted, 1) != 1 || accepted != resident::kAccepted) {
+        Call(kClose, socket);
+        return Outcome::kNoInterpreter;
+    }
+    int wait_status = 0;
+    if (ReadWhole(static_cast<int>(socket), &wait_status, sizeof wait_status) !=
+        sizeof wait_status) {
+        // The command's report may be cut short: said as a lost report.
+        Say(MSG_WINCMD_INTERPRETER_LOST);
+        Exit(LOST_REPORT_STATUS_FIRST);
+    }
+    EndAs(wait_status);
+}
+
+}  // namespace
+
+extern "C" [[noreturn]] __attribute__((used, visibility("hidden"))) void LauncherStart(long* stack) {
+    int argc = static_cast<int>(stack[0]);
+    char** argv = reinterpret_cast<char**>(stack + 1);
+    char** environment = argv + argc + 1;
+    const char* folder = Variable(environment, kWorkFolderVariable);
+    bool runs_command = argc >= 2 && (Same(argv[1], "/c") || Same(argv[1], "/C"));
+    Outcome outcome = Outcome::kNoInterpreter;
+    if (folder != nullptr && folder[0] != '\0' && runs_command) {
+        outcome = AskInterpreter(argc, argv, environment, folder);
+    }
+    RunProgram(argc, argv, environment, outcome == Outcome::kStartInterpreter);
+}
+
+// The process's entry: the stack holds argc, the arguments and the
+// environment; the stack pointer is aligned for the call.
+#if defined(__x86_64__)
+asm(".text\n.global _start\n_start:\n xor %rbp, %rbp\n mov %rsp, %rdi\n"
+    " and $-16, %rsp\n call LauncherStart\n hlt\n");
+#else
+asm(".text\n.global _start\n_start:\n mov x29, #0\n mov x30, #0\n mov x0, sp\n"
+    " bl LauncherStart\n");
+#endif
+
+// What the compiler may call for copies and fills.
+// (volatile, so that the loops are not made into calls of themselves).
+extern "C" void* memcpy(void* to, const void* from, size_t length) {
+    auto* out = static_cast<volatile char*>(to);
+    const auto* in = static_cast<const char*>(from);
+    while (length-- > 0) *out++ = *in++;
+    return to;
+}
+
+extern "C" void* memset(void* to, int value, size_t length) {
+    auto* out = static_cast<volatile char*>(to);
+    while (length-- > 0) *out++ = static_cast<char>(value);
+    return to;
+}
