@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Shares of a live sweep's CPU by what it was spent on, from a `perf record
--g` file (bench/live_cpu.sh --perf FILE): each sample of a qarvik or wincmd
-process goes to the first category, in the order listed, that any frame of
-its call chain matches (a page fault inside the loader is the loader's).
+-g` file (bench/live_cpu.sh --perf FILE): each sample of qarvik, of the
+wincmd launcher, of the resident interpreter (wincmd-tools outside a command)
+or of a command's process (wincmd-tools) goes to the first category, in the
+order listed, that any frame of its call chain matches (a page fault inside
+the loader is the loader's).
 
     bench/cpu_shares.py FILE [ADDRESSES CPU_SECONDS]
 
@@ -61,9 +63,26 @@ def chains(path):
         yield comm, frames
 
 
+# The frames of a resident interpreter's command process, below the fork;
+# the interpreter's own frames above them.
+COMMAND_FRAMES = ("RunInChild", "RunWincmd")
+INTERPRETER_FRAMES = ("Serve", "HandleEvent", "AcceptLaunchers", "TakeRequest", "EndCommand",
+                      "StartResidentInterpreter")
+
+
+def bare(sym):
+    return sym.split("(anonymous namespace)::")[-1].split("(")[0]
+
+
 def category(comm, frames):
     if comm == "qarvik":
         return "Qarvik's own process (spawns, collecting the reports)"
+    names = [bare(sym) for sym, _ in frames]
+    if comm == "wincmd":
+        return "the launcher (wincmd): execve, connect, the request, waiting"
+    if not any(name in COMMAND_FRAMES for name in names) and \
+            any(name in INTERPRETER_FRAMES for name in names):
+        return "the resident interpreter: accept, fork, reap, epoll"
     for name, test in CATEGORIES:
         if any(test(sym, dso) for sym, dso in frames):
             return name
@@ -74,7 +93,7 @@ def main():
     counts = {}
     total = 0
     for comm, frames in chains(sys.argv[1]):
-        if comm not in ("qarvik", "wincmd"):
+        if comm not in ("qarvik", "wincmd", "wincmd-tools"):
             continue
         name = category(comm, frames)
         counts[name] = counts.get(name, 0) + 1

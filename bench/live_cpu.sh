@@ -4,8 +4,10 @@
 # neighbour-table limits (gc_thresh1/2/3 = 128/512/1024, set for the run and
 # put back after, also on failure), then ROUNDS runs of
 #   qarvik /p255 /w500 /n198.18.0.0 /m255.255.240.0   (QARVIK_NETWORK=live)
-# each from a cold neighbour table. Prints each round's wall time, CPU (user +
-# sys of the whole process tree) and CPU per swept address, the hosts found,
+# each from a cold neighbour table. Prints each round's wall time, CPU (of a
+# control group of its own, bench/cpu_group.sh: the run's resident interpreter
+# and the commands it forks are no children of qarvik; user + sys of qarvik's
+# own process tree beside it) and CPU per swept address, the hosts found,
 # and whether the response file equals round 1's (and the file given with
 # --rsp, when it exists; when it does not, round 1's is written there). With
 # --perf FILE the last round runs under `perf record -g` (every process of the
@@ -34,12 +36,13 @@ PATH=$PATH:/usr/sbin:/sbin  # where nmbd is installed
 SEGMENT_BITS=20
 source "$(dirname "$0")/../tests/live/segment.sh"
 source "$(dirname "$0")/live_layout.sh"
+source "$(dirname "$0")/cpu_group.sh"
 segment_possible || { echo "needs root and ip netns" >&2; exit 2; }
 command -v nmbd >/dev/null || { echo "needs nmbd (Debian package samba)" >&2; exit 2; }
 [[ -z $perf_file ]] || command -v perf >/dev/null || { echo "needs perf" >&2; exit 2; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-live-cpu-XXXXXX")
-trap 'segment_remove; set_limits "${own_limits[@]}"; rm -rf "$work"' EXIT
+trap 'cpu_group_remove; segment_remove; set_limits "${own_limits[@]}"; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 set_limits 128 512 1024
 segment_start "qc$$"
@@ -56,18 +59,21 @@ for round in $(seq 1 "$rounds"); do
     profile=()
     [[ -n $perf_file && $round -eq $rounds ]] && profile=(perf record -q -e cpu-clock -F 2000 -g -o "$perf_file" --)
     segment_scan ip neigh flush all
-    (cd "$dir" && "${profile[@]}" /usr/bin/time -f '%e %U %S' -o "$dir/time" \
+    cpu_group_make
+    (cd "$dir" && "${profile[@]}" "${cpu_group_enter[@]}" /usr/bin/time -f '%e %U %S' -o "$dir/time" \
         ip netns exec "$SEGMENT_SCAN" env QARVIK_NETWORK=live QARVIK_WINVER=xp \
         COMSPEC="$build/wincmd" TMPDIR="$dir/tmp/" \
         "$build/qarvik" /p255 /w500 /n198.18.0.0 /m255.255.240.0 > "$dir/out" 2> "$dir/err") ||
         echo "round $round: exit status $?"
     touch "$dir/rsp.txt"
+    cpu=$(cpu_group_seconds)
+    cpu_group_remove
     read -r wall user sys < "$dir/time"
     same=yes
     [[ $round -eq 1 ]] || cmp -s "$dir/rsp.txt" "$work/round-1/rsp.txt" || same=NO
-    printf 'round %d: wall %6.2f s  CPU %6.2f s (user %.2f, sys %.2f)  %.3f ms/address  %d hosts  rsp as round 1: %s%s\n' \
-        "$round" "$wall" "$(echo "$user + $sys" | bc)" "$user" "$sys" \
-        "$(echo "($user + $sys) * 1000 / $addresses" | bc -l)" "$(found "$dir/rsp.txt")" "$same" \
+    printf 'round %d: wall %6.2f s  CPU %6.2f s (process tree %.2f: user %.2f, sys %.2f)  %.3f ms/address  %d hosts  rsp as round 1: %s%s\n' \
+        "$round" "$wall" "$cpu" "$(echo "$user + $sys" | bc)" "$user" "$sys" \
+        "$(echo "$cpu * 1000 / $addresses" | bc -l)" "$(found "$dir/rsp.txt")" "$same" \
         "$([[ -s $dir/err ]] && echo "  stderr: $(head -1 "$dir/err")")"
 done
 if [[ -n $rsp_file ]]; then

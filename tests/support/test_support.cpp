@@ -198,8 +198,6 @@ void StageTest::CountWait(int milliseconds) { current_->waits_.push_back(millise
 
 void StageTest::ThrowExit(int status) { throw ExitCalled{status}; }
 
-namespace {
-
 // Starts argv with extra environment entries, standard output and error into
 // files, in the working folder cwd, with the signals that interrupt a run at
 // their default actions whatever this process ignores; returns its process id.
@@ -265,6 +263,8 @@ int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
           const std::string& cwd, const std::string& out_path, const std::string& err_path) {
     return WaitProcess(StartProcess(argv, extra_env, cwd, out_path, err_path));
 }
+
+namespace {
 
 // Waits until the command log holds count lines, or the run has ended (it is
 // then left for WaitProcess to collect).

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/types.h>
 
 #include <functional>
 #include <string>
@@ -110,6 +111,17 @@ void RunQarvik(const TempDir& dir, QarvikRun* run);
 // FinishQarvik (interrupting the run first when asked) waits for it.
 void StartQarvik(const TempDir& dir, QarvikRun* run);
 void FinishQarvik(const TempDir& dir, QarvikRun* run);
+
+// Starts argv with extra environment entries ("K=" unsets K), standard output
+// and error into files, in the working folder cwd (empty: this one), with the
+// signals that interrupt a run at their default actions; returns its process id.
+pid_t StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+                   const std::string& cwd, const std::string& out_path, const std::string& err_path);
+// Waits for the process; its exit status, or 128 and the signal that ended it.
+int WaitProcess(pid_t child);
+// StartProcess and WaitProcess.
+int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+          const std::string& cwd, const std::string& out_path, const std::string& err_path);
 
 // Runs wincmd /c command_line with the given environment additions; returns its
 // exit status and fills its standard output and error.

@@ -278,7 +278,9 @@ extern "C" [[noreturn]] __attribute__((used, visibility("hidden"))) void Launche
     const char* folder = Variable(environment, kWorkFolderVariable);
     bool runs_command = argc >= 2 && (Same(argv[1], "/c") || Same(argv[1], "/C"));
     Outcome outcome = Outcome::kNoInterpreter;
-    if (folder != nullptr && folder[0] != '\0' && runs_command) {
+    // A relative folder would name another place in the interpreter, which
+    // serves from the root folder.
+    if (folder != nullptr && folder[0] == '/' && runs_command) {
         outcome = AskInterpreter(argc, argv, environment, folder);
     }
     RunProgram(argc, argv, environment, outcome == Outcome::kStartInterpreter);

@@ -1,0 +1,364 @@
+// The wincmd launcher and the run's resident interpreter: a command handed
+// over runs as wincmd would have run it, a launcher ends as its command
+// ended, and the interpreter goes with its run.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "resident/resident_protocol.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kSmallOffice = std::string(FIXTURES_PATH) + "/small_office.txt";
+
+sockaddr_un SocketAddress(const std::string& folder) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s/%s", folder.c_str(),
+                  resident::kSocketName);
+    return address;
+}
+
+int Connect(const std::string& folder) {
+    int connection = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un address = SocketAddress(folder);
+    if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        return connection;
+    }
+    close(connection);
+    return -1;
+}
+
+// Until the run's interpreter in folder takes connections, at most 3 s.
+bool InterpreterServes(const std::string& folder) {
+    for (int k = 0; k < 300; ++k) {
+        int connection = Connect(folder);
+        if (connection >= 0) {
+            close(connection);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// A launcher's request, sent by the test itself: the arguments and
+// environment, with out and err as the command's standard output and error
+// and directory as its folder.
+int SendRequest(const std::string& folder, const std::vector<std::string>& arguments,
+                const std::vector<std::string>& environment, int out, int err,
+                const std::string& directory) {
+    int connection = Connect(folder);
+    if (connection < 0) return -1;
+    resident::RequestHeader header{};
+    header.Magic = resident::kMagic;
+    header.ArgumentCount = static_cast<uint32_t>(arguments.size());
+    header.EnvironmentCount = static_cast<uint32_t>(environment.size());
+    header.FileMask = 027;
+    std::string request(reinterpret_cast<const char*>(&header), sizeof header);
+    for (const auto& text : arguments) request.append(text.c_str(), text.size() + 1);
+    for (const auto& text : environment) request.append(text.c_str(), text.size() + 1);
+    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    int folder_descriptor = open(directory.c_str(), O_PATH | O_CLOEXEC);
+    int descriptors[resident::kDescriptorCount] = {in, out, err, folder_descriptor};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof descriptors)] = {};
+    iovec vector{request.data(), request.size()};
+    msghdr message{};
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* part = CMSG_FIRSTHDR(&message);
+    part->cmsg_level = SOL_SOCKET;
+    part->cmsg_type = SCM_RIGHTS;
+    part->cmsg_len = CMSG_LEN(sizeof descriptors);
+    std::memcpy(CMSG_DATA(part), descriptors, sizeof descriptors);
+    bool sent = sendmsg(connection, &message, 0) == static_cast<ssize_t>(request.size());
+    close(in);
+    close(folder_descriptor);
+    char accepted = 0;
+    if (!sent || read(connection, &accepted, 1) != 1 || accepted != resident::kAccepted) {
+        close(connection);
+        return -1;
+    }
+    return connection;
+}
+
+// The wait status the interpreter answers on connection, or -1.
+int AwaitStatus(int connection) {
+    int status = -1;
+    if (read(connection, &status, sizeof status) != sizeof status) status = -1;
+    close(connection);
+    return status;
+}
+
+std::vector<std::string> EnvironmentWith(const std::vector<std::string>& extra) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "QARVIK_", 7) != 0) entries.push_back(*entry);
+    }
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    return entries;
+}
+
+// A run's folder whose interpreter serves, started by one command with the
+// environment given.
+struct ServingRun {
+    explicit ServingRun(const std::vector<std::string>& environment) {
+        std::vector<std::string> started = environment;
+        started.push_back("QARVIK_WORK_FOLDER=" + run.Path() + "/");
+        status = Spawn({WINCMD_PATH, "/c", "del", run.File("nothing")}, started, "",
+                       run.File("out"), run.File("err"));
+    }
+    TempDir run;
+    int status;
+};
+
+// Each difference between the interpreter's process and the launcher's is
+// one the command would show.
+TEST(ResidentInterpreter, RunsARequestAsWincmdRunsItItself) {
+    ServingRun serving({"QARVIK_NETWORK=" + kSmallOffice, "QARVIK_WINVER=xp"});
+    ASSERT_TRUE(InterpreterServes(serving.run.Path()));
+    struct Case {
+        const char* name;
+        std::vector<std::string> command;
+        std::vector<std::string> environment;
+    };
+    const Case cases[] = {
+        {"the request's environment, not the interpreter's", {"ipconfig"}, {"QARVIK_WINVER=nt4"}},
+        {"a report redirected into the request's folder, with its file mask",
+         {"ping", "-n", "1", "10.1.2.3", ">", "report.txt"}, {"QARVIK_WINVER=xp"}},
+        {"an unknown command's message and status", {"nosuch"}, {"QARVIK_WINVER=xp"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> environment = EnvironmentWith(c.environment);
+        environment.push_back("QARVIK_NETWORK=" + kSmallOffice);
+        TempDir direct;
+        std::vector<std::string> argv = {WINCMD_PATH, "/c"};
+        argv.insert(argv.end(), c.command.begin(), c.command.end());
+        std::vector<std::string> direct_environment = c.environment;
+        direct_environment.push_back("QARVIK_NETWORK=" + kSmallOffice);
+        direct_environment.push_back("QARVIK_WORK_FOLDER=");
+        mode_t mask = umask(027);
+        int direct_status = Spawn(argv, direct_environment, direct.Path(), direct.File("out"),
+                                  direct.File("err"));
+        umask(mask);
+
+        TempDir handed;
+        int out = open(handed.File("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        int err = open(handed.File("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        int connection = SendRequest(serving.run.Path(), argv, environment, out, err, handed.Path());
+        close(out);
+        close(err);
+        ASSERT_GE(connection, 0);
+        int status = AwaitStatus(connection);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), direct_status);
+        for (const char* name : {"out", "err", "report.txt"}) {
+            EXPECT_EQ(ReadFileBytes(handed.File(name)), ReadFileBytes(direct.File(name))) << name;
+        }
+        struct stat info {};
+        if (stat(handed.File("report.txt").c_str(), &info) == 0) {
+            EXPECT_EQ(info.st_mode & 0777, 0640u);
+        }
+    }
+}
+
+TEST(ResidentInterpreter, ALauncherThatGoesAwayTakesItsCommandWithIt) {
+    TempDir network;
+    WriteFileBytes(network.File("slow.txt"),
+                   "machine PC\ntiming 0.5\nadapter 10.1.2.10 00-A0-C9-00-00-02\n"
+                   "host 10.1.2.5 00-0C-29-00-00-05 - down\n");
+    const std::vector<std::string> environment = {"QARVIK_NETWORK=" + network.File("slow.txt"),
+                                                  "QARVIK_WINVER=xp"};
+    ServingRun serving(environment);
+    ASSERT_TRUE(InterpreterServes(serving.run.Path()));
+    TempDir folder;
+    int out = open(folder.File("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // Two echo requests of a second each, unanswered: the statistics after 2 s.
+    int connection = SendRequest(serving.run.Path(),
+                                 {WINCMD_PATH, "/c", "ping", "-n", "2", "-w", "2000", "10.1.2.5", ">",
+                                  "report.txt"},
+                                 EnvironmentWith(environment), out, out, folder.Path());
+    close(out);
+    ASSERT_GE(connection, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    close(connection);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_TRUE(FileExists(folder.File("report.txt")));  // the command had started
+    EXPECT_EQ(ReadFileBytes(folder.File("report.txt")).find("Ping statistics"), std::string::npos);
+}
+
+// The processes that hold a file under folder open.
+std::vector<std::string> ProcessesHoldingFilesUnder(const std::string& folder) {
+    std::vector<std::string> holders;
+    DIR* processes = opendir("/proc");
+    for (dirent* process; (process = readdir(processes)) != nullptr;) {
+        const std::string descriptors = std::string("/proc/") + process->d_name + "/fd";
+        DIR* open_files = opendir(descriptors.c_str());
+        if (open_files == nullptr) continue;
+        for (dirent* file; (file = readdir(open_files)) != nullptr;) {
+            char target[4096] = "";
+            std::string link = descriptors + "/" + file->d_name;
+            ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+            if (length > 0 && std::string(target, length).rfind(folder, 0) == 0) {
+                holders.push_back(process->d_name);
+                break;
+            }
+        }
+        closedir(open_files);
+    }
+    closedir(processes);
+    return holders;
+}
+
+TEST(ResidentInterpreter, EndsWithItsRun) {
+    TempDir dir;
+    QarvikRun run;
+    run.Network = kSmallOffice;
+    run.Comspec = WINCMD_PATH;  // the run starts the launchers itself
+    RunQarvik(dir, &run);
+    ASSERT_EQ(run.ExitStatus, 0) << run.Errors;
+    // Well inside the second an interpreter without commands waits.
+    std::vector<std::string> holders;
+    for (int k = 0; k < 30; ++k) {
+        holders = ProcessesHoldingFilesUnder(dir.File("tmp"));
+        if (holders.empty()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(holders, std::vector<std::string>{});
+    EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
+}
+
+// A stand-in interpreter of the test's own on a run folder's socket.
+class FakeInterpreter {
+public:
+    FakeInterpreter() {
+        listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un address = SocketAddress(run_.Path());
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 4);
+    }
+    ~FakeInterpreter() { close(listener_); }
+
+    // The next request's connection, its arguments and environment as sent.
+    int Take(std::string* request) {
+        timeval patience{5, 0};
+        setsockopt(listener_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        std::vector<char> buffer(resident::kRequestLimit);
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * resident::kDescriptorCount)];
+        iovec vector{buffer.data(), buffer.size()};
+        msghdr message{};
+        message.msg_iov = &vector;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        ssize_t length = recvmsg(connection, &message, MSG_CMSG_CLOEXEC);
+        for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
+             part = CMSG_NXTHDR(&message, part)) {
+            for (size_t k = 0; k < (part->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++k) {
+                int descriptor;
+                std::memcpy(&descriptor, CMSG_DATA(part) + k * sizeof(int), sizeof descriptor);
+                close(descriptor);
+                ++descriptors_;
+            }
+        }
+        request->assign(buffer.data(), length > 0 ? length : 0);
+        return connection;
+    }
+
+    std::string Folder() const { return run_.Path() + "/"; }
+    int Descriptors() const { return descriptors_; }
+
+private:
+    TempDir run_;
+    int listener_ = -1;
+    int descriptors_ = 0;
+};
+
+TEST(WincmdLauncher, EndsAsTheInterpretersCommandEnded) {
+    struct Case {
+        const char* name;
+        bool accepted;
+        bool answered;
+        int wait_status;
+        int exit_status;
+    };
+    const Case cases[] = {
+        {"an exit status", true, true, 7 << 8, 7},
+        {"a signal", true, true, SIGTERM, 128 + SIGTERM},
+        {"the interpreter gone while the command ran: a lost report", true, false, 0, 200},
+        {"not taken: the launcher runs the command itself", false, false, 0, 0},
+    };
+    TempDir direct;
+    ASSERT_EQ(Spawn({WINCMD_PATH, "/c", "ipconfig"}, {"QARVIK_WORK_FOLDER="}, "", direct.File("out"),
+                    direct.File("err")),
+              0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeInterpreter interpreter;
+        TempDir capture;
+        pid_t launcher = StartProcess({WINCMD_PATH, "/c", "ipconfig"},
+                                      {"QARVIK_WORK_FOLDER=" + interpreter.Folder(), "MARK=1"}, "",
+                                      capture.File("out"), capture.File("err"));
+        std::string request;
+        int connection = interpreter.Take(&request);
+        if (c.accepted) send(connection, &resident::kAccepted, 1, MSG_NOSIGNAL);
+        if (c.answered) send(connection, &c.wait_status, sizeof c.wait_status, MSG_NOSIGNAL);
+        close(connection);
+        EXPECT_EQ(WaitProcess(launcher), c.exit_status);
+        EXPECT_EQ(interpreter.Descriptors(), resident::kDescriptorCount);
+        const std::string arguments = request.substr(sizeof(resident::RequestHeader));
+        EXPECT_EQ(arguments.find(std::string("/c\0ipconfig\0", 12)),
+                  std::strlen(WINCMD_PATH) + 1);
+        EXPECT_NE(arguments.find(std::string("\0MARK=1\0", 8)), std::string::npos);
+        const std::string out = ReadFileBytes(capture.File("out"));
+        EXPECT_EQ(out, c.accepted ? "" : ReadFileBytes(direct.File("out")));
+        if (c.exit_status == 200) {
+            EXPECT_NE(ReadFileBytes(capture.File("err")).find("resident interpreter ended"),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST(WincmdLauncher, ASocketLeftByAGoneInterpreterGivesWayToANewOne) {
+    TempDir run;
+    {
+        FakeInterpreter gone;  // bound, then closed: nobody listens
+        ASSERT_EQ(rename((gone.Folder() + resident::kSocketName).c_str(),
+                         run.File(resident::kSocketName).c_str()),
+                  0);
+    }
+    std::string out;
+    std::string err;
+    EXPECT_EQ(RunWincmd("ipconfig", {"QARVIK_WORK_FOLDER=" + run.Path() + "/"}, &out, &err), 0);
+    EXPECT_NE(out.find("Windows IP Configuration"), std::string::npos) << err;
+    EXPECT_TRUE(InterpreterServes(run.Path()));
+}
+
+TEST(WincmdLauncher, WithoutItsProgramSaysSoAndEndsWith127) {
+    TempDir alone;
+    const std::string launcher = alone.File("wincmd");
+    WriteFileBytes(launcher, ReadFileBytes(WINCMD_PATH));
+    ASSERT_EQ(chmod(launcher.c_str(), 0755), 0);
+    EXPECT_EQ(Spawn({launcher, "/c", "ipconfig"}, {}, "", alone.File("out"), alone.File("err")), 127);
+    EXPECT_EQ(ReadFileBytes(alone.File("err")),
+              "wincmd: cannot start the interpreter program wincmd-tools\n");
+}
+
+}  // namespace
