@@ -14,8 +14,9 @@
 #   - qarvik /cN /p255 /w500 (NetBEUI mode: net view and nbtstat -a), which
 #     sweeps the scanner's connected subnet: for these runs the scanner's
 #     address is a /24 one (the /24 runs alone).
-# Prints each run's median wall time and CPU time (user + sys of the whole
-# process tree), the hosts each found, Qarvik's ratios to the scanners,
+# Prints each run's median wall time and CPU time (of a control group of its
+# own, bench/cpu_group.sh: everything the run started, Qarvik's resident
+# interpreter and its commands too), the hosts each found, Qarvik's ratios to the scanners,
 # whether Qarvik found every host arp-scan or nmap found and named every host
 # nbtscan named, and whether NetBEUI mode listed nbtscan's computers with
 # their real MACs.
@@ -37,6 +38,7 @@ rounds=3
 SEGMENT_BITS=20
 source "$(dirname "$0")/../tests/live/segment.sh"
 source "$(dirname "$0")/live_layout.sh"
+source "$(dirname "$0")/cpu_group.sh"
 if ! segment_possible; then
     echo "needs root and ip netns" >&2
     exit 2
@@ -65,7 +67,7 @@ fi
 # machine had are put back at the end.
 raised_limits=("${own_limits[0]}" 8192 16384)
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-live-bench-XXXXXX")
-trap 'segment_remove; set_limits "${own_limits[@]}"; rm -rf "$work"' EXIT
+trap 'cpu_group_remove; segment_remove; set_limits "${own_limits[@]}"; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 set_limits "${raised_limits[@]}"
 segment_start "qb$$"
@@ -79,9 +81,12 @@ timed() {
     local name=$1 round=$2
     shift 2
     segment_scan ip neigh flush all
-    segment_scan /usr/bin/time -f '%e %U %S' -o "$work/$name-$round.time" "$@" \
+    cpu_group_make
+    "${cpu_group_enter[@]}" ip netns exec "$SEGMENT_SCAN" \
+        /usr/bin/time -f '%e' -o "$work/$name-$round.time" "$@" \
         > "$work/$name-$round.out" 2> "$work/$name-$round.err"
-    awk '{ printf "%s %.2f\n", $1, $2 + $3 }' "$work/$name-$round.time" >> "$work/$name.times"
+    printf '%s %s\n' "$(cat "$work/$name-$round.time")" "$(cpu_group_seconds)" >> "$work/$name.times"
+    cpu_group_remove
 }
 
 # qarvik_run NAME ROUND ARGS...

@@ -117,7 +117,7 @@ sweep() {
     local name=$1 user=${2:-} allowed=${3:-0} dir=$work/disk/$1 as=() program=$qarvik interpreter=$wincmd
     mkdir -p "$dir/tmp"
     if [[ -n $user ]]; then
-        cp "$qarvik" "$wincmd" "$dir"
+        segment_copy_programs "$qarvik" "$wincmd" "$dir"
         chown -R "$user" "$dir" && chmod 711 "$work"
         as=(setpriv --reuid="$user" --regid=nogroup --clear-groups)
         program=$dir/qarvik interpreter=$dir/wincmd

@@ -189,6 +189,14 @@ segment_name() { printf '%s %s\n' "$1" "$2" >> "/etc/netns/$SEGMENT_SCAN/hosts";
 
 segment_scan() { ip netns exec "$SEGMENT_SCAN" "$@"; }
 
+# segment_copy_programs QARVIK WINCMD DIR: the programs into DIR, for a user
+# who cannot reach the build folder; with them the interpreter program that
+# the wincmd launcher runs, when the build has one beside it.
+segment_copy_programs() {
+    cp "$1" "$2" "$3"
+    [[ ! -e ${2%/*}/wincmd-tools ]] || cp "${2%/*}/wincmd-tools" "$3"
+}
+
 # The scanning namespace asks a name server at 203.0.113.53 (a documentation
 # address) for names its hosts file lacks. Host N forwards the queries into a
 # blackhole route, which drops them without a word: no reply, no ICMP error,

@@ -190,7 +190,7 @@ if command -v setpriv >/dev/null; then
     # run them): one line from the adapter tool, nothing swept, the response
     # file as it was, and exit status 3: no inventory taken.
     dir=$work/no-icmp
-    mkdir -p "$dir/tmp" && cp "$qarvik" "$wincmd" "$dir" && printf 'old row\r\n' > "$dir/rsp.txt"
+    mkdir -p "$dir/tmp" && segment_copy_programs "$qarvik" "$wincmd" "$dir" && printf 'old row\r\n' > "$dir/rsp.txt"
     chown -R nobody "$dir" && chmod 711 "$work"
     status=0
     (cd "$dir" && segment_scan env QARVIK_NETWORK=live QARVIK_WINVER=xp COMSPEC="$dir/wincmd" TMPDIR="$dir/tmp/" \
