@@ -178,7 +178,9 @@ TEST(ResidentInterpreter, RunsARequestAsWincmdRunsItItself) {
     }
 }
 
-TEST(ResidentInterpreter, ALauncherThatGoesAwayTakesItsCommandWithIt) {
+// An interrupt the launcher passes on ends the command by that signal; a
+// launcher that goes away takes its command with it.
+TEST(ResidentInterpreter, ALaunchersInterruptOrEndReachesItsCommand) {
     TempDir network;
     WriteFileBytes(network.File("slow.txt"),
                    "machine PC\ntiming 0.5\nadapter 10.1.2.10 00-A0-C9-00-00-02\n"
@@ -187,20 +189,32 @@ TEST(ResidentInterpreter, ALauncherThatGoesAwayTakesItsCommandWithIt) {
                                                   "QARVIK_WINVER=xp"};
     ServingRun serving(environment);
     ASSERT_TRUE(InterpreterServes(serving.run.Path()));
-    TempDir folder;
-    int out = open(folder.File("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    TempDir interrupted;
+    TempDir left;
     // Two echo requests of a second each, unanswered: the statistics after 2 s.
-    int connection = SendRequest(serving.run.Path(),
-                                 {WINCMD_PATH, "/c", "ping", "-n", "2", "-w", "2000", "10.1.2.5", ">",
-                                  "report.txt"},
-                                 EnvironmentWith(environment), out, out, folder.Path());
-    close(out);
-    ASSERT_GE(connection, 0);
+    int connections[2];
+    for (int k = 0; k < 2; ++k) {
+        const std::string folder = (k == 0 ? interrupted : left).Path();
+        int out = open((folder + "/out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        connections[k] = SendRequest(serving.run.Path(),
+                                     {WINCMD_PATH, "/c", "ping", "-n", "2", "-w", "2000", "10.1.2.5",
+                                      ">", "report.txt"},
+                                     EnvironmentWith(environment), out, out, folder);
+        close(out);
+        ASSERT_GE(connections[k], 0);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    close(connection);
+    const int interrupt = SIGINT;
+    ASSERT_EQ(send(connections[0], &interrupt, sizeof interrupt, 0), 4);
+    close(connections[1]);
+    const int status = AwaitStatus(connections[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    EXPECT_TRUE(FileExists(folder.File("report.txt")));  // the command had started
-    EXPECT_EQ(ReadFileBytes(folder.File("report.txt")).find("Ping statistics"), std::string::npos);
+    for (const TempDir* folder : {&interrupted, &left}) {
+        EXPECT_TRUE(FileExists(folder->File("report.txt")));  // the command had started
+        EXPECT_EQ(ReadFileBytes(folder->File("report.txt")).find("Ping statistics"),
+                  std::string::npos);
+    }
 }
 
 // The processes that hold a file under folder open.
@@ -260,6 +274,7 @@ public:
         timeval patience{5, 0};
         setsockopt(listener_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         std::vector<char> buffer(resident::kRequestLimit);
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * resident::kDescriptorCount)];
         iovec vector{buffer.data(), buffer.size()};
@@ -298,12 +313,14 @@ TEST(WincmdLauncher, EndsAsTheInterpretersCommandEnded) {
         bool answered;
         int wait_status;
         int exit_status;
+        int interrupt;  // sent to the launcher while its command runs
     };
     const Case cases[] = {
-        {"an exit status", true, true, 7 << 8, 7},
-        {"a signal", true, true, SIGTERM, 128 + SIGTERM},
-        {"the interpreter gone while the command ran: a lost report", true, false, 0, 200},
-        {"not taken: the launcher runs the command itself", false, false, 0, 0},
+        {"an exit status", true, true, 7 << 8, 7, 0},
+        {"a signal", true, true, SIGTERM, 128 + SIGTERM, 0},
+        {"an interrupt, passed on to the command", true, true, SIGINT, 128 + SIGINT, SIGINT},
+        {"the interpreter gone while the command ran: a lost report", true, false, 0, 200, 0},
+        {"not taken: the launcher runs the command itself", false, false, 0, 0, 0},
     };
     TempDir direct;
     ASSERT_EQ(Spawn({WINCMD_PATH, "/c", "ipconfig"}, {"QARVIK_WORK_FOLDER="}, "", direct.File("out"),
@@ -319,6 +336,12 @@ TEST(WincmdLauncher, EndsAsTheInterpretersCommandEnded) {
         std::string request;
         int connection = interpreter.Take(&request);
         if (c.accepted) send(connection, &resident::kAccepted, 1, MSG_NOSIGNAL);
+        if (c.interrupt != 0) {
+            kill(launcher, c.interrupt);
+            int passed_on = 0;
+            EXPECT_EQ(read(connection, &passed_on, sizeof passed_on), 4);
+            EXPECT_EQ(passed_on, c.interrupt);
+        }
         if (c.answered) send(connection, &c.wait_status, sizeof c.wait_status, MSG_NOSIGNAL);
         close(connection);
         EXPECT_EQ(WaitProcess(launcher), c.exit_status);

@@ -21,33 +21,40 @@ namespace {
 #if defined(__x86_64__)
 enum SystemCall : long {
     kRead = 0, kWrite = 1, kClose = 3, kSigaction = 13, kSigprocmask = 14, kGetpid = 39,
-    kSocket = 41, kConnect = 42, kSendmsg = 46, kExecve = 59, kKill = 62, kUmask = 95,
-    kExitGroup = 231, kOpenat = 257, kReadlinkat = 267
+    kSocket = 41, kConnect = 42, kSendto = 44, kSendmsg = 46, kExecve = 59, kKill = 62, kUmask = 95,
+    kExitGroup = 231, kOpenat = 257, kReadlinkat = 267, kPpoll = 271, kSignalfd = 289
 };
 
-long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0) {
+long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0, long f = 0) {
     register long r10 asm("r10") = d;
+    register long r8 asm("r8") = e;
+    register long r9 asm("r9") = f;
     long result;
     asm volatile("syscall"
                  : "=a"(result)
-                 : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10)
+                 : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10), "r"(r8), "r"(r9)
                  : "rcx", "r11", "memory");
     return result;
 }
 #elif defined(__aarch64__)
 enum SystemCall : long {
     kRead = 63, kWrite = 64, kClose = 57, kSigaction = 134, kSigprocmask = 135, kGetpid = 172,
-    kSocket = 198, kConnect = 203, kSendmsg = 211, kExecve = 221, kKill = 129, kUmask = 166,
-    kExitGroup = 94, kOpenat = 56, kReadlinkat = 78
+    kSocket = 198, kConnect = 203, kSendto = 206, kSendmsg = 211, kExecve = 221, kKill = 129, kUmask = 166,
+    kExitGroup = 94, kOpenat = 56, kReadlinkat = 78, kPpoll = 73, kSignalfd = 74
 };
 
-long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0) {
+long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0, long f = 0) {
     register long x8 asm("x8") = number;
     register long x0 asm("x0") = a;
     register long x1 asm("x1") = b;
     register long x2 asm("x2") = c;
     register long x3 asm("x3") = d;
-    asm volatile("svc 0" : "+r"(x0) : "r"(x8), "r"(x1), "r"(x2), "r"(x3) : "memory");
+    register long x4 asm("x4") = e;
+    register long x5 asm("x5") = f;
+    asm volatile("svc 0"
+                 : "+r"(x0)
+                 : "r"(x8), "r"(x1), "r"(x2), "r"(x3), "r"(x4), "r"(x5)
+                 : "memory");
     return x0;
 }
 #else
@@ -59,7 +66,12 @@ constexpr long kAtCurrentDirectory = -100;
 constexpr long kOpenPath = 010000000, kCloseOnExec = 02000000;
 constexpr long kUnixFamily = 1, kSeqPacket = 5, kSolSocket = 1, kScmRights = 1;
 constexpr long kNoSignal = 0x4000;
-constexpr long kSigBlock = 0, kSigUnblock = 1, kSigDefault = 0;
+constexpr long kSigBlock = 0, kSigUnblock = 1, kSigSetMask = 2, kSigDefault = 0;
+constexpr long kPollIn = 1;
+// What ends a run when the terminal or a user sends it to the run's process
+// group: the interrupt, quit, hang-up and terminate signals.
+constexpr uint64_t kInterruptSignals = (uint64_t{1} << (2 - 1)) | (uint64_t{1} << (3 - 1)) |
+                                       (uint64_t{1} << (1 - 1)) | (uint64_t{1} << (15 - 1));
 constexpr long kNotFound = 2, kInterrupted = 4, kRefused = 111;
 
 struct IoVector {
@@ -87,6 +99,12 @@ struct DescriptorMessage {
 struct UnixAddress {
     uint16_t Family;
     char Path[108];
+};
+
+struct PollEntry {
+    int Descriptor;
+    short Events;
+    short Returned;
 };
 
 struct KernelSigaction {
@@ -194,16 +212,15 @@ void TryProgram(char* path, long length, size_t size, const char* relative, char
 }
 
 // The request: its header, the arguments and the environment.
-bool BuildRequest(int argc, char** argv, char** environment, Text* request) {
+bool BuildRequest(int argc, char** argv, char** environment, uint64_t mask, Text* request) {
     resident::RequestHeader header{};
     header.Magic = resident::kMagic;
     header.ArgumentCount = static_cast<uint32_t>(argc);
     for (char** entry = environment; *entry != nullptr; ++entry) ++header.EnvironmentCount;
-    long mask = Call(kUmask, 0);
-    Call(kUmask, mask);
-    header.FileMask = static_cast<uint32_t>(mask);
-    Call(kSigprocmask, kSigBlock, 0, reinterpret_cast<long>(&header.SignalMask),
-         sizeof header.SignalMask);
+    long file_mask = Call(kUmask, 0);
+    Call(kUmask, file_mask);
+    header.FileMask = static_cast<uint32_t>(file_mask);
+    header.SignalMask = mask;
     request->Add(reinterpret_cast<const char*>(&header), sizeof header);
     for (int k = 0; k < argc; ++k) request->AddWithNul(argv[k]);
     for (char** entry = environment; *entry != nullptr; ++entry) request->AddWithNul(*entry);
@@ -233,6 +250,31 @@ long ReadWhole(int socket, void* into, size_t length) {
 
 char g_request[resident::kRequestLimit];
 
+// Waits for the command's wait status; an interrupt that reaches the launcher
+// meanwhile is passed on to the command, as the terminal would have sent it to
+// a command of the run's process group. -1 when the interpreter is gone.
+int AwaitStatus(int socket, long signals) {
+    PollEntry waits[2] = {{socket, kPollIn, 0}, {static_cast<int>(signals), kPollIn, 0}};
+    for (;;) {
+        long ready = Call(kPpoll, reinterpret_cast<long>(waits), signals >= 0 ? 2 : 1, 0, 0);
+        if (ready < 0 && ready != -kInterrupted) return -1;
+        if (ready > 0 && waits[1].Returned != 0) {
+            char information[128];  // the kernel's signalfd_siginfo; the number first
+            if (ReadWhole(static_cast<int>(signals), information, sizeof information) > 0) {
+                int signal_number;
+                __builtin_memcpy(&signal_number, information, sizeof signal_number);
+                Call(kSendto, socket, reinterpret_cast<long>(&signal_number), sizeof signal_number,
+                     kNoSignal);
+            }
+        }
+        if (ready > 0 && waits[0].Returned != 0) {
+            int wait_status = 0;
+            long got = ReadWhole(socket, &wait_status, sizeof wait_status);
+            return got == sizeof wait_status ? wait_status : -1;
+        }
+    }
+}
+
 enum class Outcome { kNoInterpreter, kStartInterpreter };
 
 // Hands the command to the run's interpreter and ends as it ends; returns
@@ -251,17 +293,27 @@ Outcome AskInterpreter(int argc, char** argv, char** environment, const char* fo
         Call(kClose, socket);
         return Outcome::kStartInterpreter;
     }
+    // The interrupts the command would take are held from here on, and read
+    // from a descriptor while the command runs; given back when nothing runs.
+    uint64_t mask = 0;
+    Call(kSigprocmask, kSigBlock, 0, reinterpret_cast<long>(&mask), sizeof mask);
+    uint64_t passed_on = kInterruptSignals & ~mask;
+    Call(kSigprocmask, kSigBlock, reinterpret_cast<long>(&passed_on), 0, sizeof passed_on);
+    long signals = Call(kSignalfd, -1, reinterpret_cast<long>(&passed_on), sizeof passed_on,
+                        kCloseOnExec);
+    if (signals < 0) Call(kSigprocmask, kSigSetMask, reinterpret_cast<long>(&mask), 0, sizeof mask);
     Text request(g_request, sizeof g_request);
     char accepted = 0;
-    if (connected < 0 || !BuildRequest(argc, argv, environment, &request) ||
+    if (connected < 0 || !BuildRequest(argc, argv, environment, mask, &request) ||
         !SendRequest(static_cast<int>(socket), request, g_request) ||
         ReadWhole(static_cast<int>(socket), &accepted, 1) != 1 || accepted != resident::kAccepted) {
         Call(kClose, socket);
+        if (signals >= 0) Call(kClose, signals);
+        Call(kSigprocmask, kSigSetMask, reinterpret_cast<long>(&mask), 0, sizeof mask);
         return Outcome::kNoInterpreter;
     }
-    int wait_status = 0;
-    if (ReadWhole(static_cast<int>(socket), &wait_status, sizeof wait_status) !=
-        sizeof wait_status) {
+    int wait_status = AwaitStatus(static_cast<int>(socket), signals);
+    if (wait_status < 0) {
         // The command's report may be cut short: said as a lost report.
         Say(MSG_WINCMD_INTERPRETER_LOST);
         Exit(LOST_REPORT_STATUS_FIRST);

@@ -49,7 +49,7 @@ struct Command {
 // that command to another parent), and a later command starts a new one.
 constexpr int kIdleMilliseconds = 1000;
 
-enum EventKind : uint32_t { kListener, kRunEnded, kLauncherGone, kCommandEnded };
+enum EventKind : uint32_t { kListener, kRunEnded, kLauncherSays, kCommandEnded };
 
 struct Interpreter {
     CommandEntry RunCommand;
@@ -224,7 +224,7 @@ void TakeRequest(Interpreter* interpreter, int connection) {
     uint32_t serial = ++interpreter->LastSerial;
     interpreter->Commands[serial] = Command{serial, connection, process, handle};
     Watch(interpreter->Events, handle, EPOLLIN, kCommandEnded, serial);
-    Watch(interpreter->Events, connection, EPOLLRDHUP, kLauncherGone, serial);
+    Watch(interpreter->Events, connection, EPOLLIN | EPOLLRDHUP, kLauncherSays, serial);
     if (send(connection, &resident::kAccepted, 1, MSG_NOSIGNAL) != 1) kill(process, SIGKILL);
 }
 
@@ -278,6 +278,22 @@ void EndCommand(Interpreter* interpreter, uint32_t serial) {
     PauseListener(interpreter, false);
 }
 
+// What the launcher says while its command runs: an interrupt it was sent,
+// which the command takes as it would have from the terminal; or nothing more,
+// as it has gone (a Ctrl-C, a kill), and the command goes with it.
+void PassOn(Interpreter* interpreter, const Command& command, uint32_t events) {
+    int signal_number = 0;
+    ssize_t got = (events & EPOLLIN) != 0
+                      ? recv(command.Connection, &signal_number, sizeof signal_number, MSG_DONTWAIT)
+                      : 0;
+    if (got == sizeof signal_number && signal_number > 0 && signal_number < 65) {
+        kill(command.Process, signal_number);
+    } else if (got <= 0 && !(got < 0 && errno == EAGAIN)) {
+        epoll_ctl(interpreter->Events, EPOLL_CTL_DEL, command.Connection, nullptr);
+        kill(command.Process, SIGKILL);
+    }
+}
+
 void HandleEvent(Interpreter* interpreter, const epoll_event& event) {
     auto kind = static_cast<EventKind>(event.data.u64 >> 32);
     auto serial = static_cast<uint32_t>(event.data.u64 & 0xffffffffU);
@@ -288,12 +304,9 @@ void HandleEvent(Interpreter* interpreter, const epoll_event& event) {
     case kRunEnded:
         StopAccepting(interpreter);
         break;
-    case kLauncherGone: {
+    case kLauncherSays: {
         auto found = interpreter->Commands.find(serial);
-        if (found != interpreter->Commands.end()) {
-            epoll_ctl(interpreter->Events, EPOLL_CTL_DEL, found->second.Connection, nullptr);
-            kill(found->second.Process, SIGKILL);
-        }
+        if (found != interpreter->Commands.end()) PassOn(interpreter, found->second, event.events);
         break;
     }
     case kCommandEnded:
