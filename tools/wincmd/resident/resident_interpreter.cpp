@@ -148,8 +148,8 @@ bool IsFromThisUser(int connection) {
            peer.uid == getuid();
 }
 
-// Reads the request with its descriptors; the number of descriptors received
-// (all of them closed again when the request is not whole), or -1.
+// Reads the request with its descriptors; its length, or -1 when it is not
+// whole (the descriptors that came with it closed again).
 long ReadRequest(Interpreter* interpreter, int connection, int* descriptors) {
     iovec vector{interpreter->Request.data(), interpreter->Request.size()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * resident::kDescriptorCount)];
@@ -159,6 +159,7 @@ long ReadRequest(Interpreter* interpreter, int connection, int* descriptors) {
     message.msg_control = control;
     message.msg_controllen = sizeof control;
     ssize_t length = recvmsg(connection, &message, MSG_CMSG_CLOEXEC);
+    if (length < 0) return -1;  // nothing came, not even descriptors
     int received = 0;
     for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
          part = CMSG_NXTHDR(&message, part)) {
