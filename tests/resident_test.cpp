@@ -249,7 +249,7 @@ TEST(ResidentInterpreter, EndsWithItsRun) {
     ASSERT_EQ(run.ExitStatus, 0) << run.Errors;
     // Well inside the second an interpreter without commands waits.
     std::vector<std::string> holders;
-    for (int k = 0; k < 30; ++k) {
+    for (int k = 0; k < 60; ++k) {
         holders = ProcessesHoldingFilesUnder(dir.File("tmp"));
         if (holders.empty()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
