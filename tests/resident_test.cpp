@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -238,6 +239,51 @@ std::vector<std::string> ProcessesHoldingFilesUnder(const std::string& folder) {
     }
     closedir(processes);
     return holders;
+}
+
+// User and system clock ticks of a process so far.
+long CpuTicks(const std::string& process) {
+    const std::string stat = ReadFileBytes("/proc/" + process + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long ticks = 0;
+    for (int k = 3; k <= 15 && fields >> field; ++k) {
+        if (k >= 14) ticks += std::stol(field);  // utime, stime
+    }
+    return ticks;
+}
+
+// Its run ended while a command still ran: no new command, and no CPU spent
+// while the last one ends.
+TEST(ResidentInterpreter, WaitsQuietlyForItsLastCommandOnceItsRunHasEnded) {
+    TempDir network;
+    WriteFileBytes(network.File("slow.txt"),
+                   "machine PC\ntiming 0.5\nadapter 10.1.2.10 00-A0-C9-00-00-02\n"
+                   "host 10.1.2.5 00-0C-29-00-00-05 - down\n");
+    TempDir run;
+    const std::vector<std::string> environment = {"QARVIK_NETWORK=" + network.File("slow.txt"),
+                                                  "QARVIK_WINVER=xp",
+                                                  "QARVIK_WORK_FOLDER=" + run.Path() + "/"};
+    // The run: a shell whose first command starts the interpreter.
+    pid_t shell = StartProcess({"/bin/sh", "-c", std::string(WINCMD_PATH) + " /c del x; exec sleep 30"},
+                               environment, "", network.File("out"), network.File("err"));
+    ASSERT_TRUE(InterpreterServes(run.Path()));
+    int out = open(network.File("ping").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    int connection = SendRequest(run.Path(), {WINCMD_PATH, "/c", "ping", "-n", "2", "-w", "2000",
+                                              "10.1.2.5"},
+                                 EnvironmentWith(environment), out, out, network.Path());
+    close(out);
+    ASSERT_GE(connection, 0);
+    kill(shell, SIGKILL);
+    WaitProcess(shell);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_LT(Connect(run.Path()), 0);
+    const std::vector<std::string> interpreter = ProcessesHoldingFilesUnder(run.Path());
+    ASSERT_EQ(interpreter.size(), 1u);
+    const long before = CpuTicks(interpreter[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LE(CpuTicks(interpreter[0]) - before, 5);  // busy, it would take some 50
+    EXPECT_TRUE(WIFEXITED(AwaitStatus(connection)));
 }
 
 TEST(ResidentInterpreter, EndsWithItsRun) {

@@ -57,6 +57,7 @@ struct Interpreter {
     ino_t SocketNode = 0;
     int Listener = -1;
     int Events = -1;
+    int Run = -1;  // the run's process handle, readable once the run has ended
     bool Accepting = true;
     bool ListenerPaused = false;
     rlimit FileLimit{};  // the run's, given back to each command
@@ -258,6 +259,9 @@ void AcceptLaunchers(Interpreter* interpreter) {
 void StopAccepting(Interpreter* interpreter) {
     if (!interpreter->Accepting) return;
     interpreter->Accepting = false;
+    // Readable for good now: watched on, it would wake the loop at once, again
+    // and again, while the last commands run.
+    epoll_ctl(interpreter->Events, EPOLL_CTL_DEL, interpreter->Run, nullptr);
     close(interpreter->Listener);
     struct stat info {};
     if (stat(interpreter->SocketPath.c_str(), &info) == 0 && info.st_ino == interpreter->SocketNode) {
@@ -345,6 +349,7 @@ bool Listen(Interpreter* interpreter) {
     raised.rlim_cur = raised.rlim_max;
     setrlimit(RLIMIT_NOFILE, &raised);
     interpreter->Events = epoll_create1(EPOLL_CLOEXEC);
+    interpreter->Run = run;
     if (interpreter->Events < 0 || !Watch(interpreter->Events, run, EPOLLIN, kRunEnded, 0)) _exit(1);
     if (!Listen(interpreter) ||
         !Watch(interpreter->Events, interpreter->Listener, EPOLLIN, kListener, 0)) {
