@@ -38,7 +38,6 @@ namespace {
 
 // A command in flight: the launcher's connection and the command's process.
 struct Command {
-    uint32_t Serial;  // names the command in its events, which may outlive it
     int Connection;
     pid_t Process;
     int ProcessHandle;  // a pidfd: readable once the process has ended
@@ -61,9 +60,11 @@ struct Interpreter {
     bool Accepting = true;
     bool ListenerPaused = false;
     rlimit FileLimit{};  // the run's, given back to each command
+    // By serial, which names a command in its events: they may outlive it, and
+    // its descriptors' numbers come back for later commands.
     uint32_t LastSerial = 0;
-    std::unordered_map<uint32_t, Command> Commands;  // by serial
-    std::vector<char> Request = std::vector<char>(resident::kRequestLimit);
+    std::unordered_map<uint32_t, Command> Commands;
+    std::vector<char> Request;  // made as the interpreter starts to serve
 };
 
 int OpenProcessHandle(pid_t process) {
@@ -149,6 +150,10 @@ bool IsFromThisUser(int connection) {
            peer.uid == getuid();
 }
 
+void Close(int* descriptors, int count) {
+    for (int k = 0; k < count; ++k) close(descriptors[k]);
+}
+
 // Reads the request with its descriptors; its length, or -1 when it is not
 // whole (the descriptors that came with it closed again).
 long ReadRequest(Interpreter* interpreter, int connection, int* descriptors) {
@@ -180,14 +185,10 @@ long ReadRequest(Interpreter* interpreter, int connection, int* descriptors) {
                  (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0 &&
                  received == resident::kDescriptorCount;
     if (!whole) {
-        for (int k = 0; k < received; ++k) close(descriptors[k]);
+        Close(descriptors, received);
         return -1;
     }
     return length;
-}
-
-void Close(int* descriptors, int count) {
-    for (int k = 0; k < count; ++k) close(descriptors[k]);
 }
 
 // Forks the command's process for a launcher's request and tells the launcher
@@ -224,7 +225,7 @@ void TakeRequest(Interpreter* interpreter, int connection) {
         return;
     }
     uint32_t serial = ++interpreter->LastSerial;
-    interpreter->Commands[serial] = Command{serial, connection, process, handle};
+    interpreter->Commands[serial] = Command{connection, process, handle};
     Watch(interpreter->Events, handle, EPOLLIN, kCommandEnded, serial);
     Watch(interpreter->Events, connection, EPOLLIN | EPOLLRDHUP, kLauncherSays, serial);
     if (send(connection, &resident::kAccepted, 1, MSG_NOSIGNAL) != 1) kill(process, SIGKILL);
@@ -344,6 +345,7 @@ bool Listen(Interpreter* interpreter) {
     CloseAllBut(lock, run);
     if (chdir("/") != 0) _exit(1);
     // Each command in flight holds a connection and a process handle.
+    interpreter->Request.resize(resident::kRequestLimit);
     getrlimit(RLIMIT_NOFILE, &interpreter->FileLimit);
     rlimit raised = interpreter->FileLimit;
     raised.rlim_cur = raised.rlim_max;
