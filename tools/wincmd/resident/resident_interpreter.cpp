@@ -1,10 +1,14 @@
 // The run's resident interpreter. One process per run serves the socket in
-// the work folder, held by a lock beside it so that a run has one. For each
-// launcher's request it forks a process that takes the launcher's standard
-// streams, directory, file mask, signal mask, arguments and environment and
-// runs the command as wincmd would; the launcher waits for its status. A
-// launcher that goes away (a Ctrl-C) takes its command with it. The
-// interpreter ends once the run has ended and its last command is done.
+// the work folder, held by a lock beside it so that a run has one. Each
+// launcher's request goes to a worker: a process forked from the interpreter
+// that takes the launcher's standard streams, directory, file mask, signal
+// mask, arguments and environment and runs the command as wincmd would; the
+// launcher waits for its status. A worker whose command has ended and left no
+// thread behind waits for the next request instead of ending, so a sweep's
+// commands cost a request each rather than a fork, an exit and the new
+// process's page faults. A launcher that goes away (a Ctrl-C) takes its
+// command, and so its worker, with it. The interpreter ends once the run has
+// ended and its last command is done; its idle workers end with it.
 #include "resident/resident_interpreter.h"
 
 #include <dirent.h>
@@ -18,13 +22,16 @@
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdio_ext.h>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -36,19 +43,39 @@ extern char** environ;
 
 namespace {
 
-// A command in flight: the launcher's connection and the command's process.
+// A command in flight: the launcher's connection and the worker running it.
 struct Command {
     int Connection;
-    pid_t Process;
-    int ProcessHandle;  // a pidfd: readable once the process has ended
+    uint32_t Worker;
 };
+
+// A process that runs the run's commands one at a time. Its channel carries
+// requests to it and, back, each command's wait status and then kReady once
+// it may take another.
+struct Worker {
+    pid_t Process;
+    int Channel;
+    int ProcessHandle;  // a pidfd: readable once the process has ended
+    uint32_t Command;   // the serial of the command it runs, 0 when none
+};
+
+constexpr char kReady = 'R';
+
+// A worker ends after this many commands, so that what a command may leak
+// does not add up over a long run.
+constexpr int kCommandsPerWorker = 256;
+
+// How long a worker whose command left threads behind (ping's name look-ups
+// end by their own deadline, about when the command does) waits for them
+// before it ends instead of taking another command.
+constexpr int kLongestThreadWaitMs = 32;
 
 // An interpreter with no command for this long ends: the process it watches
 // may not be the run's (a run killed while its first command started leaves
 // that command to another parent), and a later command starts a new one.
 constexpr int kIdleMilliseconds = 1000;
 
-enum EventKind : uint32_t { kListener, kRunEnded, kLauncherSays, kCommandEnded };
+enum EventKind : uint32_t { kListener, kRunEnded, kLauncherSays, kWorkerSays, kWorkerEnded };
 
 struct Interpreter {
     CommandEntry RunCommand;
@@ -60,11 +87,21 @@ struct Interpreter {
     bool Accepting = true;
     bool ListenerPaused = false;
     rlimit FileLimit{};  // the run's, given back to each command
-    // By serial, which names a command in its events: they may outlive it, and
-    // its descriptors' numbers come back for later commands.
+    // By serial, which names a command or a worker in its events: they may
+    // outlive it, and its descriptors' numbers come back for later ones.
     uint32_t LastSerial = 0;
     std::unordered_map<uint32_t, Command> Commands;
+    std::unordered_map<uint32_t, Worker> Workers;
+    std::vector<uint32_t> IdleWorkers;
     std::vector<char> Request;  // made as the interpreter starts to serve
+};
+
+// A request as the command's process takes it: pointers into the request's
+// bytes, each list ended by a null pointer.
+struct CommandRequest {
+    resident::RequestHeader Header;
+    std::vector<char*> Arguments;
+    std::vector<char*> Environment;
 };
 
 int OpenProcessHandle(pid_t process) {
@@ -102,32 +139,6 @@ bool Watch(int events, int descriptor, uint32_t what, EventKind kind, uint32_t s
     event.events = what;
     event.data.u64 = (static_cast<uint64_t>(kind) << 32) | serial;
     return epoll_ctl(events, EPOLL_CTL_ADD, descriptor, &event) == 0;
-}
-
-// The command's process: the launcher's streams, directory and masks, then
-// the command as wincmd runs it. Never returns.
-[[noreturn]] void RunInChild(const Interpreter& interpreter, const resident::RequestHeader& header,
-                             std::vector<char*>* arguments, std::vector<char*>* environment,
-                             const int* descriptors) {
-    for (int k = 0; k < 3; ++k) dup2(descriptors[k], k);
-    bool in_directory = fchdir(descriptors[3]) == 0;
-    CloseRange(3, ~0U);
-    if (!in_directory) _exit(127);
-    setrlimit(RLIMIT_NOFILE, &interpreter.FileLimit);
-    umask(static_cast<mode_t>(header.FileMask));
-    uint64_t mask = header.SignalMask;
-    syscall(SYS_rt_sigprocmask, SIG_SETMASK, &mask, nullptr, sizeof mask);
-    environ = environment->data();
-    int status = interpreter.RunCommand(static_cast<int>(header.ArgumentCount), arguments->data());
-    // The command keeps nothing for exit handlers; the C library's own, the
-    // loader's destructors of every shared object, cost a tenth of the
-    // command. The sanitizers' leak check is one of them.
-#if defined(__SANITIZE_ADDRESS__)
-    std::exit(status);
-#else
-    std::fflush(nullptr);
-    _exit(status);
-#endif
 }
 
 // The next count NUL-ended strings of a request, then a null pointer; false
@@ -191,9 +202,175 @@ long ReadRequest(Interpreter* interpreter, int connection, int* descriptors) {
     return length;
 }
 
-// Forks the command's process for a launcher's request and tells the launcher
-// that it runs. A request that is not whole, or that cannot be given a
-// process, is closed unanswered: the launcher then runs the command itself.
+// The request of length bytes in the interpreter's buffer as its command's
+// process takes it; false when it is not a request.
+bool ParseRequest(Interpreter* interpreter, long length, CommandRequest* request) {
+    std::memcpy(&request->Header, interpreter->Request.data(), sizeof request->Header);
+    char* cursor = interpreter->Request.data() + sizeof request->Header;
+    const char* end = interpreter->Request.data() + length;
+    request->Arguments.clear();
+    request->Environment.clear();
+    return request->Header.Magic == resident::kMagic && request->Header.ArgumentCount >= 1 &&
+           TakeStrings(&cursor, end, request->Header.ArgumentCount, &request->Arguments) &&
+           TakeStrings(&cursor, end, request->Header.EnvironmentCount, &request->Environment) &&
+           cursor == end;
+}
+
+// --- The worker's side -------------------------------------------------
+
+[[noreturn]] void EndWorker() {
+    // Nothing is kept for exit handlers; the C library's own, the loader's
+    // destructors of every shared object, cost a tenth of a command. The
+    // sanitizers' leak check is one of them.
+#if defined(__SANITIZE_ADDRESS__)
+    std::exit(0);
+#else
+    std::fflush(nullptr);
+    _exit(0);
+#endif
+}
+
+// Takes the launcher's streams, directory and masks, then runs the command
+// as wincmd runs it; its exit status.
+int RunCommand(const Interpreter& interpreter, int channel, CommandRequest* request,
+               const int* descriptors) {
+    for (int k = 0; k < 3; ++k) dup2(descriptors[k], k);
+    bool in_directory = fchdir(descriptors[3]) == 0;
+    // The descriptors as received, and whatever the last command left open.
+    CloseAllBut(channel, channel);
+    if (!in_directory) return 127;
+    setrlimit(RLIMIT_NOFILE, &interpreter.FileLimit);
+    umask(static_cast<mode_t>(request->Header.FileMask));
+    uint64_t mask = request->Header.SignalMask;
+    syscall(SYS_rt_sigprocmask, SIG_SETMASK, &mask, nullptr, sizeof mask);
+    environ = request->Environment.data();
+    for (std::FILE* stream : {stdin, stdout, stderr}) std::clearerr(stream);
+    return interpreter.RunCommand(static_cast<int>(request->Header.ArgumentCount),
+                                  request->Arguments.data());
+}
+
+// Lets go of the command's streams and folder: what it wrote is out, and the
+// launcher's files and pipes are no longer held once its status is sent.
+void ReleaseCommand() {
+    std::fflush(nullptr);
+    __fpurge(stdin);
+    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    for (int k = 0; k < 3 && null >= 0; ++k) dup2(null, k);
+    if (null > 2) close(null);
+    if (chdir("/") != 0) {
+        // the root stays where it is
+    }
+}
+
+// The threads of this process, -1 when it cannot be told.
+int ThreadCount() {
+    int stat = open("/proc/self/stat", O_RDONLY | O_CLOEXEC);
+    if (stat < 0) return -1;
+    char text[1024];
+    ssize_t length = read(stat, text, sizeof text - 1);
+    close(stat);
+    if (length <= 0) return -1;
+    text[length] = '\0';
+    // After the name in parentheses, the state is field 3 and the count field 20.
+    const char* field = std::strrchr(text, ')');
+    for (int k = 2; field != nullptr && k < 20; ++k) field = std::strchr(field + 1, ' ');
+    return field != nullptr ? std::atoi(field + 1) : -1;
+}
+
+// Whether the process is down to its one thread again, after waiting a
+// little for any its command left running.
+bool ThreadsEnded() {
+    for (int wait_ms = 1;; wait_ms *= 2) {
+        int count = ThreadCount();
+        if (count == 1) return true;
+        if (count < 1 || wait_ms > kLongestThreadWaitMs) return false;
+        timespec pause{0, wait_ms * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// A worker's life: the command it was forked for, then each one the
+// interpreter sends while the process stays fit (no thread left behind, not
+// too many commands). Never returns.
+[[noreturn]] void ServeCommands(Interpreter* interpreter, int channel, CommandRequest* request,
+                                int* descriptors) {
+    for (int served = 1;; ++served) {
+        int status = RunCommand(*interpreter, channel, request, descriptors);
+        int wait_status = (status & 0xff) << 8;  // as waitpid reports an exit with it
+        ReleaseCommand();
+        if (send(channel, &wait_status, sizeof wait_status, MSG_NOSIGNAL) != sizeof wait_status ||
+            served >= kCommandsPerWorker || !ThreadsEnded() ||
+            send(channel, &kReady, 1, MSG_NOSIGNAL) != 1) {
+            EndWorker();
+        }
+        long length = ReadRequest(interpreter, channel, descriptors);
+        // Nothing more (the interpreter has ended), or not a request.
+        if (length < 0 || !ParseRequest(interpreter, length, request)) EndWorker();
+    }
+}
+
+// --- The interpreter's side --------------------------------------------
+
+// Hands a request and its descriptors to an idle worker; false when the
+// worker cannot take it (it has ended, or is ending).
+bool SendToWorker(const Worker& worker, const Interpreter& interpreter, long length,
+                  const int* descriptors) {
+    iovec vector{const_cast<char*>(interpreter.Request.data()), static_cast<size_t>(length)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * resident::kDescriptorCount)] = {};
+    msghdr message{};
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* part = CMSG_FIRSTHDR(&message);
+    part->cmsg_level = SOL_SOCKET;
+    part->cmsg_type = SCM_RIGHTS;
+    part->cmsg_len = CMSG_LEN(sizeof(int) * resident::kDescriptorCount);
+    std::memcpy(CMSG_DATA(part), descriptors, sizeof(int) * resident::kDescriptorCount);
+    return sendmsg(worker.Channel, &message, MSG_NOSIGNAL | MSG_DONTWAIT) == length;
+}
+
+// Forks a worker for the request; its serial, or 0 when there is none to be
+// had.
+uint32_t StartWorker(Interpreter* interpreter, CommandRequest* request, int* descriptors) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return 0;
+    pid_t process = fork();
+    if (process == 0) ServeCommands(interpreter, ends[1], request, descriptors);
+    close(ends[1]);
+    int handle = process > 0 ? OpenProcessHandle(process) : -1;
+    if (process > 0 && handle < 0) {  // cannot be watched: undone
+        kill(process, SIGKILL);
+        waitpid(process, nullptr, 0);
+    }
+    if (handle < 0) {
+        close(ends[0]);
+        return 0;
+    }
+    uint32_t serial = ++interpreter->LastSerial;
+    interpreter->Workers[serial] = Worker{process, ends[0], handle, 0};
+    Watch(interpreter->Events, handle, EPOLLIN, kWorkerEnded, serial);
+    Watch(interpreter->Events, ends[0], EPOLLIN, kWorkerSays, serial);
+    return serial;
+}
+
+// The worker that runs the request: an idle one, else a new one; 0 when
+// none can.
+uint32_t GiveToWorker(Interpreter* interpreter, long length, CommandRequest* request,
+                      int* descriptors) {
+    while (!interpreter->IdleWorkers.empty()) {
+        uint32_t serial = interpreter->IdleWorkers.back();
+        interpreter->IdleWorkers.pop_back();
+        const Worker& worker = interpreter->Workers.at(serial);
+        if (SendToWorker(worker, *interpreter, length, descriptors)) return serial;
+        kill(worker.Process, SIGKILL);  // gone with its end, as any worker
+    }
+    return StartWorker(interpreter, request, descriptors);
+}
+
+// Gives a launcher's request to a worker and tells the launcher that it runs.
+// A request that is not whole, or that no worker can take, is closed
+// unanswered: the launcher then runs the command itself.
 void TakeRequest(Interpreter* interpreter, int connection) {
     timeval patience{1, 0};  // the launcher sends at once; none may hold the others up
     setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
@@ -203,32 +380,21 @@ void TakeRequest(Interpreter* interpreter, int connection) {
         close(connection);
         return;
     }
-    resident::RequestHeader header;
-    std::memcpy(&header, interpreter->Request.data(), sizeof header);
-    char* cursor = interpreter->Request.data() + sizeof header;
-    const char* end = interpreter->Request.data() + length;
-    std::vector<char*> arguments;
-    std::vector<char*> environment;
-    bool valid = header.Magic == resident::kMagic && header.ArgumentCount >= 1 &&
-                 TakeStrings(&cursor, end, header.ArgumentCount, &arguments) &&
-                 TakeStrings(&cursor, end, header.EnvironmentCount, &environment) && cursor == end;
-    pid_t process = valid ? fork() : -1;
-    if (process == 0) RunInChild(*interpreter, header, &arguments, &environment, descriptors);
+    CommandRequest request;
+    uint32_t worker = ParseRequest(interpreter, length, &request)
+                          ? GiveToWorker(interpreter, length, &request, descriptors)
+                          : 0;
     Close(descriptors, resident::kDescriptorCount);
-    int handle = process > 0 ? OpenProcessHandle(process) : -1;
-    if (process > 0 && handle < 0) {  // cannot be watched: undone, the launcher runs it
-        kill(process, SIGKILL);
-        waitpid(process, nullptr, 0);
-    }
-    if (handle < 0) {
+    if (worker == 0) {
         close(connection);
         return;
     }
     uint32_t serial = ++interpreter->LastSerial;
-    interpreter->Commands[serial] = Command{connection, process, handle};
-    Watch(interpreter->Events, handle, EPOLLIN, kCommandEnded, serial);
+    interpreter->Commands[serial] = Command{connection, worker};
+    Worker& running = interpreter->Workers.at(worker);
+    running.Command = serial;
     Watch(interpreter->Events, connection, EPOLLIN | EPOLLRDHUP, kLauncherSays, serial);
-    if (send(connection, &resident::kAccepted, 1, MSG_NOSIGNAL) != 1) kill(process, SIGKILL);
+    if (send(connection, &resident::kAccepted, 1, MSG_NOSIGNAL) != 1) kill(running.Process, SIGKILL);
 }
 
 void PauseListener(Interpreter* interpreter, bool paused) {
@@ -270,33 +436,75 @@ void StopAccepting(Interpreter* interpreter) {
     }
 }
 
-void EndCommand(Interpreter* interpreter, uint32_t serial) {
-    auto found = interpreter->Commands.find(serial);
+// The worker's command has ended with wait_status: the launcher is told and
+// let go.
+void EndCommand(Interpreter* interpreter, Worker* worker, int wait_status) {
+    auto found = interpreter->Commands.find(worker->Command);
+    worker->Command = 0;
     if (found == interpreter->Commands.end()) return;
-    Command command = found->second;
+    int connection = found->second.Connection;
     interpreter->Commands.erase(found);
-    int wait_status = 0;
-    while (waitpid(command.Process, &wait_status, 0) < 0 && errno == EINTR) {
-    }
-    send(command.Connection, &wait_status, sizeof wait_status, MSG_NOSIGNAL);
-    close(command.Connection);
-    close(command.ProcessHandle);
+    send(connection, &wait_status, sizeof wait_status, MSG_NOSIGNAL);
+    close(connection);
     PauseListener(interpreter, false);
+}
+
+// What a worker says: its command's wait status, or that it is ready for
+// another command.
+void HearWorker(Interpreter* interpreter, uint32_t serial) {
+    auto found = interpreter->Workers.find(serial);
+    if (found == interpreter->Workers.end()) return;
+    Worker& worker = found->second;
+    char message[sizeof(int)];
+    ssize_t got = recv(worker.Channel, message, sizeof message, MSG_DONTWAIT);
+    if (got == sizeof(int) && worker.Command != 0) {
+        int wait_status;
+        std::memcpy(&wait_status, message, sizeof wait_status);
+        EndCommand(interpreter, &worker, wait_status);
+    } else if (got == 1 && message[0] == kReady && worker.Command == 0) {
+        interpreter->IdleWorkers.push_back(serial);
+    } else if (got == 0) {
+        // Ending: readable for good now; its process handle says when it has.
+        epoll_ctl(interpreter->Events, EPOLL_CTL_DEL, worker.Channel, nullptr);
+    }
+}
+
+// A worker's process has ended. Its command, if it had one, ended with it,
+// unless it said the command's status before.
+void BuryWorker(Interpreter* interpreter, uint32_t serial) {
+    auto found = interpreter->Workers.find(serial);
+    if (found == interpreter->Workers.end()) return;
+    Worker worker = found->second;
+    interpreter->Workers.erase(found);
+    int wait_status = 0;
+    while (waitpid(worker.Process, &wait_status, 0) < 0 && errno == EINTR) {
+    }
+    int said = 0;
+    if (worker.Command != 0) {
+        if (recv(worker.Channel, &said, sizeof said, MSG_DONTWAIT) == sizeof said) wait_status = said;
+        EndCommand(interpreter, &worker, wait_status);
+    }
+    auto& idle = interpreter->IdleWorkers;
+    idle.erase(std::remove(idle.begin(), idle.end(), serial), idle.end());
+    close(worker.Channel);
+    close(worker.ProcessHandle);
 }
 
 // What the launcher says while its command runs: an interrupt it was sent,
 // which the command takes as it would have from the terminal; or nothing more,
 // as it has gone (a Ctrl-C, a kill), and the command goes with it.
 void PassOn(Interpreter* interpreter, const Command& command, uint32_t events) {
+    auto worker = interpreter->Workers.find(command.Worker);
+    if (worker == interpreter->Workers.end()) return;
     int signal_number = 0;
     ssize_t got = (events & EPOLLIN) != 0
                       ? recv(command.Connection, &signal_number, sizeof signal_number, MSG_DONTWAIT)
                       : 0;
     if (got == sizeof signal_number && signal_number > 0 && signal_number < 65) {
-        kill(command.Process, signal_number);
+        kill(worker->second.Process, signal_number);
     } else if (got <= 0 && !(got < 0 && errno == EAGAIN)) {
         epoll_ctl(interpreter->Events, EPOLL_CTL_DEL, command.Connection, nullptr);
-        kill(command.Process, SIGKILL);
+        kill(worker->second.Process, SIGKILL);
     }
 }
 
@@ -315,8 +523,11 @@ void HandleEvent(Interpreter* interpreter, const epoll_event& event) {
         if (found != interpreter->Commands.end()) PassOn(interpreter, found->second, event.events);
         break;
     }
-    case kCommandEnded:
-        EndCommand(interpreter, serial);
+    case kWorkerSays:
+        HearWorker(interpreter, serial);
+        break;
+    case kWorkerEnded:
+        BuryWorker(interpreter, serial);
         break;
     }
 }

@@ -1,7 +1,8 @@
 // The run's resident interpreter: one wincmd-tools process per run that
 // takes the commands of the wincmd launchers on a socket in the run's work
-// folder and runs each in a process forked from itself, so that a command
-// costs a fork rather than the start of a program.
+// folder and runs each in a worker process forked from itself, which serves
+// later commands too, so that a command costs a request rather than the
+// start of a program.
 #pragma once
 
 // What runs one command line: wincmd's own main, given the command's
