@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <iterator>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -128,11 +129,44 @@ struct ServingRun {
     int status;
 };
 
+// The processes that hold a file under folder open.
+std::vector<std::string> ProcessesHoldingFilesUnder(const std::string& folder) {
+    std::vector<std::string> holders;
+    DIR* processes = opendir("/proc");
+    for (dirent* process; (process = readdir(processes)) != nullptr;) {
+        const std::string descriptors = std::string("/proc/") + process->d_name + "/fd";
+        DIR* open_files = opendir(descriptors.c_str());
+        if (open_files == nullptr) continue;
+        for (dirent* file; (file = readdir(open_files)) != nullptr;) {
+            char target[4096] = "";
+            std::string link = descriptors + "/" + file->d_name;
+            ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+            if (length > 0 && std::string(target, length).rfind(folder, 0) == 0) {
+                holders.push_back(process->d_name);
+                break;
+            }
+        }
+        closedir(open_files);
+    }
+    closedir(processes);
+    return holders;
+}
+
+// The processes the process has forked that are still there.
+std::vector<std::string> ChildrenOf(const std::string& process) {
+    std::istringstream list(ReadFileBytes("/proc/" + process + "/task/" + process + "/children"));
+    return {std::istream_iterator<std::string>(list), std::istream_iterator<std::string>()};
+}
+
 // Each difference between the interpreter's process and the launcher's is
-// one the command would show.
+// one the command would show. The cases run one after another in the same
+// worker process, so nothing of one may reach the next.
 TEST(ResidentInterpreter, RunsARequestAsWincmdRunsItItself) {
     ServingRun serving({"QARVIK_NETWORK=" + kSmallOffice, "QARVIK_WINVER=xp"});
     ASSERT_TRUE(InterpreterServes(serving.run.Path()));
+    const std::vector<std::string> interpreter = ProcessesHoldingFilesUnder(serving.run.Path());
+    ASSERT_EQ(interpreter.size(), 1u);
+    std::vector<std::string> first_worker;
     struct Case {
         const char* name;
         std::vector<std::string> command;
@@ -162,11 +196,17 @@ TEST(ResidentInterpreter, RunsARequestAsWincmdRunsItItself) {
         TempDir handed;
         int out = open(handed.File("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         int err = open(handed.File("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        // Time for the last command's worker to say it is ready for another.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         int connection = SendRequest(serving.run.Path(), argv, environment, out, err, handed.Path());
         close(out);
         close(err);
         ASSERT_GE(connection, 0);
         int status = AwaitStatus(connection);
+        const std::vector<std::string> workers = ChildrenOf(interpreter[0]);
+        EXPECT_EQ(workers.size(), 1u);
+        if (first_worker.empty()) first_worker = workers;
+        EXPECT_EQ(workers, first_worker);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), direct_status);
         for (const char* name : {"out", "err", "report.txt"}) {
@@ -180,7 +220,8 @@ TEST(ResidentInterpreter, RunsARequestAsWincmdRunsItItself) {
 }
 
 // An interrupt the launcher passes on ends the command by that signal; a
-// launcher that goes away takes its command with it.
+// launcher that goes away takes its command with it; later commands still
+// run.
 TEST(ResidentInterpreter, ALaunchersInterruptOrEndReachesItsCommand) {
     TempDir network;
     WriteFileBytes(network.File("slow.txt"),
@@ -210,35 +251,20 @@ TEST(ResidentInterpreter, ALaunchersInterruptOrEndReachesItsCommand) {
     close(connections[1]);
     const int status = AwaitStatus(connections[0]);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    // Its process went with it; the next command has one of its own.
+    int out = open(interrupted.File("next").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    int next = SendRequest(serving.run.Path(), {WINCMD_PATH, "/c", "ipconfig"},
+                           EnvironmentWith(environment), out, out, interrupted.Path());
+    close(out);
+    ASSERT_GE(next, 0);
+    EXPECT_EQ(AwaitStatus(next), 0);
+    EXPECT_NE(ReadFileBytes(interrupted.File("next")).find("10.1.2.10"), std::string::npos);
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     for (const TempDir* folder : {&interrupted, &left}) {
         EXPECT_TRUE(FileExists(folder->File("report.txt")));  // the command had started
         EXPECT_EQ(ReadFileBytes(folder->File("report.txt")).find("Ping statistics"),
                   std::string::npos);
     }
-}
-
-// The processes that hold a file under folder open.
-std::vector<std::string> ProcessesHoldingFilesUnder(const std::string& folder) {
-    std::vector<std::string> holders;
-    DIR* processes = opendir("/proc");
-    for (dirent* process; (process = readdir(processes)) != nullptr;) {
-        const std::string descriptors = std::string("/proc/") + process->d_name + "/fd";
-        DIR* open_files = opendir(descriptors.c_str());
-        if (open_files == nullptr) continue;
-        for (dirent* file; (file = readdir(open_files)) != nullptr;) {
-            char target[4096] = "";
-            std::string link = descriptors + "/" + file->d_name;
-            ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-            if (length > 0 && std::string(target, length).rfind(folder, 0) == 0) {
-                holders.push_back(process->d_name);
-                break;
-            }
-        }
-        closedir(open_files);
-    }
-    closedir(processes);
-    return holders;
 }
 
 // User and system clock ticks of a process so far.

@@ -39,6 +39,10 @@
 #include "platform/platform.h"
 #include "resident/resident_protocol.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 extern char** environ;
 
 namespace {
@@ -249,6 +253,17 @@ int RunCommand(const Interpreter& interpreter, int channel, CommandRequest* requ
                                   request->Arguments.data());
 }
 
+// Under the sanitizers a command's leaks are its own, as when its process
+// ended with it: reported on its standard error, and its status the leak
+// check's.
+int StatusAfterLeakCheck(int status) {
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr int kLeakStatus = 23;  // the leak check's own exit status
+    if (__lsan_do_recoverable_leak_check() != 0) return kLeakStatus;
+#endif
+    return status;
+}
+
 // Lets go of the command's streams and folder: what it wrote is out, and the
 // launcher's files and pipes are no longer held once its status is sent.
 void ReleaseCommand() {
@@ -295,7 +310,7 @@ bool ThreadsEnded() {
 [[noreturn]] void ServeCommands(Interpreter* interpreter, int channel, CommandRequest* request,
                                 int* descriptors) {
     for (int served = 1;; ++served) {
-        int status = RunCommand(*interpreter, channel, request, descriptors);
+        int status = StatusAfterLeakCheck(RunCommand(*interpreter, channel, request, descriptors));
         int wait_status = (status & 0xff) << 8;  // as waitpid reports an exit with it
         ReleaseCommand();
         if (send(channel, &wait_status, sizeof wait_status, MSG_NOSIGNAL) != sizeof wait_status ||
