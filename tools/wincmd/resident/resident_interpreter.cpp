@@ -254,14 +254,17 @@ int RunCommand(const Interpreter& interpreter, int channel, CommandRequest* requ
 }
 
 // Under the sanitizers a command's leaks are its own, as when its process
-// ended with it: reported on its standard error, and its status the leak
-// check's.
-int StatusAfterLeakCheck(int status) {
+// ended with it: reported on its standard error, its status the leak
+// check's, and the worker ends after it, so that no later command reports
+// them again.
+constexpr int kLeakStatus = 23;  // the leak check's own exit status
+
+bool CommandLeaked() {
 #if defined(__SANITIZE_ADDRESS__)
-    constexpr int kLeakStatus = 23;  // the leak check's own exit status
-    if (__lsan_do_recoverable_leak_check() != 0) return kLeakStatus;
+    return __lsan_do_recoverable_leak_check() != 0;
+#else
+    return false;
 #endif
-    return status;
 }
 
 // Lets go of the command's streams and folder: what it wrote is out, and the
@@ -310,11 +313,13 @@ bool ThreadsEnded() {
 [[noreturn]] void ServeCommands(Interpreter* interpreter, int channel, CommandRequest* request,
                                 int* descriptors) {
     for (int served = 1;; ++served) {
-        int status = StatusAfterLeakCheck(RunCommand(*interpreter, channel, request, descriptors));
+        int status = RunCommand(*interpreter, channel, request, descriptors);
+        const bool leaked = CommandLeaked();
+        if (leaked) status = kLeakStatus;
         int wait_status = (status & 0xff) << 8;  // as waitpid reports an exit with it
         ReleaseCommand();
         if (send(channel, &wait_status, sizeof wait_status, MSG_NOSIGNAL) != sizeof wait_status ||
-            served >= kCommandsPerWorker || !ThreadsEnded() ||
+            leaked || served >= kCommandsPerWorker || !ThreadsEnded() ||
             send(channel, &kReady, 1, MSG_NOSIGNAL) != 1) {
             EndWorker();
         }
