@@ -82,4 +82,11 @@ bool IsAlive(const RoomOwner& owner) {
 
 RoomSystem KernelRoomSystem() { return {NowNs, CountTable, IsAlive, HasNetAdmin()}; }
 
-RoomOwner ThisProcess() { return {static_cast<int32_t>(getpid()), 0, StartOf(getpid())}; }
+// A process's start does not change: read once by each process, which may
+// run many commands (a worker of the run's interpreter).
+RoomOwner ThisProcess() {
+    static RoomOwner known{};
+    const auto process = static_cast<int32_t>(getpid());
+    if (known.Process != process) known = {process, 0, StartOf(process)};
+    return known;
+}

@@ -32,6 +32,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdio_ext.h>
+#include <initializer_list>
+#include <utility>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -129,13 +131,23 @@ void CloseRange(unsigned first, unsigned last) {
     }
 }
 
-// Closes every descriptor from 3 on but a and b.
-void CloseAllBut(int a, int b) {
-    auto low = static_cast<unsigned>(a < b ? a : b);
-    auto high = static_cast<unsigned>(a < b ? b : a);
-    CloseRange(3, low - 1);
-    CloseRange(low + 1, high - 1);
-    CloseRange(high + 1, ~0U);
+// Closes every descriptor from 3 on but those kept (at most three).
+void CloseAllBut(std::initializer_list<int> kept) {
+    int sorted[3];
+    size_t count = 0;
+    for (int descriptor : kept) {
+        if (count < 3) sorted[count++] = descriptor;
+    }
+    for (size_t k = 1; k < count; ++k) {  // in order, lowest first
+        for (size_t j = k; j > 0 && sorted[j] < sorted[j - 1]; --j) std::swap(sorted[j], sorted[j - 1]);
+    }
+    unsigned next = 3;
+    for (size_t k = 0; k < count; ++k) {
+        if (sorted[k] < static_cast<int>(next)) continue;
+        CloseRange(next, static_cast<unsigned>(sorted[k]) - 1);
+        next = static_cast<unsigned>(sorted[k]) + 1;
+    }
+    CloseRange(next, ~0U);
 }
 
 bool Watch(int events, int descriptor, uint32_t what, EventKind kind, uint32_t serial) {
@@ -234,14 +246,23 @@ bool ParseRequest(Interpreter* interpreter, long length, CommandRequest* request
 #endif
 }
 
+// What a worker keeps open between commands: its channel to the
+// interpreter, /dev/null for the streams of no command, and its own list of
+// threads.
+struct WorkerFiles {
+    int Channel;
+    int Null;
+    int Threads;
+};
+
 // Takes the launcher's streams, directory and masks, then runs the command
 // as wincmd runs it; its exit status.
-int RunCommand(const Interpreter& interpreter, int channel, CommandRequest* request,
+int RunCommand(const Interpreter& interpreter, const WorkerFiles& own, CommandRequest* request,
                const int* descriptors) {
     for (int k = 0; k < 3; ++k) dup2(descriptors[k], k);
     bool in_directory = fchdir(descriptors[3]) == 0;
     // The descriptors as received, and whatever the last command left open.
-    CloseAllBut(channel, channel);
+    CloseAllBut({own.Channel, own.Null, own.Threads});
     if (!in_directory) return 127;
     setrlimit(RLIMIT_NOFILE, &interpreter.FileLimit);
     umask(static_cast<mode_t>(request->Header.FileMask));
@@ -269,37 +290,37 @@ bool CommandLeaked() {
 
 // Lets go of the command's streams and folder: what it wrote is out, and the
 // launcher's files and pipes are no longer held once its status is sent.
-void ReleaseCommand() {
+void ReleaseCommand(const WorkerFiles& own) {
     std::fflush(nullptr);
     __fpurge(stdin);
-    int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    for (int k = 0; k < 3 && null >= 0; ++k) dup2(null, k);
-    if (null > 2) close(null);
+    for (int k = 0; k < 3; ++k) dup2(own.Null, k);
     if (chdir("/") != 0) {
         // the root stays where it is
     }
 }
 
-// The threads of this process, -1 when it cannot be told.
-int ThreadCount() {
-    int stat = open("/proc/self/stat", O_RDONLY | O_CLOEXEC);
-    if (stat < 0) return -1;
-    char text[1024];
-    ssize_t length = read(stat, text, sizeof text - 1);
-    close(stat);
-    if (length <= 0) return -1;
-    text[length] = '\0';
-    // After the name in parentheses, the state is field 3 and the count field 20.
-    const char* field = std::strrchr(text, ')');
-    for (int k = 2; field != nullptr && k < 20; ++k) field = std::strchr(field + 1, ' ');
-    return field != nullptr ? std::atoi(field + 1) : -1;
+// The threads of this process, read from its list of them (an open
+// /proc/self/task); -1 when it cannot be told.
+int ThreadCount(int threads) {
+    if (lseek(threads, 0, SEEK_SET) != 0) return -1;
+    alignas(dirent64) char entries[2048];
+    int count = 0;
+    for (;;) {
+        ssize_t length = getdents64(threads, entries, sizeof entries);
+        if (length <= 0) return length == 0 ? count : -1;
+        for (ssize_t at = 0; at < length;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(entries + at);
+            if (entry->d_name[0] != '.') ++count;  // not . or ..
+            at += entry->d_reclen;
+        }
+    }
 }
 
 // Whether the process is down to its one thread again, after waiting a
 // little for any its command left running.
-bool ThreadsEnded() {
+bool ThreadsEnded(int threads) {
     for (int wait_ms = 1;; wait_ms *= 2) {
-        int count = ThreadCount();
+        int count = ThreadCount(threads);
         if (count == 1) return true;
         if (count < 1 || wait_ms > kLongestThreadWaitMs) return false;
         timespec pause{0, wait_ms * 1000000L};
@@ -312,15 +333,17 @@ bool ThreadsEnded() {
 // too many commands). Never returns.
 [[noreturn]] void ServeCommands(Interpreter* interpreter, int channel, CommandRequest* request,
                                 int* descriptors) {
+    const WorkerFiles own{channel, open("/dev/null", O_RDWR | O_CLOEXEC),
+                          open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     for (int served = 1;; ++served) {
-        int status = RunCommand(*interpreter, channel, request, descriptors);
+        int status = RunCommand(*interpreter, own, request, descriptors);
         const bool leaked = CommandLeaked();
         if (leaked) status = kLeakStatus;
         int wait_status = (status & 0xff) << 8;  // as waitpid reports an exit with it
-        ReleaseCommand();
+        ReleaseCommand(own);
         if (send(channel, &wait_status, sizeof wait_status, MSG_NOSIGNAL) != sizeof wait_status ||
-            leaked || served >= kCommandsPerWorker || !ThreadsEnded() ||
-            send(channel, &kReady, 1, MSG_NOSIGNAL) != 1) {
+            leaked || own.Null < 0 || own.Threads < 0 || served >= kCommandsPerWorker ||
+            !ThreadsEnded(own.Threads) || send(channel, &kReady, 1, MSG_NOSIGNAL) != 1) {
             EndWorker();
         }
         long length = ReadRequest(interpreter, channel, descriptors);
@@ -573,7 +596,7 @@ bool Listen(Interpreter* interpreter) {
     int null = open("/dev/null", O_RDWR);
     for (int k = 0; k < 3 && null >= 0; ++k) dup2(null, k);
     // Only the lock (held for the interpreter's life) and the run's handle stay.
-    CloseAllBut(lock, run);
+    CloseAllBut({lock, run});
     if (chdir("/") != 0) _exit(1);
     // Each command in flight holds a connection and a process handle.
     interpreter->Request.resize(resident::kRequestLimit);
