@@ -169,9 +169,9 @@ TEST(NeighbourRoom, ALeavingOrGoneMemberGivesBackItsShareAlone) {
         if (gone) {
             EXPECT_EQ(ReturnSharesOfTheGone(&ledger, [](const RoomOwner& owner) {
                 return owner.Process != kFirst.Process;
-            }, 400 * kMs), 1);
+            }, kOwnerCheckIntervalNs), 1);
         } else {
-            EXPECT_FALSE(LeaveRoom(&ledger, kFirst, 400 * kMs));
+            EXPECT_FALSE(LeaveRoom(&ledger, kFirst, kOwnerCheckIntervalNs));
         }
         EXPECT_EQ(ledger.Members, 1);
         EXPECT_EQ(ShareOf(&ledger, kFirst), nullptr);
@@ -183,7 +183,7 @@ TEST(NeighbourRoom, ALeavingOrGoneMemberGivesBackItsShareAlone) {
     }
 }
 
-TEST(NeighbourRoom, MembersAreCheckedForTheGoneAtMostEveryHundredMilliseconds) {
+TEST(NeighbourRoom, MembersAreCheckedForTheGoneAtMostEveryInterval) {
     RoomLedger ledger{};
     JoinRoom(&ledger, kFirst, 0);
     int asked = 0;
@@ -191,10 +191,11 @@ TEST(NeighbourRoom, MembersAreCheckedForTheGoneAtMostEveryHundredMilliseconds) {
         ++asked;
         return false;
     };
-    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, 1000 * kMs), 1);
-    JoinRoom(&ledger, kSecond, 1000 * kMs);
-    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, 1099 * kMs), 0);
-    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, 1100 * kMs), 1);
+    const int64_t first = 10 * kOwnerCheckIntervalNs;
+    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, first), 1);
+    JoinRoom(&ledger, kSecond, first);
+    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, first + kOwnerCheckIntervalNs - 1), 0);
+    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, first + kOwnerCheckIntervalNs), 1);
     EXPECT_EQ(asked, 2);
 }
 

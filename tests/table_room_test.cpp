@@ -103,7 +103,7 @@ TEST_F(TableRoomTest, TheShareOfAMemberGoneWithoutLeavingIsGivenBack) {
     ASSERT_TRUE(a->Try(0xC6120006, Later(), &room, &error_));
     ASSERT_FALSE(room);  // a waits
     machine_.Gone.insert(kA.Process);  // and dies, holding its probe in flight
-    machine_.Now += 100 * kMs;
+    machine_.Now += kOwnerCheckIntervalNs;
     ASSERT_TRUE(b->Join(Later(), &error_)) << error_;
     const RoomLedger ledger = Ledger();
     EXPECT_EQ(ledger.Members, 1);

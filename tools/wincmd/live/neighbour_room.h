@@ -122,8 +122,10 @@ RoomShare* JoinRoom(RoomLedger* ledger, const RoomOwner& owner, int64_t now_ns);
 RoomShare* ShareOf(RoomLedger* ledger, const RoomOwner& owner);
 bool LeaveRoom(RoomLedger* ledger, const RoomOwner& owner, int64_t now_ns);
 
-// Members are checked for ones that are gone this often at most.
-constexpr int64_t kOwnerCheckIntervalNs = 100'000'000;
+// Members are checked for ones that are gone this often at most. A check
+// reads the start of every member's process (a sweep has hundreds), and a
+// member only goes without leaving when its process is killed.
+constexpr int64_t kOwnerCheckIntervalNs = 1'000'000'000;
 
 // When the last check is kOwnerCheckIntervalNs old: every member whose owner
 // is no longer alive leaves, as LeaveRoom leaves. The number of members that
