@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <cstring>
@@ -62,14 +63,14 @@ bool InterpreterServes(const std::string& folder) {
 // and directory as its folder.
 int SendRequest(const std::string& folder, const std::vector<std::string>& arguments,
                 const std::vector<std::string>& environment, int out, int err,
-                const std::string& directory) {
+                const std::string& directory, uint32_t file_mask = 027) {
     int connection = Connect(folder);
     if (connection < 0) return -1;
     resident::RequestHeader header{};
     header.Magic = resident::kMagic;
     header.ArgumentCount = static_cast<uint32_t>(arguments.size());
     header.EnvironmentCount = static_cast<uint32_t>(environment.size());
-    header.FileMask = 027;
+    header.FileMask = file_mask;
     std::string request(reinterpret_cast<const char*>(&header), sizeof header);
     for (const auto& text : arguments) request.append(text.c_str(), text.size() + 1);
     for (const auto& text : environment) request.append(text.c_str(), text.size() + 1);
@@ -171,12 +172,15 @@ TEST(ResidentInterpreter, RunsARequestAsWincmdRunsItItself) {
         const char* name;
         std::vector<std::string> command;
         std::vector<std::string> environment;
+        mode_t file_mask;
     };
     const Case cases[] = {
-        {"the request's environment, not the interpreter's", {"ipconfig"}, {"QARVIK_WINVER=nt4"}},
+        {"the request's environment, not the interpreter's", {"ipconfig"}, {"QARVIK_WINVER=nt4"}, 027},
         {"a report redirected into the request's folder, with its file mask",
-         {"ping", "-n", "1", "10.1.2.3", ">", "report.txt"}, {"QARVIK_WINVER=xp"}},
-        {"an unknown command's message and status", {"nosuch"}, {"QARVIK_WINVER=xp"}},
+         {"ping", "-n", "1", "10.1.2.3", ">", "report.txt"}, {"QARVIK_WINVER=xp"}, 027},
+        {"the same with another file mask than the last command's",
+         {"ping", "-n", "1", "10.1.2.3", ">", "report.txt"}, {"QARVIK_WINVER=xp"}, 077},
+        {"an unknown command's message and status", {"nosuch"}, {"QARVIK_WINVER=xp"}, 027},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -188,7 +192,7 @@ TEST(ResidentInterpreter, RunsARequestAsWincmdRunsItItself) {
         std::vector<std::string> direct_environment = c.environment;
         direct_environment.push_back("QARVIK_NETWORK=" + kSmallOffice);
         direct_environment.push_back("QARVIK_WORK_FOLDER=");
-        mode_t mask = umask(027);
+        mode_t mask = umask(c.file_mask);
         int direct_status = Spawn(argv, direct_environment, direct.Path(), direct.File("out"),
                                   direct.File("err"));
         umask(mask);
@@ -198,7 +202,8 @@ TEST(ResidentInterpreter, RunsARequestAsWincmdRunsItItself) {
         int err = open(handed.File("err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
         // Time for the last command's worker to say it is ready for another.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        int connection = SendRequest(serving.run.Path(), argv, environment, out, err, handed.Path());
+        int connection =
+            SendRequest(serving.run.Path(), argv, environment, out, err, handed.Path(), c.file_mask);
         close(out);
         close(err);
         ASSERT_GE(connection, 0);
@@ -214,9 +219,59 @@ TEST(ResidentInterpreter, RunsARequestAsWincmdRunsItItself) {
         }
         struct stat info {};
         if (stat(handed.File("report.txt").c_str(), &info) == 0) {
-            EXPECT_EQ(info.st_mode & 0777, 0640u);
+            EXPECT_EQ(info.st_mode & 0777, 0666u & ~c.file_mask);
         }
     }
+}
+
+// The interpreter's workers, sorted, once count pings of an unanswered host,
+// sent at the same time, have ended and their workers have said they are
+// ready for more.
+std::vector<std::string> WorkersAfterPingsAtOnce(const std::string& run, const std::string& interpreter,
+                                                 const std::vector<std::string>& environment,
+                                                 int count) {
+    TempDir folder;
+    std::vector<int> connections;
+    for (int k = 0; k < count; ++k) {
+        int out = open(folder.File("out" + std::to_string(k)).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        connections.push_back(SendRequest(run, {WINCMD_PATH, "/c", "ping", "-n", "1", "-w", "300", "10.1.2.5"},
+                                          EnvironmentWith(environment), out, out, folder.Path()));
+        close(out);
+    }
+    for (int connection : connections) {
+        EXPECT_GE(connection, 0);
+        EXPECT_TRUE(WIFEXITED(AwaitStatus(connection)));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::vector<std::string> workers = ChildrenOf(interpreter);
+    std::sort(workers.begin(), workers.end());
+    return workers;
+}
+
+// Commands at the same time have a worker each; the workers serve the next
+// commands, and one that has gone while it waited is replaced.
+TEST(ResidentInterpreter, WorkersServeTheNextCommandsAndAGoneOneIsReplaced) {
+    TempDir network;
+    WriteFileBytes(network.File("slow.txt"),
+                   "machine PC\ntiming 0.5\nadapter 10.1.2.10 00-A0-C9-00-00-02\n"
+                   "host 10.1.2.5 00-0C-29-00-00-05 - down\n");
+    const std::vector<std::string> environment = {"QARVIK_NETWORK=" + network.File("slow.txt"),
+                                                  "QARVIK_WINVER=xp"};
+    ServingRun serving(environment);
+    ASSERT_TRUE(InterpreterServes(serving.run.Path()));
+    const std::vector<std::string> interpreter = ProcessesHoldingFilesUnder(serving.run.Path());
+    ASSERT_EQ(interpreter.size(), 1u);
+    const std::string& run = serving.run.Path();
+    const std::vector<std::string> first = WorkersAfterPingsAtOnce(run, interpreter[0], environment, 3);
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_EQ(WorkersAfterPingsAtOnce(run, interpreter[0], environment, 3), first);
+    kill(std::stoi(first[0]), SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::vector<std::string> third = WorkersAfterPingsAtOnce(run, interpreter[0], environment, 3);
+    ASSERT_EQ(third.size(), 3u);
+    EXPECT_EQ(std::count(third.begin(), third.end(), first[0]), 0);
+    EXPECT_EQ(std::count(third.begin(), third.end(), first[1]), 1);
+    EXPECT_EQ(std::count(third.begin(), third.end(), first[2]), 1);
 }
 
 // An interrupt the launcher passes on ends the command by that signal; a
