@@ -117,6 +117,15 @@ std::vector<std::string> EnvironmentWith(const std::vector<std::string>& extra) 
     return entries;
 }
 
+// The environment of commands on a network, written into folder, whose one
+// host (10.1.2.5) is down: its pings wait out their time-out.
+std::vector<std::string> SlowNetworkEnvironment(const TempDir& folder) {
+    WriteFileBytes(folder.File("slow.txt"),
+                   "machine PC\ntiming 0.5\nadapter 10.1.2.10 00-A0-C9-00-00-02\n"
+                   "host 10.1.2.5 00-0C-29-00-00-05 - down\n");
+    return {"QARVIK_NETWORK=" + folder.File("slow.txt"), "QARVIK_WINVER=xp"};
+}
+
 // A run's folder whose interpreter serves, started by one command with the
 // environment given.
 struct ServingRun {
@@ -252,11 +261,7 @@ std::vector<std::string> WorkersAfterPingsAtOnce(const std::string& run, const s
 // commands, and one that has gone while it waited is replaced.
 TEST(ResidentInterpreter, WorkersServeTheNextCommandsAndAGoneOneIsReplaced) {
     TempDir network;
-    WriteFileBytes(network.File("slow.txt"),
-                   "machine PC\ntiming 0.5\nadapter 10.1.2.10 00-A0-C9-00-00-02\n"
-                   "host 10.1.2.5 00-0C-29-00-00-05 - down\n");
-    const std::vector<std::string> environment = {"QARVIK_NETWORK=" + network.File("slow.txt"),
-                                                  "QARVIK_WINVER=xp"};
+    const std::vector<std::string> environment = SlowNetworkEnvironment(network);
     ServingRun serving(environment);
     ASSERT_TRUE(InterpreterServes(serving.run.Path()));
     const std::vector<std::string> interpreter = ProcessesHoldingFilesUnder(serving.run.Path());
@@ -279,11 +284,7 @@ TEST(ResidentInterpreter, WorkersServeTheNextCommandsAndAGoneOneIsReplaced) {
 // run.
 TEST(ResidentInterpreter, ALaunchersInterruptOrEndReachesItsCommand) {
     TempDir network;
-    WriteFileBytes(network.File("slow.txt"),
-                   "machine PC\ntiming 0.5\nadapter 10.1.2.10 00-A0-C9-00-00-02\n"
-                   "host 10.1.2.5 00-0C-29-00-00-05 - down\n");
-    const std::vector<std::string> environment = {"QARVIK_NETWORK=" + network.File("slow.txt"),
-                                                  "QARVIK_WINVER=xp"};
+    const std::vector<std::string> environment = SlowNetworkEnvironment(network);
     ServingRun serving(environment);
     ASSERT_TRUE(InterpreterServes(serving.run.Path()));
     TempDir interrupted;
@@ -338,13 +339,9 @@ long CpuTicks(const std::string& process) {
 // while the last one ends.
 TEST(ResidentInterpreter, WaitsQuietlyForItsLastCommandOnceItsRunHasEnded) {
     TempDir network;
-    WriteFileBytes(network.File("slow.txt"),
-                   "machine PC\ntiming 0.5\nadapter 10.1.2.10 00-A0-C9-00-00-02\n"
-                   "host 10.1.2.5 00-0C-29-00-00-05 - down\n");
     TempDir run;
-    const std::vector<std::string> environment = {"QARVIK_NETWORK=" + network.File("slow.txt"),
-                                                  "QARVIK_WINVER=xp",
-                                                  "QARVIK_WORK_FOLDER=" + run.Path() + "/"};
+    std::vector<std::string> environment = SlowNetworkEnvironment(network);
+    environment.push_back("QARVIK_WORK_FOLDER=" + run.Path() + "/");
     // The run: a shell whose first command starts the interpreter.
     pid_t shell = StartProcess({"/bin/sh", "-c", std::string(WINCMD_PATH) + " /c del x; exec sleep 30"},
                                environment, "", network.File("out"), network.File("err"));
