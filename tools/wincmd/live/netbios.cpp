@@ -71,7 +71,7 @@ enum Awaited {
 bool AwaitAnswer(const Socket& udp, Clock::time_point deadline, const AnswerCheck& is_answer,
                  Awaited* awaited, std::string* error) {
     *awaited = AWAITED_NOTHING;
-    std::vector<unsigned char> data(65535);  // the largest UDP datagram
+    DatagramBuffer data;
     for (;;) {
         switch (WaitReadable(udp, deadline, "a NetBIOS answer", error)) {
         case WAIT_READABLE: break;

@@ -73,7 +73,7 @@ void TakeAnswer(const unsigned char* data, size_t length, uint32_t from, SweepSt
 // Reads every datagram waiting on the socket; *answered tells whether one
 // made room.
 bool ReadWaiting(SweepState* sweep, bool* answered, std::string* error) {
-    std::vector<unsigned char> data(65535);  // the largest UDP datagram
+    DatagramBuffer data;
     for (;;) {
         sockaddr_in from{};
         socklen_t from_length = sizeof from;

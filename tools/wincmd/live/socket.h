@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 using Clock = std::chrono::steady_clock;
@@ -51,6 +52,18 @@ bool BindAndReadBack(int descriptor, sockaddr* local, socklen_t length, const ch
 // again after a pause, until this long has passed without room. The probes
 // of a sweep wait for room before they send (table_room.h), so only a table
 // that others keep full makes a request wait here.
+// Room for the largest UDP datagram, to receive into: not filled with zeros
+// first, which for 64 KB a request cost more than the receiving.
+class DatagramBuffer {
+public:
+    unsigned char* data() { return bytes_.get(); }
+    size_t size() const { return kSize; }
+
+private:
+    static constexpr size_t kSize = 65535;
+    std::unique_ptr<unsigned char[]> bytes_{new unsigned char[kSize]};
+};
+
 constexpr auto kFullTablePause = std::chrono::milliseconds(20);
 constexpr auto kFullTableWait = std::chrono::seconds(60);
 
