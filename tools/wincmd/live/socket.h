@@ -48,10 +48,6 @@ std::string SystemFailure(const std::string& what, int error_number);
 bool BindAndReadBack(int descriptor, sockaddr* local, socklen_t length, const char* what,
                      std::string* error);
 
-// A request that finds the kernel's neighbour table full (ENOBUFS) is sent
-// again after a pause, until this long has passed without room. The probes
-// of a sweep wait for room before they send (table_room.h), so only a table
-// that others keep full makes a request wait here.
 // Room for the largest UDP datagram, to receive into: not filled with zeros
 // first, which for 64 KB a request cost more than the receiving.
 class DatagramBuffer {
@@ -64,6 +60,10 @@ private:
     std::unique_ptr<unsigned char[]> bytes_{new unsigned char[kSize]};
 };
 
+// A request that finds the kernel's neighbour table full (ENOBUFS) is sent
+// again after a pause, until this long has passed without room. The probes
+// of a sweep wait for room before they send (table_room.h), so only a table
+// that others keep full makes a request wait here.
 constexpr auto kFullTablePause = std::chrono::milliseconds(20);
 constexpr auto kFullTableWait = std::chrono::seconds(60);
 
