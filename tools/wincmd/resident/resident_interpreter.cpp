@@ -71,9 +71,10 @@ constexpr char kReady = 'R';
 // does not add up over a long run.
 constexpr int kCommandsPerWorker = 256;
 
-// How long a worker whose command left threads behind (ping's name look-ups
-// end by their own deadline, about when the command does) waits for them
-// before it ends instead of taking another command.
+// A worker whose command left threads behind (ping's name look-ups end by
+// their own deadline, about when the command does) waits for them in pauses
+// that double from a millisecond up to this one, some 60 ms in all, before
+// it ends instead of taking another command.
 constexpr int kLongestThreadWaitMs = 32;
 
 // An interpreter with no command for this long ends: the process it watches
