@@ -36,8 +36,11 @@ bool IsControl(char c) {
     return byte < 0x20 || byte == 0x7F;
 }
 
+// A control byte in a name, but Ctrl-Z: the tools' reports carry it as
+// data, as Windows' do, and the program reads it as data too.
 bool HoldsControl(std::string_view text) {
-    return std::find_if(text.begin(), text.end(), IsControl) != text.end();
+    return std::find_if(text.begin(), text.end(), [](char c) { return IsControl(c) && c != '\x1A'; }) !=
+           text.end();
 }
 
 // Views into line; words is reused from line to line to spare allocations.
