@@ -36,11 +36,12 @@ bool IsControl(char c) {
     return byte < 0x20 || byte == 0x7F;
 }
 
-// A control byte in a name, but Ctrl-Z: the tools' reports carry it as
-// data, as Windows' do, and the program reads it as data too.
+// Any control byte but Ctrl-Z, which the tools' reports carry as data, as
+// Windows' do, and which the program reads as data too.
+bool IsRefusedInName(char c) { return IsControl(c) && c != '\x1A'; }
+
 bool HoldsControl(std::string_view text) {
-    return std::find_if(text.begin(), text.end(), [](char c) { return IsControl(c) && c != '\x1A'; }) !=
-           text.end();
+    return std::any_of(text.begin(), text.end(), IsRefusedInName);
 }
 
 // Views into line; words is reused from line to line to spare allocations.
