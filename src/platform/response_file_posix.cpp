@@ -96,27 +96,27 @@ ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size)
     return exists ? RESPONSE_FILE_REWRITTEN : RESPONSE_FILE_IN_PLACE;
 }
 
-// Opened as the run will open it: an existing file with O_CREAT, which the
-// kernel refuses for another user's file in a sticky folder where
-// fs.protected_regular says so; without O_TRUNC, so that it stays as it is.
-// A file that the run replaces must let a new file take its place. A pipe is
-// not opened: closing it again would end the input of whoever reads it
-// already.
+// Opened as the run will open it, without O_TRUNC so that it stays as it is.
+// A file written where it is is opened as fopen opens it, with O_CREAT, which
+// the kernel refuses for another user's file in a sticky folder where
+// fs.protected_regular says so; a file that the run replaces must let a new
+// file take its place. A pipe is not opened: closing it again would end the
+// input of whoever reads it already.
 bool OsCanWriteFile(const char* path) {
     struct stat info {};
     const bool exists = stat(path, &info) == 0;
     if (exists && S_ISFIFO(info.st_mode)) return access(path, W_OK) == 0;
-    int file = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | (exists ? O_CREAT : 0), 0666);
+    char target[4096];
+    const bool replaced =
+        exists && OsResponseFileKind(path, target, sizeof target) == RESPONSE_FILE_REPLACED;
+    int file = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | (exists && !replaced ? O_CREAT : 0), 0666);
     if (file >= 0) {
         close(file);
-        char target[4096];
-        return OsResponseFileKind(path, target, sizeof target) != RESPONSE_FILE_REPLACED ||
-               MayReplace(target);
+        return !replaced || MayReplace(target);
     }
     if (errno == ENXIO) return true;  // a socket: the write at the end says what it is
     NoteSystemError(errno);
     if (errno != ENOENT) return false;
-    char target[4096];
     if (!FollowLinks(path, target, sizeof target)) return false;
     if (FolderTakesNewFiles(target)) return true;
     NoteSystemError(errno);
