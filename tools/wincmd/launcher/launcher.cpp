@@ -232,14 +232,17 @@ long RecordedInterpreter(const char* folder) {
 // Whether the socket's peer is the run's interpreter: a process of this user
 // (the kernel says who listens), and the one the lock in the private folder
 // names, so that no other listener on the path, not even a stale one of this
-// user's, is sent the command's streams and environment.
-bool PeerIsTheInterpreter(long socket, const char* folder) {
+// user's, is sent the command's streams and environment. The lock is read
+// before the connection (recorded) and, when that does not match, after it:
+// an interpreter that ends idle as another begins may change it in between.
+bool PeerIsTheInterpreter(long socket, const char* folder, long recorded) {
     PeerCredentials peer{};
     uint32_t length = sizeof peer;
     long asked = Call(kGetsockopt, socket, kSolSocket, kPeerCredentials, reinterpret_cast<long>(&peer),
                       reinterpret_cast<long>(&length));
     return asked == 0 && length == sizeof peer && peer.User == static_cast<uint32_t>(Call(kGeteuid)) &&
-           peer.Process > 0 && peer.Process == RecordedInterpreter(folder);
+           peer.Process > 0 &&
+           (peer.Process == recorded || peer.Process == RecordedInterpreter(folder));
 }
 
 // Runs the program at the folder of path (its first length bytes) and
@@ -361,6 +364,7 @@ Outcome AskInterpreter(int argc, char** argv, char** environment, const char* fo
     UnixAddress address{static_cast<uint16_t>(kUnixFamily), {}};
     Text path(address.Path, sizeof address.Path);
     if (!InFolder(folder, resident::kSocketName, &path)) return Outcome::kNoInterpreter;
+    const long recorded = RecordedInterpreter(folder);
     long socket = Call(kSocket, kUnixFamily, kSeqPacket | kCloseOnExec, 0);
     if (socket < 0) return Outcome::kNoInterpreter;
     long connected = Call(kConnect, socket, reinterpret_cast<long>(&address), sizeof address);
@@ -370,7 +374,7 @@ Outcome AskInterpreter(int argc, char** argv, char** environment, const char* fo
     }
     // Something else serves in the run's own folder: the run is not what it
     // seems, and the command's report is not to be had.
-    if (connected == 0 && !PeerIsTheInterpreter(socket, folder)) {
+    if (connected == 0 && !PeerIsTheInterpreter(socket, folder, recorded)) {
         Say(MSG_WINCMD_NOT_THE_INTERPRETER);
         Exit(LostReportStatus(EPERM));
     }
