@@ -119,7 +119,8 @@ TEST(ExitStatus, FullTempFolderEndsTheRunAndKeepsTheLastInventory) {
 TEST(ExitStatus, NetworkFileThatCannotBeReadEndsTheRunWithStatus3) {
     TempDir dir;
     mkdir(dir.File("folder").c_str(), 0755);
-    for (const std::string& network : {dir.File("missing.txt"), dir.File("folder")}) {
+    ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);  // no writer: a read would wait for ever
+    for (const std::string& network : {dir.File("missing.txt"), dir.File("folder"), dir.File("pipe")}) {
         SCOPED_TRACE(network);
         mkdir(dir.File("work").c_str(), 0755);
         WriteFileBytes(dir.File("work/rsp.txt"), kLast);

@@ -3,6 +3,7 @@
 // ended, and the interpreter goes with its run.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/lost_report.h"
 #include "resident/resident_protocol.h"
 #include "test_support.h"
 
@@ -385,11 +387,14 @@ TEST(ResidentInterpreter, EndsWithItsRun) {
 // A stand-in interpreter of the test's own on a run folder's socket.
 class FakeInterpreter {
 public:
+    // Recorded in the lock as the run's interpreter, as the real one records
+    // itself.
     FakeInterpreter() {
         listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         sockaddr_un address = SocketAddress(run_.Path());
         bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         listen(listener_, 4);
+        WriteFileBytes(Lock(), std::to_string(getpid()) + "\n");
     }
     ~FakeInterpreter() { close(listener_); }
 
@@ -421,7 +426,33 @@ public:
         return connection;
     }
 
+    // Until the launcher has ended: each connection it makes is read and
+    // closed, so that it never waits for this listener. The bytes that came on
+    // them, and whether it connected at all.
+    std::string HearUntilEnded(pid_t launcher, bool* connected) {
+        std::string heard;
+        *connected = false;
+        for (;;) {
+            siginfo_t ended{};
+            waitid(P_PID, launcher, &ended, WEXITED | WNOHANG | WNOWAIT);
+            pollfd wait{listener_, POLLIN, 0};
+            if (poll(&wait, 1, ended.si_pid != 0 ? 0 : 10) != 1) {
+                if (ended.si_pid != 0) return heard;
+                continue;
+            }
+            int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            *connected = true;
+            timeval patience{5, 0};
+            setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+            std::vector<char> bytes(resident::kRequestLimit);
+            ssize_t length = recv(connection, bytes.data(), bytes.size(), 0);
+            if (length > 0) heard.append(bytes.data(), length);
+            close(connection);
+        }
+    }
+
     std::string Folder() const { return run_.Path() + "/"; }
+    std::string Lock() const { return run_.File(resident::kLockName); }
     int Descriptors() const { return descriptors_; }
 
 private:
@@ -481,6 +512,62 @@ TEST(WincmdLauncher, EndsAsTheInterpretersCommandEnded) {
                       std::string::npos);
         }
     }
+}
+
+// Before it sends anything the launcher checks the folder (the user's own,
+// written by no one else) and the socket's peer (the process the lock names).
+TEST(WincmdLauncher, SendsNothingToWhatIsNotTheRunsInterpreter) {
+    const struct {
+        const char* name;
+        const char* lock;  // nullptr: the listener's own record
+        mode_t folder_mode;
+        int exit_status;
+    } cases[] = {
+        {"no interpreter recorded: a lost report", "", 0700, LostReportStatus(EPERM)},
+        {"another process recorded: a lost report", "1\n", 0700, LostReportStatus(EPERM)},
+        {"a folder others may write in: the command runs here", nullptr, 0733, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeInterpreter listener;
+        if (c.lock != nullptr) WriteFileBytes(listener.Lock(), c.lock);
+        ASSERT_EQ(chmod(listener.Folder().c_str(), c.folder_mode), 0);
+        TempDir capture;
+        pid_t launcher = StartProcess({WINCMD_PATH, "/c", "ipconfig"},
+                                      {"QARVIK_WORK_FOLDER=" + listener.Folder()}, "",
+                                      capture.File("out"), capture.File("err"));
+        bool connected = false;
+        // Connected at most, then gone: not a byte came.
+        EXPECT_EQ(listener.HearUntilEnded(launcher, &connected).size(), 0u);
+        EXPECT_EQ(connected, c.exit_status != 0);
+        EXPECT_EQ(WaitProcess(launcher), c.exit_status);
+        const std::string err = ReadFileBytes(capture.File("err"));
+        EXPECT_EQ(err.find("is not the run's interpreter: nothing sent") != std::string::npos,
+                  c.exit_status != 0)
+            << err;
+        EXPECT_EQ(ReadFileBytes(capture.File("out")).find("Windows IP") != std::string::npos,
+                  c.exit_status == 0);
+    }
+}
+
+// A launcher that connects and sends nothing holds up no other command.
+TEST(ResidentInterpreter, ALauncherThatSendsNothingHoldsUpNoOther) {
+    ServingRun serving({"QARVIK_NETWORK=" + kSmallOffice, "QARVIK_WINVER=xp"});
+    ASSERT_TRUE(InterpreterServes(serving.run.Path()));
+    int stalled = Connect(serving.run.Path());
+    ASSERT_GE(stalled, 0);
+    TempDir folder;
+    int out = open(folder.File("out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const auto start = std::chrono::steady_clock::now();
+    int connection = SendRequest(serving.run.Path(), {WINCMD_PATH, "/c", "ipconfig"},
+                                 EnvironmentWith({"QARVIK_NETWORK=" + kSmallOffice}), out, out,
+                                 folder.Path());
+    close(out);
+    ASSERT_GE(connection, 0);
+    EXPECT_EQ(AwaitStatus(connection), 0);
+    // Held up, it would wait for the stalled one's second.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    close(stalled);
 }
 
 TEST(WincmdLauncher, ASocketLeftByAGoneInterpreterGivesWayToANewOne) {

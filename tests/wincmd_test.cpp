@@ -713,11 +713,16 @@ TEST(WincmdNetworkFile, MalformedFileNamesFileAndLine) {
         {"machine A\n\x1b[2J\x07\x7f\r\x01 x\n", ":2: unknown keyword '\\x1B[2J\\x07\\x7F\\x0D\\x01'"},
         {"machine A\nhost 192.168.1.2 00-0C-29-00-00-0\x1b - up\n",
          ":2: bad MAC address '00-0C-29-00-00-0\\x1B'"},
+        // A NUL would cut a name short; a control byte would reach the terminal.
+        {"machine A\n\nhost 192.168.1.2 00-0C-29-00-00-01 P" + std::string(1, '\0') + "C up\n",
+         ":3: control character in the name 'P\\x00C'"},
+        {"machine A\nbrowse PC 00-0C-29-00-00-01 a\x1b[2Jb\n",
+         ":2: control character in the remark 'a\\x1B[2Jb'"},
         {"adapter 192.168.1.2 00-0C-29-00-00-01\n", ": no 'machine' line"},
         {"", ": no 'machine' line"},
         {"machine A\n#" + std::string(64 << 10, 'x') + "\n", ":2: line longer than 64 KiB"},
         {"machine A\n" + std::string(16 << 20, '\n'), ": the network file is larger than 16 MiB"},
-        {"", ": the network file is larger than 16 MiB", "/dev/zero"},
+        {"", ": the network file is not a regular file", "/dev/zero"},
     };
     TempDir dir;
     const std::string network = dir.File("net.txt");

@@ -61,6 +61,24 @@ mode_t CurrentUmask() {
     return mask;
 }
 
+// Whether a new file may take target's place: in a sticky folder (/tmp) only
+// the file's owner, the folder's owner or root may rename another file over
+// it.
+bool MayReplace(const char* target) {
+    char folder[4096];
+    FolderOf(target, folder, sizeof folder);
+    struct stat folder_info {};
+    struct stat file_info {};
+    if (stat(folder, &folder_info) != 0 || (folder_info.st_mode & S_ISVTX) == 0 ||
+        stat(target, &file_info) != 0) {
+        return true;
+    }
+    const uid_t user = geteuid();
+    if (user == 0 || user == file_info.st_uid || user == folder_info.st_uid) return true;
+    NoteSystemError(EPERM);
+    return false;
+}
+
 }  // namespace
 
 // A regular file (or none yet) in a folder that takes new files is replaced;
@@ -78,20 +96,27 @@ ResponseFileKind OsResponseFileKind(const char* path, char* target, size_t size)
     return exists ? RESPONSE_FILE_REWRITTEN : RESPONSE_FILE_IN_PLACE;
 }
 
-// Opening without O_TRUNC leaves the file as it is. A pipe is not opened:
-// closing it again would end the input of whoever reads it already.
+// Opened as the run will open it, without O_TRUNC so that it stays as it is.
+// A file written where it is is opened as fopen opens it, with O_CREAT, which
+// the kernel refuses for another user's file in a sticky folder where
+// fs.protected_regular says so; a file that the run replaces must let a new
+// file take its place. A pipe is not opened: closing it again would end the
+// input of whoever reads it already.
 bool OsCanWriteFile(const char* path) {
     struct stat info {};
-    if (stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) return access(path, W_OK) == 0;
-    int file = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    const bool exists = stat(path, &info) == 0;
+    if (exists && S_ISFIFO(info.st_mode)) return access(path, W_OK) == 0;
+    char target[4096];
+    const bool replaced =
+        exists && OsResponseFileKind(path, target, sizeof target) == RESPONSE_FILE_REPLACED;
+    int file = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | (exists && !replaced ? O_CREAT : 0), 0666);
     if (file >= 0) {
         close(file);
-        return true;
+        return !replaced || MayReplace(target);
     }
     if (errno == ENXIO) return true;  // a socket: the write at the end says what it is
     NoteSystemError(errno);
     if (errno != ENOENT) return false;
-    char target[4096];
     if (!FollowLinks(path, target, sizeof target)) return false;
     if (FolderTakesNewFiles(target)) return true;
     NoteSystemError(errno);

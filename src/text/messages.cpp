@@ -61,6 +61,9 @@ const char MSG_WINCMD_USAGE[] = "usage: wincmd /c \"<command line>\"\n";
 const char MSG_WINCMD_NO_PROGRAM[] = "wincmd: cannot start the interpreter program wincmd-tools\n";
 const char MSG_WINCMD_INTERPRETER_LOST[] =
     "wincmd: the run's resident interpreter ended before the command did\n";
+const char MSG_WINCMD_NOT_THE_INTERPRETER[] =
+    "wincmd: the socket in the run's work folder is not the run's interpreter: "
+    "nothing sent\n";
 
 const char MSG_CLASS_NETBEUI[] = "\tClass      = NetBEUI\n";
 const char MSG_CLASS_C[] = "\tClass      = C\n";

@@ -31,9 +31,11 @@ extern const char MSG_VERSION[];  // %s: the program's name
 extern const char MSG_LICENCE[];
 extern const char MSG_WINCMD_USAGE[];  // the stand-in interpreter's usage line
 // The wincmd launcher: the interpreter program cannot be started; the run's
-// resident interpreter ended while it ran the launcher's command.
+// resident interpreter ended while it ran the launcher's command; what
+// listens on the run's socket is not the run's interpreter.
 extern const char MSG_WINCMD_NO_PROGRAM[];
 extern const char MSG_WINCMD_INTERPRETER_LOST[];
+extern const char MSG_WINCMD_NOT_THE_INTERPRETER[];
 
 // Command interpreter.
 extern const char MSG_NO_COMMAND_INTERPRETER[];  // %s: the interpreters tried

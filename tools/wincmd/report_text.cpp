@@ -1,8 +1,31 @@
 #include "report_text.h"
 
+#include <cerrno>
+
+namespace {
+
+// The stream whose write failed, and the reason that write's call gave.
+FILE* g_failed_stream = nullptr;
+int g_write_error = 0;
+
+void NoteFailedWrite(FILE* out) {
+    if (g_failed_stream == out) return;  // its first failure is the reason
+    g_failed_stream = out;
+    g_write_error = errno != 0 ? errno : EIO;
+}
+
+}  // namespace
+
 void PutLine(FILE* out, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), out);
-    std::fputs("\r\n", out);  // the streams are binary on every platform
+    if (std::fwrite(text.data(), 1, text.size(), out) != text.size()) NoteFailedWrite(out);
+    // The streams are binary on every platform.
+    if (std::fputs("\r\n", out) == EOF) NoteFailedWrite(out);
+}
+
+int TakeWriteError(FILE* out) {
+    if (g_failed_stream != out) return 0;
+    g_failed_stream = nullptr;
+    return g_write_error;
 }
 
 std::string LeaderLine(const std::string& start, size_t colon_column, ColonLeader leader,

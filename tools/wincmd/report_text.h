@@ -11,6 +11,9 @@
 // Writes text and a Windows line end. The tools' reports are byte strings that
 // may hold any byte, so nothing stops at a NUL.
 void PutLine(FILE* out, const std::string& text);
+// The reason of the first write of PutLine to out that failed, taken at that
+// write (later calls change errno); 0 when none has. Forgotten once taken.
+int TakeWriteError(FILE* out);
 
 // An "  Label . . . . : value" line whose value starts exactly at column (a
 // byte offset): dot leaders fill the room between label and colon.

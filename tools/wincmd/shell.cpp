@@ -9,6 +9,7 @@
 
 #include "platform/lost_report.h"
 #include "platform/winver.h"
+#include "report_text.h"
 #include "text_values.h"
 
 std::vector<Token> Tokenize(const std::string& text) {
@@ -177,6 +178,7 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
             return false;
         }
         if (*output != stdout) std::fclose(*output);
+        TakeWriteError(file);  // a closed stream's, whose place this one may take
         *output = file;
         *output_path = path;
     }
@@ -184,20 +186,20 @@ bool ApplyRedirections(const std::vector<Token>& tokens, Arguments* words, FILE*
 }
 
 // Ends the redirected output: every byte of the report must reach the file,
-// or the report is lost, for the last flush's reason or an earlier write's.
+// or the report is lost, for the reason of the first call that failed.
 int CloseRedirection(FILE* output, const std::string& path, int status) {
-    int earlier = errno;  // a failed write's, should one have failed before
-    errno = 0;
-    bool flushed = std::fflush(output) == 0;
-    int error = flushed ? earlier : errno;
-    bool failed = std::ferror(output) != 0 || !flushed;
-    if (std::fclose(output) != 0 && !failed) {
+    int error = TakeWriteError(output);
+    bool failed = error != 0 || std::ferror(output) != 0;
+    if (std::fflush(output) != 0) {
+        if (error == 0) error = errno;
         failed = true;
-        error = errno;
+    }
+    if (std::fclose(output) != 0) {
+        if (error == 0) error = errno;
+        failed = true;
     }
     if (!failed) return status;
-    if (error == 0) error = EIO;
-    return LostReport(path, error);
+    return LostReport(path, error != 0 ? error : EIO);
 }
 
 // The report style and language of the version; false after an error

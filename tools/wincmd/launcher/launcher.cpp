@@ -22,7 +22,8 @@ namespace {
 enum SystemCall : long {
     kRead = 0, kWrite = 1, kClose = 3, kSigaction = 13, kSigprocmask = 14, kGetpid = 39,
     kSocket = 41, kConnect = 42, kSendto = 44, kSendmsg = 46, kExecve = 59, kKill = 62, kUmask = 95,
-    kExitGroup = 231, kOpenat = 257, kReadlinkat = 267, kPpoll = 271, kSignalfd = 289
+    kExitGroup = 231, kOpenat = 257, kReadlinkat = 267, kPpoll = 271, kSignalfd = 289,
+    kGetsockopt = 55, kGeteuid = 107, kStatx = 332
 };
 
 long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0, long f = 0) {
@@ -40,7 +41,8 @@ long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 
 enum SystemCall : long {
     kRead = 63, kWrite = 64, kClose = 57, kSigaction = 134, kSigprocmask = 135, kGetpid = 172,
     kSocket = 198, kConnect = 203, kSendto = 206, kSendmsg = 211, kExecve = 221, kKill = 129, kUmask = 166,
-    kExitGroup = 94, kOpenat = 56, kReadlinkat = 78, kPpoll = 73, kSignalfd = 74
+    kExitGroup = 94, kOpenat = 56, kReadlinkat = 78, kPpoll = 73, kSignalfd = 74,
+    kGetsockopt = 209, kGeteuid = 175, kStatx = 291
 };
 
 long Call(long number, long a = 0, long b = 0, long c = 0, long d = 0, long e = 0, long f = 0) {
@@ -66,6 +68,10 @@ constexpr long kAtCurrentDirectory = -100;
 constexpr long kOpenPath = 010000000, kCloseOnExec = 02000000;
 constexpr long kUnixFamily = 1, kSeqPacket = 5, kSolSocket = 1, kScmRights = 1;
 constexpr long kNoSignal = 0x4000;
+constexpr long kReadOnly = 0, kNonBlocking = 04000;
+constexpr long kPeerCredentials = 17;
+constexpr unsigned kStatxType = 1, kStatxMode = 2, kStatxOwner = 8;
+constexpr uint16_t kTypeBits = 0170000, kDirectory = 0040000, kGroupOrOthersWrite = 022;
 constexpr long kSigBlock = 0, kSigUnblock = 1, kSigSetMask = 2, kSigDefault = 0;
 constexpr long kPollIn = 1;
 // What ends a run when the terminal or a user sends it to the run's process
@@ -105,6 +111,24 @@ struct PollEntry {
     int Descriptor;
     short Events;
     short Returned;
+};
+
+struct PeerCredentials {
+    int32_t Process;
+    uint32_t User;
+    uint32_t Group;
+};
+
+// The start of the kernel's struct statx, padded to its whole size.
+struct FileStatus {
+    uint32_t Mask;
+    uint32_t BlockSize;
+    uint64_t Attributes;
+    uint32_t Links;
+    uint32_t User;
+    uint32_t Group;
+    uint16_t Mode;
+    char Rest[256 - 30];
 };
 
 struct KernelSigaction {
@@ -165,6 +189,60 @@ const char* Variable(char** environment, const char* name) {
         if (k == length && entry[k] == '=') return entry + k + 1;
     }
     return nullptr;
+}
+
+// The folder's path with name after it, in path; false when it does not fit.
+bool InFolder(const char* folder, const char* name, Text* path) {
+    path->Add(folder);
+    if (path->Used() > 0 && folder[path->Used() - 1] != '/') path->Add("/");
+    path->AddWithNul(name);
+    return path->Fits();
+}
+
+// Whether the work folder is this user's own and no one else may write in
+// it: then the socket and the lock in it are this user's too.
+bool IsPrivateFolder(const char* folder) {
+    FileStatus status{};
+    long found = Call(kStatx, kAtCurrentDirectory, reinterpret_cast<long>(folder), 0,
+                      kStatxType | kStatxMode | kStatxOwner, reinterpret_cast<long>(&status));
+    return found == 0 && (status.Mode & kTypeBits) == kDirectory &&
+           (status.Mode & kGroupOrOthersWrite) == 0 &&
+           status.User == static_cast<uint32_t>(Call(kGeteuid));
+}
+
+// The process the run's interpreter recorded in its lock as it began to
+// serve (its number in decimal); 0 when there is none.
+long RecordedInterpreter(const char* folder) {
+    char path_buffer[4096];
+    Text path(path_buffer, sizeof path_buffer);
+    if (!InFolder(folder, resident::kLockName, &path)) return 0;
+    long lock = Call(kOpenat, kAtCurrentDirectory, reinterpret_cast<long>(path_buffer),
+                     kReadOnly | kNonBlocking | kCloseOnExec);
+    if (lock < 0) return 0;
+    char digits[24];
+    long length = Call(kRead, lock, reinterpret_cast<long>(digits), sizeof digits);
+    Call(kClose, lock);
+    long process = 0;
+    for (long k = 0; k < length && digits[k] >= '0' && digits[k] <= '9' && process < (1L << 40); ++k) {
+        process = process * 10 + (digits[k] - '0');
+    }
+    return process;
+}
+
+// Whether the socket's peer is the run's interpreter: a process of this user
+// (the kernel says who listens), and the one the lock in the private folder
+// names, so that no other listener on the path, not even a stale one of this
+// user's, is sent the command's streams and environment. The lock is read
+// before the connection (recorded) and, when that does not match, after it:
+// an interpreter that ends idle as another begins may change it in between.
+bool PeerIsTheInterpreter(long socket, const char* folder, long recorded) {
+    PeerCredentials peer{};
+    uint32_t length = sizeof peer;
+    long asked = Call(kGetsockopt, socket, kSolSocket, kPeerCredentials, reinterpret_cast<long>(&peer),
+                      reinterpret_cast<long>(&length));
+    return asked == 0 && length == sizeof peer && peer.User == static_cast<uint32_t>(Call(kGeteuid)) &&
+           peer.Process > 0 &&
+           (peer.Process == recorded || peer.Process == RecordedInterpreter(folder));
 }
 
 // Runs the program at the folder of path (its first length bytes) and
@@ -280,18 +358,25 @@ enum class Outcome { kNoInterpreter, kStartInterpreter };
 // Hands the command to the run's interpreter and ends as it ends; returns
 // when nothing ran, saying whether to start an interpreter for the run.
 Outcome AskInterpreter(int argc, char** argv, char** environment, const char* folder) {
+    // A folder that is not the user's own is no run's: nothing in it is
+    // trusted, and the command runs here.
+    if (!IsPrivateFolder(folder)) return Outcome::kNoInterpreter;
     UnixAddress address{static_cast<uint16_t>(kUnixFamily), {}};
     Text path(address.Path, sizeof address.Path);
-    path.Add(folder);
-    if (path.Used() > 0 && address.Path[path.Used() - 1] != '/') path.Add("/");
-    path.AddWithNul(resident::kSocketName);
-    if (!path.Fits()) return Outcome::kNoInterpreter;
+    if (!InFolder(folder, resident::kSocketName, &path)) return Outcome::kNoInterpreter;
+    const long recorded = RecordedInterpreter(folder);
     long socket = Call(kSocket, kUnixFamily, kSeqPacket | kCloseOnExec, 0);
     if (socket < 0) return Outcome::kNoInterpreter;
     long connected = Call(kConnect, socket, reinterpret_cast<long>(&address), sizeof address);
     if (connected == -kNotFound || connected == -kRefused) {
         Call(kClose, socket);
         return Outcome::kStartInterpreter;
+    }
+    // Something else serves in the run's own folder: the run is not what it
+    // seems, and the command's report is not to be had.
+    if (connected == 0 && !PeerIsTheInterpreter(socket, folder, recorded)) {
+        Say(MSG_WINCMD_NOT_THE_INTERPRETER);
+        Exit(LostReportStatus(EPERM));
     }
     // The interrupts the command would take are held from here on, and read
     // from a descriptor while the command runs; given back when nothing runs.

@@ -82,7 +82,9 @@ constexpr int kLongestThreadWaitMs = 32;
 // that command to another parent), and a later command starts a new one.
 constexpr int kIdleMilliseconds = 1000;
 
-enum EventKind : uint32_t { kListener, kRunEnded, kLauncherSays, kWorkerSays, kWorkerEnded };
+enum EventKind : uint32_t {
+    kListener, kRunEnded, kRequestCame, kLauncherSays, kWorkerSays, kWorkerEnded
+};
 
 struct Interpreter {
     CommandEntry RunCommand;
@@ -97,6 +99,7 @@ struct Interpreter {
     // By serial, which names a command or a worker in its events: they may
     // outlive it, and its descriptors' numbers come back for later ones.
     uint32_t LastSerial = 0;
+    std::unordered_map<uint32_t, int> Connecting;  // launchers whose request has not come yet
     std::unordered_map<uint32_t, Command> Commands;
     std::unordered_map<uint32_t, Worker> Workers;
     std::vector<uint32_t> IdleWorkers;
@@ -412,14 +415,17 @@ uint32_t GiveToWorker(Interpreter* interpreter, long length, CommandRequest* req
     return StartWorker(interpreter, request, descriptors);
 }
 
-// Gives a launcher's request to a worker and tells the launcher that it runs.
-// A request that is not whole, or that no worker can take, is closed
-// unanswered: the launcher then runs the command itself.
-void TakeRequest(Interpreter* interpreter, int connection) {
-    timeval patience{1, 0};  // the launcher sends at once; none may hold the others up
-    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+// Gives a launcher's request, come on its connection, to a worker and tells
+// the launcher that it runs. A request that is not whole, or that no worker
+// can take, is closed unanswered: the launcher then runs the command itself.
+void TakeRequest(Interpreter* interpreter, uint32_t serial) {
+    auto found = interpreter->Connecting.find(serial);
+    if (found == interpreter->Connecting.end()) return;
+    const int connection = found->second;
+    interpreter->Connecting.erase(found);
+    epoll_ctl(interpreter->Events, EPOLL_CTL_DEL, connection, nullptr);
     int descriptors[resident::kDescriptorCount];
-    long length = IsFromThisUser(connection) ? ReadRequest(interpreter, connection, descriptors) : -1;
+    long length = ReadRequest(interpreter, connection, descriptors);
     if (length < 0) {
         close(connection);
         return;
@@ -433,11 +439,11 @@ void TakeRequest(Interpreter* interpreter, int connection) {
         close(connection);
         return;
     }
-    uint32_t serial = ++interpreter->LastSerial;
-    interpreter->Commands[serial] = Command{connection, worker};
+    const uint32_t command = ++interpreter->LastSerial;
+    interpreter->Commands[command] = Command{connection, worker};
     Worker& running = interpreter->Workers.at(worker);
-    running.Command = serial;
-    Watch(interpreter->Events, connection, EPOLLIN | EPOLLRDHUP, kLauncherSays, serial);
+    running.Command = command;
+    Watch(interpreter->Events, connection, EPOLLIN | EPOLLRDHUP, kLauncherSays, command);
     if (send(connection, &resident::kAccepted, 1, MSG_NOSIGNAL) != 1) kill(running.Process, SIGKILL);
 }
 
@@ -451,11 +457,24 @@ void PauseListener(Interpreter* interpreter, bool paused) {
     }
 }
 
+// A launcher of this user is heard once its request has come, so that one
+// that stops before it sends holds up no other; another user's is closed.
+void AwaitRequest(Interpreter* interpreter, int connection) {
+    uint32_t serial = ++interpreter->LastSerial;
+    if (!IsFromThisUser(connection) ||
+        !Watch(interpreter->Events, connection, EPOLLIN | EPOLLRDHUP, kRequestCame, serial)) {
+        close(connection);
+        return;
+    }
+    interpreter->Connecting[serial] = connection;
+}
+
 void AcceptLaunchers(Interpreter* interpreter) {
     for (;;) {
-        int connection = accept4(interpreter->Listener, nullptr, nullptr, SOCK_CLOEXEC);
+        int connection =
+            accept4(interpreter->Listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (connection >= 0) {
-            TakeRequest(interpreter, connection);
+            AwaitRequest(interpreter, connection);
         } else if (errno != EINTR) {
             // Out of descriptors: the waiting launchers are taken once a
             // command has ended.
@@ -562,6 +581,9 @@ void HandleEvent(Interpreter* interpreter, const epoll_event& event) {
     case kRunEnded:
         StopAccepting(interpreter);
         break;
+    case kRequestCame:
+        TakeRequest(interpreter, serial);
+        break;
     case kLauncherSays: {
         auto found = interpreter->Commands.find(serial);
         if (found != interpreter->Commands.end()) PassOn(interpreter, found->second, event.events);
@@ -591,6 +613,15 @@ bool Listen(Interpreter* interpreter) {
            listen(interpreter->Listener, SOMAXCONN) == 0;
 }
 
+// Writes this process's number into the lock, before the socket is there: a
+// launcher sends only to the process that the lock names (and that the kernel
+// names as the socket's peer).
+bool RecordServer(int lock) {
+    char text[24];
+    int length = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
+    return ftruncate(lock, 0) == 0 && pwrite(lock, text, length, 0) == length;
+}
+
 // The interpreter's process: no terminal, no stream or lock of the run's,
 // its directory the root. Never returns.
 [[noreturn]] void Serve(Interpreter* interpreter, int lock, int run) {
@@ -608,7 +639,7 @@ bool Listen(Interpreter* interpreter) {
     interpreter->Events = epoll_create1(EPOLL_CLOEXEC);
     interpreter->Run = run;
     if (interpreter->Events < 0 || !Watch(interpreter->Events, run, EPOLLIN, kRunEnded, 0)) _exit(1);
-    if (!Listen(interpreter) ||
+    if (!RecordServer(lock) || !Listen(interpreter) ||
         !Watch(interpreter->Events, interpreter->Listener, EPOLLIN, kListener, 0)) {
         // No socket here (a file system without them): the lock, held a while
         // longer, keeps the next commands from trying again at once.

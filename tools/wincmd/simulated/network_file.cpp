@@ -2,6 +2,12 @@
 // read with bounds so that a hostile one costs bounded work.
 #include "simulated/network.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +30,19 @@ struct Word {
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsControl(char c) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// Any control byte but Ctrl-Z, which the tools' reports carry as data, as
+// Windows' do, and which the program reads as data too.
+bool IsRefusedInName(char c) { return IsControl(c) && c != '\x1A'; }
+
+bool HoldsControl(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), IsRefusedInName);
+}
 
 // Views into line; words is reused from line to line to spare allocations.
 void SplitWords(std::string_view line, std::vector<Word>* words) {
@@ -90,10 +109,9 @@ bool ParseState(std::string_view text, HostState* state) {
 std::string Quoted(std::string_view text) {
     std::string quoted = "'";
     for (char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
+        if (IsControl(c)) {
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
             quoted += escape;
         } else {
             quoted += c;
@@ -133,9 +151,22 @@ struct Parser {
         return Fail("bad MAC address " + Quoted(text));
     }
 
-    bool Name(std::string_view text, std::string* name) {
-        *name = text == "-" ? std::string() : std::string(text);
+    // A name or remark is printed by the tools and may reach a command line:
+    // a NUL would cut it short, a control byte act on the terminal.
+    bool Text(std::string_view text, const char* what, std::string* value) {
+        if (HoldsControl(text)) {
+            return Fail("control character in the " + std::string(what) + " " + Quoted(text));
+        }
+        *value = std::string(text);
         return true;
+    }
+
+    bool Name(std::string_view text, std::string* name) {
+        if (text == "-") {
+            name->clear();
+            return true;
+        }
+        return Text(text, "name", name);
     }
 
     void NoteAddress(uint32_t address) {
@@ -178,8 +209,7 @@ struct Parser {
             if (!FieldCount(words, 2, "machine NAME")) return false;
             if (MachineSeen) return Fail("second 'machine' line");
             MachineSeen = true;
-            Net->Own.Name = std::string(words[1].Text);
-            return true;
+            return Text(words[1].Text, "name", &Net->Own.Name);
         }
         if (keyword == "adapter") return ParseAdapter(words);
         if (keyword == "host") {
@@ -222,7 +252,7 @@ struct Parser {
             if (record.Address == 0) {
                 return Fail("bad address " + Quoted(words[1].Text));
             }
-            record.Name = std::string(words[2].Text);
+            if (!Text(words[2].Text, "name", &record.Name)) return false;
             NoteAddress(record.Address);
             Net->DnsRecords.push_back(record);
             return true;
@@ -232,9 +262,10 @@ struct Parser {
             if (words.size() < 3) {
                 return Fail("'browse' needs at least 3 fields: browse NAME MAC [REMARK]");
             }
-            if (!Mac(words[2].Text, &entry.Mac)) return false;
-            entry.Name = std::string(words[1].Text);
-            entry.Remark = RestOfLine(line, words[2].End);
+            if (!Mac(words[2].Text, &entry.Mac) || !Text(words[1].Text, "name", &entry.Name) ||
+                !Text(RestOfLine(line, words[2].End), "remark", &entry.Remark)) {
+                return false;
+            }
             Net->Browse.push_back(entry);
             return true;
         }
@@ -275,11 +306,34 @@ struct Parser {
     }
 };
 
-// Reads at most limit + 1 bytes of the file, so that a longer one, or one
-// without an end such as /dev/zero, shows as longer than limit.
-bool ReadFileUpTo(const char* path, size_t limit, std::string* text) {
+// Opens the network file for reading; null when it cannot be read (errno
+// says why), or when it is not a regular file (*regular false): a pipe would
+// wait for a writer for ever, a device may never end.
+#ifdef _WIN32
+FILE* OpenNetworkFile(const char* path, bool* regular) {
     FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return false;
+    struct _stat info {};
+    *regular = file == nullptr ||
+               (_fstat(_fileno(file), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG);
+    if (*regular) return file;
+    std::fclose(file);
+    return nullptr;
+}
+#else
+FILE* OpenNetworkFile(const char* path, bool* regular) {
+    // Not blocking: opening a pipe would wait for a writer.
+    int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat info {};
+    *regular = descriptor < 0 || (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode));
+    FILE* file = descriptor >= 0 && *regular ? fdopen(descriptor, "rb") : nullptr;
+    if (descriptor >= 0 && file == nullptr) close(descriptor);
+    return file;
+}
+#endif
+
+// Reads at most limit + 1 bytes of the file, so that a longer one shows as
+// longer than limit.
+bool ReadFileUpTo(FILE* file, size_t limit, std::string* text) {
     char buffer[65536];
     size_t count = 0;
     while (text->size() <= limit &&
@@ -304,8 +358,14 @@ bool LoadNetwork(const char* path, Network* network, std::string* error) {
     if (path == nullptr || path[0] == '\0') {
         return ParseNetworkText(kDemoNetwork, "(demo network)", network, error);
     }
+    bool regular = true;
+    FILE* file = OpenNetworkFile(path, &regular);
+    if (!regular) {
+        *error = std::string(path) + ": the network file is not a regular file";
+        return false;
+    }
     std::string text;
-    if (!ReadFileUpTo(path, kLargestNetworkFile, &text)) {
+    if (file == nullptr || !ReadFileUpTo(file, kLargestNetworkFile, &text)) {
         *error = std::string(path) + ": cannot read the network file (" + std::strerror(errno) + ")";
         return false;
     }
