@@ -819,8 +819,8 @@ TEST(WincmdNetworkFile, TimingMakesPingWaitAsTheRealOne) {
 }
 
 std::string DocumentedDemoNetwork() {
-    std::string doc = ReadFileBytes(std::string(FIXTURES_PATH) + "/../../README.md");
-    std::string::size_type section = doc.find("#### The demo network");
+    std::string doc = ReadFileBytes(std::string(FIXTURES_PATH) + "/../../docs/stand-in.md");
+    std::string::size_type section = doc.find("### The demo network");
     std::string::size_type start = doc.find("```\n", section);
     std::string::size_type end = doc.find("```\n", start + 4);
     if (section == std::string::npos || start == std::string::npos || end == std::string::npos) {
