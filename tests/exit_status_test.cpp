@@ -1,8 +1,8 @@
 // Runs that take no whole inventory never end with status 0 and never
 // replace the last good response file: a full temp folder (the interpreter's
 // redirections and the program's own work-file writes), a stand-in that
-// cannot read its network, and a file written in place on a full disk, which
-// gets its old bytes back.
+// cannot read its network, a command that died, and a file written in place
+// on a full disk, which gets its old bytes back.
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -164,6 +164,48 @@ TEST(ExitStatus, StandInInterpreterTellsALostReportByItsStatus) {
     std::string err;
     EXPECT_EQ(RunWincmd("ping -n 1 192.168.1.1 >> " + dir.File("ping.txt"), {}, &out, &err), 0)
         << err;
+}
+
+// A command interpreter that ends by a signal, or says its command died under
+// it, on one ARP query of the demo network's sweep: the command may have lost
+// its report, and the run ends naming it, one by one as with probes in flight.
+TEST(ExitStatus, ACommandThatDiedEndsTheRunWithStatus3) {
+    struct Case {
+        const char* end;  // how the interpreter ends on the query
+        const char* probes;
+        const char* reason;
+        const char* redirection;  // the query's, one by one or into a slot
+    };
+    const Case cases[] = {
+        {"kill -9 $$", "/p1", "ended by signal 9 (Killed)", " >> "},
+        {"kill -9 $$", "/p8", "ended by signal 9 (Killed)", " > "},
+        {"exit 211", "/p8", "its process ended under the command interpreter", " > "},
+    };
+    ASSERT_EQ(LOST_REPORT_COMMAND_DIED, 211);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.end) + " " + c.probes);
+        TempDir dir;
+        const std::string comspec = dir.File("dies.sh");
+        WriteFileBytes(comspec, std::string("#!/bin/sh\ncase \"$2\" in \"arp -a 192.168.1.3 \"*) ") +
+                                    c.end + ";; esac\nexec " + WINCMD_PATH + " \"$@\"\n");
+        ASSERT_EQ(chmod(comspec.c_str(), 0755), 0);
+        mkdir(dir.File("work").c_str(), 0755);
+        WriteFileBytes(dir.File("work/rsp.txt"), kLast);
+        QarvikRun run;
+        run.Comspec = comspec;
+        run.Args = {c.probes};
+        RunQarvik(dir, &run);
+        EXPECT_EQ(run.ExitStatus, EXIT_NO_INVENTORY);
+        const std::string message =
+            "A command ended before its report was whole: no inventory taken, the response file "
+            "is left as it was : arp -a 192.168.1.3" + std::string(c.redirection) + dir.File("tmp/");
+        EXPECT_NE(run.Console.find(message), std::string::npos) << run.Console;
+        EXPECT_NE(run.Errors.find(std::string("qarvik: arp: ") + c.reason + "\n"), std::string::npos)
+            << run.Errors;
+        EXPECT_EQ(ReadFileBytes(dir.File("work/rsp.txt")), kLast);
+        EXPECT_EQ(FolderEntries(dir.File("work")), std::vector<std::string>{"rsp.txt"});
+        EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
+    }
 }
 
 class OwnWorkFileWrites : public StageTest {};
