@@ -91,16 +91,18 @@ one_run netbeui-reference "${simulated[@]}" -- /cN /p8
 netbeui_reference=$dir/rsp.txt
 
 # The worker is killed as it opens the work file its command redirects into
-# (ping tmp03, arp tmp04, nbtstat tmp09, each the copy of a probe slot); the
-# interpreter as one of its workers opens a ping's.
+# (ping tmp03, arp tmp04, nbtstat tmp09), in the probe slot of the third job:
+# the first one of that slot's files is the report of a host that answers
+# (198.18.0.3, the third computer of the browse list). The interpreter is
+# killed as one of its workers opens that ping's.
 declare -A lost=()
 for ((k = 1; k <= repeats; k++)); do
     for target in ping arp interpreter nbtstat; do
         case $target in
-        ping) kill=(tmp03_) ;;
-        arp) kill=(tmp04_) ;;
-        interpreter) kill=(tmp03_ interpreter) ;;
-        nbtstat) kill=(tmp09_) ;;
+        ping) kill=(tmp03_02) ;;
+        arp) kill=(tmp04_02) ;;
+        interpreter) kill=(tmp03_02 interpreter) ;;
+        nbtstat) kill=(tmp09_02) ;;
         esac
         if [[ $target == nbtstat ]]; then
             one_run "$target-$k" "${simulated[@]}" -- /cN /p8
