@@ -1,8 +1,8 @@
 // Runs that take no whole inventory never end with status 0 and never
 // replace the last good response file: a full temp folder (the interpreter's
 // redirections and the program's own work-file writes), a stand-in that
-// cannot read its network, and a file written in place on a full disk, which
-// gets its old bytes back.
+// cannot read its network, a command that died, and a file written in place
+// on a full disk, which gets its old bytes back.
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -164,6 +164,54 @@ TEST(ExitStatus, StandInInterpreterTellsALostReportByItsStatus) {
     std::string err;
     EXPECT_EQ(RunWincmd("ping -n 1 192.168.1.1 >> " + dir.File("ping.txt"), {}, &out, &err), 0)
         << err;
+}
+
+// A command interpreter that ends by a signal, or says its command died under
+// it, on one ARP query of the demo network's sweep: the command may have lost
+// its report, and the run ends naming it, one by one as with probes in flight;
+// so does a del that dies before the response file is written.
+TEST(ExitStatus, ACommandThatDiedEndsTheRunWithStatus3) {
+    struct Case {
+        const char* command;  // the start of the command line it dies on
+        const char* end;      // how the interpreter ends then
+        const char* probes;
+        const char* reason;
+        const char* named;  // the start of the command line, up to the work folder
+    };
+    const Case cases[] = {
+        {"arp -a 192.168.1.3 ", "kill -9 $$", "/p1", "arp: ended by signal 9 (Killed)",
+         "arp -a 192.168.1.3 >> "},
+        {"arp -a 192.168.1.3 ", "kill -9 $$", "/p8", "arp: ended by signal 9 (Killed)",
+         "arp -a 192.168.1.3 > "},
+        {"arp -a 192.168.1.3 ", "exit 211", "/p8",
+         "arp: its process ended under the command interpreter", "arp -a 192.168.1.3 > "},
+        {"del ", "kill -9 $$", "/p1", "del: ended by signal 9 (Killed)", "del "},
+    };
+    ASSERT_EQ(LOST_REPORT_COMMAND_DIED, 211);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.named) + c.end + " " + c.probes);
+        TempDir dir;
+        const std::string comspec = dir.File("dies.sh");
+        WriteFileBytes(comspec, std::string("#!/bin/sh\ncase \"$2\" in \"") + c.command + "\"*) " +
+                                    c.end + ";; esac\nexec " + WINCMD_PATH + " \"$@\"\n");
+        ASSERT_EQ(chmod(comspec.c_str(), 0755), 0);
+        mkdir(dir.File("work").c_str(), 0755);
+        WriteFileBytes(dir.File("work/rsp.txt"), kLast);
+        QarvikRun run;
+        run.Comspec = comspec;
+        run.Args = {c.probes};
+        RunQarvik(dir, &run);
+        EXPECT_EQ(run.ExitStatus, EXIT_NO_INVENTORY);
+        const std::string message =
+            "A command ended before its report was whole: no inventory taken, the response file "
+            "is left as it was : " + std::string(c.named) + dir.File("tmp/");
+        EXPECT_NE(run.Console.find(message), std::string::npos) << run.Console;
+        EXPECT_NE(run.Errors.find(std::string("qarvik: ") + c.reason + "\n"), std::string::npos)
+            << run.Errors;
+        EXPECT_EQ(ReadFileBytes(dir.File("work/rsp.txt")), kLast);
+        EXPECT_EQ(FolderEntries(dir.File("work")), std::vector<std::string>{"rsp.txt"});
+        EXPECT_EQ(FolderEntries(dir.File("tmp")), std::vector<std::string>{});
+    }
 }
 
 class OwnWorkFileWrites : public StageTest {};

@@ -325,6 +325,28 @@ TEST(ResidentInterpreter, ALaunchersInterruptOrEndReachesItsCommand) {
     }
 }
 
+// A worker that dies under its command by a signal nobody passed on: its
+// report may be cut short, which the launcher hears as a lost report.
+TEST(ResidentInterpreter, AWorkerKilledUnderItsCommandIsALostReport) {
+    TempDir network;
+    const std::vector<std::string> environment = SlowNetworkEnvironment(network);
+    ServingRun serving(environment);
+    ASSERT_TRUE(InterpreterServes(serving.run.Path()));
+    const std::vector<std::string> interpreter = ProcessesHoldingFilesUnder(serving.run.Path());
+    ASSERT_EQ(interpreter.size(), 1u);
+    int out = open(network.File("ping").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    int connection = SendRequest(serving.run.Path(),
+                                 {WINCMD_PATH, "/c", "ping", "-n", "2", "-w", "2000", "10.1.2.5"},
+                                 EnvironmentWith(environment), out, out, network.Path());
+    close(out);
+    ASSERT_GE(connection, 0);
+    const std::vector<std::string> workers = ChildrenOf(interpreter[0]);
+    ASSERT_EQ(workers.size(), 1u);
+    kill(std::stoi(workers[0]), SIGKILL);
+    const int status = AwaitStatus(connection);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == LOST_REPORT_COMMAND_DIED) << status;
+}
+
 // User and system clock ticks of a process so far.
 long CpuTicks(const std::string& process) {
     const std::string stat = ReadFileBytes("/proc/" + process + "/stat");
@@ -474,7 +496,8 @@ TEST(WincmdLauncher, EndsAsTheInterpretersCommandEnded) {
         {"an exit status", true, true, 7 << 8, 7, 0},
         {"a signal", true, true, SIGTERM, 128 + SIGTERM, 0},
         {"an interrupt, passed on to the command", true, true, SIGINT, 128 + SIGINT, SIGINT},
-        {"the interpreter gone while the command ran: a lost report", true, false, 0, 200, 0},
+        {"the interpreter gone while the command ran: a lost report", true, false, 0,
+         LOST_REPORT_COMMAND_DIED, 0},
         {"not taken: the launcher runs the command itself", false, false, 0, 0, 0},
     };
     TempDir direct;
@@ -507,7 +530,7 @@ TEST(WincmdLauncher, EndsAsTheInterpretersCommandEnded) {
         EXPECT_NE(arguments.find(std::string("\0MARK=1\0", 8)), std::string::npos);
         const std::string out = ReadFileBytes(capture.File("out"));
         EXPECT_EQ(out, c.accepted ? "" : ReadFileBytes(direct.File("out")));
-        if (c.exit_status == 200) {
+        if (c.exit_status == LOST_REPORT_COMMAND_DIED) {
             EXPECT_NE(ReadFileBytes(capture.File("err")).find("resident interpreter ended"),
                       std::string::npos);
         }

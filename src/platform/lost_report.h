@@ -27,6 +27,12 @@ inline int LostReportStatus(int error_number) {
     return LOST_REPORT_STATUS_FIRST;
 }
 
+// The status that says the command's process died under it: a worker of the
+// stand-in's resident interpreter, or the interpreter itself, ended before the
+// command did, and not by an interrupt the run was sent. Whatever the command
+// wrote may be cut short. It follows the statuses of the reasons.
+constexpr int LOST_REPORT_COMMAND_DIED = LOST_REPORT_STATUS_FIRST + LOST_REPORT_REASON_COUNT;
+
 // The errno value an exit status says a report was lost for; 0 for any other
 // status.
 inline int LostReportError(int exit_status) {

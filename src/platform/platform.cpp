@@ -40,6 +40,9 @@ volatile std::sig_atomic_t g_new_file_watched = 0;
 constexpr size_t kReasonSize = 256;
 char g_system_reason[kReasonSize];
 char g_lost_work_file[kReasonSize];
+// The command whose end lost its report, when that was the first loss.
+constexpr size_t kLostCommandSize = 4096 + 64;
+char g_lost_command[kLostCommandSize];
 // Where a handler puts a watched file's path together: no library call does
 // that safely inside a signal handler.
 char g_removal_path[kWatchedPathSize + kWatchedNameSize];
@@ -226,7 +229,18 @@ void NoteLostWorkFileReason(const char* reason) {
                   reason[0] != '\0' ? reason : std::strerror(EIO));
 }
 
-void ForgetLostWorkFile() { g_lost_work_file[0] = '\0'; }
+void ForgetLostWorkFile() {
+    g_lost_work_file[0] = '\0';
+    g_lost_command[0] = '\0';
+}
+
+void NoteLostCommand(const char* command_line, const char* reason) {
+    if (g_lost_work_file[0] != '\0') return;
+    std::snprintf(g_lost_command, sizeof g_lost_command, "%s", command_line);
+    NoteLostWorkFileReason(reason);
+}
+
+const char* PlatformLostCommand() { return g_lost_command[0] != '\0' ? g_lost_command : nullptr; }
 
 const char* PlatformLostWorkFileReason() {
     return g_lost_work_file[0] != '\0' ? g_lost_work_file : nullptr;

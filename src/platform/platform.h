@@ -111,6 +111,14 @@ void NoteLostWorkFile(int error_number);  // an errno value
 void NoteLostWorkFileReason(const char* reason);
 const char* PlatformLostWorkFileReason();
 void ForgetLostWorkFile();  // for a new run state
+// A command that ended by a signal, or whose interpreter died under it (the
+// stand-in's LOST_REPORT_COMMAND_DIED): its report may be cut short, so it
+// counts as a lost work file (unless one was lost first), and the command
+// line is kept for the run driver's message.
+void NoteLostCommand(const char* command_line, const char* reason);
+// The first lost command's line; nullptr while no command was lost (or a work
+// file was lost first).
+const char* PlatformLostCommand();
 
 // Waits the given milliseconds (or whatever a test put in its place).
 void PlatformWait(int milliseconds);
@@ -129,7 +137,8 @@ bool PlatformReportMayStillBeWritten(const char* path);
 // ended, with its exit status (128 and the signal for one ended by a signal,
 // -1 when it could not start). Standard output is flushed first so the
 // console trace keeps its order. A report the interpreter could not write
-// whole is noted as a lost work file.
+// whole is noted as a lost work file; a command ended by a signal, or whose
+// interpreter died under it, as a lost command.
 int PlatformRunCommand(const char* command_line);
 
 // Starts one command line through the command interpreter without waiting for
@@ -140,7 +149,8 @@ int PlatformStartCommand(const char* command_line);
 constexpr int MAX_STARTED_COMMANDS = 255;
 
 // Waits until one of the started commands ends and returns its id; -1 when no
-// started command is left to wait for.
+// started command is left to wait for. Its end is noted as PlatformRunCommand
+// notes it.
 int PlatformWaitAnyCommand();
 
 // Ends the process (or hands the status to a test's replacement, which must not

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <unordered_map>
 
 #include "platform/lost_report.h"
 #include "platform/platform.h"
@@ -242,14 +243,31 @@ int StartError(const char* path) {
 }
 
 // The status as a shell gives it: the exit status, or 128 and the signal.
-// A status that says the interpreter lost a report notes the lost work file.
-int CommandStatus(int wait_status) {
-    if (WIFSIGNALED(wait_status)) return 128 + WTERMSIG(wait_status);
+// A status that says the interpreter lost a report notes the lost work file;
+// a command ended by a signal, or one whose process died under its
+// interpreter, may have left its report cut short and notes a lost command.
+// (An interrupt sent to the whole run ends the run in its handler first.)
+int CommandStatus(int wait_status, const char* command_line) {
+    if (WIFSIGNALED(wait_status)) {
+        char reason[128];
+        int signal_number = WTERMSIG(wait_status);
+        std::snprintf(reason, sizeof reason, "ended by signal %d (%s)", signal_number,
+                      strsignal(signal_number));
+        NoteLostCommand(command_line, reason);
+        return 128 + signal_number;
+    }
     int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    if (status == LOST_REPORT_COMMAND_DIED) {
+        NoteLostCommand(command_line, "its process ended under the command interpreter");
+    }
     int lost = LostReportError(status);
     if (lost != 0) NoteLostWorkFile(lost);
     return status;
 }
+
+// The command lines of the commands started without waiting, by process, so
+// that the end of each can be told by its line.
+std::unordered_map<pid_t, std::string> g_started_commands;
 
 // Waits for child (any child when child is -1); the ended child, or -1 when
 // there is none to wait for.
@@ -290,18 +308,30 @@ int OsRunCommand(const char* command_line) {
     OsHoldInterrupts();
     int status = -1;
     pid_t child = StartCommandInterpreter(command_line, &g_mask_before_hold);
-    if (child > 0 && WaitForChild(child, &status) == child) status = CommandStatus(status);
+    if (child > 0 && WaitForChild(child, &status) == child) {
+        status = CommandStatus(status, command_line);
+    }
     OsReleaseInterrupts();
     return status;
 }
 
 int OsStartCommand(const char* command_line) {
-    return static_cast<int>(StartCommandInterpreter(command_line, nullptr));
+    pid_t child = StartCommandInterpreter(command_line, nullptr);
+    if (child > 0) g_started_commands[child] = command_line;
+    return static_cast<int>(child);
 }
 
 int OsWaitAnyCommand() {
     int status = 0;
     pid_t ended = WaitForChild(-1, &status);
-    if (ended > 0) CommandStatus(status);
+    if (ended > 0) {
+        auto started = g_started_commands.find(ended);
+        std::string command_line;
+        if (started != g_started_commands.end()) {
+            command_line.swap(started->second);
+            g_started_commands.erase(started);
+        }
+        CommandStatus(status, command_line.c_str());
+    }
     return static_cast<int>(ended);
 }

@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -49,23 +51,52 @@ int TakeLock(const char* folder) {
     return lock;
 }
 
-// What a gone run recorded as its new response file: removed when it is
-// still a regular file of this user's, as the run made it. A record counts
-// only whole, with its line end: a cut one could name another file.
+// The record of the new response file: a first line that only this format
+// has, the device and inode of the file's folder, and the file's absolute
+// path, each line ended. An earlier format's record (a bare path, which may
+// be relative to a folder no later run knows) has no first line and names
+// nothing.
+const char kRecordTag[] = "qarvik-replacement 2\n";
+
+// What a gone run recorded as its new response file: removed when the
+// folder at the recorded path is still the folder the run wrote in (its
+// device and inode) and the file in it is still a regular file of this
+// user's. A cut record lacks its last line end and names nothing.
 void RemoveRecordedReplacement(int lock) {
-    char recorded[kPathSize];
-    ssize_t length = pread(lock, recorded, sizeof recorded - 1, 0);
-    if (length <= 1 || recorded[length - 1] != '\n') return;
-    recorded[length - 1] = '\0';
-    struct stat info {};
-    if (lstat(recorded, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid()) {
-        unlink(recorded);
+    char record[kPathSize + 128];
+    ssize_t length = pread(lock, record, sizeof record - 1, 0);
+    if (length <= 0 || record[length - 1] != '\n') return;
+    record[length - 1] = '\0';
+    const size_t tag_length = sizeof kRecordTag - 1;
+    if (static_cast<size_t>(length) <= tag_length ||
+        std::strncmp(record, kRecordTag, tag_length) != 0) {
+        return;
     }
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    int path_start = 0;
+    if (std::sscanf(record + tag_length, "%llu %llu\n%n", &device, &inode, &path_start) != 2 ||
+        path_start == 0) {
+        return;
+    }
+    char* path = record + tag_length + path_start;
+    char* slash = std::strrchr(path, '/');
+    if (path[0] != '/' || slash == nullptr || slash[1] == '\0') return;
+    *slash = '\0';
+    int folder = open(path == slash ? "/" : path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) return;
+    struct stat info {};
+    if (fstat(folder, &info) == 0 && info.st_dev == device && info.st_ino == inode &&
+        fstatat(folder, slash + 1, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+        info.st_uid == geteuid()) {
+        unlinkat(folder, slash + 1, 0);
+    }
+    close(folder);
 }
 
-// The files of a gone run's folder: its work files, its slots' files and
-// the tools' own file, all made by the run; anything that is not a regular
-// file stays, and with it the folder.
+// The files of a gone run's folder: its work files, its slots' files, the
+// tools' own files and the socket its resident interpreter served on, all
+// made by the run; anything else stays, and with it the folder.
 void RemoveFolderFiles(const char* folder) {
     DIR* entries = opendir(folder);
     if (entries == nullptr) return;
@@ -74,7 +105,9 @@ void RemoveFolderFiles(const char* folder) {
         if (std::strcmp(entry->d_name, kLockName) == 0) continue;
         if (!JoinPath(path, sizeof path, folder, entry->d_name)) continue;
         struct stat info {};
-        if (lstat(path, &info) == 0 && S_ISREG(info.st_mode)) unlink(path);
+        if (lstat(path, &info) == 0 && (S_ISREG(info.st_mode) || S_ISSOCK(info.st_mode))) {
+            unlink(path);
+        }
     }
     closedir(entries);
 }
@@ -122,13 +155,32 @@ void OsReleaseRunLock() {
     g_lock = -1;
 }
 
-// The record is the path and a line end; a failed write (a full disk) only
-// means that a later run cannot clean up after this one, should it be killed.
+// The record names the new file by an absolute path and its folder by
+// device and inode, so that a later run, from whatever folder, removes this
+// file and no other of its name. One that cannot be made or written (a full
+// disk) only means that a later run cannot clean up after this one, should it
+// be killed.
 void OsRecordReplacement(const char* new_path) {
     if (g_lock < 0) return;
-    char record[kPathSize];
-    int length = std::snprintf(record, sizeof record, "%s\n", new_path);
     if (ftruncate(g_lock, 0) != 0 || new_path[0] == '\0') return;
+    const char* slash = std::strrchr(new_path, '/');
+    const char* name = slash != nullptr ? slash + 1 : new_path;
+    char folder[kPathSize];
+    if (slash == nullptr) {
+        std::snprintf(folder, sizeof folder, ".");
+    } else if (slash == new_path) {
+        std::snprintf(folder, sizeof folder, "/");
+    } else {
+        std::snprintf(folder, sizeof folder, "%.*s", static_cast<int>(slash - new_path), new_path);
+    }
+    char absolute[PATH_MAX];
+    struct stat info {};
+    if (realpath(folder, absolute) == nullptr || stat(absolute, &info) != 0) return;
+    char record[kPathSize + 128];
+    int length = std::snprintf(record, sizeof record, "%s%llu %llu\n%s%s%s\n", kRecordTag,
+                               static_cast<unsigned long long>(info.st_dev),
+                               static_cast<unsigned long long>(info.st_ino), absolute,
+                               std::strcmp(absolute, "/") == 0 ? "" : "/", name);
     if (length < 0 || static_cast<size_t>(length) >= sizeof record) return;
     if (pwrite(g_lock, record, static_cast<size_t>(length), 0) != length) {
         if (ftruncate(g_lock, 0) != 0) {

@@ -17,8 +17,10 @@
 namespace {
 
 // A stage framed by its ProgressLine pair.
-// The run ends after a stage whose reports could not all be written.
+// The run ends after a stage whose reports could not all be written, and
+// before a stage when a command between stages (a del) died.
 void RunStage(const char* trace_name, void (*stage)()) {
+    EndRunIfWorkFileLost();
     ConsolePrint("%s%s\n", MSG_PROGRESS_START, trace_name);
     stage();
     EndRunIfWorkFileLost();

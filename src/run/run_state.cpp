@@ -76,12 +76,31 @@ void PrepareWorkFiles() {
 
 void RemoveWorkFolder() { PlatformRemoveWorkFolder(); }
 
+namespace {
+
+// The tool a command line runs: its first word.
+void ToolOf(const char* command_line, char* tool, size_t size) {
+    size_t length = std::strcspn(command_line, " ");
+    std::snprintf(tool, size, "%.*s", static_cast<int>(length), command_line);
+}
+
+}  // namespace
+
+// A lost command is named with its line, and its reason with its tool.
 void EndRunIfWorkFileLost() {
     const char* reason = PlatformLostWorkFileReason();
     if (reason == nullptr) return;
-    ConsoleEcho(MSG_WORK_FILE_LOST, State.Files.Folder);
+    const char* command = PlatformLostCommand();
+    char subject[sizeof State.Files.Folder];
+    if (command != nullptr) {
+        ConsoleEcho(MSG_COMMAND_LOST, command);
+        ToolOf(command, subject, sizeof subject);
+    } else {
+        ConsoleEcho(MSG_WORK_FILE_LOST, State.Files.Folder);
+        std::snprintf(subject, sizeof subject, "%s", State.Files.Folder);
+    }
     NoteSystemReason(reason);
-    PlatformSayReason(State.Files.Folder);
+    PlatformSayReason(subject);
     RemoveWorkFolder();
     PlatformExit(EXIT_NO_INVENTORY);
 }

@@ -82,6 +82,9 @@ const char MSG_TEMP_DIRECTORY_REFUSED[] =
 const char MSG_WORK_FILE_LOST[] =
     "A work file could not be written whole: no inventory taken, the response file is left as "
     "it was : %s\n";
+const char MSG_COMMAND_LOST[] =
+    "A command ended before its report was whole: no inventory taken, the response file is "
+    "left as it was : %s\n";
 const char MSG_ADAPTER_TOOL_FAILED[] =
     "The adapter tool failed (exit status %d): no inventory taken, the response file is left "
     "as it was\n";

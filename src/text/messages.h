@@ -42,6 +42,7 @@ extern const char MSG_NO_COMMAND_INTERPRETER[];  // %s: the interpreters tried
 
 // Work folder.
 extern const char MSG_WORK_FILE_LOST[];          // %s: the work folder
+extern const char MSG_COMMAND_LOST[];            // %s: the command line
 extern const char MSG_ADAPTER_TOOL_FAILED[];     // %d: the tool's exit status
 extern const char MSG_TEMP_DIRECTORY_REFUSED[];  // %s: the temp directory
 extern const char MSG_WORK_FOLDER_ERROR[];       // %s: the temp directory

@@ -401,7 +401,7 @@ Outcome AskInterpreter(int argc, char** argv, char** environment, const char* fo
     if (wait_status < 0) {
         // The command's report may be cut short: said as a lost report.
         Say(MSG_WINCMD_INTERPRETER_LOST);
-        Exit(LOST_REPORT_STATUS_FIRST);
+        Exit(LOST_REPORT_COMMAND_DIED);
     }
     EndAs(wait_status);
 }

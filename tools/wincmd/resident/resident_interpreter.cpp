@@ -38,6 +38,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/lost_report.h"
 #include "platform/platform.h"
 #include "resident/resident_protocol.h"
 
@@ -50,9 +51,12 @@ extern char** environ;
 namespace {
 
 // A command in flight: the launcher's connection and the worker running it.
+// Interrupted once the launcher passed on an interrupt or went away: a death
+// of its worker after that is the interrupt's, not a lost report.
 struct Command {
     int Connection;
     uint32_t Worker;
+    bool Interrupted;
 };
 
 // A process that runs the run's commands one at a time. Its channel carries
@@ -440,7 +444,7 @@ void TakeRequest(Interpreter* interpreter, uint32_t serial) {
         return;
     }
     const uint32_t command = ++interpreter->LastSerial;
-    interpreter->Commands[command] = Command{connection, worker};
+    interpreter->Commands[command] = Command{connection, worker, false};
     Worker& running = interpreter->Workers.at(worker);
     running.Command = command;
     Watch(interpreter->Events, connection, EPOLLIN | EPOLLRDHUP, kLauncherSays, command);
@@ -532,6 +536,16 @@ void HearWorker(Interpreter* interpreter, uint32_t serial) {
     }
 }
 
+// The wait status a command gets when its worker ended by a signal the
+// launcher did not send: whatever the command wrote may be cut short, which
+// the run must hear as a lost report, not as an interrupt to pass on.
+int StatusOfWorkersDeath(const Interpreter& interpreter, const Worker& worker, int wait_status) {
+    if (!WIFSIGNALED(wait_status)) return wait_status;
+    auto command = interpreter.Commands.find(worker.Command);
+    if (command != interpreter.Commands.end() && command->second.Interrupted) return wait_status;
+    return LOST_REPORT_COMMAND_DIED << 8;  // as waitpid reports an exit with it
+}
+
 // A worker's process has ended. Its command, if it had one, ended with it,
 // unless it said the command's status before.
 void BuryWorker(Interpreter* interpreter, uint32_t serial) {
@@ -544,7 +558,11 @@ void BuryWorker(Interpreter* interpreter, uint32_t serial) {
     }
     int said = 0;
     if (worker.Command != 0) {
-        if (recv(worker.Channel, &said, sizeof said, MSG_DONTWAIT) == sizeof said) wait_status = said;
+        if (recv(worker.Channel, &said, sizeof said, MSG_DONTWAIT) == sizeof said) {
+            wait_status = said;
+        } else {
+            wait_status = StatusOfWorkersDeath(*interpreter, worker, wait_status);
+        }
         EndCommand(interpreter, &worker, wait_status);
     }
     auto& idle = interpreter->IdleWorkers;
@@ -556,17 +574,19 @@ void BuryWorker(Interpreter* interpreter, uint32_t serial) {
 // What the launcher says while its command runs: an interrupt it was sent,
 // which the command takes as it would have from the terminal; or nothing more,
 // as it has gone (a Ctrl-C, a kill), and the command goes with it.
-void PassOn(Interpreter* interpreter, const Command& command, uint32_t events) {
-    auto worker = interpreter->Workers.find(command.Worker);
+void PassOn(Interpreter* interpreter, Command* command, uint32_t events) {
+    auto worker = interpreter->Workers.find(command->Worker);
     if (worker == interpreter->Workers.end()) return;
     int signal_number = 0;
     ssize_t got = (events & EPOLLIN) != 0
-                      ? recv(command.Connection, &signal_number, sizeof signal_number, MSG_DONTWAIT)
+                      ? recv(command->Connection, &signal_number, sizeof signal_number, MSG_DONTWAIT)
                       : 0;
     if (got == sizeof signal_number && signal_number > 0 && signal_number < 65) {
+        command->Interrupted = true;
         kill(worker->second.Process, signal_number);
     } else if (got <= 0 && !(got < 0 && errno == EAGAIN)) {
-        epoll_ctl(interpreter->Events, EPOLL_CTL_DEL, command.Connection, nullptr);
+        command->Interrupted = true;
+        epoll_ctl(interpreter->Events, EPOLL_CTL_DEL, command->Connection, nullptr);
         kill(worker->second.Process, SIGKILL);
     }
 }
@@ -586,7 +606,7 @@ void HandleEvent(Interpreter* interpreter, const epoll_event& event) {
         break;
     case kLauncherSays: {
         auto found = interpreter->Commands.find(serial);
-        if (found != interpreter->Commands.end()) PassOn(interpreter, found->second, event.events);
+        if (found != interpreter->Commands.end()) PassOn(interpreter, &found->second, event.events);
         break;
     }
     case kWorkerSays:
