@@ -115,7 +115,7 @@ def import_old_layout(connection, results, segments, response_rows, vendor_of):
 def import_probe_files(connection, results, segments):
     """Each probe's last good file, <probe>.csv, with the time probes.csv
     gives it, as the file of the newest imported run."""
-    newest = site_store.run_ids(connection)[-1]
+    newest, newest_time = connection.execute("SELECT id, time FROM runs ORDER BY id DESC LIMIT 1").fetchone()
     for row in old_csv(os.path.join(results, "probes.csv"), ["probe", "outcome", "last_good", "reason"]):
         path = plain_file(results, row["probe"])
         data = read_bytes(path) if path else None
@@ -124,7 +124,7 @@ def import_probe_files(connection, results, segments):
         try:
             good_time = utc_text(datetime.datetime.fromisoformat(row["last_good"]))
         except ValueError:
-            good_time = None
+            good_time = newest_time
         connection.execute(
             "INSERT INTO probes (probe, segment, mode, last_good_run, last_good_time, response)"
             " VALUES (?, ?, 'ip', ?, ?, ?) ON CONFLICT (probe) DO UPDATE SET last_good_run = excluded.last_good_run,"

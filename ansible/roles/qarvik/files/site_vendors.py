@@ -19,9 +19,10 @@ MISSING = ("vendors: %s has no IEEE registries, the vendor column stays empty"
 _tables = {}
 
 
-def registry(folder=IEEE_DATA):
-    """{hex digits: maker} of every registry found in folder (loaded once);
-    empty without ieee-data."""
+def registry(folder=None):
+    """{hex digits: maker} of every registry found in folder (ieee-data's
+    unless given; loaded once); empty without ieee-data."""
+    folder = folder or IEEE_DATA
     if folder not in _tables:
         table = {}
         for file, digits in REGISTRIES:
@@ -46,7 +47,7 @@ def mac_digits(mac):
     return digits
 
 
-def vendor_of(mac, folder=IEEE_DATA):
+def vendor_of(mac, folder=None):
     """The maker registered for the MAC's prefix; "locally administered" for
     a MAC its holder chose (a phone's random one, a virtual machine's); ''
     when unknown, not a MAC, or without ieee-data."""
@@ -63,5 +64,5 @@ def vendor_of(mac, folder=IEEE_DATA):
     return ""
 
 
-def available(folder=IEEE_DATA):
+def available(folder=None):
     return bool(registry(folder))
