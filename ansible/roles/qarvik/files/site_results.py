@@ -138,9 +138,11 @@ def other_writer(results):
             pid, host, since = file.read().split()
         if host == socket.gethostname():
             os.kill(int(pid), 0)
-        return "another run of the play (pid %s on %s, writing since %s)" % (pid, host, since)
+    except PermissionError:
+        pass  # a run of another user's
     except (OSError, ValueError):
         return "another program (an sqlite3 shell with a transaction open?)"
+    return "another run of the play (pid %s on %s, writing since %s)" % (pid, host, since)
 
 
 def end_writer_note(results):
@@ -153,9 +155,9 @@ def end_writer_note(results):
 class Run:
     """What a run found, for its exports and its output."""
 
-    def __init__(self, probes, time):
+    def __init__(self, probes):
         self.probes = probes
-        self.time = time
+        self.time = None  # when it commits: once it has the lock
         self.rows = []
         self.events = []
         self.first = False
@@ -246,6 +248,7 @@ def store_run(results, run, keep, encoding, wait):
     committed = False
     try:
         begin(connection, results, wait)
+        run.time = site_db.utc_text(datetime.datetime.now(datetime.timezone.utc))
         recording = any(p["outcome"] == "ok" for p in run.probes)
         if recording:
             record(connection, results, run, keep)
@@ -301,7 +304,7 @@ def main(argv):
     except ValueError as error:
         print("site_results: %s; nothing written" % error, file=sys.stderr)
         return 1
-    run = Run(probes, site_db.utc_text(datetime.datetime.now(datetime.timezone.utc)))
+    run = Run(probes)
     try:
         staging = store_run(options.results, run, options.keep, options.encoding, max(options.wait, 0))
     except site_db.StoreError as error:
