@@ -219,6 +219,7 @@ class Lock(unittest.TestCase):
         self.assertEqual(process.returncode, 2)
         self.assertIn("is in use by another run of the play (pid %d on %s, writing since 2026-12-08T02:00:04Z);"
                       " waited 1 s" % (os.getpid(), os.uname().nodename), error)
+        self.assertTrue(os.path.exists(os.path.join(folder.path, "site.db.writer")), "the other run's note went")
         process, data = self.program(folder, [probe("hall", response=b"pc,10.0.0.1,\r\n")], "--wait", "30")
         process.stdin.write(data)
         process.stdin.close()

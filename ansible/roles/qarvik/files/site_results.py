@@ -245,9 +245,10 @@ def store_run(results, run, keep, encoding, wait):
     existed = os.path.exists(path)
     connection = site_db.connect(path, wait)
     staging = site_exports.Staging(results)
-    committed = False
+    committed = holding = False
     try:
         begin(connection, results, wait)
+        holding = True
         run.time = site_db.utc_text(datetime.datetime.now(datetime.timezone.utc))
         recording = any(p["outcome"] == "ok" for p in run.probes)
         if recording:
@@ -265,7 +266,8 @@ def store_run(results, run, keep, encoding, wait):
                                  " they were" % (results, getattr(error, "strerror", None) or error)) from error
     finally:
         connection.close()
-        end_writer_note(results)
+        if holding:
+            end_writer_note(results)
         if not existed and not committed:
             for leftover in (path, path + "-journal"):
                 if os.path.exists(leftover):
@@ -273,7 +275,7 @@ def store_run(results, run, keep, encoding, wait):
     return staging
 
 
-def output_lines(run, staging, encoding):
+def output_lines(run, staging):
     if not any(p["outcome"] == "ok" for p in run.probes):
         lines = ["site: no probe succeeded, no run added; the site's files are as they were"]
     else:
@@ -310,7 +312,7 @@ def main(argv):
     except site_db.StoreError as error:
         print("site_results: %s" % error, file=sys.stderr)
         return 2
-    lines = output_lines(run, staging, options.encoding)
+    lines = output_lines(run, staging)
     alerted = site_changes.alerted_probes(run.events)
     failing = options.fail_on_changes and alerted and all(p["outcome"] in ("ok", "skipped") for p in probes)
     if failing:
