@@ -183,11 +183,12 @@ def record(connection, results, run, keep):
     if runs:
         previous = site_store.run_rows(connection, runs[-1])
         older = site_store.pairs_before(connection, runs[-1])
-        run.events = site_changes.compare(run.rows, previous, older, older | site_changes.known(previous),
+        every = site_store.pairs_before(connection, runs[-1] + 1)
+        run.events = site_changes.compare(run.rows, previous, older, every,
                                           {p["name"]: p["outcome"] for p in run.probes})
     number = site_store.add_run(connection, run.time, run.probes, run.rows, run.events)
     seen_by = {p["name"] for p in run.probes if p["outcome"] == "ok"}
-    site_store.update_hosts(connection, run.time, run.rows, seen_by, site_vendors.vendor_of)
+    site_store.update_hosts(connection, number, run.time, run.rows, seen_by, site_vendors.vendor_of)
     run.lines.append("site.db: run %d at %s" % (number, run.time))
     removed = site_store.prune(connection, keep)
     if removed:

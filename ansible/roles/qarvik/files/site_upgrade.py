@@ -104,9 +104,9 @@ def import_old_layout(connection, results, segments, response_rows, vendor_of):
         outcomes, rows = old_run(folder, segments, response_rows)
         probes = [{"name": name, "segment": segments.get(name, name), "mode": "ip", "outcome": outcome,
                    "reason": reason, "response": None} for name, outcome, reason in outcomes]
-        site_store.add_run(connection, time, probes, rows, old_events(folder, segments))
+        run = site_store.add_run(connection, time, probes, rows, old_events(folder, segments))
         seen_by = {name for name, outcome, _ in outcomes if outcome == "ok"}
-        site_store.update_hosts(connection, time, rows, seen_by, vendor_of)
+        site_store.update_hosts(connection, run, time, rows, seen_by, vendor_of)
     if folders:
         import_probe_files(connection, results, segments)
     return len(folders)
