@@ -9,6 +9,7 @@ MACs."""
 import base64
 import contextlib
 import csv
+import fcntl
 import io
 import json
 import os
@@ -206,10 +207,23 @@ class Lock(unittest.TestCase):
         self.assertEqual(os.listdir(folder.path).count("site.db.writer"), 0)
 
     def test_a_run_waits_for_the_lock_then_fails_naming_the_other(self):
+        # Held by another run of the play (the folder's lock), or by a
+        # program with a transaction open (the database's).
+        for holder in ("folder", "database"):
+            with self.subTest(holder):
+                self.wait_for(holder)
+
+    def wait_for(self, holder):
         folder = Folder(self)
         folder.store([probe("hall", response=b"")])
-        holder = sqlite3.connect(os.path.join(folder.path, "site.db"), isolation_level=None)
-        holder.execute("BEGIN IMMEDIATE")
+        if holder == "folder":
+            lock = os.open(folder.path, os.O_RDONLY)
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            release = lambda: os.close(lock)  # noqa: E731
+        else:
+            lock = sqlite3.connect(os.path.join(folder.path, "site.db"), isolation_level=None)
+            lock.execute("BEGIN IMMEDIATE")
+            release = lambda: lock.execute("ROLLBACK")  # noqa: E731
         with open(os.path.join(folder.path, "site.db.writer"), "w") as note:
             note.write("%d %s 2026-12-08T02:00:04Z\n" % (os.getpid(), os.uname().nodename))
         started = time.monotonic()
@@ -225,7 +239,7 @@ class Lock(unittest.TestCase):
         process.stdin.close()
         time.sleep(1)
         self.assertIsNone(process.poll())
-        holder.execute("ROLLBACK")
+        release()
         self.assertEqual((process.wait(), process.stderr.read()), (0, ""))
         self.assertEqual(folder.query("SELECT count(*) FROM runs"), [(2,)])
 
