@@ -341,6 +341,16 @@ class Vendors(unittest.TestCase):
                 self.assertEqual(site_vendors.vendor_of(mac, registries), maker)
         self.assertEqual(site_vendors.vendor_of("00-1b-21-00-00-01", os.path.join(registries, "none")), "")
 
+    def test_without_ieee_data_one_line_says_how_to_get_it(self):
+        folder = Folder(self)
+        saved, site_vendors.IEEE_DATA = site_vendors.IEEE_DATA, os.path.join(folder.path, "none")
+        self.addCleanup(setattr, site_vendors, "IEEE_DATA", saved)
+        _, lines, _ = folder.store([probe("hall", response=b"pc,10.0.0.1,%s\r\n" % A.encode())])
+        self.assertEqual(folder.csv("site.csv")[1][4], "")
+        self.assertEqual([line for line in lines if "ieee-data" in line], [
+            "vendors: %s has no IEEE registries, the vendor column stays empty (Debian package ieee-data)"
+            % site_vendors.IEEE_DATA])
+
 
 if __name__ == "__main__":
     unittest.main()
