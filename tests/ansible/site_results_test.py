@@ -298,26 +298,29 @@ class Upgrade(unittest.TestCase):
                "history/20261202T020000Z/": (pc1 + gw, gw, "gone,hall,%s,10.0.0.2,%s,\r\n" % ("パソ", B)),
                "": (pc1 + gw, gw, "")}
         for where, (hall, store, changes) in old.items():
-            files = {"hall.csv": hall, "store.csv": store,
+            # The plays before kept no file of a name beyond ASCII in history/.
+            files = {"hall.csv": hall, "store.csv": store, **({} if where else {"倉庫.csv": gw}),
                      # The old site.csv merged the routers of two segments.
                      "site.csv": b"probe,name,address,mac\r\n" + b"".join(b"hall," + r + b"\r\n"
                                                                        for r in hall.splitlines()),
                      "probes.csv": b"probe,outcome,last_good,reason\r\nhall,ok,2026-12-02T03:00:00+01:00,\r\n"
-                                   b"store,ok,2026-12-02T03:00:00+01:00,\r\n",
+                                   b"store,ok,2026-12-02T03:00:00+01:00,\r\n" + "倉庫,ok,,\r\n".encode(),
                      "changes.csv": b"event,probe,name,address,mac,previous\r\n" + changes.encode("cp932")}
             os.makedirs(os.path.join(folder.path, where), exist_ok=True)
             for name, data in files.items():
                 with open(os.path.join(folder.path, where, name), "wb") as f:
                     f.write(data)
         kept = folder.listing()
-        status, lines, _ = folder.store([probe("hall", response=pc1 + pc2 + gw), probe("store", "failed")])
-        self.assertEqual(lines[:3], ["site: 4 hosts, 1 back", "back: パソ 10.0.0.2 %s (hall)" % B,
+        status, lines, _ = folder.store([probe("hall", response=pc1 + pc2 + gw), probe("store", "failed"),
+                                         probe("倉庫", response=gw)])
+        self.assertEqual(lines[:3], ["site: 5 hosts, 1 back", "back: パソ 10.0.0.2 %s (hall)" % B,
                                      "site.db: took in 2 runs of history/ and the probes' files"])
         self.assertEqual(folder.query("SELECT time, event, name FROM events"),
                          [("2026-12-02T02:00:00Z", "gone", "パソ"), (folder.query("SELECT max(time) FROM runs")[0][0],
                                                                     "back", "パソ")])
         self.assertEqual(folder.query("SELECT probe, first_seen FROM hosts WHERE name = 'gw'"),
-                         [("hall", "2026-12-01T02:00:00Z"), ("store", "2026-12-01T02:00:00Z")])
+                         [("hall", "2026-12-01T02:00:00Z"), ("store", "2026-12-01T02:00:00Z"),
+                          ("倉庫", "2026-12-02T02:00:00Z")])
         self.assertEqual(folder.query("SELECT last_good_time FROM probes WHERE probe = 'store'"),
                          [("2026-12-02T02:00:00Z",)])
         self.assertEqual(folder.read("probes/store.csv"), gw)
