@@ -179,12 +179,13 @@ class SiteProbes(unittest.TestCase):
                 self.assertEqual(filters.qarvik_outcome(host), outcome)
 
     def test_every_probe_of_the_inventory_in_its_order(self):
-        hostvars = {"a": {"qarvik_run": run(0, "response file YQ0K")}, "b": {"qarvik_reason": "why"},
+        hostvars = {"a": {"qarvik_run": run(0, "response file YQ0K"), "qarvik_segment": "hall"},
+                    "b": {"qarvik_reason": "why", "qarvik_mode": "NetBEUI", "qarvik_segment": ""},
                     "c": {"qarvik_run": run(0, "response file YQ0K")}}
         self.assertEqual(filters.qarvik_site_probes(["c", "a", "b"], hostvars, ["a", "b"]), [
-            {"name": "c", "outcome": "not run", "reason": ""},
-            {"name": "a", "outcome": "ok", "reason": "", "response": "YQ0K"},
-            {"name": "b", "outcome": "failed", "reason": "why"},
+            {"name": "c", "segment": "c", "mode": "ip", "outcome": "not run", "reason": ""},
+            {"name": "a", "segment": "hall", "mode": "ip", "outcome": "ok", "reason": "", "response": "YQ0K"},
+            {"name": "b", "segment": "b", "mode": "netbeui", "outcome": "failed", "reason": "why"},
         ])
         self.assertEqual(filters.qarvik_failed_probes(["a", "b"], hostvars), ["b"])
 
