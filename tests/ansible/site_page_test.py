@@ -14,26 +14,11 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "ansible", "roles", "qarvik", "files"))
 try:
     import site_page
+    from site_db import SCHEMA
 except ImportError as error:
     print("skipped: %s" % error)
     sys.exit(77)
 
-SCHEMA = """
-CREATE TABLE runs (id INTEGER PRIMARY KEY, time TEXT NOT NULL);
-CREATE TABLE probes (probe TEXT PRIMARY KEY, segment TEXT NOT NULL, mode TEXT NOT NULL,
-  last_good_run INTEGER, last_good_time TEXT, response BLOB);
-CREATE TABLE outcomes (run INTEGER NOT NULL, probe TEXT NOT NULL, outcome TEXT NOT NULL,
-  reason TEXT NOT NULL DEFAULT '', PRIMARY KEY (run, probe));
-CREATE TABLE sightings (run INTEGER NOT NULL, probe TEXT NOT NULL, segment TEXT NOT NULL,
-  name TEXT NOT NULL, address TEXT NOT NULL, mac TEXT NOT NULL);
-CREATE TABLE hosts (id INTEGER PRIMARY KEY, segment TEXT NOT NULL, probe TEXT NOT NULL,
-  name TEXT NOT NULL, address TEXT NOT NULL, mac TEXT NOT NULL, vendor TEXT NOT NULL DEFAULT '',
-  first_seen TEXT NOT NULL, last_seen TEXT NOT NULL, present INTEGER NOT NULL);
-CREATE TABLE events (id INTEGER PRIMARY KEY, run INTEGER NOT NULL, time TEXT NOT NULL,
-  event TEXT NOT NULL, probe TEXT NOT NULL, segment TEXT NOT NULL, name TEXT NOT NULL,
-  address TEXT NOT NULL, mac TEXT NOT NULL, previous TEXT NOT NULL DEFAULT '');
-PRAGMA user_version = 1;
-"""
 HOSTILE = '<img src=x onerror=alert(1)>'
 T1, T2, T3 = "2026-10-01T02:00:00Z", "2026-12-01T02:00:00Z", "2026-12-08T02:00:00Z"
 
@@ -42,7 +27,7 @@ def make_site(folder):
     """Three runs of segments lab and 倉庫 (its probe failed in the last);
     the hostile name on a host, a segment and a previous name."""
     db = sqlite3.connect(os.path.join(folder, "site.db"))
-    db.executescript(SCHEMA)
+    db.executescript(SCHEMA + "; PRAGMA user_version = 1;")
     db.executemany("INSERT INTO runs VALUES (?, ?)", [(1, T1), (2, T2), (3, T3)])
     db.executemany("INSERT INTO probes VALUES (?, ?, ?, ?, ?, NULL)", [
         ("p1", "lab", "ip", 3, T3), ("p2", "倉庫", "ip", 2, T2), ("p3", HOSTILE, "netbeui", 3, T3)])
