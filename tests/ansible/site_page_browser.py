@@ -19,6 +19,7 @@ Skipped (77) without chromium.
 import csv
 import html.parser
 import os
+import re
 import shutil
 import signal
 import sqlite3
@@ -90,6 +91,35 @@ class Dom(html.parser.HTMLParser):
             self.cell.append(data)
 
 
+# Sorts segment lab's table by name twice (descending) and filters it, then
+# notes each row's address and whether it is shown.
+DRIVER = """<script>(function () {
+  var table = document.querySelector("table.hosts[data-segment=lab]");
+  var name = table.tHead.rows[0].cells[0].querySelector("button");
+  name.click();
+  name.click();
+  var input = table.previousElementSibling.querySelector("input");
+  input.value = "10.0.0.1";
+  input.dispatchEvent(new Event("input"));
+  document.body.setAttribute("data-driven", Array.prototype.map.call(table.tBodies[0].rows,
+    function (row) { return (row.hidden ? "-" : "+") + row.cells[1].textContent; }).join(" "));
+}());</script>"""
+
+
+def sorted_and_filtered(results):
+    """The failure of the page's sorting and filtering, or None."""
+    page = os.path.join(results, "driven.html")
+    with open(os.path.join(results, "site.html"), encoding="utf-8") as original:
+        text = original.read().replace("</body>", DRIVER + "</body>")
+    with open(page, "w", encoding="utf-8") as driven:
+        driven.write(text)
+    dom, console = chromium(page, "--dump-dom")
+    driven = re.search(r'data-driven="([^"]*)"', dom)
+    if console or not driven or driven.group(1) != "-10.0.0.2 +10.0.0.10":
+        return "sorted by name down and filtered: %s %s" % (driven and driven.group(1), console)
+    return None
+
+
 def site_from_csv(results):
     """site.csv's hosts as (name, address, mac) a segment, the segment of
     each probe from site.db; changes.csv's events."""
@@ -137,6 +167,7 @@ def check(results, expected, names, folder):
         failures.append("names made elements: %s, handlers %s" % (made, dom.handlers))
     cells = {cell for rows in dom.tables.values() for row in rows for cell in row}
     failures += ["name %r is not shown as it is" % name for name in names if name not in cells]
+
     chromium(page, "--screenshot=" + os.path.join(folder, "site.png"), "--window-size=1280,1600")
     return failures
 
@@ -161,6 +192,8 @@ def main(argv):
         expected = site_from_database(results)
     try:
         failures = check(results, expected, names, folder)
+        if len(argv) == 1:
+            failures += list(filter(None, [sorted_and_filtered(results)]))
     except RuntimeError as error:
         failures = [str(error)]
     for failure in failures:
