@@ -171,11 +171,11 @@ def chart(db):
 
 
 def nice_ceiling(value):
-    """The next of 4, 8, 20, 40, 80, 200, ... at or above VALUE, so the
+    """The next of 4, 8, 12, 16, 20, 40, 80, ... at or above VALUE, so the
     y axis has four even steps."""
     step = 1
     while True:
-        for factor in (4, 8, 20):
+        for factor in (4, 8, 12, 16, 20):
             if factor * step >= value:
                 return factor * step
         step *= 10
