@@ -83,10 +83,11 @@ def probes_state(db, last):
     return probes
 
 
+# An event's vendor is its host's (one host a segment, address and MAC).
 EVENT_COLUMNS = (
     "SELECT e.time, e.event, e.probe, e.segment, e.name, e.address, e.mac, e.previous,"
-    " COALESCE(h.vendor, '') AS vendor FROM events e"
-    " LEFT JOIN hosts h ON h.segment = e.segment AND h.address = e.address AND h.mac = e.mac ")
+    " COALESCE((SELECT h.vendor FROM hosts h WHERE h.segment = e.segment AND h.address = e.address"
+    " AND h.mac = e.mac LIMIT 1), '') AS vendor FROM events e ")
 
 
 def events(db, last, days):
@@ -106,7 +107,7 @@ def address_key(address):
     return "~" + address
 
 
-def segments_hosts(db, last, marks):
+def segments_hosts(db, marks):
     """The hosts of the last run's site, a list a segment, in address order."""
     segments = {}
     for row in db.execute("SELECT segment, probe, name, address, mac, vendor, first_seen, last_seen"
@@ -217,7 +218,7 @@ def page_data(db, days, stale_days):
     marks = {(e["segment"], e["address"], e["mac"]): e["event"] for e in latest}
     return {"last": last, "runs": db.execute("SELECT COUNT(*) FROM runs").fetchone()[0],
             "probes": probes_state(db, last), "latest": latest, "earlier": earlier,
-            "segments": segments_hosts(db, last, marks), "quiet": quiet_hosts(db, last, stale_days),
+            "segments": segments_hosts(db, marks), "quiet": quiet_hosts(db, last, stale_days),
             "chart": chart(db), "days": days, "stale_days": stale_days}
 
 
