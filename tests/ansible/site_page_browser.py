@@ -121,7 +121,7 @@ def check(results, hosts, events, names, folder):
         failures.append("names made elements (script, svg, img, style: %s) or handlers %s" % (made, dom.handlers))
     cells = {cell for rows in dom.tables.values() for row in rows for cell in row}
     failures += ["name %r is not shown as it is" % name for name in names if name not in cells]
-    chromium(page, "--screenshot=" + os.path.join(folder, "site.png"), "--window-size=1100,1500")
+    chromium(page, "--screenshot=" + os.path.join(folder, "site.png"), "--window-size=1100,1900")
     return failures
 
 
