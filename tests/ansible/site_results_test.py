@@ -9,6 +9,7 @@ MACs."""
 import base64
 import contextlib
 import csv
+import fcntl
 import io
 import json
 import os
@@ -206,10 +207,23 @@ class Lock(unittest.TestCase):
         self.assertEqual(os.listdir(folder.path).count("site.db.writer"), 0)
 
     def test_a_run_waits_for_the_lock_then_fails_naming_the_other(self):
+        # Held by another run of the play (the folder's lock), or by a
+        # program with a transaction open (the database's).
+        for holder in ("folder", "database"):
+            with self.subTest(holder):
+                self.wait_for(holder)
+
+    def wait_for(self, holder):
         folder = Folder(self)
         folder.store([probe("hall", response=b"")])
-        holder = sqlite3.connect(os.path.join(folder.path, "site.db"), isolation_level=None)
-        holder.execute("BEGIN IMMEDIATE")
+        if holder == "folder":
+            lock = os.open(folder.path, os.O_RDONLY)
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            release = lambda: os.close(lock)  # noqa: E731
+        else:
+            lock = sqlite3.connect(os.path.join(folder.path, "site.db"), isolation_level=None)
+            lock.execute("BEGIN IMMEDIATE")
+            release = lambda: lock.execute("ROLLBACK")  # noqa: E731
         with open(os.path.join(folder.path, "site.db.writer"), "w") as note:
             note.write("%d %s 2026-12-08T02:00:04Z\n" % (os.getpid(), os.uname().nodename))
         started = time.monotonic()
@@ -219,12 +233,13 @@ class Lock(unittest.TestCase):
         self.assertEqual(process.returncode, 2)
         self.assertIn("is in use by another run of the play (pid %d on %s, writing since 2026-12-08T02:00:04Z);"
                       " waited 1 s" % (os.getpid(), os.uname().nodename), error)
+        self.assertTrue(os.path.exists(os.path.join(folder.path, "site.db.writer")), "the other run's note went")
         process, data = self.program(folder, [probe("hall", response=b"pc,10.0.0.1,\r\n")], "--wait", "30")
         process.stdin.write(data)
         process.stdin.close()
         time.sleep(1)
         self.assertIsNone(process.poll())
-        holder.execute("ROLLBACK")
+        release()
         self.assertEqual((process.wait(), process.stderr.read()), (0, ""))
         self.assertEqual(folder.query("SELECT count(*) FROM runs"), [(2,)])
 
@@ -236,12 +251,19 @@ class FullDisk(unittest.TestCase):
     def test_a_full_disk_changes_nothing_and_leaves_nothing(self):
         if os.geteuid() != 0 or not shutil.which("unshare"):
             self.skipTest("needs root and unshare")
+        # Room for nothing (the database fails first), and for less than the
+        # files (writing them fails).
+        for room in (0, 100000):
+            with self.subTest(room=room):
+                self.fill(room)
+
+    def fill(self, room):
         folder = Folder(self)
         script = """
 set -e
-mount -t tmpfs -o size=200k tmpfs "$1"
+mount -t tmpfs -o size=2m tmpfs "$1"
 "$2" "$3" "$1" < "$4" > /dev/null
-head -c 300k /dev/zero > "$1/filler" 2>/dev/null || true
+head -c $(($(df --output=avail -B1 "$1" | tail -1) - $6)) /dev/zero > "$1/filler"
 find "$1" -type f ! -name filler -exec sha1sum {} + | sort > "$1/../before" 2>/dev/null || true
 status=0; "$2" "$3" "$1" < "$5" 2> "$1/../error" > /dev/null || status=$?
 find "$1" -type f ! -name filler -exec sha1sum {} + | sort > "$1/../after"
@@ -256,7 +278,7 @@ exit $status"""
                 json.dump({"probes": [probe("hall", response=response)]}, f)
         done = subprocess.run(["unshare", "-m", "--propagation", "private", "sh", "-c", script, "sh", results,
                                sys.executable, PROGRAM, os.path.join(folder.path, "first"),
-                               os.path.join(folder.path, "second")])
+                               os.path.join(folder.path, "second"), str(room)])
         self.assertEqual(done.returncode, 2)
         error = folder.read("error").decode()
         self.assertIn("cannot write in the results folder %s: " % results, error)
@@ -276,26 +298,29 @@ class Upgrade(unittest.TestCase):
                "history/20261202T020000Z/": (pc1 + gw, gw, "gone,hall,%s,10.0.0.2,%s,\r\n" % ("パソ", B)),
                "": (pc1 + gw, gw, "")}
         for where, (hall, store, changes) in old.items():
-            files = {"hall.csv": hall, "store.csv": store,
+            # The plays before kept no file of a name beyond ASCII in history/.
+            files = {"hall.csv": hall, "store.csv": store, **({} if where else {"倉庫.csv": gw}),
                      # The old site.csv merged the routers of two segments.
                      "site.csv": b"probe,name,address,mac\r\n" + b"".join(b"hall," + r + b"\r\n"
                                                                        for r in hall.splitlines()),
                      "probes.csv": b"probe,outcome,last_good,reason\r\nhall,ok,2026-12-02T03:00:00+01:00,\r\n"
-                                   b"store,ok,2026-12-02T03:00:00+01:00,\r\n",
+                                   b"store,ok,2026-12-02T03:00:00+01:00,\r\n" + "倉庫,ok,,\r\n".encode(),
                      "changes.csv": b"event,probe,name,address,mac,previous\r\n" + changes.encode("cp932")}
             os.makedirs(os.path.join(folder.path, where), exist_ok=True)
             for name, data in files.items():
                 with open(os.path.join(folder.path, where, name), "wb") as f:
                     f.write(data)
         kept = folder.listing()
-        status, lines, _ = folder.store([probe("hall", response=pc1 + pc2 + gw), probe("store", "failed")])
-        self.assertEqual(lines[:3], ["site: 4 hosts, 1 back", "back: パソ 10.0.0.2 %s (hall)" % B,
+        status, lines, _ = folder.store([probe("hall", response=pc1 + pc2 + gw), probe("store", "failed"),
+                                         probe("倉庫", response=gw)])
+        self.assertEqual(lines[:3], ["site: 5 hosts, 1 back", "back: パソ 10.0.0.2 %s (hall)" % B,
                                      "site.db: took in 2 runs of history/ and the probes' files"])
         self.assertEqual(folder.query("SELECT time, event, name FROM events"),
                          [("2026-12-02T02:00:00Z", "gone", "パソ"), (folder.query("SELECT max(time) FROM runs")[0][0],
                                                                     "back", "パソ")])
         self.assertEqual(folder.query("SELECT probe, first_seen FROM hosts WHERE name = 'gw'"),
-                         [("hall", "2026-12-01T02:00:00Z"), ("store", "2026-12-01T02:00:00Z")])
+                         [("hall", "2026-12-01T02:00:00Z"), ("store", "2026-12-01T02:00:00Z"),
+                          ("倉庫", "2026-12-02T02:00:00Z")])
         self.assertEqual(folder.query("SELECT last_good_time FROM probes WHERE probe = 'store'"),
                          [("2026-12-02T02:00:00Z",)])
         self.assertEqual(folder.read("probes/store.csv"), gw)
@@ -318,6 +343,16 @@ class Vendors(unittest.TestCase):
             with self.subTest(mac):
                 self.assertEqual(site_vendors.vendor_of(mac, registries), maker)
         self.assertEqual(site_vendors.vendor_of("00-1b-21-00-00-01", os.path.join(registries, "none")), "")
+
+    def test_without_ieee_data_one_line_says_how_to_get_it(self):
+        folder = Folder(self)
+        saved, site_vendors.IEEE_DATA = site_vendors.IEEE_DATA, os.path.join(folder.path, "none")
+        self.addCleanup(setattr, site_vendors, "IEEE_DATA", saved)
+        _, lines, _ = folder.store([probe("hall", response=b"pc,10.0.0.1,%s\r\n" % A.encode())])
+        self.assertEqual(folder.csv("site.csv")[1][4], "")
+        self.assertEqual([line for line in lines if "ieee-data" in line], [
+            "vendors: %s has no IEEE registries, the vendor column stays empty (Debian package ieee-data)"
+            % site_vendors.IEEE_DATA])
 
 
 if __name__ == "__main__":

@@ -2,7 +2,8 @@
 
 One row of `runs` a committed run; each probe with its last good response
 file; each probe's outcome in each run; every row each probe's file held as
-of each run (`sightings`); every host the kept runs know; the events. Times
+of each run (`sightings`); every host the kept runs know, with the first
+and the last run whose site had it (`hosts`); the events. Times
 are text, ISO 8601 in UTC with a Z, so they sort as text. PRAGMA
 user_version holds the schema's version.
 """
@@ -51,7 +52,9 @@ CREATE TABLE hosts (
   vendor     TEXT NOT NULL DEFAULT '',
   first_seen TEXT NOT NULL,
   last_seen  TEXT NOT NULL,
-  present    INTEGER NOT NULL
+  present    INTEGER NOT NULL,
+  first_run  INTEGER NOT NULL,
+  last_run   INTEGER NOT NULL
 );
 CREATE INDEX hosts_where ON hosts(segment, address, mac);
 CREATE TABLE events (

@@ -26,12 +26,15 @@ probe failed: a last line names the probes of those events.
 import argparse
 import base64
 import datetime
+import fcntl
 import json
 import os
 import re
+import signal
 import socket
 import sqlite3
 import sys
+import time
 
 import site_changes
 import site_db
@@ -107,21 +110,42 @@ def read_probes(stream):
                 raise ValueError("probe %r succeeded without its response file" % name) from error
         probes.append({"name": name, "segment": str(entry.get("segment") or name),
                        "mode": str(entry.get("mode") or "ip").lower(), "outcome": outcome,
-                       "shown": entry.get("outcome"), "reason": "" if outcome == "ok" else str(entry.get("reason") or ""),
-                       "response": response})
+                       "reason": "" if outcome == "ok" else str(entry.get("reason") or ""), "response": response})
     return probes
 
 
+def lock_folder(results, wait):
+    """The results folder's lock, held from a run's transaction until its
+    files have their names, so that a later run neither starts before nor
+    writes its files under this one's; waits up to `wait` seconds for a run
+    that has it. Returns the descriptor that holds it."""
+    folder = os.open(results, os.O_RDONLY)
+    deadline = time.monotonic() + wait
+    while True:
+        try:
+            fcntl.flock(folder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return folder
+        except BlockingIOError:
+            if time.monotonic() >= deadline:
+                os.close(folder)
+                raise site_db.StoreError(busy_message(results, wait)) from None
+            time.sleep(0.1)
+
+
+def busy_message(results, wait):
+    return "%s is in use by %s; waited %g s for it" % (site_db.database_path(results), other_writer(results), wait)
+
+
 def begin(connection, results, wait):
-    """Takes the database's write lock, waiting up to `wait` seconds for a
-    run that has it; then notes who has it, for a run that waits too long."""
+    """Takes the database's write lock (an sqlite3 shell may hold it too),
+    waiting up to `wait` seconds; then notes who has it, for a run that
+    waits too long."""
     try:
         connection.execute("BEGIN IMMEDIATE")
     except sqlite3.OperationalError as error:
         if "locked" not in str(error) and "busy" not in str(error):
             raise
-        raise site_db.StoreError("%s is in use by %s; waited %g s for it"
-                                 % (site_db.database_path(results), other_writer(results), wait)) from error
+        raise site_db.StoreError(busy_message(results, wait)) from error
     note = os.path.join(results, WRITER_NOTE)
     try:
         with open(note, "w", encoding="utf-8") as file:
@@ -138,9 +162,11 @@ def other_writer(results):
             pid, host, since = file.read().split()
         if host == socket.gethostname():
             os.kill(int(pid), 0)
-        return "another run of the play (pid %s on %s, writing since %s)" % (pid, host, since)
+    except PermissionError:
+        pass  # a run of another user's
     except (OSError, ValueError):
         return "another program (an sqlite3 shell with a transaction open?)"
+    return "another run of the play (pid %s on %s, writing since %s)" % (pid, host, since)
 
 
 def end_writer_note(results):
@@ -153,9 +179,9 @@ def end_writer_note(results):
 class Run:
     """What a run found, for its exports and its output."""
 
-    def __init__(self, probes, time):
+    def __init__(self, probes):
         self.probes = probes
-        self.time = time
+        self.time = None  # when it commits: once it has the lock
         self.rows = []
         self.events = []
         self.first = False
@@ -181,11 +207,12 @@ def record(connection, results, run, keep):
     if runs:
         previous = site_store.run_rows(connection, runs[-1])
         older = site_store.pairs_before(connection, runs[-1])
-        run.events = site_changes.compare(run.rows, previous, older, older | site_changes.known(previous),
+        every = site_store.pairs_before(connection, runs[-1] + 1)
+        run.events = site_changes.compare(run.rows, previous, older, every,
                                           {p["name"]: p["outcome"] for p in run.probes})
     number = site_store.add_run(connection, run.time, run.probes, run.rows, run.events)
     seen_by = {p["name"] for p in run.probes if p["outcome"] == "ok"}
-    site_store.update_hosts(connection, run.time, run.rows, seen_by, site_vendors.vendor_of)
+    site_store.update_hosts(connection, number, run.time, run.rows, seen_by, site_vendors.vendor_of)
     run.lines.append("site.db: run %d at %s" % (number, run.time))
     removed = site_store.prune(connection, keep)
     if removed:
@@ -239,13 +266,23 @@ def store_run(results, run, keep, encoding, wait):
         os.makedirs(results, exist_ok=True)
     except OSError as error:
         raise site_db.StoreError("cannot make the results folder %s: %s" % (results, error.strerror)) from error
+    folder_lock = lock_folder(results, wait)
+    try:
+        return transaction(results, run, keep, encoding, wait)
+    finally:
+        os.close(folder_lock)
+
+
+def transaction(results, run, keep, encoding, wait):
     path = site_db.database_path(results)
     existed = os.path.exists(path)
     connection = site_db.connect(path, wait)
     staging = site_exports.Staging(results)
-    committed = False
+    committed = holding = False
     try:
         begin(connection, results, wait)
+        holding = True
+        run.time = site_db.utc_text(datetime.datetime.now(datetime.timezone.utc))
         recording = any(p["outcome"] == "ok" for p in run.probes)
         if recording:
             record(connection, results, run, keep)
@@ -253,24 +290,33 @@ def store_run(results, run, keep, encoding, wait):
         stage_probes_csv(connection, staging, results, run.probes, encoding)
         connection.execute("COMMIT" if recording else "ROLLBACK")
         committed = recording
-        staging.publish()
-    except (OSError, sqlite3.Error) as error:
+    except BaseException as error:
+        # An error, or the play interrupted: nothing of the run stays.
         if connection.in_transaction:
             connection.execute("ROLLBACK")
         staging.discard()
-        raise site_db.StoreError("cannot write in the results folder %s: %s; site.db and its files are as"
-                                 " they were" % (results, getattr(error, "strerror", None) or error)) from error
+        if isinstance(error, (OSError, sqlite3.Error)):
+            raise site_db.StoreError("cannot write in the results folder %s: %s; site.db and its files are as"
+                                     " they were" % (results, getattr(error, "strerror", None) or error)) from error
+        raise
     finally:
         connection.close()
-        end_writer_note(results)
+        if holding:
+            end_writer_note(results)
         if not existed and not committed:
             for leftover in (path, path + "-journal"):
                 if os.path.exists(leftover):
                     os.unlink(leftover)
+    try:
+        staging.publish()
+    except OSError as error:
+        staging.discard()
+        raise site_db.StoreError("site.db has the run, but the results folder %s did not take its files (%s):"
+                                 " the next run writes them" % (results, error.strerror)) from error
     return staging
 
 
-def output_lines(run, staging, encoding):
+def output_lines(run, staging):
     if not any(p["outcome"] == "ok" for p in run.probes):
         lines = ["site: no probe succeeded, no run added; the site's files are as they were"]
     else:
@@ -301,13 +347,13 @@ def main(argv):
     except ValueError as error:
         print("site_results: %s; nothing written" % error, file=sys.stderr)
         return 1
-    run = Run(probes, site_db.utc_text(datetime.datetime.now(datetime.timezone.utc)))
+    run = Run(probes)
     try:
         staging = store_run(options.results, run, options.keep, options.encoding, max(options.wait, 0))
     except site_db.StoreError as error:
         print("site_results: %s" % error, file=sys.stderr)
         return 2
-    lines = output_lines(run, staging, options.encoding)
+    lines = output_lines(run, staging)
     alerted = site_changes.alerted_probes(run.events)
     failing = options.fail_on_changes and alerted and all(p["outcome"] in ("ok", "skipped") for p in probes)
     if failing:
@@ -319,4 +365,6 @@ def main(argv):
 if __name__ == "__main__":
     # Ansible reads the output as UTF-8, whatever the locale says.
     sys.stdout.reconfigure(encoding="utf-8", errors="replace")
+    # A play stopped (its TERM) ends the run as an error does, with nothing left.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     sys.exit(main(sys.argv[1:]))

@@ -18,9 +18,10 @@ def run_rows(connection, run):
 
 
 def pairs_before(connection, run):
-    """known() of every row of the runs before this one."""
+    """known() of every host of the kept runs before this one: the hosts
+    table has each once, where the runs' rows have it once a run."""
     return known(Row("", *r) for r in connection.execute(
-        "SELECT DISTINCT segment, name, address, mac FROM sightings WHERE run < ?", (run,)))
+        "SELECT segment, name, address, mac FROM hosts WHERE first_run < ?", (run,)))
 
 
 def stored_probes(connection):
@@ -56,7 +57,7 @@ def add_run(connection, time, probes, rows, events):
     return run
 
 
-def update_hosts(connection, time, rows, seen_by, vendor_of):
+def update_hosts(connection, run, time, rows, seen_by, vendor_of):
     """Every host of the site's rows is present, with its latest name and
     probe; last_seen moves to this run's time for the rows of the probes in
     seen_by (a failed probe's rows are from an earlier run, so its hosts
@@ -70,14 +71,15 @@ def update_hosts(connection, time, rows, seen_by, vendor_of):
         host = hosts.get(pair(row))
         if host is None:
             host = connection.execute(
-                "INSERT INTO hosts (segment, probe, name, address, mac, vendor, first_seen, last_seen, present)"
-                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)",
-                (row.segment, row.probe, row.name, row.address, row.mac, vendor_of(row.mac), seen, seen)).lastrowid
+                "INSERT INTO hosts (segment, probe, name, address, mac, vendor, first_seen, last_seen, present,"
+                " first_run, last_run) VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1, ?, ?)",
+                (row.segment, row.probe, row.name, row.address, row.mac, vendor_of(row.mac), seen, seen,
+                 run, run)).lastrowid
             hosts[pair(row)] = host
         else:
             connection.execute(
-                "UPDATE hosts SET probe = ?, name = ?, vendor = ?, present = 1, last_seen = max(last_seen, ?)"
-                " WHERE id = ?", (row.probe, row.name, vendor_of(row.mac), seen, host))
+                "UPDATE hosts SET probe = ?, name = ?, vendor = ?, present = 1, last_seen = max(last_seen, ?),"
+                " last_run = ? WHERE id = ?", (row.probe, row.name, vendor_of(row.mac), seen, run, host))
         present.add(host)
     connection.execute("CREATE TEMP TABLE IF NOT EXISTS present_hosts (id INTEGER PRIMARY KEY)")
     connection.execute("DELETE FROM present_hosts")
@@ -94,11 +96,7 @@ def prune(connection, keep):
     for table, column in (("events", "run"), ("outcomes", "run"), ("sightings", "run"), ("runs", "id")):
         connection.executemany("DELETE FROM %s WHERE %s = ?" % (table, column), [(run,) for run in old])
     if old:
-        kept = {pair(Row("", *r)) for r in connection.execute(
-            "SELECT DISTINCT segment, name, address, mac FROM sightings")}
-        gone = [(host,) for host, *where in connection.execute(
-            "SELECT id, segment, name, address, mac FROM hosts") if pair(Row("", *where)) not in kept]
-        connection.executemany("DELETE FROM hosts WHERE id = ?", gone)
+        connection.execute("DELETE FROM hosts WHERE last_run < (SELECT min(id) FROM runs)")
     return len(old)
 
 

@@ -10,7 +10,7 @@ import io
 import os
 
 import site_store
-from site_changes import Row
+from site_changes import Row, pair
 from site_db import utc_text
 from site_exports import read_bytes
 
@@ -63,23 +63,33 @@ def history_runs(history):
     return sorted(runs)
 
 
-def old_run(folder, segments, response_rows):
-    """(outcomes, rows) of an old run's folder: the rows from its probes'
-    files, which keep every row of every segment (site.csv merged rows of
-    one address and MAC across segments); from its site.csv without them."""
+def old_run(folder, segments, response_rows, newest_files):
+    """(outcomes, rows) of an old run's folder. Each probe's rows come from
+    its file of the run, which has every row of its segment (site.csv merged
+    one address and MAC across segments); where the run kept no file of the
+    probe (the plays before kept none for a name beyond ASCII), from the
+    newest files, for the newest run (newest_files, else None), or else from
+    its rows of the run's site.csv."""
     outcomes = [(row["probe"], OLD_OUTCOMES.get(row["outcome"], "failed"), row.get("reason", ""))
                 for row in old_csv(os.path.join(folder, "probes.csv"), ["probe", "outcome", "last_good", "reason"])]
-    files = []
+    site = old_csv(os.path.join(folder, "site.csv"), OLD_SITE_HEADER)
+    rows = []
     for probe, _, _ in outcomes:
-        path = plain_file(folder, probe)
-        data = read_bytes(path) if path else None
+        segment = segments.get(probe, probe)
+        files = [plain_file(where, probe) for where in (folder, newest_files) if where]
+        data = next((d for d in (read_bytes(f) for f in files if f) if d is not None), None)
         if data is not None:
-            files.append((probe, segments.get(probe, probe), data))
-    if files:
-        return outcomes, response_rows(files)
-    rows = [Row(r["probe"], segments.get(r["probe"], r["probe"]), r["name"], r["address"], r["mac"])
-            for r in old_csv(os.path.join(folder, "site.csv"), OLD_SITE_HEADER)]
-    return outcomes, rows
+            rows += response_rows([(probe, segment, data)])
+        else:
+            rows += [Row(probe, segment, r["name"], r["address"], r["mac"]) for r in site if r["probe"] == probe]
+    # Two probes of one segment: the first probe's row of a host stays.
+    seen = set()
+    kept = []
+    for row in rows:
+        if pair(row) not in seen:
+            seen.add(pair(row))
+            kept.append(row)
+    return outcomes, kept
 
 
 def old_events(folder, segments):
@@ -100,13 +110,13 @@ def import_old_layout(connection, results, segments, response_rows, vendor_of):
         # A folder of the plays before history/: its site is one run.
         stamp = datetime.datetime.fromtimestamp(os.stat(os.path.join(results, "site.csv")).st_mtime)
         folders = [(results, utc_text(stamp.astimezone()))]
-    for folder, time in folders:
-        outcomes, rows = old_run(folder, segments, response_rows)
+    for number, (folder, time) in enumerate(folders, 1):
+        outcomes, rows = old_run(folder, segments, response_rows, results if number == len(folders) else None)
         probes = [{"name": name, "segment": segments.get(name, name), "mode": "ip", "outcome": outcome,
                    "reason": reason, "response": None} for name, outcome, reason in outcomes]
-        site_store.add_run(connection, time, probes, rows, old_events(folder, segments))
+        run = site_store.add_run(connection, time, probes, rows, old_events(folder, segments))
         seen_by = {name for name, outcome, _ in outcomes if outcome == "ok"}
-        site_store.update_hosts(connection, time, rows, seen_by, vendor_of)
+        site_store.update_hosts(connection, run, time, rows, seen_by, vendor_of)
     if folders:
         import_probe_files(connection, results, segments)
     return len(folders)
