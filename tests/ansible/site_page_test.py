@@ -36,13 +36,15 @@ def make_site(folder):
                  (2, "倉庫", "倉庫の端末", "10.0.1.5", "m5"), (3, "lab", "a", "10.0.0.2", "m2"),
                  (3, "lab", HOSTILE, "10.0.0.10", "m10"), (3, HOSTILE, "NB", "", "m7")]
     db.executemany("INSERT INTO sightings VALUES (?, 'p', ?, ?, ?, ?)", sightings)
+    run_of = {T1: 1, T2: 2, T3: 3}
     db.executemany("INSERT INTO hosts (segment, probe, name, address, mac, vendor, first_seen, last_seen,"
-                   " present) VALUES (?, 'p', ?, ?, ?, ?, ?, ?, ?)", [
-                       ("lab", "a", "10.0.0.2", "m2", "Maker", T1, T3, 1),
-                       ("lab", HOSTILE, "10.0.0.10", "m10", "", T3, T3, 1),
-                       ("lab", "old", "10.0.0.3", "m3", "", T1, T1, 0),
-                       ("倉庫", "倉庫の端末", "10.0.1.5", "m5", "", T2, T2, 1),
-                       (HOSTILE, "NB", "", "m7", "", T3, T3, 1)])
+                   " present, first_run, last_run) VALUES (?, 'p', ?, ?, ?, ?, ?, ?, ?, ?, ?)", [
+                       host + (run_of[host[5]], run_of[host[6]]) for host in [
+                           ("lab", "a", "10.0.0.2", "m2", "Maker", T1, T3, 1),
+                           ("lab", HOSTILE, "10.0.0.10", "m10", "", T3, T3, 1),
+                           ("lab", "old", "10.0.0.3", "m3", "", T1, T1, 0),
+                           ("倉庫", "倉庫の端末", "10.0.1.5", "m5", "", T2, T2, 1),
+                           (HOSTILE, "NB", "", "m7", "", T3, T3, 1)]])
     db.executemany("INSERT INTO events (run, time, event, probe, segment, name, address, mac, previous)"
                    " VALUES (?, ?, ?, 'p1', 'lab', ?, ?, ?, ?)", [
                        (1, T1, "new", "a", "10.0.0.2", "m2", ""),
