@@ -148,7 +148,9 @@ def main(folder, results=None, *names):
         else:
             import site_page_test  # puts the role's files on the path
             import site_page
-            results = tempfile.mkdtemp(dir=folder)
+            results = os.path.join(folder, "site")  # the last run's page and database stay
+            shutil.rmtree(results, ignore_errors=True)
+            os.makedirs(results)
             site_page_test.make_site(results)
             site_page.main([results])
             names = [site_page_test.HOSTILE, '"><script>', "倉庫の端末"]
