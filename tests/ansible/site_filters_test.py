@@ -13,7 +13,7 @@ filters = importlib.util.module_from_spec(loader_spec)
 loader_spec.loader.exec_module(filters)
 
 GOOD = {"qarvik_deb": "", "qarvik_net": "", "qarvik_mask": "", "qarvik_probes": 255,
-        "qarvik_wait": 500, "qarvik_mode": "ip"}
+        "qarvik_wait": 500, "qarvik_mode": "ip", "qarvik_page_days": 7, "qarvik_stale_days": 30}
 
 
 def settings(**changes):
@@ -33,6 +33,7 @@ class SettingProblems(unittest.TestCase):
         ("a wait past 10000", {"qarvik_wait": 10001}, "qarvik_wait must be a whole number from 0"),
         ("a negative wait", {"qarvik_wait": "-1"}, "qarvik_wait must be"),
         ("a wait of true", {"qarvik_wait": True}, "qarvik_wait must be"),
+        ("a page of no days", {"qarvik_page_days": 0}, "qarvik_page_days must be a whole number from 1"),
         ("a net of five numbers", {"qarvik_net": "10.1.2.3.4"}, "qarvik_net must be four numbers"),
         ("a net number past 255", {"qarvik_net": "10.1.256.0"}, "qarvik_net must be four numbers"),
         ("a net with a blank", {"qarvik_net": "10.1.2.0 "}, "qarvik_net must be four numbers"),

@@ -5,7 +5,8 @@ import hashlib
 import os
 import re
 
-NUMBER_RANGES = {"qarvik_probes": (1, 255), "qarvik_wait": (0, 10000)}
+NUMBER_RANGES = {"qarvik_probes": (1, 255), "qarvik_wait": (0, 10000),
+                 "qarvik_page_days": (1, 3660), "qarvik_stale_days": (1, 36600)}
 MODES = ("ip", "netbeui")
 # The first words of qarvik's wrong-argument line, as UTF-8 after the probe
 # converted its console output from code page 932.
