@@ -182,15 +182,16 @@ class SiteProbes(unittest.TestCase):
                 self.assertEqual(filters.qarvik_outcome(host), outcome)
 
     def test_every_probe_of_the_inventory_in_its_order(self):
-        hostvars = {"a": {"qarvik_run": run(0, "response file YQ0K")}, "b": {"qarvik_reason": "why"},
+        hostvars = {"a": {"qarvik_run": run(0, "response file YQ0K"), "qarvik_segment": "hall"},
+                    "b": {"qarvik_reason": "why", "qarvik_mode": "NetBEUI", "qarvik_segment": ""},
                     "c": {"qarvik_run": run(0, "response file YQ0K")},
                     "d": {"qarvik_probe": {"unreachable": True, "msg": "refused"}}}
-        # The results folder knows no "unreachable": a failure whose reason says so.
         self.assertEqual(filters.qarvik_site_probes(["c", "a", "b", "d"], hostvars, ["a", "b", "d"]), [
-            {"name": "c", "outcome": "not run", "reason": ""},
-            {"name": "a", "outcome": "ok", "reason": "", "response": "YQ0K"},
-            {"name": "b", "outcome": "failed", "reason": "why"},
-            {"name": "d", "outcome": "failed", "reason": "cannot be reached: refused"},
+            {"name": "c", "segment": "c", "mode": "ip", "outcome": "not run", "reason": ""},
+            {"name": "a", "segment": "hall", "mode": "ip", "outcome": "ok", "reason": "", "response": "YQ0K"},
+            {"name": "b", "segment": "b", "mode": "netbeui", "outcome": "failed", "reason": "why"},
+            {"name": "d", "segment": "d", "mode": "ip", "outcome": "unreachable",
+             "reason": "cannot be reached: refused"},
         ])
         self.assertEqual(filters.qarvik_failed_probes(["a", "b", "d"], hostvars), ["b failed", "d unreachable"])
 

@@ -238,18 +238,18 @@ def qarvik_failed_probes(play_hosts, hostvars):
 
 def qarvik_site_probes(inventory, hostvars, play_hosts):
     """Every probe of the inventory, in its order, for files/site_results.py:
-    its outcome in this run ("not run" when the run left it out), the reason
-    of a failure and the response file of a success."""
+    its segment (qarvik_segment, else its name) and mode, its outcome in
+    this run ("not run" when the run left it out), the reason of a failure
+    and the response file of a success."""
     probes = []
     for name in inventory:
+        host = hostvars[name]
+        where = {"name": name, "segment": str(host.get("qarvik_segment") or name),
+                 "mode": str(host.get("qarvik_mode") or "ip").lower()}
         if name not in play_hosts:
-            probes.append({"name": name, "outcome": "not run", "reason": ""})
+            probes.append(dict(where, outcome="not run", reason=""))
             continue
-        probe = dict(qarvik_outcome(hostvars[name]), name=name)
-        # The results folder knows ok, failed and not run: an unreachable
-        # probe is a failed one there, its reason says it was not reached.
-        if probe["outcome"] == "unreachable":
-            probe["outcome"] = "failed"
+        probe = dict(qarvik_outcome(host), **where)
         if probe["response"] is None:
             del probe["response"]
         probes.append(probe)
