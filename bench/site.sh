@@ -27,9 +27,10 @@ if [[ $# -lt 1 || ! -x "$1/qarvik" || ! -x "$1/wincmd" || ! -f "$1/CPackConfig.c
     echo "usage: $0 BUILD_DIR [PROBES...]  (BUILD_DIR holding qarvik, wincmd and CPackConfig.cmake)" >&2
     exit 2
 fi
-# One bench or test of namespaces at a time on the machine.
+# One bench or test of namespaces at a time on the machine. flock holds the
+# lock itself (-o): no daemon of the site inherits it, so none can keep it.
 if [[ ${QARVIK_SITE_BENCH_LOCKED:-} != 1 ]]; then
-    QARVIK_SITE_BENCH_LOCKED=1 exec flock /tmp/qarvik-live.lock "$0" "$@"
+    QARVIK_SITE_BENCH_LOCKED=1 exec flock -o /tmp/qarvik-live.lock "$0" "$@"
 fi
 build=$(cd "$1" && pwd)
 shift
