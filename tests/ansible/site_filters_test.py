@@ -167,7 +167,10 @@ class SiteProbes(unittest.TestCase):
         ("a reason its rescue kept", {"qarvik_reason": "why", "qarvik_run": run(1, "response none")},
          {"outcome": "failed", "reason": "why", "response": None}),
         ("lost on the way to the run", {"qarvik_run": {"unreachable": True, "msg": "refused "}},
-         {"outcome": "failed", "reason": "cannot be reached: refused", "response": None}),
+         {"outcome": "unreachable", "reason": "cannot be reached: refused", "response": None}),
+        ("not reached at all, its check failed", {"qarvik_probe": {"unreachable": True, "msg": "timed out"},
+                                                   "qarvik_reason": "cannot be reached: timed out"},
+         {"outcome": "unreachable", "reason": "cannot be reached: timed out", "response": None}),
         ("--check runs no sweep", {"qarvik_run": {"skipped": True}},
          {"outcome": "not run", "reason": "", "response": None}),
         ("never got to its run", {},
@@ -182,13 +185,16 @@ class SiteProbes(unittest.TestCase):
     def test_every_probe_of_the_inventory_in_its_order(self):
         hostvars = {"a": {"qarvik_run": run(0, "response file YQ0K"), "qarvik_segment": "hall"},
                     "b": {"qarvik_reason": "why", "qarvik_mode": "NetBEUI", "qarvik_segment": ""},
-                    "c": {"qarvik_run": run(0, "response file YQ0K")}}
-        self.assertEqual(filters.qarvik_site_probes(["c", "a", "b"], hostvars, ["a", "b"]), [
+                    "c": {"qarvik_run": run(0, "response file YQ0K")},
+                    "d": {"qarvik_probe": {"unreachable": True, "msg": "refused"}}}
+        self.assertEqual(filters.qarvik_site_probes(["c", "a", "b", "d"], hostvars, ["a", "b", "d"]), [
             {"name": "c", "segment": "c", "mode": "ip", "outcome": "not run", "reason": ""},
             {"name": "a", "segment": "hall", "mode": "ip", "outcome": "ok", "reason": "", "response": "YQ0K"},
             {"name": "b", "segment": "b", "mode": "netbeui", "outcome": "failed", "reason": "why"},
+            {"name": "d", "segment": "d", "mode": "ip", "outcome": "unreachable",
+             "reason": "cannot be reached: refused"},
         ])
-        self.assertEqual(filters.qarvik_failed_probes(["a", "b"], hostvars), ["b"])
+        self.assertEqual(filters.qarvik_failed_probes(["a", "b", "d"], hostvars), ["b failed", "d unreachable"])
 
 
 class ControllerPath(unittest.TestCase):

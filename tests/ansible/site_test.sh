@@ -6,8 +6,9 @@
 # build makes. Each run checks the files on the controller byte for byte and
 # what the play says: a whole run, a second one that changes nothing, --check,
 # a missing and a misspelt variable, one probe failing, every probe failing
-# (each for its own reason), --limit, and a probe that cannot be reached with
-# another in NetBEUI mode. Needs root, `ip netns`, nmbd, sshd and
+# (each for its own reason), --limit (its probe's qarvik gone, installed
+# again), and a probe that cannot be reached with another in NetBEUI mode.
+# Needs root, `ip netns`, nmbd, sshd and
 # ansible-playbook; without them it exits 77 (skipped), or fails where
 # QARVIK_LIVE_SEGMENT_REQUIRED is 1.
 #
@@ -167,6 +168,7 @@ play check --check -e "qarvik_deb=$deb"
 [[ $status -eq 0 ]] || fail "check: $(grep -i 'fatal\|failed' "$work/check.out" | tail -4)"
 kept check
 grep -A4 'TASK \[qarvik : Run qarvik' "$work/check.out" | grep -q '^ok:' && fail "check: qarvik ran"
+said check "--check: no segment swept, nothing compared, no file written"
 
 # A missing package and a misspelt mode stop the play before any probe is
 # touched, naming the path and the variable; every file stays as it was.
@@ -184,12 +186,13 @@ kept refused
 
 # One probe fails (a version qarvik cannot read): its earlier file stays, its
 # rows stay in site.csv, its line says why in readable text, the recap counts
-# the failure on it alone.
+# the failure on it alone; the run's helper script is not printed.
 inventory "$work/site.ini" "2=qarvik_environment='{\"QARVIK_WINVER\": \"none\"}'"
 earlier=$(last_good probe2)
 play one
 [[ $status -ne 0 ]] || fail "one: the play succeeded"
-said one "qarvik failed on 1 of 3 probes: probe2;"
+said one "no inventory from 1 of 3 probes: probe2 failed;"
+! grep -qF 'base64 -w 0' "$work/one.out" || fail "one: the helper script is printed"
 recap one probe2 failed=1; recap one probe1 failed=0; recap one probe3 failed=0
 cmp -s "$results/probes/probe2.csv" "$work/results-1/probes/probe2.csv" || fail "one: probe 2's file changed"
 cmp -s "$results/site.csv" "$work/results-1/site.csv" || fail "one: site.csv changed"
@@ -212,12 +215,14 @@ probe_line probe2 failed "${before[2]}" \
     "the probe has more than one IPv4 network, 198.18.2.0/24 (q1), 198.19.0.0/24 (m0): set qarvik_net"
 probe_line probe3 failed "${before[3]}" "installing qarvik_deb needs root on the probe, the user here has uid"
 
-# --limit: one probe runs; site.csv is still the whole site; the others say
-# they did not run, with the time of their kept files.
+# --limit: one probe runs, its qarvik gone while its package says installed:
+# the package is installed again. site.csv is still the whole site; the
+# others say they did not run, with the time of their kept files.
 inventory "$work/site.ini"
 keep limit
 earlier=$(last_good probe1)
-play limit --limit probe2
+ip netns exec "$site_controller" ssh -F "$work/site/ssh/config" "$(site_probe_address 2)" rm /usr/bin/qarvik
+play limit --limit probe2 -e "qarvik_deb=$deb"
 [[ $status -eq 0 ]] || fail "limit: $(tail -20 "$work/limit.out")"
 kept limit "$every_run"
 probe_line probe1 "not run" "$earlier"
@@ -230,11 +235,11 @@ inventory "$work/site.ini" 3=qarvik_mode=NetBEUI
 earlier=$(last_good probe1)
 play stopped
 [[ $status -ne 0 ]] || fail "stopped: the play succeeded"
-said stopped "qarvik failed on 1 of 3 probes: probe1;"
+said stopped "no inventory from 1 of 3 probes: probe1 unreachable;"
 said stopped "NetBEUI mode lists the computers of every network of the probe: 198.18.2.0/24 (q1), 198.19.0.0/24 (m0)"
 recap stopped probe1 failed=1; recap stopped probe3 failed=0
 cmp -s "$results/probes/probe1.csv" "$work/results-1/probes/probe1.csv" || fail "stopped: probe 1's file changed"
-probe_line probe1 failed "$earlier" "cannot be reached: "
+probe_line probe1 unreachable "$earlier" "cannot be reached: "
 check_file stopped "$results/probes/probe3.csv" < <(netbeui_rows 3)
 check_file stopped "$results/site.csv" < <(site_header; site_rows probe1 segment_rows 1; site_rows probe2 segment_rows 2
                                            site_rows probe3 netbeui_rows 3 | sed 's/^\(probe3,[^,]*\),/\1,,/')
