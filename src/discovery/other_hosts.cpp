@@ -116,19 +116,6 @@ bool CutArpEntry(const char* line, char* address, char* mac) {
 // ---------------------------------------------------------------------------
 // The sweep.
 
-// Reads "%d.%d.%d.%d" into a 32-bit value, the first number in the top byte and
-// only the low 8 bits of each number counting. False when it does not read as
-// four numbers.
-bool ReadDottedQuad(const char* text, uint32_t* value) {
-    int part[4];
-    if (std::sscanf(text, "%d.%d.%d.%d", &part[0], &part[1], &part[2], &part[3]) != 4) {
-        return false;
-    }
-    *value = 0;
-    for (int p : part) *value = (*value << 8) | (static_cast<uint32_t>(p) & 0xFFu);
-    return true;
-}
-
 void FormatAddress(uint32_t value, char* text) {
     std::snprintf(text, ADDRESS_SIZE, "%d.%d.%d.%d", static_cast<int>(value >> 24),
                   static_cast<int>((value >> 16) & 0xFFu), static_cast<int>((value >> 8) & 0xFFu),
