@@ -182,6 +182,7 @@ bool CollectSweptAddress(uint32_t i, int slot) {
 void SweepSubnet(uint32_t network, uint32_t mask) {
     uint32_t count = ~mask;
     ConsolePrint(MSG_SEARCH_HOSTS, static_cast<int>(count - 2));
+    State.ProgressLineOpen = true;
     uint32_t base = network & mask;
     gMarkThreshold = kProgressStep;
     if (State.Settings.Probes > 1) {
@@ -199,6 +200,7 @@ void SweepSubnet(uint32_t network, uint32_t mask) {
         }
     }
     ConsolePrint("%s", MSG_PROGRESS_CLOSE);
+    State.ProgressLineOpen = false;
 }
 
 // Filters a sweep report's marker lines into their work file and opens it,

@@ -33,7 +33,7 @@ constexpr auto kRoomPatience = std::chrono::seconds(5);
 std::string AwaitName(const PendingName& look_up, const PendingName& netbios,
                       Clock::time_point deadline) {
     const std::string resolved = look_up.AwaitUntil(deadline);
-    if (!resolved.empty()) return resolved;
+    if (!resolved.empty()) return PrintableName(NameInConsoleCodePage(resolved));
     return PrintableName(netbios.AwaitUntil(deadline));
 }
 
@@ -143,7 +143,7 @@ std::unique_ptr<EchoSession> LiveMachine::StartEchoes(const PingRequest& request
     const std::vector<LiveInterface>* interfaces =
         target->Name.empty() && request.ResolveName ? interfaces_->Get(&unread) : nullptr;
     if (interfaces && OwnHostName(*interfaces, target->Address, &own_name)) {
-        target->Name = PrintableName(own_name);
+        target->Name = PrintableName(NameInConsoleCodePage(own_name));
     } else if (target->Name.empty() && request.ResolveName) {
         const unsigned long wait_ms = NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs);
         target->AwaitName =
