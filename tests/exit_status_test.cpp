@@ -80,7 +80,7 @@ TEST(ExitStatus, FullTempFolderEndsTheRunAndKeepsTheLastInventory) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
     TempDir dir;
     const std::string network = SegmentOf254(dir);
-    for (int free_kib : {0, 32, 64}) {
+    for (int free_kib : {0, 8, 32, 64}) {
         for (const char* probes : {"/p1", "/p255"}) {
             SCOPED_TRACE(std::to_string(free_kib) + " KiB free, " + probes);
             SmallDisk disk(dir.File("disk"), 112);
