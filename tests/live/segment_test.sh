@@ -17,7 +17,7 @@ segment_require_nmbd
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-segment-XXXXXX")
 disk=$work/disk
-trap 'umount "$disk" 2>/dev/null; segment_remove; rm -rf "$work"' EXIT
+trap 'umount "$disk" 2>/dev/null || true; segment_remove; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 segment_start "qv$$"
 
