@@ -5,7 +5,7 @@
 #include "platform/platform.h"
 #include "platform/text_file.h"
 #include "platform/winver.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/winver.h"
-#include "run/adapter_report.h"
+#include "discovery/adapter_report.h"
 #include "test_support.h"
 
 namespace {

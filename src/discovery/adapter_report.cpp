@@ -1,10 +1,10 @@
-#include "run/adapter_report.h"
+#include "discovery/adapter_report.h"
 
 #include <cstdio>
 
 #include "exec/command_runner.h"
-#include "run/adapter_blocks.h"
-#include "run/run_state.h"
+#include "discovery/adapter_blocks.h"
+#include "state/run_state.h"
 #include "text/messages.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "run/command_line.h"
+#include "state/command_line.h"
 
 #include <cctype>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "text/messages.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "run/adapter_blocks.h"
+#include "discovery/adapter_blocks.h"
 
 #include <cstdio>
 #include <cstring>

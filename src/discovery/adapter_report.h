@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 // What differs between the platforms that Qarvik knows.
 struct PlatformRow {
