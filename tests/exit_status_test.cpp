@@ -18,7 +18,7 @@
 
 #include "exec/command_runner.h"
 #include "exec/parallel_probes.h"
-#include "platform/lost_report.h"
+#include "contract/lost_report.h"
 #include "platform/platform.h"
 #include "report/response_file.h"
 #include "discovery/adapter_blocks.h"

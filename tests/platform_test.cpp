@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 #include "platform/text_file.h"
-#include "platform/winver.h"
+#include "contract/windows_version.h"
 #include "state/run_state.h"
 #include "test_support.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/winver.h"
+#include "contract/windows_version.h"
 #include "discovery/adapter_report.h"
 #include "test_support.h"
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
-#include "platform/terminal_charset.h"
+#include "contract/terminal_charset.h"
 #include "resident/resident_interpreter.h"
 #include "resident/resident_protocol.h"
 #include "shell.h"
-#include "text/messages.h"
+#include "interpreter_messages.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ int AnswerAboutItself(const std::string& first) {
         return 0;
     }
     if (first != "--version") return -1;
-    std::printf(MSG_VERSION, "wincmd");
-    std::fputs(MSG_LICENCE, stdout);
+    std::fputs(MSG_WINCMD_VERSION, stdout);
+    std::fputs(MSG_WINCMD_LICENCE, stdout);
     return 0;
 }
 

@@ -1,6 +1,6 @@
 #include "report_style.h"
 
-#include "platform/platform.h"
+#include "contract/windows_version.h"
 
 WinFormat FormatOfVersion(uint32_t major, uint32_t minor, uint32_t build) {
     const PlatformVersion version = {major, minor, build, false};

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/lost_report.h"
-#include "platform/winver.h"
+#include "contract/lost_report.h"
+#include "contract/windows_version.h"
 #include "report_text.h"
 #include "text_values.h"
 
@@ -220,7 +220,7 @@ bool LoadStyle(const PlatformVersion* given_version, ToolContext* context) {
     }
     context->Style = &StyleOfFormat(
         FormatOfVersion(version.MajorVersion, version.MinorVersion, version.BuildNumber));
-    context->Language = LanguageOfReports(*context->Style, PlatformGetReportCodePage());
+    context->Language = LanguageOfReports(*context->Style, ReadReportCodePage());
     return true;
 }
 

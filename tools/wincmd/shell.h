@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "contract/windows_version.h"
 #include "tool_context.h"
 
 // A word of the command line, or a redirection operator before its path.

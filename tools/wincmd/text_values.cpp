@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "text/code_page_932.h"
+#include "contract/code_page_932.h"
 
 namespace {
 

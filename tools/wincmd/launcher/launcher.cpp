@@ -11,10 +11,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "platform/lost_report.h"
-#include "platform/platform.h"
+#include "contract/lost_report.h"
+#include "contract/work_folder.h"
 #include "resident/resident_protocol.h"
-#include "text/messages.h"
+#include "interpreter_messages.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "text/code_page_932.h"
+#include "contract/code_page_932.h"
 
 namespace {
 

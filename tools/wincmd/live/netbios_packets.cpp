@@ -1,7 +1,7 @@
 #include "live/netbios_packets.h"
 
 #include "live/bytes.h"
-#include "text/code_page_932.h"
+#include "contract/code_page_932.h"
 
 namespace {
 

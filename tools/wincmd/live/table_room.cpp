@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "live/netlink.h"
-#include "platform/platform.h"
+#include "contract/work_folder.h"
 
 namespace {
 

@@ -38,8 +38,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/lost_report.h"
-#include "platform/platform.h"
+#include "contract/lost_report.h"
+#include "contract/work_folder.h"
 #include "resident/resident_protocol.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <string>
 
+// What shows in place of a byte sequence the terminal's set has no character for.
+constexpr char kUnconvertibleMark[] = "?";
+
 // True for the names a locale gives code page 932 by (CP932, SHIFT_JIS, SJIS),
 // in any case: such a terminal takes the bytes as they are.
 bool IsShiftJisCodeset(const char* codeset);

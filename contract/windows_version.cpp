@@ -1,4 +1,4 @@
-#include "platform/winver.h"
+#include "contract/windows_version.h"
 
 #include <cctype>
 #include <cerrno>

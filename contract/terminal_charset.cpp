@@ -1,4 +1,4 @@
-#include "platform/terminal_charset.h"
+#include "contract/terminal_charset.h"
 
 #include <iconv.h>
 #include <langinfo.h>
@@ -10,8 +10,7 @@
 #include <clocale>
 #include <string>
 
-#include "text/code_page_932.h"
-#include "text/messages.h"
+#include "contract/code_page_932.h"
 
 namespace {
 
@@ -60,7 +59,7 @@ void Convert(Conversion* conversion, const char* text, size_t length, std::FILE*
         std::fwrite(converted, 1, sizeof converted - room, out);
         if (result != static_cast<size_t>(-1) || errno == E2BIG) continue;
         if (errno == EINVAL && KeepWaiting(conversion, in, in_left)) return;
-        std::fputs(MSG_UNCONVERTIBLE, out);
+        std::fputs(kUnconvertibleMark, out);
         size_t skipped = UnconvertibleLength(in, in_left);
         in += skipped;
         in_left -= skipped;
@@ -79,7 +78,7 @@ void WriteConverted(Conversion* conversion, const char* text, size_t length, std
 }
 
 void EndConversion(Conversion* conversion, std::FILE* out) {
-    if (conversion->WaitingLength > 0) std::fputs(MSG_UNCONVERTIBLE, out);
+    if (conversion->WaitingLength > 0) std::fputs(kUnconvertibleMark, out);
     conversion->WaitingLength = 0;
     std::fflush(out);
     if (conversion->Handle != kNoConversion) iconv_close(conversion->Handle);
@@ -157,7 +156,7 @@ bool TypedInCodePage932(const char* codeset, const char* text, size_t length,
         iconv_close(to_utf32);
         return false;
     }
-    const std::string mark(MSG_UNCONVERTIBLE);
+    const std::string mark(kUnconvertibleMark);
     std::string mark_utf32;  // the mark is ASCII: each byte, then three zero bytes
     for (char c : mark) mark_utf32 += std::string(1, c) + std::string(kUtf32Length - 1, '\0');
     std::string characters;  // a byte that is no character of codeset becomes one mark
@@ -195,7 +194,7 @@ void WriteTerminalText(const char* text, size_t length, std::FILE* out) {
 }
 
 void WriteTerminalTyped(const char* text, size_t length, std::FILE* out) {
-    if (g_console.WaitingLength > 0) std::fputs(MSG_UNCONVERTIBLE, out);
+    if (g_console.WaitingLength > 0) std::fputs(kUnconvertibleMark, out);
     g_console.WaitingLength = 0;
     std::fwrite(text, 1, length, out);
 }
