@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "live/neighbour_room.h"
+#include "live/room/ledger_rules.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "live/room_ledger_file.h"
-#include "live/table_room.h"
+#include "live/room/room_ledger_file.h"
+#include "live/room/neighbour_room.h"
 #include "test_support.h"
 
 namespace {

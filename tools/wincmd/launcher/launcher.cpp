@@ -14,7 +14,7 @@
 #include "contract/lost_report.h"
 #include "contract/work_folder.h"
 #include "resident/resident_protocol.h"
-#include "interpreter_messages.h"
+#include "shell/interpreter_messages.h"
 
 namespace {
 

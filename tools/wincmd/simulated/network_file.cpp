@@ -16,7 +16,7 @@
 #include <string_view>
 #include <utility>
 
-#include "text_values.h"
+#include "reports/text_values.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #endif
 
-#include "text_values.h"
+#include "reports/text_values.h"
 
 namespace {
 

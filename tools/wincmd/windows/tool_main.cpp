@@ -12,7 +12,7 @@
 #include <string>
 
 #include "contract/windows_version.h"
-#include "shell.h"
+#include "shell/shell.h"
 
 namespace {
 
