@@ -6,11 +6,11 @@
 # refuses or cannot read leaves the folder as it was, with a non-zero exit.
 # (The rows and the outcomes case by case: site_results_test.py.)
 #
-#   tests/ansible/site_rows_test.sh
+#   tests/ansible/site_results_program_test.sh
 set -euo pipefail
 
 helper=$(dirname "$0")/../../ansible/roles/qarvik/files/site_results.py
-work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-site-rows-XXXXXX")
+work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-site-results-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
