@@ -149,10 +149,19 @@ const char* CodesetOfLocale(bool loaded, const char* codeset) {
 
 bool TypedInCodePage932(const char* codeset, const char* text, size_t length,
                         std::string* converted) {
+    return TypedInCodePage(codeset, 932, text, length, converted);
+}
+
+bool TypedInCodePage(const char* codeset, uint32_t code_page, const char* text, size_t length,
+                     std::string* converted) {
     iconv_t to_utf32 = iconv_open("UTF-32LE", codeset);
     if (to_utf32 == kNoConversion) return false;
-    iconv_t to_cp932 = iconv_open("CP932", "UTF-32LE");
-    if (to_cp932 == kNoConversion) {
+    const std::string target = "CP" + std::to_string(code_page);
+    iconv_t to_page = iconv_open(target.c_str(), "UTF-32LE");
+    // A code page the C library does not know keeps what is ASCII, which
+    // every code page of the consoles holds.
+    if (to_page == kNoConversion) to_page = iconv_open("ASCII", "UTF-32LE");
+    if (to_page == kNoConversion) {
         iconv_close(to_utf32);
         return false;
     }
@@ -162,8 +171,8 @@ bool TypedInCodePage932(const char* codeset, const char* text, size_t length,
     std::string characters;  // a byte that is no character of codeset becomes one mark
     ConvertSkipping(to_utf32, std::string(text, length), 1, mark_utf32, &characters);
     converted->clear();
-    ConvertSkipping(to_cp932, characters, kUtf32Length, mark, converted);
-    iconv_close(to_cp932);
+    ConvertSkipping(to_page, characters, kUtf32Length, mark, converted);
+    iconv_close(to_page);
     iconv_close(to_utf32);
     return true;
 }

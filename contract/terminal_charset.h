@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -33,6 +34,12 @@ const char* CodesetOfLocale(bool loaded, const char* codeset);
 // codeset, becomes "?". False when the C library cannot convert from codeset.
 bool TypedInCodePage932(const char* codeset, const char* text, size_t length,
                         std::string* converted);
+
+// The same into the console code page code_page (932, 437, 1252, ...): a
+// code page the C library cannot convert into keeps the ASCII characters
+// alone, the others becoming "?".
+bool TypedInCodePage(const char* codeset, uint32_t code_page, const char* text, size_t length,
+                     std::string* converted);
 
 // Readies the conversion from code page 932 into codeset; false when the C
 // library cannot convert between the two.

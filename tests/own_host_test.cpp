@@ -215,12 +215,31 @@ TEST_F(OwnHostTest, NoValidAddressEndsTheRunWithStatusZeroAndNoWorkFolder) {
     }
 }
 
+// No own address in the given network: every own row stays, as without /n.
 TEST_F(OwnHostTest, GivenNetworkAddressIsKept) {
     std::strcpy(State.Settings.NetAdd, "10.1.0.0");
+    std::strcpy(State.Settings.MaskAdd, "255.255.0.0");
     WriteReport(IpLine("192.168.1.10"), MacLine("00-0C-29-AA-BB-CC"));
     Run();
     EXPECT_EQ(Ip(0), "192.168.1.10");
+    EXPECT_EQ(State.OwnHostCount, 1);
     EXPECT_STREQ(State.Settings.NetAdd, "10.1.0.0");
+}
+
+// /n naming the second adapter's segment: its addresses are the own rows,
+// with its MAC; the first adapter's is no host of that segment.
+TEST_F(OwnHostTest, GivenNetworkKeepsTheOwnRowsThatLieInIt) {
+    std::strcpy(State.Settings.NetAdd, "198.18.0.0");
+    std::strcpy(State.Settings.MaskAdd, "255.255.255.0");
+    WriteReport(IpLine("10.9.0.1") + IpLine("198.18.0.1") + IpLine("198.18.0.2"),
+                MacLine("02-18-00-00-FF-00") + MacLine("02-18-00-00-00-01") +
+                    MacLine("02-18-00-00-00-01"));
+    Run();
+    ASSERT_EQ(State.OwnHostCount, 2);
+    EXPECT_EQ(Ip(0), "198.18.0.1");
+    EXPECT_EQ(Mac(0), "02-18-00-00-00-01");
+    EXPECT_EQ(Ip(1), "198.18.0.2");
+    EXPECT_EQ(Ip(2), "");
 }
 
 TEST_F(OwnHostTest, MissingIpFileReportsAndLeavesEverythingAsItWas) {

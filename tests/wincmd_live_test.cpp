@@ -29,6 +29,7 @@
 #include "live/kernel/netlink_answers.h"
 #include "live/kernel/resolver.h"
 #include "live/kernel/socket.h"
+#include "live/room/probe_record.h"
 #include "test_support.h"
 
 namespace {
@@ -46,6 +47,35 @@ TEST(LiveNeighbours, ResolvedEntriesAreDynamicFixedOnesStaticOthersNotListed) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ListingOfNeighbourState(c.state), c.listing) << "state 0x" << std::hex << c.state;
+    }
+}
+
+// arp takes an entry only as an answer to this run's probe, which began 30
+// ticks before arp asked: confirmed since (ages are whole ticks, so up to two
+// before counts), or backed by an echo reply; a permanent entry always is.
+TEST(LiveNeighbours, AnEntryAnswersTheProbeOnlyWhenConfirmedSinceOrEchoed) {
+    constexpr int64_t kTick = 10'000'000;
+    constexpr int64_t kStart = 1'000 * kTick;
+    const struct {
+        unsigned state;
+        bool echoed;
+        int64_t confirmed_ticks_ago;
+        bool answers;
+    } cases[] = {
+        {NUD_STALE, false, 530, false},     // left from an earlier run
+        {NUD_REACHABLE, false, 530, false}, // still reachable, but from before
+        {NUD_STALE, true, 530, true},       // the host answered the echo
+        {NUD_REACHABLE, false, 5, true},    // resolved during the probe
+        {NUD_REACHABLE, false, 32, true},   // within the ticks' rounding
+        {NUD_REACHABLE, false, 33, false},
+        {NUD_DELAY, false, -1, false},      // no age in the answer
+        {NUD_PERMANENT, false, 530, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.state) + " " + std::to_string(c.confirmed_ticks_ago));
+        const ProbeRecord probe{kStart, c.echoed ? 1 : 0, 0};
+        EXPECT_EQ(AnswersProbe(probe, c.state, c.confirmed_ticks_ago, kStart + 30 * kTick, kTick),
+                  c.answers);
     }
 }
 

@@ -193,4 +193,7 @@ void CaptureAdapterReport() {
     WriteBlockMacLines(paths[WF_ADAPTER_REPORT], platform->MacLabel, platform->IpLabel,
                        State.Columns.MacColumn, paths[WF_ADAPTER_MAC_LINES]);
     FilterLines(paths[WF_ADAPTER_REPORT], platform->IpLabel, paths[WF_ADAPTER_IP_LINES]);
+    // Lines lost to a full disk would pass for a machine without an address,
+    // which ends the run in the own-host stage with status 0.
+    EndRunIfWorkFileLost();
 }

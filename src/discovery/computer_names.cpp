@@ -113,8 +113,10 @@ void NameRowsFromPingingLines(int32_t rows) {
 void GetComputerNames() {
     const int32_t rows = TableRowCount();
     ConsolePrint(MSG_SEARCH_ACTIVE_HOSTS, static_cast<int>(State.HostCount));
+    State.ProgressLineOpen = true;
     PingEveryRow(rows);
     ConsolePrint("%s", MSG_PROGRESS_CLOSE);
+    State.ProgressLineOpen = false;
     FilterLines(State.Files.Path[WF_NAME_PINGS], State.Markers.PingMarker,
                 State.Files.Path[WF_NAME_PINGING_LINES]);
     NameRowsFromPingingLines(rows);

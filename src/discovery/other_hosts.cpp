@@ -116,19 +116,6 @@ bool CutArpEntry(const char* line, char* address, char* mac) {
 // ---------------------------------------------------------------------------
 // The sweep.
 
-// Reads "%d.%d.%d.%d" into a 32-bit value, the first number in the top byte and
-// only the low 8 bits of each number counting. False when it does not read as
-// four numbers.
-bool ReadDottedQuad(const char* text, uint32_t* value) {
-    int part[4];
-    if (std::sscanf(text, "%d.%d.%d.%d", &part[0], &part[1], &part[2], &part[3]) != 4) {
-        return false;
-    }
-    *value = 0;
-    for (int p : part) *value = (*value << 8) | (static_cast<uint32_t>(p) & 0xFFu);
-    return true;
-}
-
 void FormatAddress(uint32_t value, char* text) {
     std::snprintf(text, ADDRESS_SIZE, "%d.%d.%d.%d", static_cast<int>(value >> 24),
                   static_cast<int>((value >> 16) & 0xFFu), static_cast<int>((value >> 8) & 0xFFu),
@@ -195,6 +182,7 @@ bool CollectSweptAddress(uint32_t i, int slot) {
 void SweepSubnet(uint32_t network, uint32_t mask) {
     uint32_t count = ~mask;
     ConsolePrint(MSG_SEARCH_HOSTS, static_cast<int>(count - 2));
+    State.ProgressLineOpen = true;
     uint32_t base = network & mask;
     gMarkThreshold = kProgressStep;
     if (State.Settings.Probes > 1) {
@@ -212,6 +200,7 @@ void SweepSubnet(uint32_t network, uint32_t mask) {
         }
     }
     ConsolePrint("%s", MSG_PROGRESS_CLOSE);
+    State.ProgressLineOpen = false;
 }
 
 // Filters a sweep report's marker lines into their work file and opens it,

@@ -1,8 +1,10 @@
 #include "discovery/own_host.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "discovery/ping_report.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
 #include "state/run_state.h"
@@ -93,6 +95,32 @@ void ReadOwnMacs(const bool gave_row[MAX_OWN_ADDRESSES]) {
     std::fclose(file);
 }
 
+// Whether row's address lies in the network that network and mask name.
+bool LiesIn(const HostRecord& row, uint32_t network, uint32_t mask) {
+    uint32_t address = 0;
+    return row.Ip[0] != '\0' && ReadDottedQuad(row.Ip, &address) &&
+           (address & mask) == (network & mask);
+}
+
+// With a network given (/n), the own rows are the addresses that lie in the
+// network swept: an address of another adapter is no host of that segment.
+// When none lies in it, every own row stays, as without /n.
+void KeepOwnRowsInSweptNetwork() {
+    uint32_t network = 0;
+    uint32_t mask = 0;
+    if (!ReadDottedQuad(State.Settings.NetAdd, &network) ||
+        !ReadDottedQuad(State.Settings.MaskAdd, &mask)) {
+        return;  // the sweep says what is wrong with them
+    }
+    int32_t kept = 0;
+    for (int32_t i = 0; i < State.OwnHostCount; ++i) {
+        if (LiesIn(State.HostTable[i], network, mask)) State.HostTable[kept++] = State.HostTable[i];
+    }
+    if (kept == 0) return;
+    for (int32_t i = kept; i < State.OwnHostCount; ++i) State.HostTable[i] = HostRecord{};
+    State.OwnHostCount = kept;
+}
+
 }  // namespace
 
 void GetOwnHost() {
@@ -105,8 +133,10 @@ void GetOwnHost() {
         RemoveWorkFolder();
         PlatformExit(0);
     }
-    if (State.Settings.NetAdd[0] == '\0') {
+    const bool network_given = State.Settings.NetAdd[0] != '\0';
+    if (!network_given) {
         CopyField(State.Settings.NetAdd, sizeof State.Settings.NetAdd, address);
     }
     ReadOwnMacs(gave_row);
+    if (network_given) KeepOwnRowsInSweptNetwork();
 }

@@ -49,3 +49,13 @@ bool CutPingingAddress(const char* line, char address[ADDRESS_SIZE]) {
     CopyFieldPart(address, ADDRESS_SIZE, start, length);
     return true;
 }
+
+bool ReadDottedQuad(const char* text, uint32_t* value) {
+    int part[4];
+    if (std::sscanf(text, "%d.%d.%d.%d", &part[0], &part[1], &part[2], &part[3]) != 4) {
+        return false;
+    }
+    *value = 0;
+    for (int p : part) *value = (*value << 8) | (static_cast<uint32_t>(p) & 0xFFu);
+    return true;
+}

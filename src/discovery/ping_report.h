@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "exec/command_runner.h"
 #include "state/run_state.h"
@@ -23,3 +24,8 @@ bool IsDottedDecimal(const char* text, size_t length);
 // name, or the name itself when nothing resolved. False (address untouched)
 // when neither is dotted decimal or a "[" has no "]".
 bool CutPingingAddress(const char* line, char address[ADDRESS_SIZE]);
+
+// Reads "%d.%d.%d.%d" into a 32-bit value, the first number in the top byte and
+// only the low 8 bits of each number counting. False when it does not read as
+// four numbers.
+bool ReadDottedQuad(const char* text, uint32_t* value);

@@ -90,6 +90,9 @@ void ToolOf(const char* command_line, char* tool, size_t size) {
 void EndRunIfWorkFileLost() {
     const char* reason = PlatformLostWorkFileReason();
     if (reason == nullptr) return;
+    // Its own line, not run on from the progress marks.
+    if (State.ProgressLineOpen) ConsolePrint("%s", MSG_LINE_END);
+    State.ProgressLineOpen = false;
     const char* command = PlatformLostCommand();
     char subject[sizeof State.Files.Folder];
     if (command != nullptr) {

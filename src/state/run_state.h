@@ -110,6 +110,7 @@ struct RunState {
     int32_t HostCount;     // rows written to the response file
     int32_t ExitStatus;    // at the run's end: 0, EXIT_FILE_ERROR or EXIT_NO_INVENTORY
     bool StageFailed;      // a stage printed an error message
+    bool ProgressLineOpen; // a line of progress marks is on the console, not ended yet
 };
 
 extern RunState State;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # ansible/schedule.yml on this machine into a folder of the test's own: the
 # units it writes pass `systemd-analyze verify` and run the site play with
-# the inventory given; a wrong schedule or a missing inventory writes nothing;
+# the inventory given; a wrong schedule, a missing inventory, a user that
+# does not exist or a control character in a value writes nothing;
 # a second run changes nothing. The timer is never enabled here
 # (qarvik_schedule_enable=false), whether systemd runs or not. Needs
 # ansible-playbook and systemd-analyze; without them it exits 77 (skipped).
@@ -52,6 +53,9 @@ cases=(
     "a wrong schedule|-|daily at 2|-e|{\"qarvik_schedule_inventory\": \"site.ini\", \"qarvik_schedule\": \"daily at 2\"}"
     "a missing inventory|-|$work/my site/none.ini is not there|-e|qarvik_schedule_inventory=none.ini"
     "no inventory|-|give the inventory|"
+    "a user that does not exist|-|there is no user qarvik-no-such-user on this machine|-e|qarvik_schedule_inventory=site.ini|-e|qarvik_schedule_user=qarvik-no-such-user"
+    "a user with a newline|-|qarvik_schedule_user holds a control character (U+000A)|-e|{\"qarvik_schedule_inventory\": \"site.ini\", \"qarvik_schedule_user\": \"root\\nExecStartPre=/bin/true\"}"
+    "an argument with an escape|-|qarvik_schedule_arguments holds a control character (U+001B)|-e|{\"qarvik_schedule_inventory\": \"site.ini\", \"qarvik_schedule_arguments\": [\"-v\", \"\\u001b\"]}"
 )
 for case in "${cases[@]}"; do
     IFS='|' read -r -a fields <<<"$case"

@@ -13,7 +13,7 @@ filters = importlib.util.module_from_spec(loader_spec)
 loader_spec.loader.exec_module(filters)
 
 GOOD = {"qarvik_deb": "", "qarvik_net": "", "qarvik_mask": "", "qarvik_probes": 255,
-        "qarvik_wait": 500, "qarvik_mode": "ip"}
+        "qarvik_wait": 500, "qarvik_mode": "ip", "qarvik_page_days": 7, "qarvik_stale_days": 30}
 
 
 def settings(**changes):
@@ -33,6 +33,7 @@ class SettingProblems(unittest.TestCase):
         ("a wait past 10000", {"qarvik_wait": 10001}, "qarvik_wait must be a whole number from 0"),
         ("a negative wait", {"qarvik_wait": "-1"}, "qarvik_wait must be"),
         ("a wait of true", {"qarvik_wait": True}, "qarvik_wait must be"),
+        ("a page of no days", {"qarvik_page_days": 0}, "qarvik_page_days must be a whole number from 1"),
         ("a net of five numbers", {"qarvik_net": "10.1.2.3.4"}, "qarvik_net must be four numbers"),
         ("a net number past 255", {"qarvik_net": "10.1.256.0"}, "qarvik_net must be four numbers"),
         ("a net with a blank", {"qarvik_net": "10.1.2.0 "}, "qarvik_net must be four numbers"),
@@ -166,7 +167,10 @@ class SiteProbes(unittest.TestCase):
         ("a reason its rescue kept", {"qarvik_reason": "why", "qarvik_run": run(1, "response none")},
          {"outcome": "failed", "reason": "why", "response": None}),
         ("lost on the way to the run", {"qarvik_run": {"unreachable": True, "msg": "refused "}},
-         {"outcome": "failed", "reason": "cannot be reached: refused", "response": None}),
+         {"outcome": "unreachable", "reason": "cannot be reached: refused", "response": None}),
+        ("not reached at all, its check failed", {"qarvik_probe": {"unreachable": True, "msg": "timed out"},
+                                                   "qarvik_reason": "cannot be reached: timed out"},
+         {"outcome": "unreachable", "reason": "cannot be reached: timed out", "response": None}),
         ("--check runs no sweep", {"qarvik_run": {"skipped": True}},
          {"outcome": "not run", "reason": "", "response": None}),
         ("never got to its run", {},
@@ -179,14 +183,18 @@ class SiteProbes(unittest.TestCase):
                 self.assertEqual(filters.qarvik_outcome(host), outcome)
 
     def test_every_probe_of_the_inventory_in_its_order(self):
-        hostvars = {"a": {"qarvik_run": run(0, "response file YQ0K")}, "b": {"qarvik_reason": "why"},
-                    "c": {"qarvik_run": run(0, "response file YQ0K")}}
-        self.assertEqual(filters.qarvik_site_probes(["c", "a", "b"], hostvars, ["a", "b"]), [
-            {"name": "c", "outcome": "not run", "reason": ""},
-            {"name": "a", "outcome": "ok", "reason": "", "response": "YQ0K"},
-            {"name": "b", "outcome": "failed", "reason": "why"},
+        hostvars = {"a": {"qarvik_run": run(0, "response file YQ0K"), "qarvik_segment": "hall"},
+                    "b": {"qarvik_reason": "why", "qarvik_mode": "NetBEUI", "qarvik_segment": ""},
+                    "c": {"qarvik_run": run(0, "response file YQ0K")},
+                    "d": {"qarvik_probe": {"unreachable": True, "msg": "refused"}}}
+        self.assertEqual(filters.qarvik_site_probes(["c", "a", "b", "d"], hostvars, ["a", "b", "d"]), [
+            {"name": "c", "segment": "c", "mode": "ip", "outcome": "not run", "reason": ""},
+            {"name": "a", "segment": "hall", "mode": "ip", "outcome": "ok", "reason": "", "response": "YQ0K"},
+            {"name": "b", "segment": "b", "mode": "netbeui", "outcome": "failed", "reason": "why"},
+            {"name": "d", "segment": "d", "mode": "ip", "outcome": "unreachable",
+             "reason": "cannot be reached: refused"},
         ])
-        self.assertEqual(filters.qarvik_failed_probes(["a", "b"], hostvars), ["b"])
+        self.assertEqual(filters.qarvik_failed_probes(["a", "b", "d"], hostvars), ["b failed", "d unreachable"])
 
 
 class ControllerPath(unittest.TestCase):

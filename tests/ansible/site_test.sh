@@ -6,8 +6,9 @@
 # build makes. Each run checks the files on the controller byte for byte and
 # what the play says: a whole run, a second one that changes nothing, --check,
 # a missing and a misspelt variable, one probe failing, every probe failing
-# (each for its own reason), --limit, and a probe that cannot be reached with
-# another in NetBEUI mode. Needs root, `ip netns`, nmbd, sshd and
+# (each for its own reason), --limit (its probe's qarvik gone, installed
+# again), and a probe that cannot be reached with another in NetBEUI mode.
+# Needs root, `ip netns`, nmbd, sshd and
 # ansible-playbook; without them it exits 77 (skipped), or fails where
 # QARVIK_LIVE_SEGMENT_REQUIRED is 1.
 #
@@ -62,9 +63,10 @@ segment_rows() {
          "$n.5,$n.5,$(mac $((base + 5)))" "$n.9,$n.9,$(mac $((base + 9)))"
 }
 netbeui_rows() { rows "SITE-NB$1,$(mac $(($1 * 256 + 3)))"; }
-# site_rows PROBE ROWS_COMMAND...: rows of site.csv for one probe's file.
-site_rows() { local probe=$1; shift; "$@" | sed "s/^/$probe,/"; }
-site_header() { rows "probe,name,address,mac"; }
+# site_rows PROBE ROWS_COMMAND...: rows of site.csv for one probe's file;
+# every MAC of the lab is locally administered.
+site_rows() { local probe=$1; shift; "$@" | sed "s/^/$probe,/; s/\r\$/,locally administered\r/"; }
+site_header() { rows "probe,name,address,mac,vendor"; }
 
 # inventory FILE [K=VARIABLES]...: every probe with its segment's /28, and
 # more variables for some (K=-qarvik_net leaves its segment out).
@@ -106,14 +108,18 @@ recap() {
 }
 said() { grep -qF -- "$2" "$work/$1.out" || fail "$1: does not say: $2"; }
 # keep NAME / kept NAME: every file of the results folder, bytes and inode,
-# before a run and the same after it.
-# (KEPT NAME EXCEPT: all but the file EXCEPT), no temporary file left.
-listing() { (cd "$results" && shopt -s dotglob && for f in *; do echo "$f $(stat -c %i "$f") $(sha1sum < "$f")"; done); }
+# before a run and the same after it (KEPT NAME 'A|B': all but the files A
+# and B), no temporary file left.
+listing() {
+    (cd "$results" && find . -type f | sort | while read -r f; do echo "${f#./} $(stat -c %i "$f") $(sha1sum < "$f")"; done)
+}
 keep() { listing > "$work/kept-$1"; }
+# What a run that commits changes even when the site does not.
+every_run='probes.csv|hosts.csv|site.db'
 kept() {
     local now
     now=$(listing)
-    diff <(grep -v "^${2:-none} " "$work/kept-$1") <(grep -v "^${2:-none} " <<< "$now") > /dev/null ||
+    diff <(grep -Ev "^(${2:-none}) " "$work/kept-$1") <(grep -Ev "^(${2:-none}) " <<< "$now") > /dev/null ||
         fail "$1: results changed: $(diff "$work/kept-$1" <(echo "$now") | tr '\n' ' ')"
 }
 # probe_line PROBE OUTCOME LAST_GOOD [REASON]: probes.csv's line of PROBE
@@ -133,7 +139,7 @@ inventory "$work/site.ini"
 play all -e "qarvik_deb=$deb"
 [[ $status -eq 0 ]] || fail "all: $(tail -20 "$work/all.out")"
 for k in 1 2 3; do
-    check_file all "$results/probe$k.csv" < <(segment_rows "$k")
+    check_file all "$results/probes/probe$k.csv" < <(segment_rows "$k")
     [[ -x $work/site/layers-$k/usr-upper/bin/qarvik ]] || fail "all: probe $k did not install the package"
     probe_line "probe$k" ok "$(date +%Y-%m-%dT)"
 done
@@ -144,7 +150,7 @@ check_file all "$results/site.csv" < <(site_header; for k in 1 2 3; do site_rows
 cp -a "$results" "$work/results-1"
 
 # Run 2, nothing changed: nothing copied, installed or replaced but
-# probes.csv; and without an ansible.cfg every module goes down the SSH
+# probes.csv, and the run's time in site.db and hosts.csv; and without an ansible.cfg every module goes down the SSH
 # command itself (pipelining), none as a file.
 keep again
 sleep 1
@@ -152,7 +158,7 @@ play again -vvv -e "qarvik_deb=$deb"
 [[ $status -eq 0 ]] || fail "again: $(tail -20 "$work/again.out")"
 for k in 1 2 3; do recap again "probe$k" changed=0; done
 grep -q '^<198\.19\.0\.1[1-3]> PUT ' "$work/again.out" && fail "again: a module sent as a file: no pipelining"
-kept again probes.csv
+kept again "$every_run"
 [[ $(last_good probe1) != "$(grep '^probe1,' "$work/results-1/probes.csv" | cut -d, -f3)" ]] ||
     fail "again: last_good is still the first run's"
 
@@ -162,6 +168,7 @@ play check --check -e "qarvik_deb=$deb"
 [[ $status -eq 0 ]] || fail "check: $(grep -i 'fatal\|failed' "$work/check.out" | tail -4)"
 kept check
 grep -A4 'TASK \[qarvik : Run qarvik' "$work/check.out" | grep -q '^ok:' && fail "check: qarvik ran"
+said check "--check: no segment swept, nothing compared, no file written"
 
 # A missing package and a misspelt mode stop the play before any probe is
 # touched, naming the path and the variable; every file stays as it was.
@@ -179,14 +186,15 @@ kept refused
 
 # One probe fails (a version qarvik cannot read): its earlier file stays, its
 # rows stay in site.csv, its line says why in readable text, the recap counts
-# the failure on it alone.
+# the failure on it alone; the run's helper script is not printed.
 inventory "$work/site.ini" "2=qarvik_environment='{\"QARVIK_WINVER\": \"none\"}'"
 earlier=$(last_good probe2)
 play one
 [[ $status -ne 0 ]] || fail "one: the play succeeded"
-said one "qarvik failed on 1 of 3 probes: probe2;"
+said one "no inventory from 1 of 3 probes: probe2 failed;"
+! grep -qF 'base64 -w 0' "$work/one.out" || fail "one: the helper script is printed"
 recap one probe2 failed=1; recap one probe1 failed=0; recap one probe3 failed=0
-cmp -s "$results/probe2.csv" "$work/results-1/probe2.csv" || fail "one: probe 2's file changed"
+cmp -s "$results/probes/probe2.csv" "$work/results-1/probes/probe2.csv" || fail "one: probe 2's file changed"
 cmp -s "$results/site.csv" "$work/results-1/site.csv" || fail "one: site.csv changed"
 probe_line probe2 failed "$earlier" "qarvik exit status 1"
 probe_line probe2 failed "$earlier" "OSバージョン取得に失敗しました。"
@@ -207,14 +215,16 @@ probe_line probe2 failed "${before[2]}" \
     "the probe has more than one IPv4 network, 198.18.2.0/24 (q1), 198.19.0.0/24 (m0): set qarvik_net"
 probe_line probe3 failed "${before[3]}" "installing qarvik_deb needs root on the probe, the user here has uid"
 
-# --limit: one probe runs; site.csv is still the whole site; the others say
-# they did not run, with the time of their kept files.
+# --limit: one probe runs, its qarvik gone while its package says installed:
+# the package is installed again. site.csv is still the whole site; the
+# others say they did not run, with the time of their kept files.
 inventory "$work/site.ini"
 keep limit
 earlier=$(last_good probe1)
-play limit --limit probe2
+ip netns exec "$site_controller" ssh -F "$work/site/ssh/config" "$(site_probe_address 2)" rm /usr/bin/qarvik
+play limit --limit probe2 -e "qarvik_deb=$deb"
 [[ $status -eq 0 ]] || fail "limit: $(tail -20 "$work/limit.out")"
-kept limit probes.csv
+kept limit "$every_run"
 probe_line probe1 "not run" "$earlier"
 probe_line probe2 ok "$(date +%Y-%m-%dT)"
 
@@ -225,14 +235,14 @@ inventory "$work/site.ini" 3=qarvik_mode=NetBEUI
 earlier=$(last_good probe1)
 play stopped
 [[ $status -ne 0 ]] || fail "stopped: the play succeeded"
-said stopped "qarvik failed on 1 of 3 probes: probe1;"
+said stopped "no inventory from 1 of 3 probes: probe1 unreachable;"
 said stopped "NetBEUI mode lists the computers of every network of the probe: 198.18.2.0/24 (q1), 198.19.0.0/24 (m0)"
 recap stopped probe1 failed=1; recap stopped probe3 failed=0
-cmp -s "$results/probe1.csv" "$work/results-1/probe1.csv" || fail "stopped: probe 1's file changed"
-probe_line probe1 failed "$earlier" "cannot be reached: "
-check_file stopped "$results/probe3.csv" < <(netbeui_rows 3)
+cmp -s "$results/probes/probe1.csv" "$work/results-1/probes/probe1.csv" || fail "stopped: probe 1's file changed"
+probe_line probe1 unreachable "$earlier" "cannot be reached: "
+check_file stopped "$results/probes/probe3.csv" < <(netbeui_rows 3)
 check_file stopped "$results/site.csv" < <(site_header; site_rows probe1 segment_rows 1; site_rows probe2 segment_rows 2
-                                           netbeui_rows 3 | sed 's/^\([^,]*\),/probe3,\1,,/')
+                                           site_rows probe3 netbeui_rows 3 | sed 's/^\(probe3,[^,]*\),/\1,,/')
 
 # The machine itself has not changed: the package is as it was.
 [[ $(dpkg-query -W -f '${Status} ${Version}' qarvik 2>/dev/null || true) == "$package_before" ]] ||

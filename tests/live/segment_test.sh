@@ -16,7 +16,8 @@ source "$(dirname "$0")/segment.sh"
 segment_require_nmbd
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qarvik-segment-XXXXXX")
-trap 'segment_remove; rm -rf "$work"' EXIT
+disk=$work/disk
+trap 'umount "$disk" 2>/dev/null || true; segment_remove; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 segment_start "qv$$"
 
@@ -33,6 +34,9 @@ segment_name 198.18.0.3 alpha
 segment_add_host 4 up;        segment_name 198.18.0.4 bravo
 segment_add_host 9 down
 segment_add_host 11 up;       segment_name 198.18.0.11 charlie
+# A name in UTF-8 with a character code page 932 lacks: written in code page
+# 932, "?" for the snowman.
+segment_add_host 13 up;       segment_name 198.18.0.13 '日本☃'
 segment_add_host 14 up
 segment_add_host 33 up;       segment_name 198.18.0.33 delta
 segment_add_host 200 no-echo; segment_name 198.18.0.200 echo
@@ -57,17 +61,19 @@ rows() { printf '%s\r\n' "$@"; }
 # no host.
 own=$(segment_mac 1 | tr : -)
 mac() { segment_mac "$1" | tr : -; }
+japanese=$(printf '日本' | iconv -f UTF-8 -t CP932)'?'
 rows_28=(
     "scanner,198.18.0.1,$own" "scanner,198.18.0.2,$own"
     "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "FOXTROT,198.18.0.5,$(mac 5)"
     "GOLF,198.18.0.6,$(mac 6)" "charlie,198.18.0.11,$(mac 11)" "ghost,198.18.0.12,"
+    "$japanese,198.18.0.13,$(mac 13)"
     "198.18.0.14,198.18.0.14,$(mac 14)"
 )
 rows_24=(
     "scanner,198.18.0.1,$own" "scanner,198.18.0.2,$own"
     "alpha,198.18.0.3,$(mac 3)" "bravo,198.18.0.4,$(mac 4)" "FOXTROT,198.18.0.5,$(mac 5)"
     "GOLF,198.18.0.6,$(mac 6)" "charlie,198.18.0.11,$(mac 11)" "ghost,198.18.0.12,"
-    "delta,198.18.0.33,$(mac 33)" "echo,198.18.0.200,$(mac 200)"
+    "$japanese,198.18.0.13,$(mac 13)" "delta,198.18.0.33,$(mac 33)" "echo,198.18.0.200,$(mac 200)"
     "198.18.0.14,198.18.0.14,$(mac 14)" "198.18.0.254,198.18.0.254,$(mac 254)"
 )
 
@@ -79,13 +85,13 @@ nbtstat() {
 
 # live_run NAME WINVER ARGS...: one qarvik run in the scanning namespace, on
 # a machine whose host name is "scanner" (a host-name namespace of the run's
-# own), from a cold neighbour table; its response file and error output are
-# kept.
+# own), from a cold neighbour table (unless warm=1); its response file and
+# error output are kept.
 live_run() {
     local name=$1 winver=$2 dir=$work/$1
     shift 2
     mkdir -p "$dir/tmp"
-    segment_scan ip neigh flush all
+    [[ ${warm:-0} == 1 ]] || segment_scan ip neigh flush all
     (cd "$dir" && segment_scan unshare -u sh -c 'hostname scanner && exec "$@"' sh env QARVIK_NETWORK=live QARVIK_WINVER="$winver" QARVIK_CODEPAGE=932 COMSPEC="$wincmd" \
         TMPDIR="$dir/tmp/" "$qarvik" "$@" > console.txt 2> errors.txt) ||
         fail "$name: exit status $?"
@@ -127,6 +133,43 @@ check_run p32-24 "${rows_24[@]}"
 # Windows 10's Japanese reports (code page 932) give the same rows.
 live_run win10-24 10 /w300 /p32
 check_run win10-24 "${rows_24[@]}"
+
+# Only what answered is listed. Host .7 answered once and is gone since,
+# its entry left STALE in the table; .6 drops echo requests but answers ARP,
+# its entry STALE as well. As root, each probe drops the cached entry and the
+# kernel asks afresh: .7 is not listed, .6 is.
+segment_add_host 7 up
+answered=0
+for attempt in 1 2 3 4 5; do  # its link takes a moment to come up
+    segment_scan ping -c 1 -W 1 198.18.0.7 > /dev/null && { answered=1; break; }
+done
+((answered)) || fail "host .7 did not answer before it left"
+ip netns del "$SEGMENT_PREFIX-h7"
+for n in 6 7; do
+    segment_scan ip neigh replace "198.18.0.$n" lladdr "$(segment_mac $n)" nud stale dev q1
+done
+warm=1 live_run stale-28 xp /m255.255.255.240 /w300 /p32
+check_run stale-28 "${rows_28[@]}"
+
+# A full disk: the product's line on a line of its own after the progress
+# marks, and the reason once on standard error, with no line from each
+# command that met the full disk (redirections, the neighbour room's ledger).
+mkdir -p "$disk" "$work/full"
+if mount -t tmpfs -o size=64k tmpfs "$disk"; then
+    head -c 50000 /dev/zero > "$disk/filler" 2> /dev/null || true
+    status=0
+    (cd "$work/full" && segment_scan env QARVIK_NETWORK=live QARVIK_WINVER=xp COMSPEC="$wincmd" \
+        TMPDIR="$disk/" "$qarvik" /w300 /p32 > console.txt 2> errors.txt) || status=$?
+    if [[ $status -ne 3 || $(wc -l < "$work/full/errors.txt") -ne 1 ]] ||
+        ! grep -q '^qarvik: .*: No space left on device$' "$work/full/errors.txt" ||
+        ! grep -q '^A work file could not be written whole' "$work/full/console.txt"; then
+        fail "full disk: status $status, $(wc -l < "$work/full/errors.txt") error lines: $(head -3 "$work/full/errors.txt")"
+    fi
+    # The run's resident interpreter ends a second after its last command.
+    for attempt in $(seq 50); do umount "$disk" 2> /dev/null && break; sleep 0.1; done
+    mountpoint -q "$disk" && fail "full disk: still mounted"
+    echo "full disk: checked"
+fi
 
 # A /23 from the /24 interface: its broadcast address, which the kernel
 # refuses to send to, is one line on standard error that names it and why;

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "reports/lost_work_file.h"
+
 namespace {
 
 // The stream whose write failed, and the reason that write's call gave.
@@ -66,6 +68,9 @@ std::string ClassfulMask(uint32_t address) {
 }
 
 void PutMachineFailure(const ToolContext& context, const char* tool, const std::string& error) {
+    // A work-folder file that could not be written is said by the command's
+    // status, once for the run, not by every command that met it.
+    if (WorkFolderFileLost()) return;
     std::fprintf(context.Errors, "wincmd: %s: %s\n", tool, error.c_str());
 }
 

@@ -9,6 +9,8 @@
 
 #include "contract/lost_report.h"
 #include "contract/windows_version.h"
+#include "contract/work_folder.h"
+#include "reports/lost_work_file.h"
 #include "reports/report_text.h"
 #include "reports/text_values.h"
 
@@ -152,7 +154,12 @@ FILE* OpenRedirectionTarget(const std::string& path, bool appends) {
 // path and the system's reason, and the status that tells Qarvik a report was
 // lost and why.
 int LostReport(const std::string& path, int error_number) {
-    PutErrorLine("wincmd: " + path + ": " + std::strerror(error_number));
+    // Within a run, Qarvik says the reason the status carries, once for the
+    // run; a full disk would otherwise give a line per command in flight.
+    const char* folder = std::getenv(kWorkFolderVariable);
+    if (folder == nullptr || folder[0] == '\0') {
+        PutErrorLine("wincmd: " + path + ": " + std::strerror(error_number));
+    }
     return LostReportStatus(error_number);
 }
 
@@ -250,7 +257,10 @@ int RunCommandWords(const Arguments& words, FILE* output, const PlatformVersion*
         if (command->IsAdapterTool && AnswersFromDemoNetwork()) PutErrorLine(kDemoNetworkNotice);
     }
     Arguments args(words.begin() + 1, words.end());
-    return command->Function(context, args, output);
+    TakeLostWorkFolderFile();  // a note of an earlier command of this process is not this one's
+    const int status = command->Function(context, args, output);
+    const int lost = TakeLostWorkFolderFile();
+    return lost != 0 ? LostReportStatus(lost) : status;
 }
 
 int RunCommandLine(const std::string& text) {

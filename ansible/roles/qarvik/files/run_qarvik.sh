@@ -1,4 +1,5 @@
-# One live run of qarvik on a probe, with the arguments given, in a private
+# One live run of qarvik on a probe, with the arguments given (sh reads this
+# script on its standard input, which qarvik does not get), in a private
 # folder that goes when the run ends, so no earlier file passes for this
 # run's. Prints "response file" and the response file in base64 on one line
 # ("response none" when qarvik wrote none), then qarvik's console output;
@@ -8,7 +9,7 @@
 folder=$(mktemp -d "${TMPDIR:-/tmp}/qarvik.XXXXXXXX") || exit 125
 trap 'rm -rf "$folder"' EXIT
 cd "$folder" || exit 125
-QARVIK_NETWORK=live qarvik "$@" > console.txt 2> errors.txt
+QARVIK_NETWORK=live qarvik "$@" < /dev/null > console.txt 2> errors.txt
 status=$?
 if [ -f rsp.txt ]; then
     printf 'response file %s\n' "$(base64 -w 0 rsp.txt)"

@@ -5,11 +5,15 @@ import hashlib
 import os
 import re
 
-NUMBER_RANGES = {"qarvik_probes": (1, 255), "qarvik_wait": (0, 10000)}
+NUMBER_RANGES = {"qarvik_probes": (1, 255), "qarvik_wait": (0, 10000),
+                 "qarvik_page_days": (1, 3660), "qarvik_stale_days": (1, 36600)}
 MODES = ("ip", "netbeui")
+# The outcomes of a probe that gave no inventory in this run.
+NO_INVENTORY = ("failed", "unreachable")
 # The first words of qarvik's wrong-argument line, as UTF-8 after the probe
 # converted its console output from code page 932.
 WRONG_ARGUMENT = "不正なパラメータです。"
+CONTROL_CHARACTER = re.compile("[\x00-\x1f\x7f-\x9f]")
 INTERFACE_LINE = re.compile(r"^\d+:\s+(\S+)\s+inet\s+(\d+\.\d+\.\d+\.\d+)/(\d+)\s")
 
 
@@ -190,16 +194,32 @@ def qarvik_failure_reason(result, task_name, action):
     return "%s: %s%s" % (task_name, message, ", error output: " + errors if errors else "")
 
 
+# The first and the last task on the probe: a probe lost between them is
+# lost to the run too (the block goes on past tasks that cannot reach it).
+PROBE_RESULTS = ("qarvik_probe", "qarvik_run")
+
+
+def unreachable_message(host):
+    """Why the probe could not be reached, or None when it was."""
+    for name in PROBE_RESULTS:
+        result = host.get(name)
+        if isinstance(result, dict) and result.get("unreachable"):
+            return str(result.get("msg") or "").strip()
+    return None
+
+
 def qarvik_outcome(host):
     """{"outcome", "reason", "response"} of a probe of this run, from its
-    variables: the reason its block's rescue kept, or the run's result:
-    unreachable, skipped (--check: "not run"), or the response file."""
+    variables: "unreachable" when a task could not reach it (qarvik never
+    ran), else the reason its block's rescue kept ("failed"), or the run's
+    result: skipped (--check: "not run"), or the response file ("ok")."""
+    lost = unreachable_message(host)
+    if lost is not None:
+        return {"outcome": "unreachable", "reason": "cannot be reached: " + lost, "response": None}
     reason = host.get("qarvik_reason")
     run = host.get("qarvik_run")
     if not reason and not run:
         reason = "stopped before its inventory was taken"
-    elif not reason and run.get("unreachable"):
-        reason = "cannot be reached: " + str(run.get("msg") or "").strip()
     elif not reason and run.get("skipped"):
         return {"outcome": "not run", "reason": "", "response": None}
     elif not reason:
@@ -211,23 +231,44 @@ def qarvik_outcome(host):
 
 
 def qarvik_failed_probes(play_hosts, hostvars):
-    return [name for name in play_hosts if qarvik_outcome(hostvars[name])["outcome"] == "failed"]
+    """The probes of this run that gave no inventory, each with its outcome:
+    "probe1 unreachable", "probe2 failed"."""
+    outcomes = [(name, qarvik_outcome(hostvars[name])["outcome"]) for name in play_hosts]
+    return ["%s %s" % (name, outcome) for name, outcome in outcomes if outcome in NO_INVENTORY]
 
 
 def qarvik_site_probes(inventory, hostvars, play_hosts):
     """Every probe of the inventory, in its order, for files/site_results.py:
-    its outcome in this run ("not run" when the run left it out), the reason
-    of a failure and the response file of a success."""
+    its segment (qarvik_segment, else its name) and mode, its outcome in
+    this run ("not run" when the run left it out), the reason of a failure
+    and the response file of a success."""
     probes = []
     for name in inventory:
+        host = hostvars[name]
+        where = {"name": name, "segment": str(host.get("qarvik_segment") or name),
+                 "mode": str(host.get("qarvik_mode") or "ip").lower()}
         if name not in play_hosts:
-            probes.append({"name": name, "outcome": "not run", "reason": ""})
+            probes.append(dict(where, outcome="not run", reason=""))
             continue
-        probe = dict(qarvik_outcome(hostvars[name]), name=name)
+        probe = dict(qarvik_outcome(host), **where)
         if probe["response"] is None:
             del probe["response"]
         probes.append(probe)
     return probes
+
+
+def qarvik_unit_problems(values):
+    """What cannot go into a systemd unit, one sentence each: a value (or an
+    item of a list of them) holding a control character, such as a newline
+    that would end its line and start a directive of its own."""
+    problems = []
+    for name, value in values.items():
+        for item in value if isinstance(value, list) else [value]:
+            control = CONTROL_CHARACTER.search(str(item))
+            if control:
+                problems.append("%s holds a control character (U+%04X), which a unit file cannot take: %r"
+                                % (name, ord(control.group()), item))
+    return problems
 
 
 class FilterModule:
@@ -243,4 +284,5 @@ class FilterModule:
             "qarvik_site_probes": qarvik_site_probes,
             "qarvik_outcome": qarvik_outcome,
             "qarvik_failed_probes": qarvik_failed_probes,
+            "qarvik_unit_problems": qarvik_unit_problems,
         }

@@ -50,6 +50,10 @@ bool ReadNeighbourAttributes(const unsigned char* data, size_t offset, size_t en
             have_address = true;
         } else if (attribute.rta_type == NDA_LLADDR) {
             entry->HardwareAddress.assign(reinterpret_cast<const char*>(value), size);
+        } else if (attribute.rta_type == NDA_CACHEINFO && size >= sizeof(nda_cacheinfo)) {
+            nda_cacheinfo times;
+            std::memcpy(&times, value, sizeof times);
+            entry->ConfirmedTicksAgo = times.ndm_confirmed;
         }
         offset += RTA_ALIGN(attribute.rta_len);
     }

@@ -24,6 +24,9 @@ struct NeighbourEntry {
     unsigned InterfaceIndex;
     unsigned State;    // NUD_*
     std::string HardwareAddress;  // raw bytes; empty when the entry has none
+    // How long ago the kernel last confirmed the entry, in clock ticks
+    // (USER_HZ, sysconf(_SC_CLK_TCK)); -1 when the answer did not say.
+    int64_t ConfirmedTicksAgo = -1;
 };
 
 // Which request a netlink answer belongs to: the sequence number it was sent

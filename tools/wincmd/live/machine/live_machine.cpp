@@ -5,9 +5,19 @@
 #include <cerrno>
 #include <cstring>
 
+#include "contract/terminal_charset.h"
+#include "contract/windows_version.h"
 #include "live/kernel/echo_socket.h"
 
 bool IsLiveNetworkName(const char* value) { return value != nullptr && std::strcmp(value, "live") == 0; }
+
+std::string NameInConsoleCodePage(const std::string& name) {
+    std::string converted;
+    if (!TypedInCodePage("UTF-8", ReadReportCodePage(), name.data(), name.size(), &converted)) {
+        return name;  // no conversion at all: the bytes as the system gave them
+    }
+    return converted;
+}
 
 namespace {
 
@@ -36,7 +46,7 @@ bool LiveMachine::ReadOwn(std::string* error) {
         *error = std::string("live network: cannot read the host name: ") + std::strerror(errno);
         return false;
     }
-    own_.Name = host_name;
+    own_.Name = NameInConsoleCodePage(host_name);
     const std::vector<LiveInterface>* interfaces = interfaces_->Get(error);
     if (interfaces == nullptr) {
         *error = "live network: " + *error;

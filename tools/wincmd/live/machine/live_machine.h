@@ -19,6 +19,12 @@
 // Whether QARVIK_NETWORK names the live machine.
 bool IsLiveNetworkName(const char* value);
 
+// A name of the system (the resolver's, the host name), which is UTF-8, in
+// the console's code page as Windows prints names: code page 932, or the
+// simulated version's (QARVIK_CODEPAGE); "?" for a character the code page
+// lacks or a byte that is no UTF-8.
+std::string NameInConsoleCodePage(const std::string& name);
+
 class LiveMachine : public Machine {
 public:
     // errors: where the machine says what it has to say beside a report.

@@ -7,13 +7,17 @@
 // time-out: then it shows the address alone. One of the machine's own
 // addresses is named by the host name before either is asked, as Windows does.
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
+#include "contract/work_folder.h"
 #include "live/kernel/echo_socket.h"
+#include "live/kernel/resolver.h"
 #include "live/machine/live_machine.h"
 #include "live/netbios/netbios.h"
 #include "live/netbios/own_name.h"
-#include "live/kernel/resolver.h"
+#include "live/room/probe_record.h"
+#include "reports/lost_work_file.h"
 #include "reports/text_values.h"
 
 namespace {
@@ -29,7 +33,7 @@ constexpr auto kRoomPatience = std::chrono::seconds(5);
 std::string AwaitName(const PendingName& look_up, const PendingName& netbios,
                       Clock::time_point deadline) {
     const std::string resolved = look_up.AwaitUntil(deadline);
-    if (!resolved.empty()) return resolved;
+    if (!resolved.empty()) return PrintableName(NameInConsoleCodePage(resolved));
     return PrintableName(netbios.AwaitUntil(deadline));
 }
 
@@ -61,16 +65,25 @@ public:
         room_->RemoveUnansweredEntry(address_);
         std::string line;
         std::string error;
-        if (!room_->Leave(&line, &error)) line = error;
+        // A ledger that could not be written is said by the command's status.
+        if (!room_->Leave(&line, &error)) line = WorkFolderFileLost() ? "" : error;
         if (!line.empty()) std::fprintf(errors_, "wincmd: ping: %s\n", line.c_str());
     }
 
-    // Opens the socket, then joins the run's room and waits for the room of
-    // the address's entry.
+    // Opens the socket, records when the probe began, then joins the run's
+    // room and waits for the room of the address's entry, which asks the
+    // kernel afresh for the address.
     bool Open(std::string* error) {
         if (!socket_.Open(error)) return false;
+        const char* folder = std::getenv(kWorkFolderVariable);
+        int lost = 0;
+        if (!record_.Start(folder != nullptr ? folder : "", address_, MonotonicNowNs(), &lost, error)) {
+            NoteLostWorkFolderFile(lost);
+            return false;
+        }
         const Clock::time_point room_deadline = Clock::now() + kRoomPatience;
-        if (!room_->Join(room_deadline, error) || !room_->Await(address_, room_deadline, error)) {
+        if (!room_->Join(room_deadline, error) ||
+            !room_->Await(address_, room_deadline, error, /*afresh=*/true)) {
             return false;
         }
         next_send_ = Clock::now();
@@ -91,12 +104,18 @@ public:
                    !socket_.AwaitReply(address_, sequence, sent, sent + timeout_, outcome, error)) {
             return false;
         }
+        int lost = 0;
+        if (outcome->Replied && !record_.Answered(&lost, error)) {
+            NoteLostWorkFolderFile(lost);
+            return false;
+        }
         next_send_ = sent + kRequestInterval;
         return true;
     }
 
 private:
     EchoSocket socket_;
+    ProbeRecordFile record_;
     const uint32_t address_;
     const std::chrono::milliseconds timeout_;
     const std::shared_ptr<NeighbourRoom> room_;
@@ -124,7 +143,7 @@ std::unique_ptr<EchoSession> LiveMachine::StartEchoes(const PingRequest& request
     const std::vector<LiveInterface>* interfaces =
         target->Name.empty() && request.ResolveName ? interfaces_->Get(&unread) : nullptr;
     if (interfaces && OwnHostName(*interfaces, target->Address, &own_name)) {
-        target->Name = PrintableName(own_name);
+        target->Name = PrintableName(NameInConsoleCodePage(own_name));
     } else if (target->Name.empty() && request.ResolveName) {
         const unsigned long wait_ms = NameTimeoutMs(request.TimeoutGiven, request.TimeoutMs);
         target->AwaitName =

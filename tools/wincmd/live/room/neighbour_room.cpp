@@ -3,6 +3,7 @@
 #include "live/room/neighbour_room.h"
 
 #include <errno.h>
+#include <linux/neighbour.h>
 
 #include <cstdlib>
 #include <thread>
@@ -49,6 +50,28 @@ bool RemoveIfUnanswered(uint32_t address, unsigned interface_index, bool had_ent
     int refusal = 0;
     std::string error;
     return DeleteNeighbourEntry(address, interface_index, &refusal, &error) || refusal != EPERM;
+}
+
+// Drops the kernel's cached entry for address unless it is permanent (or
+// needs no resolution), so that the probe's first datagram makes the kernel
+// ask afresh: an entry left from before, even one still reachable, then
+// answers only if the host answers now. *had_entry says whether an entry is
+// still there (a permanent one, or one that could not be dropped); false when
+// the kernel says the process may not change the table.
+bool DropCachedEntry(uint32_t address, unsigned interface_index, bool* had_entry) {
+    NeighbourEntry entry{};
+    bool exists = true;
+    *had_entry = true;
+    if (!FindEntry(address, interface_index, &entry, &exists)) return true;
+    *had_entry = exists;
+    if (!exists || (entry.State & (NUD_PERMANENT | NUD_NOARP)) != 0) return true;
+    int refusal = 0;
+    std::string error;
+    if (DeleteNeighbourEntry(address, interface_index, &refusal, &error) || refusal == ENOENT) {
+        *had_entry = false;
+        return true;
+    }
+    return refusal != EPERM;
 }
 
 }  // namespace
@@ -171,19 +194,26 @@ unsigned NeighbourRoom::InterfaceFor(uint32_t address) {
 // while the table is crowded; otherwise the table drains by itself and the
 // probe spares the look-ups. What removing it needs: its interface and
 // whether an entry was there before (then it is not the probe's).
-void NeighbourRoom::LetThrough(uint32_t address, bool crowded) {
+// A probe that asks afresh drops the cached entry first (one look-up, and a
+// removal only where an entry is there), after which the entry is its own.
+void NeighbourRoom::LetThrough(uint32_t address, bool crowded, bool afresh) {
     Probe probe{address, 0, true, false};
-    if (may_remove_entries_ && crowded) {
+    if (may_remove_entries_ && (crowded || afresh)) {
         probe.InterfaceIndex = InterfaceFor(address);
         NeighbourEntry entry{};
-        if (probe.InterfaceIndex != 0 && !FindEntry(address, probe.InterfaceIndex, &entry, &probe.HadEntry)) {
+        if (probe.InterfaceIndex != 0 && afresh) {
+            may_remove_entries_ = DropCachedEntry(address, probe.InterfaceIndex, &probe.HadEntry);
+        } else if (probe.InterfaceIndex != 0 &&
+                   !FindEntry(address, probe.InterfaceIndex, &entry, &probe.HadEntry)) {
             probe.HadEntry = true;
         }
+        if (!crowded) probe.InterfaceIndex = 0;  // the table drains by itself
     }
     probes_.emplace(address, probe);
 }
 
-bool NeighbourRoom::Await(uint32_t address, Clock::time_point deadline, std::string* error) {
+bool NeighbourRoom::Await(uint32_t address, Clock::time_point deadline, std::string* error,
+                          bool afresh) {
     bool waiting = false;
     for (;;) {
         {
@@ -200,13 +230,13 @@ bool NeighbourRoom::Await(uint32_t address, Clock::time_point deadline, std::str
                     if (waiting) StopWaiting(ledger, share, system_.NowNs());
                     TakeRoom(ledger, share);
                 }, error);
-                if (changed) LetThrough(address, crowded);
+                if (changed) LetThrough(address, crowded, afresh);
                 return changed;
             }
             bool taken = false;
             if (!TryTake(deadline, &waiting, &crowded, &taken, error)) return false;
             if (taken) {
-                LetThrough(address, crowded);
+                LetThrough(address, crowded, afresh);
                 return true;
             }
         }
@@ -220,7 +250,7 @@ bool NeighbourRoom::Try(uint32_t address, Clock::time_point deadline, bool* room
     if (*room) return true;
     bool crowded = true;
     if (!TryTake(deadline, &try_waiting_, &crowded, room, error)) return false;
-    if (*room) LetThrough(address, crowded);
+    if (*room) LetThrough(address, crowded, false);
     return true;
 }
 

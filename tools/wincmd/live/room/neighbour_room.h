@@ -11,10 +11,12 @@
 // the table's limit held the probes back. Outside a run, and before it joins
 // or after it left, a room keeps its count to itself and writes nothing.
 //
-// Where the process may (CAP_NET_ADMIN, as root), it removes the entries its
-// own probes made that never resolved, so that the table holds little more
-// than the probes in flight; an entry that was there before the probe, or
-// that resolved, is never touched.
+// Where the process may (CAP_NET_ADMIN, as root), a ping drops the cached
+// entry of its address before it sends (Await afresh), so that only this
+// run's answer fills it. The room also removes the entries its own probes
+// made that never resolved, so that the table holds little more than the
+// probes in flight; an entry that was there before the probe (and was not
+// dropped), or that resolved, is never removed.
 //
 // Any tool that sends to many addresses (ping, NetBIOS requests) calls Await
 // (or Try) before its first datagram to an address and EntryMade after it,
@@ -74,8 +76,11 @@ public:
     // Waits until the table has room for the entry that the first datagram to
     // address makes, at the latest until deadline (after which the send meets
     // the full table itself and waits there). An address let through before
-    // returns at once.
-    bool Await(uint32_t address, Clock::time_point deadline, std::string* error);
+    // returns at once. A probe that asks afresh (ping) has the cached entry
+    // for address dropped first, where the process may change the table and
+    // the entry is not permanent, so that only this probe's answer fills it.
+    bool Await(uint32_t address, Clock::time_point deadline, std::string* error,
+               bool afresh = false);
 
     // The same without waiting, for a tool that has other work meanwhile:
     // *room is false when the caller should try again a little later. The
@@ -105,7 +110,7 @@ private:
                 std::string* error);
     bool TryTake(Clock::time_point deadline, bool* waiting, bool* crowded, bool* taken,
                  std::string* error);
-    void LetThrough(uint32_t address, bool crowded);
+    void LetThrough(uint32_t address, bool crowded, bool afresh);
     unsigned InterfaceFor(uint32_t address);
 
     std::mutex lock_;

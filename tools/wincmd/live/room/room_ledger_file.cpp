@@ -10,6 +10,8 @@
 #include <memory>
 #include <thread>
 
+#include "reports/lost_work_file.h"
+
 namespace {
 
 // The ledger's name in the run's work folder.
@@ -44,6 +46,22 @@ bool LockBy(const RoomLedgerFile& file, Clock::time_point deadline, std::string*
     }
 }
 
+// Writes size bytes at the file's start; 0, or the system's reason taken at
+// the failing call. A short write is written on, so that the call that fails
+// says why (a full disk) rather than an older errno.
+int WriteWhole(int descriptor, const void* data, size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t written = pwrite(descriptor, bytes + done, size - done, static_cast<off_t>(done));
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return errno;
+        if (written == 0) return ENOSPC;
+        done += static_cast<size_t>(written);
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::string LedgerPathInFolder(const std::string& folder) { return folder + kLedgerName; }
@@ -63,7 +81,9 @@ bool ChangeLedger(RoomLedgerFile* file, Clock::time_point deadline,
     if (file->Descriptor < 0) {
         file->Descriptor = open(file->Path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (file->Descriptor < 0) {
-            *error = SystemFailure("cannot open the neighbour room's ledger " + file->Path, errno);
+            const int reason = errno;
+            NoteLostWorkFolderFile(reason);
+            *error = SystemFailure("cannot open the neighbour room's ledger " + file->Path, reason);
             return false;
         }
     }
@@ -73,10 +93,13 @@ bool ChangeLedger(RoomLedgerFile* file, Clock::time_point deadline,
     ReadLedger(file->Descriptor, ledger.get());
     change(ledger.get());
     const size_t size = LedgerSize(*ledger);
-    const bool written = pwrite(file->Descriptor, ledger.get(), size, 0) == static_cast<ssize_t>(size);
-    if (!written) *error = SystemFailure("cannot write the neighbour room's ledger " + file->Path, errno);
+    const int reason = WriteWhole(file->Descriptor, ledger.get(), size);
+    if (reason != 0) {
+        NoteLostWorkFolderFile(reason);
+        *error = SystemFailure("cannot write the neighbour room's ledger " + file->Path, reason);
+    }
     flock(file->Descriptor, LOCK_UN);
-    return written;
+    return reason == 0;
 }
 
 void CloseLedger(RoomLedgerFile* file) {
