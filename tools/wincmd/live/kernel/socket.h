@@ -62,7 +62,7 @@ private:
 
 // A request that finds the kernel's neighbour table full (ENOBUFS) is sent
 // again after a pause, until this long has passed without room. The probes
-// of a sweep wait for room before they send (table_room.h), so only a table
+// of a sweep wait for room before they send (neighbour_room.h), so only a table
 // that others keep full makes a request wait here.
 constexpr auto kFullTablePause = std::chrono::milliseconds(20);
 constexpr auto kFullTableWait = std::chrono::seconds(60);

@@ -53,7 +53,7 @@ private:
     // Read once for the tool's run, and shared with the room and with name
     // look-ups that may outlive the tool's main thread.
     const std::shared_ptr<InterfaceList> interfaces_;
-    // The room of the run in the kernel's neighbour table (table_room.h).
+    // The room of the run in the kernel's neighbour table (neighbour_room.h).
     const std::shared_ptr<NeighbourRoom> room_;
 };
 

@@ -121,7 +121,7 @@ bool SendWhileRoom(SweepState* sweep, bool* table_full, std::string* error) {
     while (sweep->Next < sweep->Addresses.size() && sweep->InFlight.size() < kSweepInFlight) {
         const uint32_t address = sweep->Addresses[sweep->Next];
         const uint16_t transaction_id = static_cast<uint16_t>(sweep->FirstId + sweep->Next);
-        // The neighbour table's room, as every live probe takes it (table_room.h).
+        // The neighbour table's room, as every live probe takes it (neighbour_room.h).
         bool room = false;
         if (!sweep->Room->Try(address, Clock::now() + kSweepAnswerTime, &room, error)) return false;
         if (!room) {

@@ -20,7 +20,7 @@ constexpr auto kSweepAnswerTime = std::chrono::milliseconds(1000);
 // answers and time-outs make room; every answer to one of them joins answers.
 // Ends when each request has been answered or awaited kSweepAnswerTime, so
 // about that long after the last request at most. Each request takes room in
-// the neighbour table as every live probe does (table_room.h), and while the
+// the neighbour table as every live probe does (neighbour_room.h), and while the
 // table has none the next request waits for room, a minute at most. False
 // with the reason when the socket cannot be opened, a request not sent, or
 // the room's ledger not reached.

@@ -1,7 +1,7 @@
 // How many probes of a live sweep may start now without overfilling the
 // kernel's neighbour table, and what the probes of one run share to decide
 // it. Pure rules on plain numbers; the table is counted and the ledger kept
-// by table_room.h.
+// by neighbour_room.h.
 //
 // Every first datagram to an address on the segment makes a neighbour entry,
 // which stays while the kernel resolves the address (three ARP requests a

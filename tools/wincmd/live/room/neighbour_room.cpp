@@ -1,4 +1,4 @@
-// NeighbourRoom (table_room.h): the live machine's room in the kernel's
+// NeighbourRoom (neighbour_room.h): the live machine's room in the kernel's
 // neighbour table, shared through the run's ledger or counted alone.
 #include "live/room/neighbour_room.h"
 

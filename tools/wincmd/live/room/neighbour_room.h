@@ -2,7 +2,7 @@
 //
 // A sweep starts many wincmd processes at once, each probing one address.
 // Before its first datagram to an address, a probe waits until the table has
-// room for the entry it makes (neighbour_room.h decides how much). The live
+// room for the entry it makes (ledger_rules.h decides how much). The live
 // machine owns one NeighbourRoom. Within a run of Qarvik, whose work folder
 // the environment names (kWorkFolderVariable), the processes that join share
 // their count in a ledger file in that folder, under a lock, each share

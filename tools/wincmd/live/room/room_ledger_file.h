@@ -1,4 +1,4 @@
-// The ledger that the probes of one run share (RoomLedger, neighbour_room.h):
+// The ledger that the probes of one run share (RoomLedger, ledger_rules.h):
 // a file named neighbour_room in the run's private work folder, read and
 // written under flock. The run's folder goes with the run, and the ledger
 // with it. The lock is waited for until a deadline: a ledger that cannot be

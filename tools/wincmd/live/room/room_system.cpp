@@ -1,4 +1,4 @@
-// What the neighbour room asks of the kernel (RoomSystem, table_room.h): the
+// What the neighbour room asks of the kernel (RoomSystem, neighbour_room.h): the
 // monotonic clock, the table's count, whether a member's process lives, and
 // whether this process may remove entries.
 #include <errno.h>
