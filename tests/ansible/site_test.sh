@@ -52,15 +52,13 @@ rows() { printf '%s\r\n' "$@"; }
 mac() { segment_mac "$1" | tr : -; }
 results=$work/results
 
-# segment_rows K: the rows of probe K's /28 sweep: its own addresses (the
-# segment's, then the management network's), both named by the probe's host
-# name, the named hosts, then those found only in the ARP cache.
+# segment_rows K: the rows of probe K's /28 sweep: its own address on the
+# segment (the management network's is no host of it), named by the probe's
+# host name, the named hosts, then those found only in the ARP cache.
 segment_rows() {
     local k=$1 base=$(($1 * 256)) n=${net[$1]}
-    rows "probe$k,$n.1,$(mac $((base + 1)))" \
-         "probe$k,$(site_probe_address "$k"),$(printf '02-19-00-00-00-%02x' $((10 + k)))" \
-         "SITE-NB$k,$n.3,$(mac $((base + 3)))" "printer$k,$n.4,$(mac $((base + 4)))" \
-         "$n.5,$n.5,$(mac $((base + 5)))" "$n.9,$n.9,$(mac $((base + 9)))"
+    rows "probe$k,$n.1,$(mac $((base + 1)))" "SITE-NB$k,$n.3,$(mac $((base + 3)))" \
+         "printer$k,$n.4,$(mac $((base + 4)))" "$n.5,$n.5,$(mac $((base + 5)))" "$n.9,$n.9,$(mac $((base + 9)))"
 }
 netbeui_rows() { rows "SITE-NB$1,$(mac $(($1 * 256 + 3)))"; }
 # site_rows PROBE ROWS_COMMAND...: rows of site.csv for one probe's file;
@@ -115,7 +113,7 @@ listing() {
 }
 keep() { listing > "$work/kept-$1"; }
 # What a run that commits changes even when the site does not.
-every_run='probes.csv|hosts.csv|site.db'
+every_run='probes.csv|hosts.csv|site.db|site.html'
 kept() {
     local now
     now=$(listing)
