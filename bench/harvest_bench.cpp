@@ -10,7 +10,7 @@
 
 #include "discovery/other_hosts.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "discovery/own_host.h"
-#include "run/adapter_blocks.h"
-#include "run/adapter_report.h"
-#include "run/run_state.h"
+#include "discovery/adapter_blocks.h"
+#include "discovery/adapter_report.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

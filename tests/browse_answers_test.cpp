@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "live/browse_answers.h"
+#include "live/netbios/browse_answers.h"
 
 namespace {
 

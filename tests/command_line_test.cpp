@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "run/command_line.h"
-#include "run/run_state.h"
+#include "state/command_line.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "discovery/computer_names.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

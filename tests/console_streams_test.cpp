@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/terminal_charset.h"
+#include "contract/terminal_charset.h"
 #include "test_support.h"
 
 namespace {

@@ -18,11 +18,11 @@
 
 #include "exec/command_runner.h"
 #include "exec/parallel_probes.h"
-#include "platform/lost_report.h"
+#include "contract/lost_report.h"
 #include "platform/platform.h"
 #include "report/response_file.h"
-#include "run/adapter_blocks.h"
-#include "run/run_state.h"
+#include "discovery/adapter_blocks.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

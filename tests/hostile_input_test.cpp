@@ -14,7 +14,7 @@
 #include "discovery/other_hosts.h"
 #include "discovery/own_host.h"
 #include "exec/command_runner.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "live/echo_socket.h"
+#include "live/kernel/echo_socket.h"
 #include "test_support.h"
 
 namespace {

@@ -1,215 +1,218 @@
-// The rules by which the probes of a live sweep share the kernel's neighbour
-// table: how many may start, when a probe counts the table again, how long
-// they waited, and the one line that says so.
-#include <linux/neighbour.h>
+// The neighbour room as the live machine owns it: the rooms of one run share
+// one ledger in the run's work folder, each share with its owner, a share
+// whose owner is gone given back, the run's line said once, a ledger that
+// cannot be reached stopping the probe; outside a run nothing is written.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "live/neighbour_room.h"
+#include "live/room/room_ledger_file.h"
+#include "live/room/neighbour_room.h"
+#include "test_support.h"
 
 namespace {
 
 constexpr int64_t kMs = 1'000'000;
+constexpr RoomOwner kA{201, 0, 7000};
+constexpr RoomOwner kB{202, 0, 7001};
+constexpr RoomOwner kC{203, 0, 7002};
 
-TEST(NeighbourRoom, ProbesMayStartWithinTheLimitLessWhatIsKeptFree) {
-    const struct {
-        int limit, in_use, in_flight, may_start;
-    } cases[] = {
-        {1024, 0, 0, 896},       // an eighth kept free
-        {1024, 600, 0, 296},
-        {1024, 600, 200, 96},
-        {1024, 896, 0, 0},       // at what the others need
-        {1024, 1024, 0, 0},      // full
-        {1024, 2000, 50, 0},     // over (the limit was lowered): never below 0
-        {16384, 1000, 255, 13081},
-        {8, 0, 0, 7},            // a tiny table keeps one entry free
-        {1, 0, 0, 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ProbesMayStart({c.limit, c.in_use, c.in_flight}), c.may_start)
-            << c.limit << " " << c.in_use << " " << c.in_flight;
+// The machine as the rooms of a test see it: a clock the test moves, a table
+// of the size it sets, and the processes it says are gone.
+struct FakeMachine {
+    int64_t Now = 1000 * kMs;
+    int Limit = 1024;
+    int InUse = 0;
+    std::set<int32_t> Gone;
+};
+
+RoomSystem SystemOf(FakeMachine* machine) {
+    return {[machine]() { return machine->Now; },
+            [machine](int, int* limit, int* in_use) {
+                *limit = machine->Limit;
+                *in_use = machine->InUse;
+                return true;
+            },
+            [machine](const RoomOwner& owner) { return machine->Gone.count(owner.Process) == 0; },
+            false};
+}
+
+class TableRoomTest : public ::testing::Test {
+protected:
+    std::unique_ptr<NeighbourRoom> Room(const RoomOwner& owner, const std::string& folder) {
+        return std::make_unique<NeighbourRoom>(folder, owner, SystemOf(&machine_),
+                                               std::make_shared<InterfaceList>());
     }
-}
+    std::unique_ptr<NeighbourRoom> Room(const RoomOwner& owner) { return Room(owner, Folder()); }
+    std::string Folder() const { return run_.Path() + "/"; }
 
-TEST(NeighbourRoom, OnlyUnresolvedEntriesAreTheSweepsToRemove) {
-    const struct {
-        unsigned state;
-        bool unanswered;
-    } cases[] = {
-        {NUD_INCOMPLETE, true}, {NUD_FAILED, true},      {NUD_REACHABLE, false},
-        {NUD_STALE, false},     {NUD_DELAY, false},      {NUD_PROBE, false},
-        {NUD_PERMANENT, false}, {NUD_NOARP, false},      {NUD_NONE, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(IsUnansweredEntry(c.state), c.unanswered) << "state 0x" << std::hex << c.state;
+    // The ledger as the run's file holds it now.
+    RoomLedger Ledger() const {
+        auto ledger = std::make_unique<RoomLedger>();
+        const int file = open(LedgerPathInFolder(Folder()).c_str(), O_RDONLY);
+        EXPECT_GE(file, 0);
+        ReadLedger(file, ledger.get());
+        close(file);
+        return *ledger;
     }
+
+    static Clock::time_point Later() { return Clock::now() + std::chrono::seconds(5); }
+
+    FakeMachine machine_;
+    TempDir run_;
+    std::string error_;
+    std::string line_;
+};
+
+TEST_F(TableRoomTest, TheRoomsOfARunJoinAndLeaveOneLedgerInItsFolder) {
+    auto a = Room(kA);
+    auto b = Room(kB);
+    ASSERT_TRUE(a->Join(Later(), &error_)) << error_;
+    ASSERT_TRUE(b->Join(Later(), &error_)) << error_;
+    EXPECT_EQ(FolderEntries(run_.Path()), std::vector<std::string>{"neighbour_room"});
+    EXPECT_EQ(Ledger().Members, 2);
+    bool room = false;
+    ASSERT_TRUE(a->Try(0xC6120005, Later(), &room, &error_)) << error_;
+    EXPECT_TRUE(room);
+    EXPECT_EQ(Ledger().InFlight, 1);
+    ASSERT_TRUE(a->Leave(&line_, &error_)) << error_;
+    EXPECT_EQ(Ledger().Members, 1);
+    EXPECT_EQ(Ledger().InFlight, 0);  // its probe never sent: given back
+    ASSERT_TRUE(b->Leave(&line_, &error_)) << error_;
+    EXPECT_EQ(Ledger().Members, 0);
+    EXPECT_EQ(line_, "");
 }
 
-RoomLedger Counted(int64_t at, int budget) {
-    RoomLedger ledger{};
-    ledger.CountedAtNs = at;
-    ledger.Budget = budget;
-    return ledger;
-}
-
-TEST(NeighbourRoom, AProbeTakesFromAFreshCountElseCountsAgainOrWaits) {
-    const int64_t t = 1000 * kMs;
-    const struct {
-        const char* name;
-        RoomLedger ledger;
-        int64_t now;
-        RoomStep step;
-    } cases[] = {
-        {"never counted", Counted(0, 0), t, ROOM_COUNT_TABLE},
-        {"fresh count with room", Counted(t, 5), t + 49 * kMs, ROOM_TAKE},
-        {"old count with room", Counted(t, 5), t + 50 * kMs, ROOM_COUNT_TABLE},
-        {"full on a recent count", Counted(t, 0), t + 9 * kMs, ROOM_WAIT},
-        {"full on a count old enough to repeat", Counted(t, 0), t + 10 * kMs, ROOM_COUNT_TABLE},
-    };
-    for (const auto& c : cases) EXPECT_EQ(NextRoomStep(c.ledger, c.now), c.step) << c.name;
-}
-
-TEST(NeighbourRoom, ACountGivesTheBudgetBesideTheProbesStillInFlight) {
-    RoomLedger ledger{};
-    TakeRoom(&ledger);
-    TakeRoom(&ledger);
-    EXPECT_EQ(ledger.InFlight, 2);
-    RecordTableCount(&ledger, 1024, 890, 7 * kMs);
-    EXPECT_EQ(ledger.Budget, 4);  // 1024 - 128 - 890 - 2
-    EntryMade(&ledger);
-    TakeRoom(&ledger);
-    EXPECT_EQ(ledger.Budget, 3);
-    EXPECT_EQ(ledger.InFlight, 2);
-    EntryMade(&ledger);
-    EntryMade(&ledger);
-    EntryMade(&ledger);  // one too many: a probe let through at its deadline
+TEST_F(TableRoomTest, TheShareOfAMemberGoneWithoutLeavingIsGivenBack) {
+    auto a = Room(kA);
+    auto b = Room(kB);
+    bool room = false;
+    ASSERT_TRUE(a->Join(Later(), &error_));
+    machine_.InUse = 1024 - 128 - 1;  // room for one probe
+    ASSERT_TRUE(a->Try(0xC6120005, Later(), &room, &error_));
+    ASSERT_TRUE(room);
+    ASSERT_TRUE(a->Try(0xC6120006, Later(), &room, &error_));
+    ASSERT_FALSE(room);  // a waits
+    machine_.Gone.insert(kA.Process);  // and dies, holding its probe in flight
+    machine_.Now += kOwnerCheckIntervalNs;
+    ASSERT_TRUE(b->Join(Later(), &error_)) << error_;
+    const RoomLedger ledger = Ledger();
+    EXPECT_EQ(ledger.Members, 1);
     EXPECT_EQ(ledger.InFlight, 0);
-}
-
-TEST(NeighbourRoom, CrowdedBelowHalfOfWhatTheProbesMayUse) {
-    const struct {
-        int limit, budget;
-        bool crowded;
-    } cases[] = {
-        {1024, 896, false}, {1024, 448, false}, {1024, 447, true}, {1024, 0, true},
-        {16384, 13000, false}, {16384, 7167, true},
-    };
-    for (const auto& c : cases) {
-        RoomLedger ledger{};
-        RecordTableCount(&ledger, c.limit, c.limit - EntriesKeptFree(c.limit) - c.budget, 1);
-        EXPECT_EQ(IsCrowded(ledger), c.crowded) << c.limit << " " << c.budget;
-    }
-}
-
-TEST(NeighbourRoom, WaitsThatOverlapCountOnce) {
-    RoomLedger ledger{};
-    StartWaiting(&ledger, 100 * kMs);
-    StartWaiting(&ledger, 150 * kMs);
-    StopWaiting(&ledger, 200 * kMs);
-    StopWaiting(&ledger, 300 * kMs);  // 100 to 300: 200 ms
-    StopWaiting(&ledger, 350 * kMs);  // none waiting: nothing
-    StartWaiting(&ledger, 400 * kMs);
-    StopWaiting(&ledger, 450 * kMs);
-    EXPECT_EQ(ledger.WaitedNs, 250 * kMs);
     EXPECT_EQ(ledger.Waiting, 0);
+    ASSERT_TRUE(b->Try(0xC6120007, Later(), &room, &error_));
+    EXPECT_TRUE(room);  // the room it held is b's now
 }
 
-constexpr RoomOwner kFirst{101, 0, 5000};
-constexpr RoomOwner kSecond{102, 0, 5001};
-constexpr RoomOwner kThird{103, 0, 5002};
-
-TEST(NeighbourRoom, TheSweepsClockRunsFromTheFirstJoinToTheLastLeaveAcrossGaps) {
-    RoomLedger ledger{};
-    JoinRoom(&ledger, kFirst, 1000 * kMs);
-    JoinRoom(&ledger, kSecond, 1200 * kMs);
-    RecordTableCount(&ledger, 1024, 0, 1300 * kMs);
-    StartWaiting(&ledger, 2000 * kMs);
-    StopWaiting(&ledger, 5000 * kMs);
-    EXPECT_FALSE(LeaveRoom(&ledger, kFirst, 6000 * kMs));
-    EXPECT_TRUE(LeaveRoom(&ledger, kSecond, 7000 * kMs));
-    JoinRoom(&ledger, kThird, 7100 * kMs);  // the next probe of the same sweep
-    StartWaiting(&ledger, 7200 * kMs);
-    StopWaiting(&ledger, 10500 * kMs);
-    EXPECT_TRUE(LeaveRoom(&ledger, kThird, 15000 * kMs));
-    EXPECT_EQ(ledger.Members, 0);
-    EXPECT_EQ(SlowedSweepLine(ledger),
-              "the kernel's neighbour table was full: probes waited for room during 6.3 s of "
-              "this sweep's 14.0 s; raising net.ipv4.neigh.default.gc_thresh3 (now 1024) lets "
+TEST_F(TableRoomTest, TheLastToLeaveSaysTheRunsLineOnce) {
+    auto a = Room(kA);
+    auto b = Room(kB);
+    ASSERT_TRUE(a->Join(Later(), &error_));
+    machine_.Now += 500 * kMs;
+    ASSERT_TRUE(b->Join(Later(), &error_));
+    machine_.InUse = 1024;  // full
+    bool room = false;
+    ASSERT_TRUE(b->Try(0xC6120005, Later(), &room, &error_));
+    ASSERT_FALSE(room);
+    machine_.Now += 1500 * kMs;
+    machine_.InUse = 0;
+    ASSERT_TRUE(b->Try(0xC6120005, Later(), &room, &error_));
+    ASSERT_TRUE(room);
+    machine_.Now += 1000 * kMs;
+    ASSERT_TRUE(b->Leave(&line_, &error_));
+    EXPECT_EQ(line_, "");  // a is still in
+    ASSERT_TRUE(a->Leave(&line_, &error_));
+    EXPECT_EQ(line_,
+              "the kernel's neighbour table was full: probes waited for room during 1.5 s of "
+              "this sweep's 3.0 s; raising net.ipv4.neigh.default.gc_thresh3 (now 1024) lets "
               "them start at once");
+    auto c = Room(kC);  // a later stage of the same run
+    ASSERT_TRUE(c->Join(Later(), &error_));
+    ASSERT_TRUE(c->Leave(&line_, &error_));
+    EXPECT_EQ(line_, "");
 }
 
-TEST(NeighbourRoom, AShortWaitIsNotWorthALine) {
-    RoomLedger ledger{};
-    JoinRoom(&ledger, kFirst, 0);
-    StartWaiting(&ledger, 10 * kMs);
-    StopWaiting(&ledger, 99 * kMs);
-    LeaveRoom(&ledger, kFirst, 5000 * kMs);
-    EXPECT_EQ(SlowedSweepLine(ledger), "");
-    EXPECT_EQ(SayOnce(&ledger), "");
+TEST_F(TableRoomTest, ALedgerThatCannotBeReachedByTheDeadlineStopsTheProbe) {
+    auto a = Room(kA);
+    const int holder = open(LedgerPathInFolder(Folder()).c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    EXPECT_FALSE(a->Join(Clock::now(), &error_));
+    EXPECT_EQ(error_, "the neighbour room's ledger " + LedgerPathInFolder(Folder()) +
+                          " stayed locked past the probe's deadline");
+    flock(holder, LOCK_UN);
+    close(holder);
+    EXPECT_TRUE(a->Join(Later(), &error_)) << error_;
+
+    auto lost = Room(kB, run_.File("gone/"));
+    EXPECT_FALSE(lost->Join(Later(), &error_));
+    EXPECT_EQ(error_.rfind("cannot open the neighbour room's ledger " + run_.File("gone/neighbour_room"), 0),
+              0u)
+        << error_;
 }
 
-// A member that leaves, or is gone without leaving, gives back the probes it
-// let through that never sent and stops its probes' waits; the others keep
-// theirs.
-TEST(NeighbourRoom, ALeavingOrGoneMemberGivesBackItsShareAlone) {
-    for (const bool gone : {false, true}) {
-        SCOPED_TRACE(gone ? "gone" : "leaving");
-        RoomLedger ledger{};
-        RoomShare* first = JoinRoom(&ledger, kFirst, 0);
-        TakeRoom(&ledger, first);
-        TakeRoom(&ledger, first);
-        StartWaiting(&ledger, first, 100 * kMs);
-        RoomShare* second = JoinRoom(&ledger, kSecond, 0);
-        TakeRoom(&ledger, second);
-        StartWaiting(&ledger, second, 300 * kMs);
-        ASSERT_EQ(ledger.InFlight, 3);
-        ASSERT_EQ(ledger.Waiting, 2);
-        if (gone) {
-            EXPECT_EQ(ReturnSharesOfTheGone(&ledger, [](const RoomOwner& owner) {
-                return owner.Process != kFirst.Process;
-            }, kOwnerCheckIntervalNs), 1);
-        } else {
-            EXPECT_FALSE(LeaveRoom(&ledger, kFirst, kOwnerCheckIntervalNs));
+TEST_F(TableRoomTest, OutsideARunARoomCountsAloneAndSaysItsOwnLine) {
+    auto a = Room(kA, "");
+    ASSERT_TRUE(a->Join(Later(), &error_));
+    machine_.InUse = 1024;
+    bool room = false;
+    ASSERT_TRUE(a->Try(0xC6120005, Later(), &room, &error_));
+    ASSERT_FALSE(room);
+    machine_.Now += 200 * kMs;
+    machine_.InUse = 0;
+    ASSERT_TRUE(a->Try(0xC6120005, Later(), &room, &error_));
+    ASSERT_TRUE(room);
+    ASSERT_TRUE(a->Leave(&line_, &error_));
+    EXPECT_NE(line_.find("waited for room during 0.2 s"), std::string::npos) << line_;
+    EXPECT_EQ(FolderEntries(run_.Path()), std::vector<std::string>{});
+}
+
+// A live ping run by hand, its report redirected into a folder: nothing but
+// the report is made there, nor in the working folder; within a run, the
+// ledger and the probe's record (for arp) are made in the run's folder alone.
+TEST(LiveTool, RunByHandItWritesNothingButItsReport) {
+    for (const bool in_run : {false, true}) {
+        SCOPED_TRACE(in_run ? "in a run" : "by hand");
+        TempDir reports;
+        TempDir run;
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(inotify_add_watch(watch, reports.Path().c_str(), IN_CREATE), 0);
+        ASSERT_GE(inotify_add_watch(watch, ".", IN_CREATE), 0);
+        std::vector<std::string> environment = {"QARVIK_NETWORK=live", "QARVIK_WINVER=xp"};
+        if (in_run) environment.push_back("QARVIK_WORK_FOLDER=" + run.Path() + "/");
+        std::string errors;
+        const int status = RunWincmd("ping -n 1 -w 500 127.0.0.1 > " + reports.File("report.txt"),
+                                     environment, nullptr, &errors);
+        if (status != 0) GTEST_SKIP() << "no ICMP socket here: " << errors;
+        alignas(inotify_event) char events[4096];
+        std::vector<std::string> made;
+        for (ssize_t length; (length = read(watch, events, sizeof events)) > 0;) {
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                made.push_back(event->len > 0 ? event->name : "");
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
         }
-        EXPECT_EQ(ledger.Members, 1);
-        EXPECT_EQ(ShareOf(&ledger, kFirst), nullptr);
-        ASSERT_NE(ShareOf(&ledger, kSecond), nullptr);
-        EXPECT_EQ(ShareOf(&ledger, kSecond)->InFlight, 1);
-        EXPECT_EQ(ledger.InFlight, 1);
-        EXPECT_EQ(ledger.Waiting, 1);
-        EXPECT_EQ(ledger.WaitedNs, 0);  // the second still waits: the wait goes on
+        close(watch);
+        EXPECT_EQ(made, std::vector<std::string>{"report.txt"});
+        // Beside the ledger, the run's resident interpreter keeps its lock and
+        // socket there.
+        std::vector<std::string> left = FolderEntries(run.Path());
+        left.erase(std::remove_if(left.begin(), left.end(),
+                                  [](const std::string& name) { return name.rfind("wincmd.", 0) == 0; }),
+                   left.end());
+        const std::vector<std::string> in_folder = {"neighbour_room", "probe_7f000001"};
+        EXPECT_EQ(left, in_run ? in_folder : std::vector<std::string>{});
     }
-}
-
-TEST(NeighbourRoom, MembersAreCheckedForTheGoneAtMostEveryInterval) {
-    RoomLedger ledger{};
-    JoinRoom(&ledger, kFirst, 0);
-    int asked = 0;
-    const auto none_alive = [&](const RoomOwner&) {
-        ++asked;
-        return false;
-    };
-    const int64_t first = 10 * kOwnerCheckIntervalNs;
-    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, first), 1);
-    JoinRoom(&ledger, kSecond, first);
-    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, first + kOwnerCheckIntervalNs - 1), 0);
-    EXPECT_EQ(ReturnSharesOfTheGone(&ledger, none_alive, first + kOwnerCheckIntervalNs), 1);
-    EXPECT_EQ(asked, 2);
-}
-
-TEST(NeighbourRoom, AnOwnerIsTheProcessWithItsStartAndJoinsOnce) {
-    RoomLedger ledger{};
-    const RoomOwner same_id_later{kFirst.Process, 0, kFirst.Started + 1};
-    RoomShare* first = JoinRoom(&ledger, kFirst, 0);
-    EXPECT_EQ(JoinRoom(&ledger, kFirst, 0), first);
-    EXPECT_NE(JoinRoom(&ledger, same_id_later, 0), first);
-    EXPECT_EQ(ledger.Members, 2);
-    for (int k = 2; k < kMaxRoomMembers; ++k) {
-        ASSERT_NE(JoinRoom(&ledger, {1000 + k, 0, 1}, 0), nullptr);
-    }
-    EXPECT_EQ(JoinRoom(&ledger, kThird, 0), nullptr);  // no place left
 }
 
 }  // namespace

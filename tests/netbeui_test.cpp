@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "discovery/netbeui.h"
-#include "run/adapter_report.h"
-#include "run/run_state.h"
+#include "discovery/adapter_report.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "live/netbios.h"
-#include "live/netbios_packets.h"
+#include "live/netbios/netbios.h"
+#include "live/netbios/netbios_packets.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "discovery/other_hosts.h"
-#include "run/adapter_report.h"
+#include "discovery/adapter_report.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "discovery/computer_names.h"
 #include "discovery/other_hosts.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include "platform/platform.h"
 #include "platform/text_file.h"
-#include "platform/winver.h"
-#include "run/run_state.h"
+#include "contract/windows_version.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

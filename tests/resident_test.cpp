@@ -21,7 +21,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/lost_report.h"
+#include "contract/lost_report.h"
 #include "resident/resident_protocol.h"
 #include "test_support.h"
 

@@ -14,7 +14,7 @@
 #include "platform/platform.h"
 
 #include "report/response_file.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "test_support.h"
 
 namespace {

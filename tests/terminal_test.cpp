@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "platform/terminal_charset.h"
+#include "contract/terminal_charset.h"
 #include "test_support.h"
 
 namespace {

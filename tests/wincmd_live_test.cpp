@@ -24,12 +24,12 @@
 
 #include <gtest/gtest.h>
 
-#include "live/icmp_answers.h"
-#include "live/interfaces.h"
-#include "live/netlink_answers.h"
-#include "live/probe_record.h"
-#include "live/resolver.h"
-#include "live/socket.h"
+#include "live/kernel/icmp_answers.h"
+#include "live/kernel/interfaces.h"
+#include "live/kernel/netlink_answers.h"
+#include "live/kernel/resolver.h"
+#include "live/kernel/socket.h"
+#include "live/room/probe_record.h"
 #include "test_support.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/winver.h"
-#include "run/adapter_report.h"
+#include "contract/windows_version.h"
+#include "discovery/adapter_report.h"
 #include "test_support.h"
 
 namespace {

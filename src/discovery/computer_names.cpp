@@ -8,7 +8,7 @@
 #include "exec/parallel_probes.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "text/messages.h"
 
 namespace {

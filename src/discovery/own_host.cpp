@@ -7,7 +7,7 @@
 #include "discovery/ping_report.h"
 #include "platform/platform.h"
 #include "platform/text_file.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "text/messages.h"
 
 namespace {

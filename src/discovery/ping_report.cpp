@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 void StartResolvingPing(CommandLine* command, const char* address) {
     CommandStart(command, "ping -a -n 1 ");

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "exec/command_runner.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 // Starts "ping -a -n 1 [-w PingWait ]address"; the caller adds the redirection.
 void StartResolvingPing(CommandLine* command, const char* address);

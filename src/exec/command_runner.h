@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 // Large enough for the longest command line the program builds: at most 32
 // bytes of fixed text (a tool name, its switches, a five-digit time-out and a

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "exec/command_runner.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 constexpr size_t SLOT_PATH_SIZE = WORK_PATH_SIZE + 4;  // room for "_SSS"
 

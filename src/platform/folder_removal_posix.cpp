@@ -24,7 +24,7 @@ struct FolderEntryHead {
 
 // Removes every file of the folder, whatever put it there, with system calls
 // alone: this runs in the interrupt handlers too. Subfolders stay.
-void RemoveFolderFiles(const char* path) {
+void RemoveEveryFileButFolders(const char* path) {
     int folder = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return;
     alignas(8) char entries[4096];
@@ -44,6 +44,6 @@ void RemoveFolderFiles(const char* path) {
 }  // namespace
 
 bool OsRemoveFolder(const char* path) {
-    RemoveFolderFiles(path);
+    RemoveEveryFileButFolders(path);
     return rmdir(path) == 0 || errno == ENOENT;
 }

@@ -9,7 +9,7 @@
 namespace {
 
 // Removes every file of the folder, whatever put it there; subfolders stay.
-void RemoveFolderFiles(const char* path) {
+void RemoveEveryFileButFolders(const char* path) {
     char pattern[MAX_PATH + 2];
     int length = std::snprintf(pattern, sizeof pattern, "%s*", path);
     if (length < 0 || static_cast<size_t>(length) >= sizeof pattern) return;
@@ -28,7 +28,7 @@ void RemoveFolderFiles(const char* path) {
 }  // namespace
 
 bool OsRemoveFolder(const char* path) {
-    RemoveFolderFiles(path);
+    RemoveEveryFileButFolders(path);
     return RemoveDirectoryA(path) || GetLastError() == ERROR_FILE_NOT_FOUND ||
            GetLastError() == ERROR_PATH_NOT_FOUND;
 }

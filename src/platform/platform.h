@@ -7,33 +7,15 @@
 #include <cstdint>
 #include <cstdio>
 
-// What the version probe reports: enough to tell the Windows versions apart.
-struct PlatformVersion {
-    uint32_t MajorVersion;
-    uint32_t MinorVersion;
-    uint32_t BuildNumber;  // the whole 32-bit build number
-    bool IsServer;         // a server product; asked for from version 6 on only
-};
+#include "contract/windows_version.h"
+#include "contract/work_folder.h"
 
 // False when the version cannot be read.
 bool PlatformGetVersion(PlatformVersion* version);
 
-// Windows 95, 98 and Me, which keep their version in the build number's high word.
-inline bool IsWin95Family(const PlatformVersion& version) {
-    return (version.BuildNumber & 0x04000000) != 0;
-}
-
-// Versions 6 and later (Vista on): their tools print in the language of the
-// console and have written their reports when they return, and server products
-// are told apart.
-inline bool IsVersion6OrLater(const PlatformVersion& version) {
-    return !IsWin95Family(version) && version.MajorVersion >= 6;
-}
-
 // The code page the tools of version 6 and later print their reports in: the
 // console's output code page.
 uint32_t PlatformGetReportCodePage();
-constexpr uint32_t CODE_PAGE_JAPANESE = 932;
 
 // The temp directory, ending with its separator, as a NUL-terminated text of
 // at most size - 1 bytes.
@@ -48,7 +30,6 @@ void PlatformGetTempDirectory(char* directory, size_t size);
 // find the folder in the environment variable kWorkFolderVariable. False when
 // no folder can be made there.
 bool PlatformMakeWorkFolder(const char* temp_directory, char* folder, size_t size);
-constexpr char kWorkFolderVariable[] = "QARVIK_WORK_FOLDER";
 // Removes the work folders that earlier runs in temp_directory left behind
 // when they were killed, and the new response files those runs were writing:
 // only a folder whose run lock is no longer held, and only what such a run

@@ -18,18 +18,16 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/lost_report.h"
+#include "contract/lost_report.h"
 #include "platform/platform.h"
-#include "platform/terminal_charset.h"
-#include "platform/winver.h"
+#include "contract/terminal_charset.h"
+#include "contract/windows_version.h"
 
 extern char** environ;
 
-bool OsGetVersion(PlatformVersion* version) {
-    return ParseSimulatedVersion(std::getenv("QARVIK_WINVER"), version);
-}
+bool OsGetVersion(PlatformVersion* version) { return ReadWindowsVersion(version); }
 
-uint32_t OsGetReportCodePage() { return ParseSimulatedCodePage(std::getenv("QARVIK_CODEPAGE")); }
+uint32_t OsGetReportCodePage() { return ReadReportCodePage(); }
 
 void OsGetTempDirectory(char* directory, size_t size) {
     const char* tmpdir = std::getenv("TMPDIR");

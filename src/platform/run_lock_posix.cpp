@@ -97,7 +97,7 @@ void RemoveRecordedReplacement(int lock) {
 // The files of a gone run's folder: its work files, its slots' files, the
 // tools' own files and the socket its resident interpreter served on, all
 // made by the run; anything else stays, and with it the folder.
-void RemoveFolderFiles(const char* folder) {
+void RemoveGoneRunsFiles(const char* folder) {
     DIR* entries = opendir(folder);
     if (entries == nullptr) return;
     while (const dirent* entry = readdir(entries)) {
@@ -135,7 +135,7 @@ void RemoveIfAbandoned(const char* folder) {
         return;
     }
     RemoveRecordedReplacement(lock);
-    RemoveFolderFiles(folder);
+    RemoveGoneRunsFiles(folder);
     unlink(path);
     rmdir(folder);
     close(lock);

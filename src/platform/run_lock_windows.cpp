@@ -50,7 +50,7 @@ void RemoveRecordedReplacement(HANDLE lock) {
 
 // The files of a gone run's folder, all made by the run and its tools; a
 // folder inside it stays, and with it the folder.
-void RemoveFolderFiles(const char* folder) {
+void RemoveGoneRunsFiles(const char* folder) {
     char pattern[kPathSize];
     if (!JoinPath(pattern, sizeof pattern, folder, "*")) return;
     WIN32_FIND_DATAA found;
@@ -71,7 +71,7 @@ void RemoveIfAbandoned(const char* folder) {
     HANDLE lock = OpenUnshared(path, OPEN_EXISTING);
     if (lock == INVALID_HANDLE_VALUE) return;  // still running, or no lock of ours
     RemoveRecordedReplacement(lock);
-    RemoveFolderFiles(folder);
+    RemoveGoneRunsFiles(folder);
     CloseHandle(lock);
     DeleteFileA(path);
     RemoveDirectoryA(folder);

@@ -8,10 +8,10 @@
 #include "exec/command_runner.h"
 #include "platform/platform.h"
 #include "report/response_file.h"
-#include "run/adapter_report.h"
-#include "run/command_line.h"
+#include "discovery/adapter_report.h"
+#include "state/command_line.h"
 #include "run/run_driver.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 #include "text/messages.h"
 
 namespace {

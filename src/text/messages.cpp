@@ -57,13 +57,6 @@ const char MSG_INVALID_PARAMETER[] =
 // QARVIK_VERSION: the project's version, from the build.
 const char MSG_VERSION[] = "%s " QARVIK_VERSION "\n";
 const char MSG_LICENCE[] = "Copyright 2026 Qarvik maintainers. License: MIT, without warranty.\n";
-const char MSG_WINCMD_USAGE[] = "usage: wincmd /c \"<command line>\"\n";
-const char MSG_WINCMD_NO_PROGRAM[] = "wincmd: cannot start the interpreter program wincmd-tools\n";
-const char MSG_WINCMD_INTERPRETER_LOST[] =
-    "wincmd: the run's resident interpreter ended before the command did\n";
-const char MSG_WINCMD_NOT_THE_INTERPRETER[] =
-    "wincmd: the socket in the run's work folder is not the run's interpreter: "
-    "nothing sent\n";
 
 const char MSG_CLASS_NETBEUI[] = "\tClass      = NetBEUI\n";
 const char MSG_CLASS_C[] = "\tClass      = C\n";
@@ -205,5 +198,3 @@ const char MSG_OUTPUT_NOT_PUT_BACK[] =
     "The old response file could not be written back either; it is lost : %s\n";
 const char MSG_OLD_FILE_STRANDED[] =
     "The old response file could not be put back under its name; it is kept as : %s\n";
-
-const char MSG_UNCONVERTIBLE[] = "?";

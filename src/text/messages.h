@@ -25,17 +25,9 @@ extern const char MSG_MASK[];     // %s: MaskAdd
 extern const char MSG_OUTPUT_FILE[];  // %s: ResFile
 extern const char MSG_PROBES[];       // %d: Probes, shown when above 1
 
-// --version of the program and of the stand-in: its name and version, then
-// the licence line.
+// --version: the program's name and version, then the licence line.
 extern const char MSG_VERSION[];  // %s: the program's name
 extern const char MSG_LICENCE[];
-extern const char MSG_WINCMD_USAGE[];  // the stand-in interpreter's usage line
-// The wincmd launcher: the interpreter program cannot be started; the run's
-// resident interpreter ended while it ran the launcher's command; what
-// listens on the run's socket is not the run's interpreter.
-extern const char MSG_WINCMD_NO_PROGRAM[];
-extern const char MSG_WINCMD_INTERPRETER_LOST[];
-extern const char MSG_WINCMD_NOT_THE_INTERPRETER[];
 
 // Command interpreter.
 extern const char MSG_NO_COMMAND_INTERPRETER[];  // %s: the interpreters tried
@@ -126,7 +118,3 @@ extern const char MSG_NO_INVENTORY[];        // %s: ResFile
 extern const char MSG_PARTIAL_INVENTORY[];   // %s: ResFile
 extern const char MSG_OUTPUT_NOT_PUT_BACK[];  // %s: ResFile
 extern const char MSG_OLD_FILE_STRANDED[];   // %s: where the old file is
-
-// Console in a terminal: what stands for a byte sequence that cannot be shown
-// in the terminal's character set.
-extern const char MSG_UNCONVERTIBLE[];

@@ -10,8 +10,8 @@
 
 #include "fuzz_support.h"
 #include "exec/command_runner.h"
-#include "run/adapter_blocks.h"
-#include "run/run_state.h"
+#include "discovery/adapter_blocks.h"
+#include "state/run_state.h"
 
 namespace {
 

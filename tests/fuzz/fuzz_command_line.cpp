@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "run/command_line.h"
-#include "run/run_state.h"
+#include "state/command_line.h"
+#include "state/run_state.h"
 
 namespace {
 constexpr size_t kMaxArguments = 12;

@@ -8,7 +8,7 @@
 
 #include "discovery/computer_names.h"
 #include "fuzz_support.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace {
 constexpr int kMaxRows = 24;

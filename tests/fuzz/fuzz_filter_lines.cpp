@@ -6,7 +6,7 @@
 
 #include "exec/command_runner.h"
 #include "fuzz_support.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace {
 

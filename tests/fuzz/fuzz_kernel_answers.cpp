@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "live/icmp_answers.h"
-#include "live/netlink_answers.h"
+#include "live/kernel/icmp_answers.h"
+#include "live/kernel/netlink_answers.h"
 
 #define CHECK(condition)                     \
     do {                                     \

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "live/browse_answers.h"
-#include "live/netbios_packets.h"
+#include "live/netbios/browse_answers.h"
+#include "live/netbios/netbios_packets.h"
 
 #define CHECK(condition)                     \
     do {                                     \

@@ -8,7 +8,7 @@
 
 #include "discovery/other_hosts.h"
 #include "fuzz_support.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 // First byte: how many own rows (0 to 10), and whether one of them has an empty
 // address; then the ping report and the ARP report, separated by 0xFF.

@@ -4,8 +4,8 @@
 
 #include "discovery/own_host.h"
 #include "fuzz_support.h"
-#include "run/adapter_report.h"
-#include "run/run_state.h"
+#include "discovery/adapter_report.h"
+#include "state/run_state.h"
 
 namespace {
 

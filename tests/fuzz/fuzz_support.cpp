@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "platform/platform.h"
 #include "simulated/network.h"
 #include "simulated/simulated_machine.h"
-#include "text_values.h"
-#include "tool_context.h"
+#include "reports/text_values.h"
+#include "tools/tool_context.h"
 
 #define CHECK(condition)                     \
     do {                                     \

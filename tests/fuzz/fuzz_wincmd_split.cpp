@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "shell.h"
+#include "shell/shell.h"
 
 #define CHECK(condition)                     \
     do {                                     \

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <string>
 
-#include "live/interfaces.h"
-#include "live/netbios.h"
-#include "live/table_room.h"
+#include "live/kernel/interfaces.h"
+#include "live/netbios/netbios.h"
+#include "live/room/neighbour_room.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <stdexcept>
 
 #include "platform/platform.h"
-#include "run/run_state.h"
+#include "state/run_state.h"
 
 extern char** environ;
 

@@ -2,7 +2,7 @@
 // browse list.
 #include "simulated/network.h"
 
-#include "text_values.h"
+#include "reports/text_values.h"
 
 bool IsOwnAddress(const Network& network, uint32_t address) {
     if (address == 0) return false;

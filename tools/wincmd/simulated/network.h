@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "machine.h"
+#include "machine/machine.h"
 
 enum HostState {
     HOST_UP,        // answers ping, so it is in the ARP cache

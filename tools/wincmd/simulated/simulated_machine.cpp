@@ -1,7 +1,14 @@
 #include "simulated/simulated_machine.h"
 
-#include "platform/platform.h"
-#include "text_values.h"
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+
+#include <cerrno>
+#endif
+
+#include "reports/text_values.h"
 
 namespace {
 
@@ -10,11 +17,21 @@ constexpr int kSimulatedTtl = 128;  // the replies print as instant ones from a 
 constexpr int kLongestWaitMs = 0x7FFFFFFF;
 const char kWorkgroup[] = "WORKGROUP";
 
+void WaitMilliseconds(int milliseconds) {
+#ifdef _WIN32
+    Sleep(static_cast<DWORD>(milliseconds));
+#else
+    timespec delay{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
+#endif
+}
+
 // Waits the simulated milliseconds, times the network's scale (off when 0).
 void WaitScaled(const Network& network, double milliseconds) {
     if (network.TimeScale <= 0 || milliseconds <= 0) return;
     const double scaled = milliseconds * network.TimeScale + 0.5;
-    PlatformWait(scaled < kLongestWaitMs ? static_cast<int>(scaled) : kLongestWaitMs);
+    WaitMilliseconds(scaled < kLongestWaitMs ? static_cast<int>(scaled) : kLongestWaitMs);
 }
 
 // Every request to one address has the same outcome: a reply after the

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "machine.h"
+#include "machine/machine.h"
 #include "simulated/network.h"
 
 // The machine of a parsed network.

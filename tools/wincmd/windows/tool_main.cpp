@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
-#include "shell.h"
+#include "contract/windows_version.h"
+#include "shell/shell.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ std::string OwnFileName(const char* fallback) {
 
 int main(int argc, char** argv) {
     PlatformVersion version{};
-    if (!PlatformGetVersion(&version)) {
+    if (!ReadWindowsVersion(&version)) {
         std::fputs("The Windows version cannot be read.\n", stderr);
         return 1;
     }
