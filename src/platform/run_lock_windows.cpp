@@ -33,6 +33,13 @@ HANDLE OpenUnshared(const char* path, DWORD creation) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Whether path names its drive and root (C:\...) or a share (\\host\...).
+bool IsAbsolutePath(const char* path) {
+    const bool drive_root = path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    const bool share = (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
+    return drive_root || share;
+}
+
 // What a gone run recorded as its new response file, when the record is
 // whole (it ends with its line end; a cut one could name another file).
 void RemoveRecordedReplacement(HANDLE lock) {
@@ -41,6 +48,7 @@ void RemoveRecordedReplacement(HANDLE lock) {
     if (!ReadFile(lock, recorded, sizeof recorded - 1, &length, nullptr)) return;
     if (length <= 1 || recorded[length - 1] != '\n') return;
     recorded[length - 1] = '\0';
+    if (!IsAbsolutePath(recorded)) return;  // a relative record names a file of another folder here
     DWORD attributes = GetFileAttributesA(recorded);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return;
@@ -108,15 +116,23 @@ void OsReleaseRunLock() {
     g_lock = INVALID_HANDLE_VALUE;
 }
 
-// The record is the path and a line end; one that cannot be written only
-// means a later run cannot clean up after this one.
+// The record is the file's full path and a line end, so that a later run
+// started in another folder removes this file, not a same-named one of its
+// own; one that cannot be written only means a later run cannot clean up
+// after this one.
 void OsRecordReplacement(const char* new_path) {
     if (g_lock == INVALID_HANDLE_VALUE) return;
+    char full_path[kRecordSize];
+    char* file_part = nullptr;
+    const DWORD full_length = GetFullPathNameA(new_path, sizeof full_path, full_path, &file_part);
     char record[kRecordSize];
-    int length = std::snprintf(record, sizeof record, "%s\n", new_path);
+    int length = std::snprintf(record, sizeof record, "%s\n", full_path);
     SetFilePointer(g_lock, 0, nullptr, FILE_BEGIN);
     SetEndOfFile(g_lock);
-    if (new_path[0] == '\0' || length < 0 || static_cast<size_t>(length) >= sizeof record) return;
+    if (new_path[0] == '\0' || full_length == 0 || full_length >= sizeof full_path || length < 0 ||
+        static_cast<size_t>(length) >= sizeof record) {
+        return;
+    }
     DWORD written = 0;
     if (!WriteFile(g_lock, record, static_cast<DWORD>(length), &written, nullptr) ||
         written != static_cast<DWORD>(length)) {

@@ -104,6 +104,10 @@ void KilledRunsFoldersGoRunningOnesStay(const std::string& folder) {
     const std::string orphan = folder + "\\rsp.txt.1.new";
     Write(orphan, "HALF");
     MakeFolder(temp + "\\qarvik-1-0", orphan + "\n");
+    // A relative record names a file of whatever folder the later run is in.
+    SetCurrentDirectoryA(folder.c_str());
+    Write(folder + "\\other.txt.new", "NOT THE KILLED RUN'S");
+    MakeFolder(temp + "\\qarvik-5-0", "other.txt.new\n");
     MakeFolder(temp + "\\qarvik-2-0", "-");  // no lock: being made, or not ours
     MakeFolder(temp + "\\qarvik-3-0", "");
     Check(TakeRunLock((temp + "\\qarvik-4-0").c_str()) == false, "no lock in a missing folder");
@@ -112,9 +116,13 @@ void KilledRunsFoldersGoRunningOnesStay(const std::string& folder) {
     OsRemoveAbandonedWorkFolders((temp + "\\").c_str());
     Check(!Exists(temp + "\\qarvik-1-0") && !Exists(orphan),
           "a killed run's folder and its new response file are removed");
+    Check(Exists(folder + "\\other.txt.new"), "a relative record removes no file of this folder");
     Check(Exists(temp + "\\qarvik-2-0\\tmp00.txt"), "a folder without a lock stays");
     Check(Exists(temp + "\\qarvik-3-0\\tmp00.txt"), "a running run's folder stays");
+    OsRecordReplacement("rsp.txt.3.new");
     OsReleaseRunLock();
+    Check(Read(temp + "\\qarvik-3-0\\" + RUN_LOCK_NAME) == folder + "\\rsp.txt.3.new\n",
+          "the lock records the new response file by its full path");
 }
 
 }  // namespace
