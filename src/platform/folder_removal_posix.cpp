@@ -43,7 +43,15 @@ void RemoveEveryFileButFolders(const char* path) {
 
 }  // namespace
 
+// A run that ends at its first command can end while the resident
+// interpreter that command started is still binding its socket here: a file
+// made between the emptying and the rmdir is taken by another pass. The
+// interpreter makes that one file only, so a few passes are enough.
 bool OsRemoveFolder(const char* path) {
-    RemoveEveryFileButFolders(path);
-    return rmdir(path) == 0 || errno == ENOENT;
+    for (int pass = 0; pass < 3; ++pass) {
+        RemoveEveryFileButFolders(path);
+        if (rmdir(path) == 0 || errno == ENOENT) return true;
+        if (errno != ENOTEMPTY && errno != EEXIST) return false;
+    }
+    return false;
 }
